@@ -1,0 +1,58 @@
+# Interface definitions compiled with widl (Windows tree only).
+#
+#   porvex_widl(<idl> [HEADER] [IID] [PROXY] [TYPELIB] [DEPENDS <idl>...] [OUTPUT_VAR <var>])
+#
+# Generates into the current binary folder, named after the IDL file's stem:
+#   HEADER  <stem>.h        interfaces for C and C++
+#   IID     <stem>_i.c      IID/CLSID definitions
+#   PROXY   <stem>_p.c and <stem>_dlldata.c   stubless (-Oif) proxy/stub code
+#   TYPELIB <stem>.tlb      type library, to embed as a TYPELIB resource
+# Wine's IDL files (libwine-dev) provide oaidl.idl, ocidl.idl and the rest; stdole2.tlb
+# comes from Wine's 32-bit Windows library folder. <var> receives the generated files.
+if(NOT PORVEX_WIN32)
+    return()
+endif()
+
+set(PORVEX_WINE_IDL_DIR /usr/include/wine/wine/windows)
+set(PORVEX_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+
+function(porvex_widl idl)
+    cmake_parse_arguments(W "HEADER;IID;PROXY;TYPELIB" "OUTPUT_VAR" "DEPENDS" ${ARGN})
+    get_filename_component(idl_abs ${idl} ABSOLUTE)
+    get_filename_component(stem ${idl} NAME_WE)
+    get_filename_component(idl_dir ${idl_abs} DIRECTORY)
+    set(out ${CMAKE_CURRENT_BINARY_DIR})
+    set(flags -I${idl_dir} -I${out} -I${PORVEX_WINE_IDL_DIR} -D__WIDL__)
+    set(deps ${idl_abs} ${W_DEPENDS})
+    set(generated)
+
+    if(W_HEADER)
+        add_custom_command(OUTPUT ${out}/${stem}.h
+            COMMAND ${PORVEX_WIDL} ${flags} -h -o ${out}/${stem}.h ${idl_abs}
+            DEPENDS ${deps} COMMENT "widl header ${stem}.h" VERBATIM)
+        list(APPEND generated ${out}/${stem}.h)
+    endif()
+    if(W_IID)
+        add_custom_command(OUTPUT ${out}/${stem}_i.c
+            COMMAND ${PORVEX_WIDL} ${flags} -u -o ${out}/${stem}_i.c ${idl_abs}
+            DEPENDS ${deps} COMMENT "widl IIDs ${stem}_i.c" VERBATIM)
+        list(APPEND generated ${out}/${stem}_i.c)
+    endif()
+    if(W_PROXY)
+        add_custom_command(OUTPUT ${out}/${stem}_p.c ${out}/${stem}_dlldata.c
+            COMMAND ${PORVEX_WIDL} ${flags} -p -Oif -o ${out}/${stem}_p.c ${idl_abs}
+            COMMAND ${PORVEX_WIDL} --dlldata-only -o ${out}/${stem}_dlldata.c ${stem}
+            DEPENDS ${deps} COMMENT "widl proxy ${stem}_p.c" VERBATIM)
+        list(APPEND generated ${out}/${stem}_p.c ${out}/${stem}_dlldata.c)
+    endif()
+    if(W_TYPELIB)
+        add_custom_command(OUTPUT ${out}/${stem}.tlb
+            COMMAND ${PORVEX_WIDL} ${flags} -L ${PORVEX_WINE_TLB_DIR} -t -o ${out}/${stem}.tlb
+                    ${idl_abs}
+            DEPENDS ${deps} COMMENT "widl type library ${stem}.tlb" VERBATIM)
+        list(APPEND generated ${out}/${stem}.tlb)
+    endif()
+    if(W_OUTPUT_VAR)
+        set(${W_OUTPUT_VAR} ${generated} PARENT_SCOPE)
+    endif()
+endfunction()
