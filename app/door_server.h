@@ -88,6 +88,8 @@ class DoorServer final : private LinkEvents {
     // A copy of a door record as it is now.
     AList door(std::size_t index) const;
     std::size_t pending_commands() const;
+    // Batches the event worker has taken from the queue.
+    std::uint64_t event_batches() const { return worker_.batches(); }
 
     // Runs fn(const DoorDirectory&) under DataLock, for readers that need several
     // values at one moment (the monitor window filling its tree).

@@ -28,6 +28,7 @@ void TZorvikDataTrd::stop() {
 void TZorvikDataTrd::run() {
     std::vector<TZorvikRecvData> batch;
     while (queue_.wait_take_all(batch)) {
+        ++batches_;
         for (const TZorvikRecvData& entry : batch) {
             if (queue_.stopped()) {
                 return;

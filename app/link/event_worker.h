@@ -4,7 +4,9 @@
 // records is handled in large batches without delaying each event.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <thread>
 
@@ -25,6 +27,8 @@ class TZorvikDataTrd {
     TZorvikDataTrd& operator=(const TZorvikDataTrd&) = delete;
 
     void start();
+    // Batches taken from the queue so far.
+    std::uint64_t batches() const { return batches_.load(); }
     // Stops the queue (StopFlag) and waits until the worker has left; the entry being
     // handled is finished first, the rest is left in the queue.
     void stop();
@@ -36,6 +40,7 @@ class TZorvikDataTrd {
     Handler handler_;
     LogSink& log_;
     std::chrono::milliseconds batch_pause_;
+    std::atomic<std::uint64_t> batches_{0};
     std::thread thread_;
 };
 
