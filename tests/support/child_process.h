@@ -28,6 +28,8 @@ class ChildProcess {
     // The exit code, or nothing if the child still runs after timeout.
     std::optional<int> wait(std::chrono::milliseconds timeout);
     void kill();
+    // The operating system's process id (for /proc and the like).
+    long pid() const;
 
   private:
     struct Impl;

@@ -157,4 +157,6 @@ void ChildProcess::kill() {
     }
 }
 
+long ChildProcess::pid() const { return static_cast<long>(impl_->pid); }
+
 }  // namespace ctlsim::testing

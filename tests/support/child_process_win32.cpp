@@ -179,4 +179,8 @@ void ChildProcess::kill() {
     }
 }
 
+long ChildProcess::pid() const {
+    return impl_->process.valid() ? static_cast<long>(::GetProcessId(impl_->process.get())) : -1;
+}
+
 }  // namespace ctlsim::testing

@@ -171,6 +171,8 @@ class Simulator {
     std::function<void(const std::string&)> line_sink_;
     std::multimap<Clock::time_point, std::function<void()>> timers_;
     std::vector<Periodic> periodic_;
+    static constexpr Clock::duration kScenarioTick = std::chrono::milliseconds(10);
+    Clock::time_point last_scenario_round_{};
     std::mt19937 rng_;
     bool stop_ = false;
     bool started_ = false;
