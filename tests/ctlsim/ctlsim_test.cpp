@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "child_process.h"
 #include "ctlsim_driver.h"
@@ -310,6 +311,93 @@ TEST_F(CtlsimTest, APeerSendingNonsenseNeverStopsTheSimulator) {
     ASSERT_TRUE(sim.wait(0, "connections=2"));
     again.send(frame(0x10, 1, 0));
     EXPECT_EQ(again.read_frame(), frame(0x10, 1, 0));
+}
+
+TEST_F(CtlsimTest, RandomCommandLinesAllGetOneReplyAndNeverStopTheSimulator) {
+    HostLink link(sim.port(0));
+    link.send(kEnable);
+    std::mt19937 rng(4711);
+    const std::vector<std::string> words = {
+        "help",     "list",           "ports",       "info",
+        "stats",    "status",         "reply",       "second-connection",
+        "received", "clear-received", "door-events", "alarms-cleared",
+        "tamper",   "card",           "frame",       "raw",
+        "fault",    "disconnect",     "ping",        "",
+        "\x7f",     "info:0"};
+    const std::vector<std::string> tokens = {"0",
+                                             "1",
+                                             "2",
+                                             "all",
+                                             "*",
+                                             "random",
+                                             "random-live",
+                                             ":1",
+                                             ":65535",
+                                             "0x20",
+                                             "-1",
+                                             "999999999999999999999",
+                                             "on",
+                                             "off",
+                                             "silent",
+                                             "delay",
+                                             "split",
+                                             "garbage",
+                                             "repeat",
+                                             "close-on",
+                                             "refuse",
+                                             "clear",
+                                             "default",
+                                             "0x22",
+                                             "-",
+                                             "zz",
+                                             "0a80",
+                                             "open=1,2",
+                                             "alarm=all",
+                                             "bits=ffffffff",
+                                             "bits=",
+                                             "ap=70000",
+                                             "psw=1",
+                                             "12:1:granted",
+                                             "random:random:random",
+                                             "1:3:granted",
+                                             "x:y",
+                                             "1:1:1:00",
+                                             "=",
+                                             "count=2",
+                                             "timeout=0",
+                                             "takeover",
+                                             "reject",
+                                             "reset",
+                                             "0.5s",
+                                             "\xff\xfe"};
+    std::uniform_int_distribution<std::size_t> word(0, words.size() - 1);
+    std::uniform_int_distribution<std::size_t> token(0, tokens.size() - 1);
+    std::uniform_int_distribution<int> count(0, 5);
+    for (int i = 0; i < 400; ++i) {
+        std::string line = words[word(rng)];
+        for (int k = count(rng); k > 0; --k) {
+            line += " " + tokens[token(rng)];
+        }
+        if (line.find_first_not_of(' ') == std::string::npos) {
+            continue;  // a blank line is not a command and gets no reply
+        }
+        const std::string reply = sim.command(line);
+        EXPECT_TRUE(reply.starts_with("ok") || reply.starts_with("error "))
+            << line << " -> " << reply;
+    }
+    EXPECT_EQ(sim.command("ping"), "ok pong");
+}
+
+TEST_F(CtlsimTest, AHostThatStopsReadingIsDroppedBeforeTheQueueGrowsWithoutBound) {
+    HostLink link(sim.port(0));  // never reads
+    ASSERT_TRUE(sim.wait_connected(0, true));
+    const std::string big = "raw 0 " + std::string(2 * 16000, 'A');
+    bool dropped = false;
+    for (int i = 0; i < 4000 && !dropped; ++i) {
+        dropped = sim.command(big).starts_with("ok sent=0");
+    }
+    EXPECT_TRUE(dropped);
+    EXPECT_TRUE(sim.wait_connected(0, false));
 }
 
 TEST(CtlsimScenario, RunsItsCommandsOnSchedule) {

@@ -60,9 +60,10 @@ class Controller {
         Bytes bytes;
         Clock::time_point due;
     };
-    std::deque<Chunk> outgoing;  // written in order, each not before its due time
-    std::size_t front_sent = 0;  // bytes of outgoing.front() already written
-    bool write_blocked = false;  // the socket's send buffer is full: wait for writable
+    std::deque<Chunk> outgoing;    // written in order, each not before its due time
+    std::size_t queued_bytes = 0;  // in outgoing, to notice a host that does not read
+    std::size_t front_sent = 0;    // bytes of outgoing.front() already written
+    bool write_blocked = false;    // the socket's send buffer is full: wait for writable
     std::optional<Clock::time_point> flush_timer;
 
     // Counters since start.

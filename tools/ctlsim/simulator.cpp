@@ -1,6 +1,7 @@
 #include "simulator.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "text.h"
 
@@ -15,6 +16,9 @@ constexpr std::size_t kMaxControlLine = 65536;
 constexpr std::size_t kMaxControlOutput = 4 * 1024 * 1024;
 constexpr std::size_t kMaxControlClients = 64;
 constexpr int kAcceptsPerRound = 16;
+// A host that stops reading while reports keep coming is dropped rather than letting the
+// queue grow without bound (a real controller's buffer is far smaller).
+constexpr std::size_t kMaxQueuedPerConnection = 4 * 1024 * 1024;
 
 std::string port_text(std::uint16_t port) { return ":" + std::to_string(port); }
 
@@ -377,6 +381,7 @@ void Simulator::adopt(Controller& c, net::Socket socket) {
     socket.set_nodelay(true);  // each frame, and each piece of a split one, leaves at once
     c.connection = std::move(socket);
     c.outgoing.clear();
+    c.queued_bytes = 0;
     c.front_sent = 0;
     c.write_blocked = false;
     c.model.connection_opened();
@@ -394,6 +399,7 @@ void Simulator::drop(Controller& c, std::string_view why, bool reset) {
         c.connection.close();
     }
     c.outgoing.clear();
+    c.queued_bytes = 0;
     c.front_sent = 0;
     c.write_blocked = false;
     c.model.connection_closed();
@@ -425,14 +431,18 @@ void Simulator::send_reply(Controller& c, Bytes bytes) {
     send_frame(c, std::move(bytes), c.faults.delay);
 }
 
+void Simulator::queue(Controller& c, Bytes bytes, Clock::time_point due) {
+    c.queued_bytes += bytes.size();
+    c.outgoing.push_back({std::move(bytes), due});
+}
+
 void Simulator::send_frame(Controller& c, Bytes bytes, Clock::duration delay) {
     if (!c.connection.valid()) {
         return;
     }
     const auto due = Clock::now() + delay;
     if (!c.faults.garbage.empty()) {
-        c.outgoing.push_back({std::move(c.faults.garbage), due});
-        c.faults.garbage.clear();
+        queue(c, std::exchange(c.faults.garbage, {}), due);
     }
     const auto pieces = static_cast<std::size_t>(std::max(1, c.faults.split_pieces));
     if (pieces > 1 && bytes.size() > 1) {
@@ -441,25 +451,31 @@ void Simulator::send_frame(Controller& c, Bytes bytes, Clock::duration delay) {
         auto when = due;
         for (std::size_t at = 0; at < bytes.size(); at += step) {
             const auto end = std::min(bytes.size(), at + step);
-            c.outgoing.push_back({Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                        bytes.begin() + static_cast<std::ptrdiff_t>(end)),
-                                  when});
+            queue(c,
+                  Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(end)),
+                  when);
             when += c.faults.split_pause;
         }
     } else {
-        c.outgoing.push_back({std::move(bytes), due});
+        queue(c, std::move(bytes), due);
     }
     flush(c);
 }
 
 void Simulator::send_raw(Controller& c, Bytes bytes) {
     if (c.connection.valid()) {
-        c.outgoing.push_back({std::move(bytes), Clock::now()});
+        queue(c, std::move(bytes), Clock::now());
         flush(c);
     }
 }
 
 void Simulator::flush(Controller& c) {
+    if (c.queued_bytes > kMaxQueuedPerConnection) {
+        drop(c, "the host does not read: " + std::to_string(c.queued_bytes) + " bytes waiting",
+             false);
+        return;
+    }
     while (c.connection.valid() && !c.outgoing.empty() && !c.write_blocked) {
         auto& front = c.outgoing.front();
         const auto now = Clock::now();
@@ -480,6 +496,7 @@ void Simulator::flush(Controller& c) {
         c.front_sent += sent.count;
         c.bytes_sent += sent.count;
         if (c.front_sent == front.bytes.size()) {
+            c.queued_bytes -= front.bytes.size();
             c.outgoing.pop_front();
             c.front_sent = 0;
             continue;

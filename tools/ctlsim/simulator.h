@@ -126,6 +126,7 @@ class Simulator {
     void send_reply(Controller& c, Bytes bytes);
     void send_frame(Controller& c, Bytes bytes, Clock::duration delay);
     void send_raw(Controller& c, Bytes bytes);
+    void queue(Controller& c, Bytes bytes, Clock::time_point due);
     void flush(Controller& c);
 
     // Control clients.
