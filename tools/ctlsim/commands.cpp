@@ -1,38 +1,29 @@
-// The control language carried out against the simulator's controllers.
+// The control language carried out against the simulator's controllers: selection,
+// queries and waits here; reports in report_commands.cpp; faults and reply rules in
+// fault_commands.cpp.
 #include "commands.h"
 
 #include <algorithm>
-#include <chrono>
+#include <cstdio>
 
+#include "command_support.h"
 #include "frame/frame.h"
 #include "frame/hex.h"
-#include "simulator.h"
 #include "text.h"
 
 namespace ctlsim {
 
 namespace zf = zorvik::frame;
+using namespace commands;
 
 bool is_command_name(std::string_view word) {
     return std::find(std::begin(kCommandNames), std::end(kCommandNames), word) !=
            std::end(kCommandNames);
 }
 
-struct Simulator::Selection {
-    std::vector<Controller*> list;
-    std::string error;        // the token named no controller
-    std::string none_reason;  // random-live found nobody
-};
-
-namespace {
-
-using Tokens = std::vector<std::string_view>;
+namespace commands {
 
 std::string usage(std::string_view text) { return "error usage: " + std::string(text); }
-
-std::string hex_text(const Bytes& bytes) {
-    return bytes.empty() ? "-" : zf::to_hex(bytes, zf::HexCase::upper);
-}
 
 std::string byte_text(unsigned value) {
     const char* digits = "0123456789ABCDEF";
@@ -42,13 +33,6 @@ std::string byte_text(unsigned value) {
 bool can_take_reports(const Controller& c) {
     return c.connected() && c.model.upload_enabled() && !c.model.silent();
 }
-
-// Looks for key=value options among tokens from `first` on; every token there must be
-// one of `allowed`.
-struct Options {
-    std::map<std::string, std::string_view, std::less<>> values;
-    std::string error;
-};
 
 Options parse_options(const Tokens& t, std::size_t first,
                       std::initializer_list<std::string_view> allowed) {
@@ -87,21 +71,12 @@ bool frame_ids(const Options& o, std::uint32_t& ap, std::uint32_t& psw, std::str
     return true;
 }
 
-zf::ControllerTime utc_now() {
-    using namespace std::chrono;
-    const auto now = system_clock::now();
-    const auto day = floor<days>(now);
-    const year_month_day ymd{day};
-    const hh_mm_ss hms{floor<seconds>(now - day)};
-    zf::ControllerTime t;
-    t.year = static_cast<int>(ymd.year());
-    t.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
-    t.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
-    t.weekday = static_cast<int>(weekday{day}.c_encoding());
-    t.hour = static_cast<int>(hms.hours().count());
-    t.minute = static_cast<int>(hms.minutes().count());
-    t.second = static_cast<int>(hms.seconds().count());
-    return t;
+}  // namespace commands
+
+namespace {
+
+std::string hex_text(const Bytes& bytes) {
+    return bytes.empty() ? "-" : zf::to_hex(bytes, zf::HexCase::upper);
 }
 
 std::string time_text(const std::optional<zf::ControllerTime>& t) {
@@ -430,417 +405,6 @@ std::optional<std::string> Simulator::cmd_wait(ControlClient& client, const Toke
     w.deadline = Clock::now() + timeout;
     client.wait = std::move(w);
     return std::nullopt;  // check_waits answers, at once if it already holds
-}
-
-std::string Simulator::deliver_report(Selection& sel, std::uint8_t cmd, const Bytes& payload,
-                                      std::uint32_t ap, std::uint32_t psw) {
-    Bytes frame;
-    if (!zf::append_frame(frame, cmd, ap, psw, payload)) {
-        return "error payload longer than " + std::to_string(zf::kMaxPayload) + " bytes";
-    }
-    std::uint64_t sent = 0;
-    std::uint64_t dropped = 0;
-    std::string reason = sel.none_reason;
-    for (auto* c : sel.list) {
-        std::string why;
-        if (!c->connected()) {
-            why = "not-connected";
-        } else if (c->model.silent()) {
-            why = "silent";
-        } else if (!c->model.upload_enabled()) {
-            why = "upload-off";
-        }
-        if (!why.empty()) {
-            ++dropped;
-            ++c->reports_dropped;
-            if (reason.empty()) {
-                reason = why;
-            }
-            continue;
-        }
-        for (int k = 0; k < std::max(1, c->faults.repeat); ++k) {
-            send_frame(*c, frame, Clock::duration::zero());
-            ++sent;
-            ++c->reports_sent;
-        }
-    }
-    if (!sel.none_reason.empty()) {
-        ++dropped;
-    }
-    std::string out = "ok sent=" + std::to_string(sent) + " dropped=" + std::to_string(dropped);
-    if (dropped > 0) {
-        out += " reason=" + reason;
-    }
-    return out;
-}
-
-std::string Simulator::cmd_report(const Tokens& t) {
-    const std::string_view word = t[0];
-    if (t.size() < 3) {
-        if (word == "door-events") {
-            return usage(
-                "door-events <controller> [open=<readers>] [alarm=<readers>] [bits=<hex>]");
-        }
-        if (word == "alarms-cleared") {
-            return usage("alarms-cleared <controller> <readers>|bits=<hex>");
-        }
-        if (word == "tamper") {
-            return usage("tamper <controller> <group 0..3>");
-        }
-        if (word == "card") {
-            return usage("card <controller> <card>:<reader>:<status>[:<extra>] ...");
-        }
-        if (word == "frame") {
-            return usage("frame <controller> <cmd> <hex|-> [ap=<n>] [psw=<n>]");
-        }
-        return usage("raw <controller> <hex>");
-    }
-    Selection sel = select(t[1]);
-    if (!sel.error.empty()) {
-        return "error " + sel.error;
-    }
-    std::uint32_t ap = 0;
-    std::uint32_t psw = 0;
-    std::string error;
-
-    if (word == "raw") {
-        const auto bytes = t.size() == 3 ? parse_hex_bytes(t[2]) : std::nullopt;
-        if (!bytes || bytes->empty()) {
-            return usage("raw <controller> <hex>");
-        }
-        std::uint64_t sent = 0;
-        for (auto* c : sel.list) {
-            if (c->connected()) {
-                send_raw(*c, *bytes);
-                ++sent;
-            }
-        }
-        return "ok sent=" + std::to_string(sent) + " dropped=" +
-               std::to_string(sel.list.size() - sent + (sel.none_reason.empty() ? 0 : 1));
-    }
-    if (word == "frame") {
-        const auto cmd = parse_number(t[2], 255);
-        const auto data = t.size() >= 4 ? parse_hex_bytes(t[3]) : std::nullopt;
-        if (!cmd || !data) {
-            return usage("frame <controller> <cmd> <hex|-> [ap=<n>] [psw=<n>]");
-        }
-        const auto o = parse_options(t, 4, {"ap", "psw"});
-        if (!o.error.empty() || !frame_ids(o, ap, psw, error)) {
-            return "error " + (o.error.empty() ? error : o.error);
-        }
-        Bytes frame;
-        if (!zf::append_frame(frame, static_cast<std::uint8_t>(*cmd), ap, psw, *data)) {
-            return "error payload longer than " + std::to_string(zf::kMaxPayload) + " bytes";
-        }
-        std::uint64_t sent = 0;
-        for (auto* c : sel.list) {
-            if (c->connected()) {
-                send_frame(*c, frame, Clock::duration::zero());
-                ++sent;
-            }
-        }
-        return "ok sent=" + std::to_string(sent) + " dropped=" +
-               std::to_string(sel.list.size() - sent + (sel.none_reason.empty() ? 0 : 1));
-    }
-
-    Bytes payload;
-    std::uint8_t cmd = 0;
-    std::size_t options_from = 2;
-    if (word == "door-events" || word == "alarms-cleared") {
-        cmd = word == "door-events" ? zf::kReportDoorEvents : zf::kReportAlarmsCleared;
-        std::uint32_t bits = 0;
-        if (word == "alarms-cleared" && t[2].find('=') == std::string_view::npos) {
-            const auto readers = parse_readers(t[2]);
-            if (!readers) {
-                return "error readers are 1,2,4,8,16,32,64,128 (comma-separated), all or none";
-            }
-            bits = *readers;
-            options_from = 3;
-        }
-        const auto o = word == "door-events"
-                           ? parse_options(t, options_from, {"open", "alarm", "bits", "ap", "psw"})
-                           : parse_options(t, options_from, {"bits", "ap", "psw"});
-        if (!o.error.empty() || !frame_ids(o, ap, psw, error)) {
-            return "error " + (o.error.empty() ? error : o.error);
-        }
-        std::uint8_t opened = 0;
-        std::uint8_t alarm = 0;
-        for (auto [key, target] : {std::pair{"open", &opened}, std::pair{"alarm", &alarm}}) {
-            if (auto it = o.values.find(key); it != o.values.end()) {
-                const auto readers = parse_readers(it->second);
-                if (!readers) {
-                    return "error readers are 1,2,4,8,16,32,64,128 (comma-separated), all or none";
-                }
-                *target = *readers;
-            }
-        }
-        if (word == "door-events") {
-            bits = door_event_bits(opened, alarm);
-        }
-        if (auto it = o.values.find("bits"); it != o.values.end()) {
-            const auto v = parse_hex_u32(it->second);
-            if (!v) {
-                return "error bits= takes up to 8 hexadecimal digits";
-            }
-            bits |= *v;
-        }
-        payload = word == "door-events" ? door_events_payload(bits) : alarms_cleared_payload(bits);
-    } else if (word == "tamper") {
-        cmd = zf::kReportTamper;
-        const auto group = parse_number(t[2], 255);
-        if (!group) {
-            return usage("tamper <controller> <group 0..3> (1: readers 1-8, 2: 16-128, 3: all)");
-        }
-        const auto o = parse_options(t, 3, {"ap", "psw"});
-        if (!o.error.empty() || !frame_ids(o, ap, psw, error)) {
-            return "error " + (o.error.empty() ? error : o.error);
-        }
-        payload = tamper_payload(static_cast<std::uint8_t>(*group));
-    } else {  // card
-        cmd = zf::kReportCardRecords;
-        std::vector<CardRecord> records;
-        const auto stamp = bcd_stamp(utc_now());
-        std::size_t i = 2;
-        for (; i < t.size() && t[i].find('=') == std::string_view::npos; ++i) {
-            // CARD:READER:STATUS[:EXTRA]
-            std::vector<std::string_view> parts;
-            std::string_view rest = t[i];
-            for (auto colon = rest.find(':'); colon != std::string_view::npos;
-                 colon = rest.find(':')) {
-                parts.push_back(rest.substr(0, colon));
-                rest.remove_prefix(colon + 1);
-            }
-            parts.push_back(rest);
-            if (parts.size() < 3 || parts.size() > 4) {
-                return "error card record '" + std::string(t[i]) +
-                       "' is not CARD:READER:STATUS[:EXTRA]";
-            }
-            CardRecord r;
-            r.extra = stamp;
-            if (parts[0] == "random") {
-                std::uniform_int_distribution<std::uint32_t> card(1, 0x55555554);
-                r.card = card(rng_);
-            } else if (auto card = parse_hex_u32(parts[0])) {
-                r.card = *card;
-            } else {
-                return "error card number '" + std::string(parts[0]) +
-                       "' is not up to 8 hexadecimal digits";
-            }
-            if (parts[1] == "random") {
-                r.reader =
-                    static_cast<std::uint8_t>(1U << std::uniform_int_distribution<int>(0, 7)(rng_));
-            } else if (auto reader = parse_readers(parts[1]);
-                       reader && std::has_single_bit(*reader)) {
-                r.reader = *reader;
-            } else {
-                return "error reader '" + std::string(parts[1]) + "' is not one of 1,2,4 ... 128";
-            }
-            if (parts[2] == "granted") {
-                r.status = kGranted;
-            } else if (parts[2] == "refused") {
-                r.status = kRefused;
-            } else if (parts[2] == "random") {
-                r.status =
-                    std::uniform_int_distribution<int>(0, 3)(rng_) == 0 ? kRefused : kGranted;
-            } else if (auto status = parse_number(parts[2], 255)) {
-                r.status = static_cast<std::uint8_t>(*status);
-            } else {
-                return "error status '" + std::string(parts[2]) +
-                       "' is not granted, refused, random or 0..255";
-            }
-            if (parts.size() == 4) {
-                const auto extra = parse_hex_bytes(parts[3]);
-                if (!extra || extra->size() != r.extra.size()) {
-                    return "error extra '" + std::string(parts[3]) +
-                           "' is not 12 hexadecimal digits";
-                }
-                std::copy(extra->begin(), extra->end(), r.extra.begin());
-            }
-            records.push_back(r);
-        }
-        if (records.empty()) {
-            return usage("card <controller> <card>:<reader>:<status>[:<extra>] ...");
-        }
-        const auto o = parse_options(t, i, {"ap", "psw"});
-        if (!o.error.empty() || !frame_ids(o, ap, psw, error)) {
-            return "error " + (o.error.empty() ? error : o.error);
-        }
-        auto built = card_records_payload(records);
-        if (!built) {
-            return "error at most " + std::to_string(kMaxCardRecords) + " records per report";
-        }
-        payload = std::move(*built);
-    }
-    return deliver_report(sel, cmd, payload, ap, psw);
-}
-
-std::string Simulator::cmd_fault(const Tokens& t) {
-    constexpr std::string_view kUsage =
-        "fault <controller> silent on|off | refuse on|off | delay <ms> | split <pieces> "
-        "[<pause-ms>] | garbage <hex> | repeat <n> | close-on <cmd>|any|off | clear";
-    if (t.size() < 3) {
-        return usage(kUsage);
-    }
-    Selection sel = select(t[1]);
-    if (!sel.error.empty()) {
-        return "error " + sel.error;
-    }
-    const std::string_view what = t[2];
-    const std::size_t n_args = t.size() - 3;
-
-    auto set_refuse = [this](Controller& c, bool on) -> std::string {
-        c.faults.refuse = on;
-        if (on) {
-            c.listener.close();
-            return {};
-        }
-        if (!c.listener.valid()) {
-            if (auto error = open_listener(c); !error.empty()) {
-                c.faults.refuse = true;
-                return error;
-            }
-        }
-        return {};
-    };
-
-    if (what == "clear" && n_args == 0) {
-        for (auto* c : sel.list) {
-            c->model.set_silent(false);
-            c->model.set_close_on(std::nullopt);
-            c->faults = Faults();
-            if (auto error = set_refuse(*c, false); !error.empty()) {
-                return "error " + error;
-            }
-        }
-        return "ok faults=none";
-    }
-    if ((what == "silent" || what == "refuse") && n_args == 1) {
-        const auto on = parse_switch(t[3]);
-        if (!on) {
-            return usage(kUsage);
-        }
-        for (auto* c : sel.list) {
-            if (what == "silent") {
-                c->model.set_silent(*on);
-            } else if (auto error = set_refuse(*c, *on); !error.empty()) {
-                return "error " + error;
-            }
-        }
-        return "ok " + std::string(what) + "=" + (*on ? "on" : "off");
-    }
-    if (what == "delay" && n_args == 1) {
-        const auto d = parse_duration(t[3]);
-        if (!d || *d > std::chrono::minutes(10)) {
-            return "error delay must be 0 to 10 minutes (e.g. 250 or 250ms)";
-        }
-        for (auto* c : sel.list) {
-            c->faults.delay = std::chrono::duration_cast<std::chrono::milliseconds>(*d);
-        }
-        return "ok delay=" +
-               std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(*d).count());
-    }
-    if (what == "split" && (n_args == 1 || n_args == 2)) {
-        const auto pieces = parse_number(t[3], 64);
-        const auto pause = n_args == 2 ? parse_duration(t[4]) : std::chrono::microseconds(2000);
-        if (!pieces || *pieces == 0 || !pause || *pause > std::chrono::seconds(10)) {
-            return "error split takes 1..64 pieces and a pause of at most 10 s";
-        }
-        for (auto* c : sel.list) {
-            c->faults.split_pieces = static_cast<int>(*pieces);
-            c->faults.split_pause = std::chrono::duration_cast<std::chrono::milliseconds>(*pause);
-        }
-        return "ok split=" + std::to_string(*pieces);
-    }
-    if (what == "garbage" && n_args == 1) {
-        const auto bytes = parse_hex_bytes(t[3]);
-        if (!bytes || bytes->empty() || bytes->size() > 4096) {
-            return "error garbage takes 1 to 4096 bytes of hexadecimal";
-        }
-        for (auto* c : sel.list) {
-            c->faults.garbage = *bytes;
-        }
-        return "ok garbage=" + std::to_string(bytes->size());
-    }
-    if (what == "repeat" && n_args == 1) {
-        const auto n = parse_number(t[3], 100);
-        if (!n || *n == 0) {
-            return "error repeat takes 1..100";
-        }
-        for (auto* c : sel.list) {
-            c->faults.repeat = static_cast<int>(*n);
-        }
-        return "ok repeat=" + std::to_string(*n);
-    }
-    if (what == "close-on" && n_args == 1) {
-        std::optional<int> on;
-        if (t[3] == "any") {
-            on = -1;
-        } else if (t[3] != "off") {
-            const auto code = parse_number(t[3], 255);
-            if (!code) {
-                return usage(kUsage);
-            }
-            on = static_cast<int>(*code);
-        }
-        for (auto* c : sel.list) {
-            c->model.set_close_on(on);
-        }
-        return "ok close-on=" + std::string(t[3]);
-    }
-    return usage(kUsage);
-}
-
-std::string Simulator::cmd_reply(const Tokens& t) {
-    constexpr std::string_view kUsage =
-        "reply <controller> <cmd>|* default|silent|<reply-cmd> [<hex>]";
-    if (t.size() < 4 || t.size() > 5) {
-        return usage(kUsage);
-    }
-    Selection sel = select(t[1]);
-    if (!sel.error.empty()) {
-        return "error " + sel.error;
-    }
-    if (t[2] == "*") {
-        if (t[3] != "default" || t.size() != 4) {
-            return "error only 'reply <controller> * default' applies to every command";
-        }
-        for (auto* c : sel.list) {
-            c->model.clear_rules();
-        }
-        return "ok reply=default";
-    }
-    const auto cmd = parse_number(t[2], 255);
-    if (!cmd) {
-        return usage(kUsage);
-    }
-    ReplyRule rule;
-    if (t[3] == "default") {
-        rule.mode = ReplyRule::Mode::standard;
-    } else if (t[3] == "silent") {
-        rule.mode = ReplyRule::Mode::silent;
-    } else if (auto code = parse_number(t[3], 255)) {
-        rule.mode = ReplyRule::Mode::code;
-        rule.code = static_cast<std::uint8_t>(*code);
-    } else {
-        return usage(kUsage);
-    }
-    if (t.size() == 5) {
-        auto payload = parse_hex_bytes(t[4]);
-        if (!payload || payload->size() > zf::kMaxPayload || rule.mode == ReplyRule::Mode::silent) {
-            return "error the reply payload must be hexadecimal (or - for none), at most " +
-                   std::to_string(zf::kMaxPayload) + " bytes, and not with silent";
-        }
-        rule.payload = std::move(*payload);
-    }
-    const auto key = static_cast<std::uint8_t>(*cmd);
-    for (auto* c : sel.list) {
-        if (rule.mode == ReplyRule::Mode::standard && !rule.payload) {
-            c->model.clear_rule(key);
-        } else {
-            c->model.set_rule(key, rule);
-        }
-    }
-    return "ok reply " + byte_text(key) + "=" + std::string(t[3]);
 }
 
 }  // namespace ctlsim

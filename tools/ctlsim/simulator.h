@@ -157,6 +157,14 @@ class Simulator {
     std::string deliver_report(Selection& sel, std::uint8_t cmd, const Bytes& payload,
                                std::uint32_t ap, std::uint32_t psw);
 
+    static constexpr std::size_t kMaxControlClients = 64;
+    static constexpr std::size_t kMaxControlLine = 65536;
+    static constexpr std::size_t kMaxControlOutput = 4 * 1024 * 1024;
+    static constexpr int kAcceptsPerRound = 16;
+    // A host that stops reading while reports keep coming is dropped rather than letting
+    // its queue grow without bound (a real controller's buffer is far smaller).
+    static constexpr std::size_t kMaxQueuedPerConnection = 4 * 1024 * 1024;
+
     SimulatorConfig config_;
     Log log_;
     zorvik::net::NetStartup net_;
