@@ -106,6 +106,16 @@ TEST(Scenario, RejectsWhatItCannotRunNamingTheLine) {
     EXPECT_FALSE(load_scenario_file("/nonexistent/scenario").ok());
 }
 
+#ifdef CTLSIM_SCENARIO_DIR
+TEST(Scenario, TheShippedScenariosAreValid) {
+    for (const char* name : {"demo.txt", "steady-1000.txt"}) {
+        const auto s = load_scenario_file(std::string(CTLSIM_SCENARIO_DIR) + "/" + name);
+        EXPECT_TRUE(s.ok()) << s.error;
+        EXPECT_FALSE(s.entries.empty()) << name;
+    }
+}
+#endif
+
 TEST(ControllerList, ListTextServesOnlyLoopbackAndMergesDoorsOfOneController) {
     const auto list = parse_list_text(
         "# doors\n127.0.0.1:5768\n127.0.0.1:5768\n10.1.2.3:5768\n  \nlocalhost:5769\n"
