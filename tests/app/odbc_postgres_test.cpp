@@ -36,13 +36,13 @@ std::string server_port() {
 }
 
 class OdbcPostgresTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_FALSE(fixture_file("port").empty())
             << "PORVEX_PG_DIR is not set: run these tests through ctest (postgres fixture)";
         port = server_port();
-        ASSERT_FALSE(port.empty()) << "the PostgreSQL fixture did not start: no port in "
-                                   << fixture_file("port");
+        ASSERT_FALSE(port.empty())
+            << "the PostgreSQL fixture did not start: no port in " << fixture_file("port");
     }
 
     DirectoryOutcome load(const std::string& server_text, const std::string& schema = "",
@@ -87,18 +87,18 @@ TEST_F(OdbcPostgresTest, ASchemaInTheDatabaseSettingQualifiesTheTables) {
 }
 
 TEST_F(OdbcPostgresTest, AWholeConnectionStringWithTheUserAdded) {
-    const auto outcome = load("Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" + port +
-                                  ";Database=doors",
-                              "", "porvex");
+    const auto outcome =
+        load("Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" + port + ";Database=doors",
+             "", "porvex");
     ASSERT_EQ(outcome.step, DirectoryStep::loaded) << outcome.message;
     EXPECT_EQ(outcome.doors, 3u);
 }
 
 TEST_F(OdbcPostgresTest, AnUnknownDsnOrDatabaseIsAConnectionFailure) {
     EXPECT_EQ(load("no_such_dsn").step, DirectoryStep::database_failed);
-    const auto outcome = load("Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" + port +
-                                  ";Database=nothing",
-                              "", "porvex");
+    const auto outcome =
+        load("Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" + port + ";Database=nothing",
+             "", "porvex");
     EXPECT_EQ(outcome.step, DirectoryStep::database_failed);
     EXPECT_EQ(outcome.message, "数据库连接失败，请检查系统配置是否正确！");
     EXPECT_TRUE(log.contains("nothing")) << log.lines().back();

@@ -49,7 +49,11 @@ class SqliteDoorsTest : public ::testing::Test {
 };
 
 TEST_F(SqliteDoorsTest, SampleDatabaseLoadsInQueryOrderWithoutOutOfServiceDoors) {
-    create_sample_door_db(file, SampleDoorDbOptions{3, 8, "127.0.0.1", 20000, true});
+    SampleDoorDbOptions options;
+    options.controllers = 3;
+    options.base_port = 20000;
+    options.with_disabled_rows = true;
+    create_sample_door_db(file, options);
     const std::string before = read_all(file);
     const auto outcome = load_door_directory(sqlite_settings(file), server, log);
     ASSERT_EQ(outcome.step, DirectoryStep::loaded) << outcome.message;
@@ -109,7 +113,10 @@ TEST_F(SqliteDoorsTest, NullLocationAndNullReaderAsTheDirectoryRulesSay) {
 }
 
 TEST_F(SqliteDoorsTest, AWriterHoldingTheFileBrieflyIsWaitedFor) {
-    create_sample_door_db(file, SampleDoorDbOptions{1, 2, "127.0.0.1", 20000, false});
+    SampleDoorDbOptions options;
+    options.controllers = 1;
+    options.doors_per_controller = 2;
+    create_sample_door_db(file, options);
     sqlite3* writer = nullptr;
     ASSERT_EQ(sqlite3_open(file.string().c_str(), &writer), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(writer, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);

@@ -83,8 +83,17 @@ void create_sample_door_db(const std::filesystem::path& file, const SampleDoorDb
         options.doors_per_controller > 8) {
         throw std::runtime_error("a controller serves 1 to 8 doors");
     }
-    if (options.base_port < 1 || options.base_port + options.controllers - 1 > 65535) {
-        throw std::runtime_error("controller ports must lie within 1..65535");
+    if (!options.ports.empty() &&
+        options.ports.size() != static_cast<std::size_t>(options.controllers)) {
+        throw std::runtime_error("one port per controller is needed");
+    }
+    auto port_of = [&](int c) {
+        return options.ports.empty() ? options.base_port + c : options.ports[c];
+    };
+    for (int c = 0; c < options.controllers; ++c) {
+        if (port_of(c) < 1 || port_of(c) > 65535) {
+            throw std::runtime_error("controller ports must lie within 1..65535");
+        }
     }
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
@@ -106,7 +115,7 @@ void create_sample_door_db(const std::filesystem::path& file, const SampleDoorDb
         sqlite3_bind_int(board.get(), 1, c + 1);
         bind_text(board.get(), 2, building(c) + "控制器");
         bind_text(board.get(), 3, options.ip);
-        sqlite3_bind_int(board.get(), 4, options.base_port + c);
+        sqlite3_bind_int(board.get(), 4, port_of(c));
         check(sqlite3_step(board.get()), raw, "insert board");
         const int rows = options.doors_per_controller + (options.with_disabled_rows ? 1 : 0);
         for (int d = 0; d < rows; ++d) {

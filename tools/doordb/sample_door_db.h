@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace porvex {
 
@@ -11,7 +12,8 @@ struct SampleDoorDbOptions {
     int controllers = 4;
     int doors_per_controller = 8;  // 1..8; door i uses entry reader 2^i
     std::string ip = "127.0.0.1";
-    int base_port = 15768;  // controller c listens on base_port + c
+    int base_port = 15768;   // controller c listens on base_port + c ...
+    std::vector<int> ports;  // ... unless ports names one port per controller
     // Adds to every controller one door row marked out of service (Device_Status '1'),
     // which the door query must not return.
     bool with_disabled_rows = false;
