@@ -32,7 +32,7 @@ DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& cloc
       tick_(dir_, pending_, decoder_),
       events_(options.queue_limit),
       worker_(
-          events_, [this](const TZorvikRecvData& entry) { handle_event(entry); }, log,
+          events_, [this](const TZorvikRecvData& entry) { receive(entry); }, log,
           options.batch_pause) {}
 
 DoorServer::~DoorServer() { stop(); }
@@ -312,7 +312,7 @@ void DoorServer::mark_not_monitored(Update& update, AList* door) {
     set.SetContactOpen(door, kNotMonitored);
 }
 
-void DoorServer::handle_event(const TZorvikRecvData& entry) {
+void DoorServer::receive(const TZorvikRecvData& entry) {
     Update update(clock_.now());
     {
         std::lock_guard lock(DataLock);

@@ -70,6 +70,10 @@ class DoorServer final : private LinkEvents {
     void tick(int refresh_seconds);
     bool upkeep_tick_enabled() const { return enabled_.has(PointKind::door_state); }
 
+    // Applies one queued controller report or reply now, on the calling thread: the
+    // event worker's step, also called directly by tests and benchmarks.
+    void receive(const TZorvikRecvData& entry);
+
     // Remote open of the door at `door_index`; true when a command was queued.
     bool send_remote_open(std::size_t door_index);
 
@@ -90,6 +94,8 @@ class DoorServer final : private LinkEvents {
     std::size_t pending_commands() const;
     // Batches the event worker has taken from the queue.
     std::uint64_t event_batches() const { return worker_.batches(); }
+    // Queued reports and replies the event worker has handled.
+    std::uint64_t events_handled() const { return worker_.handled(); }
 
     // Runs fn(const DoorDirectory&) under DataLock, for readers that need several
     // values at one moment (the monitor window filling its tree).
@@ -117,7 +123,6 @@ class DoorServer final : private LinkEvents {
     void ZorvikReConnect(Update& update, std::string_view ip, int port);
     void ZorvikFailedConnect(Update& update, std::string_view ip, int port);
     void mark_not_monitored(Update& update, AList* door);
-    void handle_event(const TZorvikRecvData& entry);
     void notify(const Update& update);
 
     const PointSet enabled_;

@@ -43,6 +43,7 @@ void TZorvikDataTrd::run() {
                 log_.write(LogLevel::error, "controller event from " + entry.IP + ":" +
                                                 std::to_string(entry.Port) + " not handled");
             }
+            ++handled_;
         }
         if (const auto dropped = queue_.take_dropped(); dropped > 0) {
             log_.write(LogLevel::warning, "event queue full: " + std::to_string(dropped) +

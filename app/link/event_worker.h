@@ -29,6 +29,8 @@ class TZorvikDataTrd {
     void start();
     // Batches taken from the queue so far.
     std::uint64_t batches() const { return batches_.load(); }
+    // Entries handed to the handler so far.
+    std::uint64_t handled() const { return handled_.load(); }
     // Stops the queue (StopFlag) and waits until the worker has left; the entry being
     // handled is finished first, the rest is left in the queue.
     void stop();
@@ -41,6 +43,7 @@ class TZorvikDataTrd {
     LogSink& log_;
     std::chrono::milliseconds batch_pause_;
     std::atomic<std::uint64_t> batches_{0};
+    std::atomic<std::uint64_t> handled_{0};
     std::thread thread_;
 };
 
