@@ -42,14 +42,12 @@ void EventQueue::stop() {
     {
         std::lock_guard lock(mutex_);
         stopped_ = true;
+        stopped_flag_ = true;
     }
     wake_.notify_all();
 }
 
-bool EventQueue::stopped() const {
-    std::lock_guard lock(mutex_);
-    return stopped_;
-}
+bool EventQueue::stopped() const { return stopped_flag_.load(); }
 
 std::size_t EventQueue::size() const {
     std::lock_guard lock(mutex_);

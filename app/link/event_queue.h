@@ -3,6 +3,7 @@
 // at once, in arrival order.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -56,7 +57,8 @@ class EventQueue {
     std::condition_variable wake_;
     std::deque<TZorvikRecvData> items_;
     std::uint64_t dropped_ = 0;
-    bool stopped_ = false;
+    bool stopped_ = false;                   // under mutex_, for the waits
+    std::atomic<bool> stopped_flag_{false};  // the same, read without the lock
 };
 
 }  // namespace porvex
