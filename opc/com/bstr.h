@@ -1,8 +1,9 @@
 // An owning BSTR.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <new>
 #include <string_view>

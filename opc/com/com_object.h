@@ -3,8 +3,9 @@
 // local server can end when its last object is released.
 #pragma once
 
-#include <unknwn.h>
 #include <windows.h>
+
+#include <unknwn.h>
 
 #include <functional>
 

@@ -1,8 +1,9 @@
 // An owning interface pointer: one reference, released when the holder goes.
 #pragma once
 
-#include <unknwn.h>
 #include <windows.h>
+
+#include <unknwn.h>
 
 #include <cstddef>
 #include <utility>

@@ -1,8 +1,9 @@
 // Time stamps: FILETIME (UTC, 100 ns since 1601) and OLE dates (days since 1899-12-30).
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <cstdint>
 

@@ -1,8 +1,9 @@
 // An owning SAFEARRAY.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <new>
 #include <utility>

@@ -2,9 +2,10 @@
 // here until they are handed out (Detach), freed with their contents when a call fails.
 #pragma once
 
+#include <windows.h>
+
 #include <objbase.h>
 #include <oleauto.h>
-#include <windows.h>
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,9 @@
 // An owning VARIANT.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <string_view>
 

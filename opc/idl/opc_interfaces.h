@@ -2,9 +2,10 @@
 // opc_common.idl) with the OPC result codes.
 #pragma once
 
+#include <windows.h>
+
 #include <ocidl.h>
 #include <olectl.h>
-#include <windows.h>
 
 #include "opc_common.h"
 #include "opc_da.h"

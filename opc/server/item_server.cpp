@@ -44,9 +44,7 @@ TOpcItemServer::TOpcItemServer()
 }
 
 TOpcItemServer::~TOpcItemServer() {
-    for (TServerImpl* client : ClientSnapshot()) {
-        client->Detach();
-    }
+    DisconnectClients();
     namespace_root_.reset();
     if (the_instance.load() == this) {
         the_instance.store(nullptr);
@@ -120,6 +118,12 @@ void TOpcItemServer::ShutdownCallbackFailed(HRESULT, TClientInfo&, int) {}
 void TOpcItemServer::GetTimestamp(FILETIME& time) { GetSystemTimeAsFileTime(&time); }
 
 // ---- Clients -------------------------------------------------------------------------------
+
+void TOpcItemServer::DisconnectClients() {
+    for (TServerImpl* client : ClientSnapshot()) {
+        client->Detach();
+    }
+}
 
 int TOpcItemServer::ClientCount() const {
     TLock lock(client_lock_);

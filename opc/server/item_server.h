@@ -106,6 +106,10 @@ class TOpcItemServer {
 
     // ---- Operations for the application -------------------------------------------------
     int ClientCount() const;
+    // Disconnects every client object now: their groups leave (with notifications) and
+    // their later calls fail. The destructor does it too, but a derived class that wants
+    // its notifications calls it from its own destructor.
+    void DisconnectClients();
     // EOpcServer for an index out of range.
     TClientInfo& Clients(int index) const;
     // Asks every client (index -1) or client index to disconnect, through the shutdown sink

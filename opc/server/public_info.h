@@ -3,8 +3,9 @@
 // the item server may use freely.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <atomic>
 #include <string>

@@ -1,8 +1,9 @@
 // Value types shared by the engine and the item server.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <cstdint>
 #include <initializer_list>

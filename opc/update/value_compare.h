@@ -1,8 +1,9 @@
 // The value rules of change detection.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 namespace porvex::opc {
 
