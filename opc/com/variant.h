@@ -18,7 +18,7 @@ class TVariant {
     TVariant& operator=(const TVariant& other);
     TVariant(TVariant&& other) noexcept;
     TVariant& operator=(TVariant&& other) noexcept;
-    ~TVariant() { VariantClear(&v_); }
+    ~TVariant() { Clear(); }
 
     // Typed values (a string copy throws std::bad_alloc when refused).
     static TVariant I2(SHORT value) noexcept;
@@ -36,7 +36,15 @@ class TVariant {
     const VARIANT* Ptr() const noexcept { return &v_; }
     VARTYPE Type() const noexcept { return v_.vt; }
 
-    void Clear() noexcept { VariantClear(&v_); }
+    // Values that own nothing (numbers, dates, references) need no call into the system:
+    // the update tick clears one per polled item.
+    void Clear() noexcept {
+        if (OwnsMemory(v_.vt)) {
+            VariantClear(&v_);
+        } else {
+            v_.vt = VT_EMPTY;
+        }
+    }
     void Swap(TVariant& other) noexcept;
     // Moves the value out into a raw VARIANT the caller then owns (which must be empty or
     // already cleared); this one becomes empty.
@@ -48,6 +56,25 @@ class TVariant {
     HRESULT ConvertTo(VARTYPE vt, TVariant& out) const noexcept;
 
   private:
+    static bool OwnsMemory(VARTYPE vt) noexcept {
+        if ((vt & VT_BYREF) != 0) {
+            return false;
+        }
+        if ((vt & VT_ARRAY) != 0) {
+            return true;
+        }
+        switch (vt) {
+            case VT_BSTR:
+            case VT_DISPATCH:
+            case VT_UNKNOWN:
+            case VT_RECORD:
+            case VT_VARIANT:
+                return true;
+            default:
+                return false;
+        }
+    }
+
     VARIANT v_;
 };
 
