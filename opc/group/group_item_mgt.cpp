@@ -1,5 +1,5 @@
 // IOPCItemMgt of a group: adding, validating and removing items and changing their state.
-#include <unordered_map>
+#include <algorithm>
 
 #include "opc/com/boundary.h"
 #include "opc/com/call_args.h"
@@ -150,8 +150,14 @@ HRESULT TGroupImpl::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** pp
         CheckItemArray(dwCount, phServer);
         CheckOut(ppErrors);
         TTaskArray<HRESULT> errors(dwCount);
+        // Everything the removal needs is allocated first: once items are marked, nothing
+        // may fail half-way.
         std::vector<TGroupItemImpl*> doomed;
+        std::vector<std::unique_ptr<TGroupItemImpl>> taken;
+        std::vector<TGroupImpl*> groups;
         doomed.reserve(dwCount);
+        taken.reserve(dwCount);
+        groups.reserve(dwCount);
         bool failed = false;
         // Validate and mark every item first (a handle named twice fails the second time),
         // then take them out of their groups in one pass per group, so that removing many
@@ -165,26 +171,26 @@ HRESULT TGroupImpl::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** pp
             }
             item->removing = true;
             doomed.push_back(item);
+            TGroupImpl* group = &item->OwnerGroup();
+            if (std::find(groups.begin(), groups.end(), group) == groups.end()) {
+                groups.push_back(group);
+            }
             errors[i] = S_OK;
         }
-        std::unordered_map<TGroupItemImpl*, std::unique_ptr<TGroupItemImpl>> taken;
-        taken.reserve(doomed.size());
-        for (TGroupItemImpl* item : doomed) {
-            TGroupImpl& group = item->OwnerGroup();
-            if (taken.find(item) != taken.end()) {
-                continue;
-            }
-            for (auto& owned : group.items_) {
+        for (TGroupImpl* group : groups) {
+            for (auto& owned : group->items_) {
                 if (owned->removing) {
-                    TGroupItemImpl* raw = owned.get();
-                    taken.emplace(raw, std::move(owned));
+                    taken.push_back(std::move(owned));
                 }
             }
-            std::erase(group.items_, nullptr);
+            std::erase(group->items_, nullptr);
+        }
+        // The items go in the order the client named them.
+        for (auto& owned : taken) {
+            owned.release();
         }
         for (TGroupItemImpl* item : doomed) {
-            TGroupImpl& group = item->OwnerGroup();
-            group.DestroyItem(std::move(taken[item]));
+            item->OwnerGroup().DestroyItem(std::unique_ptr<TGroupItemImpl>(item));
         }
         *ppErrors = errors.Detach();
         return failed ? S_FALSE : S_OK;

@@ -14,6 +14,9 @@ void TGroupImpl::Tick() {
     }
     TOpcItemServer& server = Server();
     changed_.clear();
+    // Room for every item before any change is taken, so that no change can be lost to a
+    // failed allocation; once the group has its size this allocates nothing.
+    changed_.reserve(items_.size());
     for (const auto& item : items_) {
         bool changed = false;
         try {

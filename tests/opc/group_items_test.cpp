@@ -116,6 +116,26 @@ TEST_F(GroupItemsTest, HandlesOfOtherGroupsPassUnlessStrict) {
     CoTaskMemFree(errors);
 }
 
+TEST_F(GroupItemsTest, RemovalAcrossGroupsGoesInTheClientsOrder) {
+    TTestGroup other = AddGroup(L"other");
+    TAdded theirs = AddItems(other.items.Get(), {{L"Text"}, {L"Int"}});
+    TAdded mine = AddItems(group_.items.Get(), {{L"Gauge"}, {L"Int"}});
+    server_->notifications.clear();
+    HRESULT hr = E_FAIL;
+    EXPECT_EQ(
+        Remove(group_.items.Get(), {theirs.handles[1], mine.handles[0], theirs.handles[0]}, &hr),
+        (std::vector<HRESULT>{S_OK, S_OK, S_OK}));
+    EXPECT_EQ(server_->notifications,
+              (std::vector<std::wstring>{L"GroupItemRemoved Int", L"GroupItemRemoved Gauge",
+                                         L"GroupItemRemoved Text"}));
+    EXPECT_EQ(server_->Group(L"other").ItemCount(), 0);
+    ASSERT_EQ(server_->Group(L"g").ItemCount(), 1);
+    EXPECT_EQ(server_->Group(L"g").ItemAt(0).ServerItem().ItemId(), L"Int");
+    // The shared item stays while a group still uses it.
+    EXPECT_EQ(server_->Count(L"ReleaseHandle Int"), 0);
+    EXPECT_EQ(server_->Count(L"ReleaseHandle Gauge"), 1);
+}
+
 TEST_F(GroupItemsTest, ForgedAndStaleHandlesNeverReachAnItem) {
     TAdded added = AddItems(group_.items.Get(), {{L"Int"}});
     const OPCHANDLE stale = added.handles[0];
