@@ -131,12 +131,14 @@ TEST(ComObjects, ReferencesAndInterfaces) {
 TEST(ComObjects, TheLastReleaseIsAnnounced) {
     int announced = 0;
     bool gone = false;
+    ASSERT_EQ(TComObjectCount::Live(), 0);  // every earlier test released its objects
     TComObjectCount::SetOnLastRelease([&] { ++announced; });
-    if (TComObjectCount::Live() == 0) {
-        TComPtr<IOPCShutdown> sink(TCounted::Make(gone));
-        sink.Reset();
-        EXPECT_EQ(announced, 1);
-    }
+    TComPtr<IOPCShutdown> first(TCounted::Make(gone));
+    TComPtr<IOPCShutdown> second(TCounted::Make(gone));
+    first.Reset();
+    EXPECT_EQ(announced, 0);
+    second.Reset();
+    EXPECT_EQ(announced, 1);
     TComObjectCount::SetOnLastRelease(nullptr);
 }
 

@@ -75,6 +75,8 @@ DWORD Advise(IUnknown* container, REFIID iid, IUnknown* sink) {
     return cookie;
 }
 
+EngineTest::~EngineTest() { EXPECT_EQ(TComObjectCount::Live(), 0) << "COM objects leaked"; }
+
 void EngineTest::SetUp() {
     server_ = std::make_unique<TTestItemServer>();
     client_ = Connect();
@@ -108,21 +110,21 @@ TTestGroup EngineTest::AddGroup(const std::wstring& name, DWORD rate, bool activ
     return group;
 }
 
-TAdded EngineTest::AddItems(IOPCItemMgt* group, const std::vector<TItemSpec>& specs) {
-    std::vector<OPCITEMDEF> defs(specs.size());
-    for (std::size_t i = 0; i < specs.size(); ++i) {
+TAdded EngineTest::AddItems(IOPCItemMgt* group, const std::vector<TItemEntry>& entries) {
+    std::vector<OPCITEMDEF> defs(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
         defs[i].szAccessPath = const_cast<LPWSTR>(L"");
-        defs[i].szItemID = const_cast<LPWSTR>(specs[i].id.c_str());
-        defs[i].bActive = specs[i].active;
-        defs[i].hClient = specs[i].client ? specs[i].client : static_cast<OPCHANDLE>(i + 1);
-        defs[i].vtRequestedDataType = specs[i].requested;
+        defs[i].szItemID = const_cast<LPWSTR>(entries[i].id.c_str());
+        defs[i].bActive = entries[i].active;
+        defs[i].hClient = entries[i].client ? entries[i].client : static_cast<OPCHANDLE>(i + 1);
+        defs[i].vtRequestedDataType = entries[i].requested;
     }
     TAdded added;
     OPCITEMRESULT* results = nullptr;
     HRESULT* errors = nullptr;
     added.result = group->AddItems(static_cast<DWORD>(defs.size()), defs.data(), &results, &errors);
     if (results && errors) {
-        for (std::size_t i = 0; i < specs.size(); ++i) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
             added.handles.push_back(results[i].hServer);
             added.canonical.push_back(results[i].vtCanonicalDataType);
             added.rights.push_back(results[i].dwAccessRights);

@@ -105,7 +105,7 @@ struct TAdded {
     std::vector<DWORD> rights;
 };
 
-struct TItemSpec {
+struct TItemEntry {
     std::wstring id;
     bool active = true;
     OPCHANDLE client = 0;
@@ -114,6 +114,8 @@ struct TItemSpec {
 
 class EngineTest : public ::testing::Test {
   protected:
+    // Every COM object of the test, the engine's included, must be gone by now.
+    ~EngineTest() override;
     void SetUp() override;
     void TearDown() override;
 
@@ -121,7 +123,7 @@ class EngineTest : public ::testing::Test {
     TComPtr<IOPCServer> Connect();
     TTestGroup AddGroup(const std::wstring& name, DWORD rate = 10, bool active = true,
                         float* deadband = nullptr, IOPCServer* server = nullptr);
-    TAdded AddItems(IOPCItemMgt* group, const std::vector<TItemSpec>& specs);
+    TAdded AddItems(IOPCItemMgt* group, const std::vector<TItemEntry>& entries);
     std::vector<HRESULT> Errors(HRESULT* errors, std::size_t count);
 
     std::unique_ptr<TTestItemServer> server_;

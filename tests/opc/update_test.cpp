@@ -37,7 +37,7 @@ class UpdateTest : public EngineTest {
     }
 
     // A group with the items, advised, after its first report (every active item).
-    void Subscribe(std::vector<TItemSpec> items, float deadband = 0.0f) {
+    void Subscribe(std::vector<TItemEntry> items, float deadband = 0.0f) {
         group_ = AddGroup(L"g", 10, true, &deadband);
         added_ = AddItems(group_.items.Get(), items);
         ASSERT_EQ(added_.result, S_OK);
