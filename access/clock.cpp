@@ -9,7 +9,15 @@ using std::chrono::milliseconds;
 
 class SystemClock final : public Clock {
   public:
-    std::int64_t seconds() const override { return static_cast<std::int64_t>(std::time(nullptr)); }
+    // From the same clock real_wait_until_second() counts with: std::time() may lag the
+    // system clock by a tick at a second's turn, and a waiter would then find the new
+    // second not there yet and wake again and again until it is.
+    std::int64_t seconds() const override {
+        const auto ms = std::chrono::duration_cast<milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+        return ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    }
 
     std::uint32_t ticks() const override {
         const auto since = std::chrono::steady_clock::now().time_since_epoch();
@@ -40,8 +48,7 @@ class SystemClock final : public Clock {
     }
 
     milliseconds real_wait_until_second(std::int64_t second) const override {
-        // std::time and the system clock count the same seconds; add a millisecond so
-        // the waiter wakes after the second has turned, not just before.
+        // A millisecond more, so the waiter wakes after the second has turned.
         const auto now = std::chrono::duration_cast<milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();

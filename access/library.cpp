@@ -161,8 +161,10 @@ bool Library::send_frame(Connection& link, std::uint8_t cmd, std::uint32_t ap_co
     if (!frame::append_frame(bytes, cmd, ap_code, psw, payload)) {
         return false;
     }
-    link.enqueue(std::move(bytes));
+    // Marked outstanding before it can leave: a controller may answer before enqueue()
+    // returns, and its answer must find the mark to clear.
     link.awaiting_since.store(services_.clock->seconds());
+    link.enqueue(std::move(bytes));
     return true;
 }
 

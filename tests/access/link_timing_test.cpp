@@ -1,5 +1,7 @@
 // The supervisor's rules with a hand-moved clock: reply time-out, keep-alive, reconnect,
 // and the queue of an offline link.
+#include <thread>
+
 #include "connection.h"
 #include "link_harness.h"
 
@@ -58,6 +60,29 @@ TEST_F(Timing, AnAnsweredFrameClearsTheOutstandingReply) {
     advance(1);
     EXPECT_EQ(recorder.count(Event::disconn), 0u);
     EXPECT_EQ(lib->is_online(kLocal, port(0)), 1);
+}
+
+// A fixture whose clock stalls when the test's own thread reads it, the way a preempted
+// caller would: a controller's answer can then overtake the call that queued the frame.
+class SlowCaller : public LinkTest {
+  protected:
+    SlowCaller() {
+        const auto test_thread = std::this_thread::get_id();
+        clock->set_read_hook([test_thread] {
+            if (std::this_thread::get_id() == test_thread) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+};
+
+TEST_F(SlowCaller, AnAnswerFasterThanTheQueueingCallStillClearsTheOutstandingMark) {
+    connect_online(0);
+    ASSERT_EQ(lib->send_data(kLocal, port(0), 0x21, 1, 0, "01", 2), 1);
+    ASSERT_TRUE(recorder.wait_for(Event::reply));
+    EXPECT_EQ(lib->find(kLocal, port(0))->awaiting_since.load(), 0);
+    advance(9);
+    EXPECT_EQ(recorder.count(Event::disconn), 0u);
 }
 
 TEST_F(Timing, AnIdleLinkGetsTheTimeCommandAfterMoreThan20SecondsAndStaysUp) {

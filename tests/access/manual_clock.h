@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -25,7 +26,12 @@ class ManualClock final : public Clock {
         local_.second = 2;
     }
 
-    std::int64_t seconds() const override { return ms_.load() / 1000; }
+    std::int64_t seconds() const override {
+        if (on_read_) {
+            on_read_();
+        }
+        return ms_.load() / 1000;
+    }
     std::uint32_t ticks() const override {
         return static_cast<std::uint32_t>(ms_.load()) + kTickOffset;
     }
@@ -59,6 +65,10 @@ class ManualClock final : public Clock {
     }
     void advance_seconds(int s) { advance(std::chrono::seconds(s)); }
 
+    // Runs on every seconds() read, on the reading thread (set it before the library runs
+    // and leave it for the rest of the test): lets a test widen a race window.
+    void set_read_hook(std::function<void()> hook) { on_read_ = std::move(hook); }
+
     void set_local_time(const frame::ControllerTime& t) {
         std::lock_guard lock(mutex_);
         local_ = t;
@@ -74,6 +84,7 @@ class ManualClock final : public Clock {
     std::atomic<std::int64_t> ms_{1'615'107'902'000};  // 2021-03-07 09:05:02 UTC
     frame::ControllerTime local_;
     std::map<int, Listener> listeners_;
+    std::function<void()> on_read_;
     int last_id_ = 0;
 };
 
