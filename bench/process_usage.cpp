@@ -1,8 +1,9 @@
 #include "process_usage.h"
 
 #ifdef _WIN32
-#include <psapi.h>
 #include <windows.h>
+// psapi.h needs windows.h first
+#include <psapi.h>
 #else
 #include <sys/resource.h>
 #include <unistd.h>
