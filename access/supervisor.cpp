@@ -1,5 +1,7 @@
 #include "supervisor.h"
 
+#include <algorithm>
+
 #include "connection.h"
 #include "frame/frame.h"
 #include "library.h"
@@ -11,6 +13,10 @@ constexpr std::int64_t kReplyTimeout = 8;  // seconds, strict: lost after 9
 constexpr std::int64_t kKeepAliveAfter = 20;
 constexpr std::int64_t kReconnectAfter = 30;
 constexpr std::chrono::milliseconds kKeepAliveWait{500};
+// Time commands in flight at once. Each waits for its own answer (500 ms at most), as one
+// at a time would, but a silent controller holds up only its slot, and a thousand idle
+// links do not all send in the same instant.
+constexpr std::size_t kKeepAliveWindow = 8;
 
 thread_local bool this_is_supervisor = false;
 
@@ -140,32 +146,54 @@ void Supervisor::keep_alive(const std::vector<ConnectionTable::Ref>& links) {
     const Clock& clock = library_.clock();
     auto& replies = library_.services_.replies;
     auto event = std::make_shared<WaitEvent>();
-    const std::uint32_t start = clock.ticks();
-    std::vector<ReplyWaitList::Handle> waits;
-    waits.reserve(links.size());
-    for (const auto& link : links) {
-        const std::uint16_t ap_code = library_.next_ap_code();
-        const auto payload = frame::time_payload(clock.local_time());
-        auto wait = replies.add(link.get(), ap_code, clock.ticks(), event);
-        library_.send_frame(*link, frame::kCmdSetTime, ap_code, library_.psw_of_own_commands(),
-                            payload);
-        waits.push_back(std::move(wait));
-    }
-    // Every answer wakes this wait; looking on from the first unanswered one keeps a pass
-    // over a thousand links linear.
-    std::size_t unanswered = 0;
-    wait_until(*event, clock, start, kKeepAliveWait, library_.stopped_, [&] {
-        while (unanswered < waits.size() && replies.answered(waits[unanswered])) {
-            ++unanswered;
+    struct InFlight {
+        ConnectionTable::Ref link;
+        ReplyWaitList::Handle wait;
+        std::uint32_t sent = 0;
+    };
+    std::vector<InFlight> flying;
+    std::size_t next = 0;
+    auto finish = [&](const InFlight& f) {
+        replies.remove(f.wait);
+        f.link->last_reply.store(clock.seconds());  // whatever the outcome
+    };
+    for (;;) {
+        event->reset();
+        while (flying.size() < kKeepAliveWindow && next < links.size()) {
+            const auto& link = links[next++];
+            const std::uint16_t ap_code = library_.next_ap_code();
+            const auto payload = frame::time_payload(clock.local_time());
+            InFlight f{link, replies.add(link.get(), ap_code, clock.ticks(), event), clock.ticks()};
+            library_.send_frame(*link, frame::kCmdSetTime, ap_code, library_.psw_of_own_commands(),
+                                payload);
+            flying.push_back(std::move(f));
         }
-        return unanswered == waits.size();
-    });
-    for (const auto& w : waits) {
-        replies.remove(w);
-    }
-    const auto now = clock.seconds();
-    for (const auto& link : links) {
-        link->last_reply.store(now);
+        if (flying.empty()) {
+            return;
+        }
+        if (library_.stopped_.load()) {
+            for (const auto& f : flying) {
+                replies.remove(f.wait);
+            }
+            return;
+        }
+        const std::uint32_t now = clock.ticks();
+        auto soonest = kKeepAliveWait;
+        bool finished = false;
+        for (auto it = flying.begin(); it != flying.end();) {
+            const std::chrono::milliseconds age(now - it->sent);
+            if (replies.answered(it->wait) || age >= kKeepAliveWait) {
+                finish(*it);
+                it = flying.erase(it);
+                finished = true;
+            } else {
+                soonest = std::min(soonest, kKeepAliveWait - age);
+                ++it;
+            }
+        }
+        if (!finished) {
+            event->wait_for(clock.real_wait_for(soonest));
+        }
     }
 }
 

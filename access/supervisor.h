@@ -11,8 +11,9 @@
 //
 // The thread does not poll: it runs a pass whenever the clock's second turns (or a
 // hand-moved clock jumps), and once more at once after a pass that declared a link lost,
-// so its reconnect is not held back. All time commands due in one pass are sent first and
-// waited for together, so silent controllers cost one 500 ms wait per pass, not each.
+// so its reconnect is not held back. The time commands due in one pass go out eight at a
+// time: each waits for its own answer, as one at a time would, but silent controllers
+// hold up only their own slot, and a thousand idle links do not all send at once.
 #pragma once
 
 #include <atomic>

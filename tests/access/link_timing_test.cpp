@@ -119,6 +119,30 @@ TEST_F(Timing, AKeepAliveNobodyAnswersEndsInTheReplyTimeOut) {
     EXPECT_TRUE(recorder.wait_for(Event::disconn));
 }
 
+class ManyLinks : public LinkTest {
+  protected:
+    ManyLinks() : LinkTest(10) {}
+};
+
+TEST_F(ManyLinks, ASilentControllerDoesNotHoldUpTheOtherLinksKeepAlives) {
+    for (std::size_t i = 0; i < 10; ++i) {
+        connect_online(i);
+    }
+    sim.fault(0, "silent on");
+    clock->advance_seconds(21);
+    // Controller 0 never answers; its time command waits 500 ms of the clock, which does
+    // not move, yet every other link gets and answers its own.
+    for (std::size_t i = 1; i < 10; ++i) {
+        EXPECT_TRUE(sim.wait_received(i, 0x11)) << i;
+    }
+    EXPECT_TRUE(sim.wait_received(0, 0x11));
+    EXPECT_TRUE(eventually([&] { return lib->waiting_calls() == 1; }));
+    advance_ms(500);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(lib->waiting_calls(), 0u);
+    EXPECT_EQ(recorder.count(Event::disconn), 0u);
+}
+
 TEST_F(Timing, AControllerThatClosesIsLostOnceAndReconnected31SecondsLater) {
     connect_online(0);
     sim.ok("disconnect 0");
