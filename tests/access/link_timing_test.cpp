@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "connection.h"
+#include "frame/frame.h"
+#include "frame/hex.h"
 #include "link_harness.h"
 
 namespace zorvik::access::testing {
@@ -164,6 +166,30 @@ TEST_F(Timing, AResetConnectionIsALossLikeAnOrderlyClose) {
     EXPECT_EQ(lib->is_online(kLocal, port(0)), 0);
     advance(31);
     EXPECT_TRUE(recorder.wait_for(Event::conn, 2));
+}
+
+TEST_F(Timing, BytesOfAnEarlierConnectionNeverCompleteAFrame) {
+    connect_online(0);
+    const auto old = frame::build_frame(30, 1, 0, std::vector<std::uint8_t>{0x01, 0x02});
+    const auto next = frame::build_frame(30, 2, 0, std::vector<std::uint8_t>{0x03});
+    auto hex = [](std::span<const std::uint8_t> b) {
+        return frame::to_hex(b, frame::HexCase::upper);
+    };
+    // The first 9 bytes of a report, then the controller goes away.
+    sim.report("raw", 0, hex(std::span(old).first(9)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    sim.ok("disconnect 0");
+    ASSERT_TRUE(recorder.wait_for(Event::disconn));
+    enable_upload_on_connect = false;  // no acknowledgement comes first
+    advance(31);
+    ASSERT_TRUE(recorder.wait_for(Event::conn, 2));
+    // The new connection's first bytes would complete the old report.
+    sim.report("raw", 0, hex(std::span(old).subspan(9)) + hex(next));
+    ASSERT_TRUE(recorder.wait_for(Event::report));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const auto reports = recorder.of(Event::report);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].ap_code, 2);
 }
 
 TEST_F(Timing, FramesQueuedWhileOfflineAreSentInOrderAfterTheReconnect) {
