@@ -238,8 +238,12 @@ void run(int links, const Args& args) {
     const double up_ms = duration<double, std::milli>(steady_clock::now() - start).count();
     std::this_thread::sleep_for(seconds(1));  // the upload switches and their answers settle
     const auto rss_after = resident_bytes();
-    std::printf("links %d: all online after start     %8.1f ms%s\n", links, up_ms,
-                all_up ? "" : " (NOT ALL)");
+    if (all_up) {
+        std::printf("links %d: all online after start     %8.1f ms\n", links, up_ms);
+    } else {
+        std::printf("links %d: NOT ALL online after       %8.1f ms: %d of %d\n", links, up_ms,
+                    online.load(), links);
+    }
     auto per_link_kib = [links](std::uint64_t before, std::uint64_t after) {
         return (static_cast<double>(after) - static_cast<double>(before)) / 1024.0 / links;
     };
