@@ -1,0 +1,24 @@
+#include "opc/com/boundary.h"
+
+#include "opc/com/errors.h"
+#include "opc/com/log.h"
+#include "opc/com/text.h"
+
+namespace porvex::opc {
+
+HRESULT BoundaryResult(const std::exception_ptr& error, const char* method) noexcept {
+    const HRESULT result = ResultOfException(error);
+    try {
+        std::rethrow_exception(error);
+    } catch (const EOpcError&) {
+        // The client gets the code; nothing else to tell.
+    } catch (...) {
+        try {
+            LogLine(WideFromUtf8(method) + L" failed: " + DescribeException(error));
+        } catch (...) {
+        }
+    }
+    return result;
+}
+
+}  // namespace porvex::opc

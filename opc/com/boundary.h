@@ -1,0 +1,23 @@
+// The boundary of every COM method: the body runs inside, every exception is turned into
+// the method's HRESULT (opc/com/errors.h) and none crosses into COM. Exceptions other than
+// the engine's own are logged, since the client only sees E_FAIL for them.
+#pragma once
+
+#include <windows.h>
+
+#include <exception>
+
+namespace porvex::opc {
+
+HRESULT BoundaryResult(const std::exception_ptr& error, const char* method) noexcept;
+
+template <class Body>
+HRESULT OpcBoundary(const char* method, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return BoundaryResult(std::current_exception(), method);
+    }
+}
+
+}  // namespace porvex::opc

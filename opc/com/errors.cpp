@@ -1,0 +1,62 @@
+#include "opc/com/errors.h"
+
+#include <cstdio>
+#include <new>
+
+#include "opc/com/text.h"
+
+namespace porvex::opc {
+namespace {
+
+std::wstring CodeText(HRESULT code) {
+    wchar_t buffer[32];
+    std::swprintf(buffer, 32, L"0x%08lX", static_cast<unsigned long>(code));
+    return buffer;
+}
+
+}  // namespace
+
+EOpcError::EOpcError(HRESULT code, std::wstring message)
+    : code_(code), message_(std::move(message)) {
+    utf8_ = "OPC error " + Utf8FromWide(CodeText(code));
+    if (!message_.empty()) {
+        utf8_ += ": " + Utf8FromWide(message_);
+    }
+}
+
+EOpcServer::EOpcServer(std::wstring message)
+    : message_(std::move(message)), utf8_(Utf8FromWide(message_)) {}
+
+void RaiseOpcError(HRESULT code) { throw EOpcError(code); }
+
+HRESULT ResultOfException(const std::exception_ptr& error) noexcept {
+    try {
+        std::rethrow_exception(error);
+    } catch (const EOpcError& e) {
+        return SUCCEEDED(e.Code()) ? E_FAIL : e.Code();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+std::wstring DescribeException(const std::exception_ptr& error) {
+    if (!error) {
+        return L"no exception";
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const EOpcError& e) {
+        return e.Message().empty() ? L"OPC error " + CodeText(e.Code())
+                                   : e.Message() + L" (" + CodeText(e.Code()) + L")";
+    } catch (const EOpcServer& e) {
+        return e.Message();
+    } catch (const std::exception& e) {
+        return WideFromUtf8(e.what());
+    } catch (...) {
+        return L"unknown exception";
+    }
+}
+
+}  // namespace porvex::opc

@@ -1,0 +1,343 @@
+#include "opc/group/group_impl.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "opc/com/boundary.h"
+#include "opc/com/errors.h"
+#include "opc/com/text.h"
+#include "opc/server/item_server.h"
+#include "opc/server/server_impl.h"
+
+namespace porvex::opc {
+namespace {
+
+// The stored rate before the first one is set: every request is smaller.
+constexpr DWORD kNoRateYet = 2147483647;
+
+}  // namespace
+
+TGroupImpl::TGroupImpl(TServerImpl& owner)
+    : owner_(&owner),
+      server_(&owner.Server()),
+      callback_point_(
+          *Identity(), *this, IID_IOPCDataCallback,
+          [this](IUnknown* sink, bool advise) { return CallbackAdvised(sink, advise); }) {
+    owner_info_ = &owner;
+}
+
+TGroupImpl::~TGroupImpl() = default;
+
+TGroupImpl& TGroupImpl::Create(TServerImpl& owner, const TSettings& settings) {
+    auto* group = new TGroupImpl(owner);
+    try {
+        group->Initialise(settings);
+    } catch (...) {
+        owner.TakeOutGroup(*group);
+        group->Destroy();
+        throw;
+    }
+    return *group;
+}
+
+void TGroupImpl::Initialise(const TSettings& settings) {
+    TServerImpl& owner = *owner_;
+    name_ = TrimBlanks(settings.name);
+    if (name_.empty()) {
+        for (unsigned long n = 0;; ++n) {
+            std::wstring candidate = L"Group" + std::to_wstring(n);
+            if (!owner.NameInUse(candidate)) {
+                name_ = std::move(candidate);
+                break;
+            }
+        }
+    }
+    SetDeadband(settings.deadband);
+    enabled_ = true;
+    owner.InsertGroup(*this);
+    handle_ = server_->Groups().Register(this);
+    if (const TGroupExtensionFactory& factory = server_->GroupExtensionFactory()) {
+        extension_ = factory(*this);
+    }
+    active_ = settings.active;
+    client_handle_ = settings.client_handle;
+    time_bias_ = settings.time_bias;
+    locale_id_ = settings.locale_id;
+    update_rate_ = kNoRateYet;
+    SetUpdateRate(settings.requested_rate);
+    server_->Notify(TNotification::GroupAdded, *this);
+    group_added_sent_ = true;
+}
+
+TOpcItemServer& TGroupImpl::Server() const {
+    if (!server_) {
+        throw EOpcServer(L"OPCSERV: No item server");
+    }
+    return *server_;
+}
+
+void TGroupImpl::CheckNotRemoved() const {
+    if (removed_ || detached_) {
+        throw EOpcError(E_FAIL);
+    }
+}
+
+// ---- Lifetime ------------------------------------------------------------------------------
+
+void TGroupImpl::Destroy() noexcept {
+    if (detached_) {
+        if (References() == 0 && !destroying_) {
+            delete this;
+        }
+        return;
+    }
+    destroying_ = true;
+    detached_ = true;
+    removed_ = true;
+    if (server_) {
+        if (timer_running_) {
+            server_->Window().StopTimer(handle_);
+            timer_running_ = false;
+        }
+        if (handle_ != 0) {
+            server_->Groups().Unregister(handle_);
+        }
+        if (extension_) {
+            extension_->GroupLeaving();
+        }
+        if (group_added_sent_) {
+            try {
+                server_->Notify(TNotification::GroupRemoved, *this);
+            } catch (...) {
+                server_->ReportException(std::current_exception());
+            }
+        }
+        std::vector<std::unique_ptr<TGroupItemImpl>> items = std::move(items_);
+        items_.clear();
+        for (auto& item : items) {
+            DestroyItem(std::move(item));
+        }
+    }
+    callback_point_.Disconnect();
+    data_callback_.Reset();
+    changed_.clear();
+    owner_ = nullptr;
+    owner_info_ = nullptr;
+    server_ = nullptr;
+    destroying_ = false;
+    if (References() == 0) {
+        delete this;
+    }
+}
+
+void TGroupImpl::FinalRelease() noexcept {
+    if (destroying_) {
+        return;
+    }
+    if (detached_) {
+        delete this;
+        return;
+    }
+    if (removed_) {
+        if (owner_) {
+            owner_->ForgetRemovedGroup(*this);
+        }
+        Destroy();
+    }
+    // Otherwise the client's group list still owns the group.
+}
+
+void* TGroupImpl::QueryExtra(REFIID riid) noexcept {
+    return extension_ ? extension_->QueryInterface(riid) : nullptr;
+}
+
+void TGroupImpl::DestroyItem(std::unique_ptr<TGroupItemImpl> item) noexcept {
+    if (!item) {
+        return;
+    }
+    TOpcItemServer& server = *server_;
+    if (item->announced) {
+        try {
+            server.Notify(TNotification::GroupItemRemoved, *item);
+        } catch (...) {
+            server.ReportException(std::current_exception());
+        }
+    }
+    if (item->HasServerItem()) {
+        server.ServerItems().RemoveUser(item->Shared(), *item);
+    }
+    if (item->ServerHandle() != 0) {
+        server.Items().Unregister(item->ServerHandle());
+    }
+}
+
+// ---- State ---------------------------------------------------------------------------------
+
+void TGroupImpl::SetDeadband(float deadband) {
+    if (std::isnan(deadband) || deadband < -1e-20f || deadband > 100.0f) {
+        throw EOpcError(E_INVALIDARG);
+    }
+    deadband_.store(deadband, std::memory_order_relaxed);
+}
+
+void TGroupImpl::SetUpdateRate(DWORD requested) {
+    if (timer_running_ && requested == update_rate_) {
+        return;
+    }
+    TOpcItemServer& server = Server();
+    // The platform's timers run no faster than USER_TIMER_MINIMUM and no slower than
+    // USER_TIMER_MAXIMUM: the revised rate is the period the timer really has.
+    const DWORD floor =
+        static_cast<DWORD>(std::max(server.MinUpdateRate(), static_cast<int>(USER_TIMER_MINIMUM)));
+    const DWORD revised = std::min<DWORD>(std::max(requested, floor), USER_TIMER_MAXIMUM);
+    const DWORD previous = update_rate_;
+    if (timer_running_) {
+        server.Window().StopTimer(handle_);
+        timer_running_ = false;
+    }
+    try {
+        server.Window().StartTimer(handle_, revised);
+    } catch (...) {
+        if (previous != kNoRateYet) {
+            try {
+                server.Window().StartTimer(handle_, previous);
+                timer_running_ = true;
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    timer_running_ = true;
+    update_rate_ = revised;
+}
+
+void TGroupImpl::SetGroupActive(bool active) {
+    if (active == active_) {
+        return;
+    }
+    active_ = active;
+    if (active) {
+        for (auto& item : items_) {
+            item->ActivationRead();
+        }
+    }
+}
+
+// ---- Items ---------------------------------------------------------------------------------
+
+int TGroupImpl::ItemCount() const { return static_cast<int>(items_.size()); }
+
+TGroupItemInfo& TGroupImpl::ItemAt(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) {
+        throw EOpcServer(L"OPCSERV: Item index out of range");
+    }
+    return *items_[static_cast<std::size_t>(index)];
+}
+
+TGroupItemImpl* TGroupImpl::FindItem(OPCHANDLE handle) const noexcept {
+    if (detached_ || !server_) {
+        return nullptr;
+    }
+    TGroupItemImpl* item = server_->Items().Find(handle);
+    if (!item || item->removing) {
+        return nullptr;
+    }
+    bool strict = true;
+    try {
+        strict = server_->HasOption(soStrictHandles);
+    } catch (...) {
+        // An item server that cannot tell its options gets the safe choice.
+    }
+    if (strict && &item->OwnerGroup() != this) {
+        return nullptr;
+    }
+    return item;
+}
+
+TGroupItemImpl& TGroupImpl::ValidateItem(OPCHANDLE handle) const {
+    TGroupItemImpl* item = FindItem(handle);
+    if (!item) {
+        throw EOpcError(OPC_E_INVALIDHANDLE);
+    }
+    return *item;
+}
+
+void TGroupImpl::WriteItem(TGroupItemImpl& item, const VARIANT& value) {
+    TOpcItemServer& server = Server();
+    const TServerItem& shared = item.Shared();
+    shared.CheckWriteable();
+    if (value.vt == shared.CanonicalType()) {
+        server.SetItemValue(shared.Handle(), value);
+        return;
+    }
+    TVariant converted;
+    const HRESULT hr =
+        VariantChangeType(converted.Ptr(), const_cast<VARIANT*>(&value), 0, shared.CanonicalType());
+    if (FAILED(hr)) {
+        // A value of a type that cannot become the item's type is a bad type for the
+        // client; other conversion failures (overflow) keep their code.
+        throw EOpcError(hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE ? OPC_E_BADTYPE : hr);
+    }
+    server.SetItemValue(shared.Handle(), converted.Get());
+}
+
+std::vector<OPCHANDLE> TGroupImpl::ActiveItemHandles() const {
+    std::vector<OPCHANDLE> handles;
+    for (const auto& item : items_) {
+        if (item->Active()) {
+            handles.push_back(item->ServerHandle());
+        }
+    }
+    return handles;
+}
+
+void TGroupImpl::ReportCallbackFailure(HRESULT error, int kind) noexcept {
+    if (!server_) {
+        return;
+    }
+    try {
+        server_->GroupCallbackFailed(error, *this, kind);
+    } catch (...) {
+        server_->ReportException(std::current_exception());
+    }
+}
+
+// ---- Connection point ----------------------------------------------------------------------
+
+HRESULT TGroupImpl::CallbackAdvised(IUnknown* sink, bool advise) {
+    if (advise) {
+        if (detached_) {
+            return E_FAIL;
+        }
+        TComPtr<IOPCDataCallback> callback;
+        const HRESULT hr =
+            sink->QueryInterface(IID_IOPCDataCallback, reinterpret_cast<void**>(callback.Put()));
+        if (FAILED(hr)) {
+            return hr;
+        }
+        data_callback_ = std::move(callback);
+    } else {
+        data_callback_.Reset();
+    }
+    if (extension_) {
+        extension_->DataCallbackChanged(advise);
+    }
+    return S_OK;
+}
+
+HRESULT TGroupImpl::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept {
+    if (!ppEnum) {
+        return E_INVALIDARG;
+    }
+    *ppEnum = nullptr;
+    return OpcBoundary("IConnectionPointContainer::EnumConnectionPoints", [&]() -> HRESULT {
+        *ppEnum = TEnumerateCP::Create(callback_point_).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT TGroupImpl::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept {
+    return FindSinglePoint(callback_point_, riid, ppCP);
+}
+
+}  // namespace porvex::opc

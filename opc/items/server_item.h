@@ -1,0 +1,160 @@
+// Resolved item IDs. A TServerItemRef is one item ID resolved through the item server (its
+// handle, rights, canonical type, engineering units). A TServerItem is the shared one per
+// item ID in use by any group of any client, kept in the item server's TServerItemList, so
+// each item ID is resolved and subscribed once however many groups use it.
+//
+// Locks: lock A guards the table (lookups, creation with the item server's calls, removal);
+// lock B guards every server item's list of group items and their caches, which item server
+// pushes (TOnChange, any thread) update.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "opc/com/critical_section.h"
+#include "opc/com/variant.h"
+#include "opc/server/types.h"
+
+namespace porvex::opc {
+
+class TOpcItemServer;
+class TGroupItemImpl;
+class TServerItem;
+class TServerItemList;
+
+// The callback handed to SubscribeItem, bound to one shared server item. Calling it hands a
+// new value and quality to every group item using that item; the next tick of each group
+// delivers it. It may be called from any thread, and stays safe to call after the item is
+// gone (it then does nothing).
+class TOnChange {
+  public:
+    TOnChange() = default;
+    void operator()(const VARIANT& value, WORD quality) const;
+    bool Connected() const;
+
+  private:
+    friend class TServerItem;
+    struct TLink {
+        std::shared_ptr<TCriticalSection> lock;  // lock B of the table
+        TServerItem* item = nullptr;             // cleared when the item goes
+    };
+    explicit TOnChange(std::shared_ptr<TLink> link) : link_(std::move(link)) {}
+
+    std::shared_ptr<TLink> link_;
+};
+
+class TServerItemRef {
+  public:
+    // Resolves itemId: GetItemInfoEx (access path empty, rights preset to read+write), then
+    // the type probe (GetItemValue, quality preset good) whose VARTYPE is the canonical
+    // type. EOpcError of the item server passes; a handle already obtained is released.
+    TServerItemRef(TOpcItemServer& server, std::wstring_view itemId);
+    TServerItemRef(const TServerItemRef&) = delete;
+    TServerItemRef& operator=(const TServerItemRef&) = delete;
+    // Releases the handle through the item server.
+    virtual ~TServerItemRef();
+
+    const std::wstring& ItemId() const noexcept { return item_id_; }
+    TItemHandle Handle() const noexcept { return handle_; }
+    DWORD AccessRights() const noexcept { return rights_; }
+    bool Readable() const noexcept { return (rights_ & kAccessRead) != 0; }
+    bool Writeable() const noexcept { return (rights_ & kAccessWrite) != 0; }
+    VARTYPE CanonicalType() const noexcept { return canonical_type_; }
+    bool Numeric() const noexcept { return numeric_; }
+    IEUInfo* EUInfo() const noexcept { return eu_info_.get(); }
+    IItemProperties* ItemProperties() const noexcept { return item_properties_.get(); }
+
+    // The device value through GetItemValue, quality preset good (no rights check).
+    void ReadDevice(WORD& quality, TVariant& value) const;
+    // EOpcError OPC_E_BADRIGHTS unless readable / writeable.
+    void CheckReadable() const;
+    void CheckWriteable() const;
+
+  protected:
+    TOpcItemServer& server_;
+
+  private:
+    std::wstring item_id_;
+    TItemHandle handle_ = kUnresolvedHandle;
+    DWORD rights_ = 0;
+    VARTYPE canonical_type_ = VT_EMPTY;
+    bool numeric_ = false;
+    std::shared_ptr<IEUInfo> eu_info_;
+    std::shared_ptr<IItemProperties> item_properties_;
+};
+
+class TServerItem final : public TServerItemRef {
+  public:
+    TServerItem(TServerItemList& table, std::wstring_view itemId);
+    // UnsubscribeItem when subscribed, before the base releases the handle.
+    ~TServerItem() override;
+
+    bool Subscribed() const noexcept { return subscribed_; }
+    // The group items using this item, in joining order (read under lock B).
+    const std::vector<TGroupItemImpl*>& Users() const noexcept { return users_; }
+
+  private:
+    friend class TServerItemList;
+    friend class TOnChange;
+
+    void Subscribe();
+    // A pushed value, under lock B.
+    void Push(const VARIANT& value, WORD quality);
+
+    TServerItemList& table_;
+    std::wstring key_;  // the table's key (the folded item ID)
+    std::vector<TGroupItemImpl*> users_;
+    bool subscribed_ = false;
+    std::shared_ptr<TOnChange::TLink> link_;
+};
+
+// An item reference for one call: the shared item when the ID is in use, otherwise a
+// temporary one released (ReleaseHandle) with this holder.
+class TResolvedItem {
+  public:
+    const TServerItemRef& operator*() const noexcept { return *ref_; }
+    const TServerItemRef* operator->() const noexcept { return ref_; }
+
+  private:
+    friend class TServerItemList;
+    const TServerItemRef* ref_ = nullptr;
+    std::unique_ptr<TServerItemRef> temporary_;
+};
+
+class TServerItemList {
+  public:
+    explicit TServerItemList(TOpcItemServer& server);
+    TServerItemList(const TServerItemList&) = delete;
+    TServerItemList& operator=(const TServerItemList&) = delete;
+    ~TServerItemList();
+
+    // The shared item of itemId (created, resolved and subscribed when new) with user
+    // appended to its users.
+    TServerItem& AddUser(std::wstring_view itemId, TGroupItemImpl& user);
+    // user appended to the users of an item already in the table.
+    void AddUser(TServerItem& item, TGroupItemImpl& user);
+    // user taken out of the item's users; the last user destroys the item.
+    void RemoveUser(TServerItem& item, TGroupItemImpl& user) noexcept;
+
+    TResolvedItem Resolve(std::wstring_view itemId);
+    TServerItem* Find(std::wstring_view itemId) const;
+    std::size_t Count() const;
+
+    TCriticalSection& LockB() const noexcept { return *lock_b_; }
+    TOpcItemServer& Server() const noexcept { return server_; }
+
+  private:
+    friend class TServerItem;
+
+    TOpcItemServer& server_;
+    mutable TCriticalSection lock_a_;
+    std::shared_ptr<TCriticalSection> lock_b_;
+    std::unordered_map<std::wstring, std::unique_ptr<TServerItem>> items_;
+};
+
+}  // namespace porvex::opc

@@ -1,0 +1,72 @@
+// Connection points of the engine's objects: one sink per point (the server object's
+// IOPCShutdown point, a group's IOPCDataCallback point), and the enumerator over a
+// container's single point.
+#pragma once
+
+#include <functional>
+
+#include "opc/com/com_object.h"
+#include "opc/com/com_ptr.h"
+#include "opc/idl/opc_interfaces.h"
+
+namespace porvex::opc {
+
+// One connection point with at most one sink. It lives inside its owner and forwards
+// AddRef and Release to it. The owner's hook runs on advise (true) and unadvise (false);
+// a failing hook on advise refuses the sink with CONNECT_E_CANNOTCONNECT.
+class TConnectionPoint final : public IConnectionPoint {
+  public:
+    using THook = std::function<HRESULT(IUnknown* sink, bool advise)>;
+
+    TConnectionPoint(IUnknown& owner, IConnectionPointContainer& container, const IID& sinkIid,
+                     THook hook);
+    TConnectionPoint(const TConnectionPoint&) = delete;
+    TConnectionPoint& operator=(const TConnectionPoint&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override;
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return owner_.AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() noexcept override { return owner_.Release(); }
+
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* pIID) noexcept override;
+    HRESULT STDMETHODCALLTYPE
+    GetConnectionPointContainer(IConnectionPointContainer** ppCPC) noexcept override;
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept override;
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) noexcept override;
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** ppEnum) noexcept override;
+
+    const IID& SinkIid() const noexcept { return sink_iid_; }
+    bool Connected() const noexcept { return static_cast<bool>(sink_); }
+    // Drops the sink without calling the hook (the owner is leaving).
+    void Disconnect() noexcept { sink_.Reset(); }
+
+  private:
+    IUnknown& owner_;
+    IConnectionPointContainer& container_;
+    IID sink_iid_;
+    THook hook_;
+    TComPtr<IUnknown> sink_;
+};
+
+// IEnumConnectionPoints over a container's single connection point.
+class TEnumerateCP final : public TComObject<IEnumConnectionPoints> {
+  public:
+    static TComPtr<IEnumConnectionPoints> Create(IConnectionPoint& point, ULONG position = 0);
+
+    HRESULT STDMETHODCALLTYPE Next(ULONG cConnections, LPCONNECTIONPOINT* ppCP,
+                                   ULONG* pcFetched) noexcept override;
+    HRESULT STDMETHODCALLTYPE Skip(ULONG cConnections) noexcept override;
+    HRESULT STDMETHODCALLTYPE Reset() noexcept override;
+    HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** ppEnum) noexcept override;
+
+  private:
+    TEnumerateCP(IConnectionPoint& point, ULONG position) : point_(&point), position_(position) {}
+
+    TComPtr<IConnectionPoint> point_;
+    ULONG position_;
+};
+
+// FindConnectionPoint of a container with the single point: the point for its sink's
+// interface ID, otherwise CONNECT_E_NOCONNECTION with the out pointer cleared.
+HRESULT FindSinglePoint(TConnectionPoint& point, REFIID riid, IConnectionPoint** ppCP) noexcept;
+
+}  // namespace porvex::opc

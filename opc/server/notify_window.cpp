@@ -1,0 +1,117 @@
+#include "opc/server/notify_window.h"
+
+#include <algorithm>
+
+#include "opc/com/errors.h"
+#include "opc/server/item_server.h"
+
+namespace porvex::opc {
+namespace {
+
+HINSTANCE ModuleInstance() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&ModuleInstance), &module);
+    return module;
+}
+
+}  // namespace
+
+TNotifyWindow::TNotifyWindow(TOpcItemServer& owner) : owner_(owner) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &TNotifyWindow::WindowProc;
+    wc.hInstance = ModuleInstance();
+    wc.lpszClassName = kNotifyWindowClass;
+    if (!RegisterClassW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        throw EOpcServer(L"OPCSERV: Could not allocate Opc Window");
+    }
+    hwnd_ = CreateWindowExW(0, kNotifyWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            wc.hInstance, this);
+    if (!hwnd_) {
+        throw EOpcServer(L"OPCSERV: Could not allocate Opc Window");
+    }
+}
+
+TNotifyWindow::~TNotifyWindow() {
+    // Work still queued is dropped with the window's queue; free it here.
+    for (TPostedWork* work : posted_) {
+        delete work;
+    }
+    posted_.clear();
+    if (hwnd_) {
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+    }
+}
+
+void TNotifyWindow::Notify(TNotification kind, void* object) {
+    sending_.push_back(object);
+    SendMessageW(hwnd_, kNotifyMessage, static_cast<WPARAM>(kind),
+                 reinterpret_cast<LPARAM>(object));
+    sending_.pop_back();
+}
+
+void TNotifyWindow::StartTimer(UINT_PTR key, UINT periodMs) {
+    if (SetTimer(hwnd_, key, periodMs, nullptr) == 0) {
+        throw EOpcError(E_FAIL, L"the update timer was refused");
+    }
+}
+
+void TNotifyWindow::StopTimer(UINT_PTR key) noexcept { KillTimer(hwnd_, key); }
+
+void TNotifyWindow::Post(std::unique_ptr<TPostedWork> work) {
+    TPostedWork* raw = work.get();
+    posted_.insert(raw);
+    if (!PostMessageW(hwnd_, kPostedWorkMessage, reinterpret_cast<WPARAM>(raw), 0)) {
+        posted_.erase(raw);
+        throw EOpcError(E_OUTOFMEMORY, L"the engine's message queue is full");
+    }
+    work.release();
+}
+
+LRESULT CALLBACK TNotifyWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    auto* self = reinterpret_cast<TNotifyWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return self->Handle(message, wParam, lParam);
+}
+
+LRESULT TNotifyWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_TIMER:
+        case kNotifyMessage:
+        case kPostedWorkMessage:
+            break;
+        default:
+            return DefWindowProcW(hwnd_, message, wParam, lParam);
+    }
+    try {
+        if (message == WM_TIMER) {
+            owner_.DispatchTimer(wParam);
+        } else if (message == kNotifyMessage) {
+            void* object = reinterpret_cast<void*>(lParam);
+            if (std::find(sending_.begin(), sending_.end(), object) != sending_.end()) {
+                owner_.DispatchNotification(static_cast<TNotification>(wParam), object);
+            }
+        } else {
+            auto* raw = reinterpret_cast<TPostedWork*>(wParam);
+            if (posted_.erase(raw) == 1) {
+                std::unique_ptr<TPostedWork> work(raw);
+                work->Run();
+            }
+        }
+        return 0;
+    } catch (...) {
+        owner_.ReportException(std::current_exception());
+        return 1;
+    }
+}
+
+}  // namespace porvex::opc

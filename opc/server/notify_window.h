@@ -1,0 +1,70 @@
+// The engine's notification window: a hidden message-only window (no display needed) on
+// the thread that created the item server. Through it run
+//   - notifications 1-7 to the item server, sent synchronously (message 0x8FFE, wParam the
+//     kind, lParam the object);
+//   - the periodic ticks of groups (WM_TIMER, the timer ID is the group's server handle);
+//   - posted work such as queued asynchronous transactions (message 0x8FFF, wParam the
+//     work object), which always runs after the call that posted it has returned.
+// An exception raised while handling any of them goes to the item server's
+// HandleException and the window procedure returns 1.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+#include "opc/server/types.h"
+
+namespace porvex::opc {
+
+class TOpcItemServer;
+
+inline constexpr UINT kNotifyMessage = 0x8FFE;
+inline constexpr UINT kPostedWorkMessage = 0x8FFF;
+inline constexpr wchar_t kNotifyWindowClass[] = L"ZidiOpcServerWindow";
+
+// Work posted to the window. Run is called when the window takes it; it is destroyed right
+// after (also without running when the window goes first).
+class TPostedWork {
+  public:
+    virtual ~TPostedWork() = default;
+    virtual void Run() = 0;
+};
+
+class TNotifyWindow {
+  public:
+    // EOpcServer "OPCSERV: Could not allocate Opc Window" when the window cannot be made.
+    explicit TNotifyWindow(TOpcItemServer& owner);
+    TNotifyWindow(const TNotifyWindow&) = delete;
+    TNotifyWindow& operator=(const TNotifyWindow&) = delete;
+    // Destroys the window and any posted work it has not taken yet.
+    ~TNotifyWindow();
+
+    HWND Handle() const noexcept { return hwnd_; }
+
+    // Sends notification kind for object and returns when the item server has handled it.
+    void Notify(TNotification kind, void* object);
+    // Starts (or restarts with a new period) the periodic timer key; EOpcError E_FAIL when
+    // the platform refuses.
+    void StartTimer(UINT_PTR key, UINT periodMs);
+    void StopTimer(UINT_PTR key) noexcept;
+    // Queues work; EOpcError E_OUTOFMEMORY when the message queue refuses it.
+    void Post(std::unique_ptr<TPostedWork> work);
+    std::size_t PendingWork() const noexcept { return posted_.size(); }
+
+  private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    TOpcItemServer& owner_;
+    HWND hwnd_ = nullptr;
+    // Objects of notifications being sent right now (nested sends possible): a notification
+    // message naming anything else did not come from the engine and is ignored.
+    std::vector<void*> sending_;
+    // Posted work not taken yet: only these are accepted from the queue.
+    std::unordered_set<TPostedWork*> posted_;
+};
+
+}  // namespace porvex::opc

@@ -1,0 +1,76 @@
+// IOPCCommon of the server object, and the error texts of IOPCServer.
+#include "opc/com/boundary.h"
+#include "opc/com/call_args.h"
+#include "opc/com/task_mem.h"
+#include "opc/server/item_server.h"
+#include "opc/server/server_impl.h"
+
+namespace porvex::opc {
+
+HRESULT TServerImpl::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) noexcept {
+    if (ppString) {
+        *ppString = nullptr;
+    }
+    return OpcBoundary("IOPCServer::GetErrorString", [&]() -> HRESULT {
+        CheckOut(ppString);
+        std::wstring text;
+        Server().GetErrorString(dwError, LANGIDFROMLCID(dwLocale), text);
+        *ppString = TTaskString(text).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT TServerImpl::GetErrorString(HRESULT dwError, LPWSTR* ppString) noexcept {
+    return GetErrorString(dwError, locale_id_, ppString);
+}
+
+HRESULT TServerImpl::SetLocaleID(LCID dwLcid) noexcept {
+    if (dwLcid != LOCALE_SYSTEM_DEFAULT && dwLcid != GetSystemDefaultLCID() &&
+        dwLcid != GetUserDefaultLCID()) {
+        return E_INVALIDARG;
+    }
+    locale_id_ = dwLcid;
+    return S_OK;
+}
+
+HRESULT TServerImpl::GetLocaleID(LCID* pdwLcid) noexcept {
+    if (!pdwLcid) {
+        return E_INVALIDARG;
+    }
+    *pdwLcid = locale_id_;
+    return S_OK;
+}
+
+HRESULT TServerImpl::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) noexcept {
+    if (pdwCount) {
+        *pdwCount = 0;
+    }
+    if (pdwLcid) {
+        *pdwLcid = nullptr;
+    }
+    return OpcBoundary("IOPCCommon::QueryAvailableLocaleIDs", [&]() -> HRESULT {
+        CheckOut(pdwCount);
+        CheckOut(pdwLcid);
+        TTaskArray<LCID> locales(3);
+        locales[0] = LOCALE_SYSTEM_DEFAULT;
+        locales[1] = GetSystemDefaultLCID();
+        locales[2] = GetUserDefaultLCID();
+        *pdwCount = 3;
+        *pdwLcid = locales.Detach();
+        return S_OK;
+    });
+}
+
+HRESULT TServerImpl::SetClientName(LPCWSTR szName) noexcept {
+    return OpcBoundary("IOPCCommon::SetClientName", [&]() -> HRESULT {
+        if (!szName) {
+            return E_INVALIDARG;
+        }
+        TOpcItemServer& server = Server();
+        client_name_ = szName;
+        server.Notify(TNotification::ClientNameChanged, *this);
+        return S_OK;
+    });
+}
+
+}  // namespace porvex::opc

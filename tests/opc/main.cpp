@@ -1,0 +1,16 @@
+// The engine's tests run in a single-threaded apartment, as the door server's main thread.
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 2;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    CoUninitialize();
+    return result;
+}
