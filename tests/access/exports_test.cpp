@@ -21,6 +21,8 @@
 #include "ctlsim_driver.h"
 #include "shared_library.h"
 #ifdef _WIN32
+#include <windows.h>
+
 #include "call_probe.h"
 #endif
 
@@ -107,13 +109,18 @@ struct Api {
     }
 };
 
+// One for the program: the callbacks below call back through it.
+const Api& api_once() {
+    static const Api* api = new Api();
+    return *api;
+}
+
 // What the host's callbacks saw.
 struct Seen {
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<std::string> lines;  // "conn ip port 1", "report 30 01A2 4", ...
     std::thread::id conn_thread;
-    const Api* api = nullptr;
 
     void add(const std::string& line) {
         std::lock_guard lock(mutex);
@@ -162,7 +169,7 @@ void ZORVIK_CALL on_conn(const char* ip, int port, int connected) {
     seen.add("conn " + std::string(ip) + " " + std::to_string(port) + " " +
              std::to_string(connected));
     if (connected == 1) {
-        seen.api->enable_upload(ip, port, 1);  // as the real host does
+        api_once().enable_upload(ip, port, 1);  // as the real host does
     }
 }
 
@@ -230,7 +237,7 @@ TEST(Exports, EveryExportIsStdcallAndTheClassIsThiscall) {
 #endif
 
 TEST(Exports, CallsWithoutALinkGiveTheirDocumentedResults) {
-    Api api;
+    const Api& api = api_once();
     EXPECT_EQ(api.disconnect_all(), 0);  // before any connect: nothing to do
     EXPECT_EQ(api.set_pass(0x123456), 0);
     const unsigned int key[2] = {1, 2};
@@ -261,8 +268,7 @@ TEST(Exports, CallsWithoutALinkGiveTheirDocumentedResults) {
 }
 
 TEST(Exports, OneLinkToTheSimulatorRaisesTheHostsCallbacks) {
-    Api api;
-    seen.api = &api;
+    const Api& api = api_once();
     EXPECT_EQ(api.set_conn(&on_conn), &on_conn);
     EXPECT_EQ(api.set_disconn(&on_disconn), &on_disconn);
     EXPECT_EQ(api.set_report(&on_report), &on_report);
@@ -304,6 +310,52 @@ TEST(Exports, OneLinkToTheSimulatorRaisesTheHostsCallbacks) {
     EXPECT_EQ(api.disconnect_all(), 0);
     EXPECT_EQ(seen.count_prefix("disconn "), 1u);
 }
+
+#ifdef _WIN32
+bool in_call = false;
+bool dispatched_during_call = false;
+
+LRESULT CALLBACK record_message(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_APP) {
+        dispatched_during_call = in_call;
+    }
+    return DefWindowProcW(window, message, w, l);
+}
+
+TEST(Exports, AWaitingCallKeepsTheCallersWindowMessagesFlowing) {
+    const Api& api = api_once();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = record_message;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ZorvikAccessPumpTest";
+    RegisterClassW(&wc);
+    const HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                        nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    ctlsim::testing::Ctlsim sim;
+    const int port = sim.port(0);
+    ASSERT_EQ(api.connect("127.0.0.1", port), 1);
+    sim.ok("reply 0 0x21 silent");
+    PostMessageW(window, WM_APP, 0, 0);
+    PostQuitMessage(7);
+    char reply[8];
+    int len = 0;
+    in_call = true;
+    EXPECT_EQ(api.send_with_ret_ex("127.0.0.1", port, 0x21, 9, 0, "01", 2, 300, reply, sizeof reply,
+                                   &len),
+              9);
+    in_call = false;
+    EXPECT_TRUE(dispatched_during_call);
+    // The quit belongs to the host's own loop: it is still there after the call.
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+    EXPECT_EQ(msg.wParam, 7u);
+    EXPECT_EQ(api.disconnect_all(), 1);
+    DestroyWindow(window);
+}
+#endif
 
 }  // namespace
 }  // namespace zorvik::access::testing
