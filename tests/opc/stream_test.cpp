@@ -45,6 +45,47 @@ std::u16string StringAt(const TReceivedBlock& block, std::size_t offset, std::si
     return text;
 }
 
+// An advise sink that looks like a proxy to an object in another process (proxies answer
+// IClientSecurity), whose process answers other questions with probe_answer.
+class TRemoteLookingSink final : public TComObject<IAdviseSink, IClientSecurity> {
+  public:
+    static TComPtr<TRemoteLookingSink> Create() {
+        return TComPtr<TRemoteLookingSink>(new TRemoteLookingSink());
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IAdviseSink) ||
+            IsEqualIID(riid, IID_IClientSecurity)) {
+            return TComObject::QueryInterface(riid, object);
+        }
+        *object = nullptr;
+        ++questions;
+        return probe_answer;
+    }
+    void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM*) noexcept override { ++blocks; }
+    void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) noexcept override {}
+    void STDMETHODCALLTYPE OnRename(IMoniker*) noexcept override {}
+    void STDMETHODCALLTYPE OnSave() noexcept override {}
+    void STDMETHODCALLTYPE OnClose() noexcept override {}
+    HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*,
+                                           void**, DWORD*) noexcept override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown*, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*,
+                                         DWORD) noexcept override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) noexcept override {
+        return E_NOTIMPL;
+    }
+
+    HRESULT probe_answer = E_NOINTERFACE;
+    int questions = 0;
+    int blocks = 0;
+
+  private:
+    TRemoteLookingSink() = default;
+};
+
 class StreamTest : public AsyncTest {
   protected:
     // DAdvise of a fresh sink for format; the connection.
@@ -201,6 +242,29 @@ TEST_F(StreamTest, ASinkAdvisedBeforeTheItemsHearsOfThem) {
     added_ = AddItems(group_.items.Get(), {{L"Int", true, 1}});
     ASSERT_TRUE(PumpUntil([&] { return !sink->blocks.empty(); }));
     EXPECT_EQ(sink->blocks[0].At<DWORD>(4), 1u);
+}
+
+TEST_F(StreamTest, ASinkWhoseProcessIsGoneIsDroppedAfterABlock) {
+    MakeGroup({{L"Int"}}, true, false);
+    TComPtr<TRemoteLookingSink> sink = TRemoteLookingSink::Create();
+    FORMATETC description = StreamFormatEtc(sfData);
+    DWORD connection = 0;
+    ASSERT_EQ(data_->DAdvise(&description, 0, sink.Get(), &connection), S_OK);
+    Drain();
+    // Reachable: it stays.
+    EXPECT_EQ(sink->blocks, 1);
+    EXPECT_EQ(sink->questions, 1);
+    EXPECT_TRUE(server_->callback_failures.empty());
+    // Its process went: the next block finds out, and the sink is dropped.
+    sink->probe_answer = static_cast<HRESULT>(0x800706BAL);
+    DWORD transaction = 0;
+    ASSERT_EQ(async1_->Refresh(connection, OPC_DS_CACHE, &transaction), S_OK);
+    Drain();
+    EXPECT_EQ(sink->blocks, 2);
+    EXPECT_EQ(server_->callback_failures,
+              (std::vector<std::pair<HRESULT, int>>{{static_cast<HRESULT>(0x800706BAL), 4}}));
+    EXPECT_EQ(data_->DUnadvise(connection), OLE_E_NOCONNECTION);
+    EXPECT_EQ(async1_->Refresh(connection, OPC_DS_CACHE, &transaction), CONNECT_E_NOCONNECTION);
 }
 
 TEST_F(StreamTest, ArraysCarryTheirDescriptorAndElements) {

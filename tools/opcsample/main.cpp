@@ -6,6 +6,9 @@
 //   opcsample -unregserver   remove the registration and end
 //   started by COM           serves its clients and ends after the last one went
 //   opcsample                registers silently and serves until the process is ended
+//
+// Its log (clients asked to disconnect, failed client callbacks, errors) goes to
+// opcsample.log in the user's temporary folder, the debugger and standard error.
 #include <windows.h>
 
 #include <cstdio>
@@ -46,16 +49,40 @@ int Serve() {
     return 0;
 }
 
+// The log file: opcsample.log in the user's temporary folder (a server started by COM has
+// no console to write to).
+std::wstring LogPath() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    return length == 0 || length > MAX_PATH ? std::wstring()
+                                            : std::wstring(folder) + L"opcsample.log";
+}
+
+void WriteLog(std::wstring_view line) {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    wchar_t stamp[64];
+    std::swprintf(stamp, 64, L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                  GetCurrentProcessId());
+    const std::wstring text = stamp + std::wstring(line) + L"\n";
+    OutputDebugStringW(text.c_str());
+    const std::string utf8 = porvex::opc::Utf8FromWide(text);
+    static const std::wstring path = LogPath();
+    if (!path.empty()) {
+        if (std::FILE* file = _wfopen(path.c_str(), L"ab")) {
+            std::fwrite(utf8.data(), 1, utf8.size(), file);
+            std::fclose(file);
+        }
+    }
+    std::fputs(utf8.c_str(), stderr);
+    std::fflush(stderr);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // The engine's log goes to standard error (when there is one) and the debugger.
-    porvex::opc::SetLogSink([](std::wstring_view line) {
-        const std::wstring text = L"opcsample: " + std::wstring(line) + L"\n";
-        OutputDebugStringW(text.c_str());
-        std::fputs(porvex::opc::Utf8FromWide(text).c_str(), stderr);
-        std::fflush(stderr);
-    });
+    porvex::opc::SetLogSink(&WriteLog);
     try {
         return Serve();
     } catch (...) {
