@@ -71,6 +71,10 @@ class TComServer {
     TStartMode StartMode() const noexcept { return mode_; }
     bool StartedByCom() const noexcept { return opc::StartedByCom(mode_); }
     bool Serving() const noexcept { return !cookies_.empty(); }
+    // Withdraws the class objects from COM: new clients start another instance of the
+    // program. For a program that is about to end while clients may still hold objects
+    // (the destructor does it too).
+    void EndServing() noexcept { RevokeClassObjects(); }
 
     // What happens when a program started by COM has released its last object: by default
     // WM_QUIT for the thread that called Start. The class objects are revoked first, so no

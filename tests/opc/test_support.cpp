@@ -68,6 +68,9 @@ HRESULT TTestDataCallback::OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup,
                                           FILETIME* pftTimeStamps, HRESULT* pErrors) noexcept {
     reads.push_back(Record(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
                            phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
+    if (during_read) {
+        during_read();
+    }
     return answer;
 }
 

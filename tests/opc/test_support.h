@@ -69,8 +69,9 @@ class TTestDataCallback final : public TComObject<IOPCDataCallback> {
     std::vector<TDataChange> reads;   // OnReadComplete
     std::vector<TDataChange> writes;  // OnWriteComplete (handles and errors only)
     int cancels = 0;
-    HRESULT answer = S_OK;  // what every callback returns
-    std::function<void()> during_call;
+    HRESULT answer = S_OK;              // what every callback returns
+    std::function<void()> during_call;  // inside OnDataChange
+    std::function<void()> during_read;  // inside OnReadComplete
 
   private:
     TTestDataCallback() = default;

@@ -73,6 +73,7 @@ TSampleItems::TSampleItems() : start_ms_(GetTickCount64()) {
         Add(LoadId(i), TItemKind::Load, VT_I4, kRead).load_index = i;
     }
     Add(L"Control.Shutdown", TItemKind::Shutdown, VT_BSTR, kAccessWrite);
+    Add(L"Control.Exit", TItemKind::Exit, VT_BOOL, kAccessWrite);
     Add(L"Diagnostics.Clients", TItemKind::Diagnostic, VT_I4, kRead);
     Add(L"Diagnostics.Groups", TItemKind::Diagnostic, VT_I4, kRead);
     Add(L"Diagnostics.CallbackFailures", TItemKind::Diagnostic, VT_I4, kRead);
@@ -130,6 +131,9 @@ void TSampleItems::Read(TItemHandle handle, TVariant& value) {
         case TItemKind::Shutdown:
             value = TVariant::String(L"");
             return;
+        case TItemKind::Exit:
+            value = TVariant::Bool(false);
+            return;
         case TItemKind::WriteOnly:
         case TItemKind::Memory:
         case TItemKind::Constant:
@@ -164,6 +168,11 @@ void TSampleItems::Write(TItemHandle handle, const VARIANT& value) {
         case TItemKind::WriteOnly:
             item.value = TVariant(value);
             Item(last_write_).value = TVariant(value);
+            return;
+        case TItemKind::Exit:
+            if (value.vt == VT_BOOL && value.boolVal && on_exit) {
+                on_exit();
+            }
             return;
         case TItemKind::Shutdown:
             if (on_shutdown) {

@@ -16,6 +16,9 @@
 //   Load.Item0000 .. Item0999   I4      read        a new value at every read (load tests)
 //   Control.Shutdown            BSTR    write       asks every client to disconnect, with
 //                                                   the written text as the reason
+//   Control.Exit                BOOL    write       true ends the server even while clients
+//                                                   still hold objects (it has no window to
+//                                                   close)
 //   Diagnostics.*               read    clients, groups, callback failures, the last one,
 //                                       the process ID and its command line
 #pragma once
@@ -42,6 +45,7 @@ enum class TItemKind {
     LastWrite,
     Load,
     Shutdown,
+    Exit,
     Diagnostic,
 };
 
@@ -82,6 +86,7 @@ class TSampleItems {
     void Write(TItemHandle handle, const VARIANT& value);
 
     std::function<void(const std::wstring&)> on_shutdown;
+    std::function<void()> on_exit;
     // Read by the diagnostic items; updated by the server on its main thread.
     TDiagnostics diagnostics;
 

@@ -6,6 +6,7 @@
 #include "opc/com/log.h"
 #include "opc/com/safe_array.h"
 #include "opc/idl/opc_interfaces.h"
+#include "opc/registration/com_server.h"
 
 namespace porvex::opc::sample {
 namespace {
@@ -48,12 +49,25 @@ class TShutdownWork final : public TPostedWork {
     std::wstring reason_;
 };
 
+// Ends the program from the engine's queue, after the client call that asked for it.
+class TExitWork final : public TPostedWork {
+  public:
+    void Run() override {
+        LogLine(L"asked to exit");
+        if (TComServer* com = TComServer::Instance()) {
+            com->EndServing();
+        }
+        PostQuitMessage(0);
+    }
+};
+
 }  // namespace
 
 SampleServer::SampleServer() {
     items_.on_shutdown = [this](const std::wstring& reason) {
         Window().Post(std::make_unique<TShutdownWork>(*this, reason));
     };
+    items_.on_exit = [this] { Window().Post(std::make_unique<TExitWork>()); };
 }
 
 SampleServer::~SampleServer() { DisconnectClients(); }
