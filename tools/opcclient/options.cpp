@@ -128,12 +128,10 @@ class TParser {
         const std::string inline_value = has_inline ? arg.substr(eq + 1) : std::string();
         std::string value;
         if (name == "flat") {
-            return Allowed(name, {TCommand::Browse}) && NoValue(name, has_inline) &&
-                   (options_.flat = true);
+            return Flag(name, {TCommand::Browse}, has_inline, options_.flat);
         }
         if (name == "device") {
-            return Allowed(name, {TCommand::Read}) && NoValue(name, has_inline) &&
-                   (options_.device = true);
+            return Flag(name, {TCommand::Read}, has_inline, options_.device);
         }
         if (name == "async") {
             if (!Allowed(name, {TCommand::Read, TCommand::Write}) || !NoValue(name, has_inline)) {
@@ -217,6 +215,16 @@ class TParser {
         }
         error_ = "unknown option --" + name;
         return false;
+    }
+
+    // A switch without a value that sets flag.
+    bool Flag(const std::string& name, std::initializer_list<TCommand> commands, bool has_inline,
+              bool& flag) {
+        if (!Allowed(name, commands) || !NoValue(name, has_inline)) {
+            return false;
+        }
+        flag = true;
+        return true;
     }
 
     bool NoValue(const std::string& name, bool has_inline) {
