@@ -3,8 +3,9 @@
 // winsock2.h before windows.h
 #include <windows.h>
 // iphlpapi.h before icmpapi.h
-#include <icmpapi.h>
 #include <iphlpapi.h>
+//
+#include <icmpapi.h>
 
 #include <algorithm>
 #include <vector>

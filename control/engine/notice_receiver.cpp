@@ -6,6 +6,22 @@
 
 namespace tarnet {
 
+NoticeOrigin NoticeReceiver::sender_of(UINT msg, LPARAM lparam) {
+    if (::InSendMessage() == FALSE) {
+        return NoticeOrigin::control_thread;
+    }
+    switch (msg) {
+        case UM_DATARECEIVE:
+            return lparam != 0 ? reinterpret_cast<const FrameReport*>(lparam)->origin
+                               : NoticeOrigin::control_thread;
+        case UM_FAILEDCONNECT:
+        case UM_RECONNECTREQUEST:
+            return NoticeOrigin::poll_thread;
+        default:
+            return NoticeOrigin::control_thread;
+    }
+}
+
 bool NoticeReceiver::handle(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, LRESULT& result) {
     // A message sent by another thread comes from an engine thread that waits for it.
     const bool sent_by_engine = ::InSendMessage() != FALSE;

@@ -38,6 +38,11 @@ class NoticeReceiver {
     // (result is then 1).
     bool handle(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, LRESULT& result);
 
+    // Which engine thread waits for msg (sent with lparam) while it is handled: the
+    // window procedure holds HandlingNotice for it over everything it does with msg,
+    // also the release of its own references afterwards.
+    static NoticeOrigin sender_of(UINT msg, LPARAM lparam);
+
     // Notices taken over and not fired yet (DisconnectAll drops them).
     std::size_t taken_over() const { return pending_.size(); }
     void drop_taken_over() { pending_.clear(); }

@@ -16,16 +16,12 @@
 #include <vector>
 
 #include "engine.h"
+#include "message_pump.h"
 #include "notice_receiver.h"
 
 namespace tarnet::testing {
 
 using namespace std::chrono_literals;
-
-// Runs the thread's messages until done() holds or the time-out passes.
-bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s);
-// Runs the thread's messages for a while.
-void pump_for(std::chrono::milliseconds duration);
 
 class WinsockStartup {
   public:
