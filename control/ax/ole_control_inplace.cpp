@@ -119,6 +119,13 @@ LRESULT CALLBACK OleControl::window_procedure(HWND hwnd, UINT msg, WPARAM wparam
             ::EndPaint(hwnd, &paint);
             return 0;
         }
+        case WM_PRINTCLIENT: {
+            // Drawing into a device context the caller gives (PrintWindow, animations).
+            RECT client;
+            ::GetClientRect(hwnd, &client);
+            self->draw(reinterpret_cast<HDC>(wparam), client);
+            return 0;
+        }
         case WM_ERASEBKGND:
             return 1;  // WM_PAINT covers every pixel
         case WM_NCDESTROY:
