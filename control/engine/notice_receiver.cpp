@@ -1,5 +1,7 @@
 #include "notice_receiver.h"
 
+#include <algorithm>
+
 #include "control_wait.h"
 #include "engine.h"
 #include "notice_messages.h"
@@ -70,6 +72,14 @@ bool NoticeReceiver::handle(HWND window, UINT msg, WPARAM wparam, LPARAM lparam,
 void NoticeReceiver::receive(HWND window, NoticeOrigin origin, Notice notice) {
     pending_.push_back(std::move(notice));
     if (notice_wait_depth() > 0) {
+        if (pending_.size() > kMaxTakenOver) {
+            auto oldest = std::find_if(pending_.begin(), pending_.end(), [](const Notice& n) {
+                return n.kind == Notice::Kind::data;
+            });
+            if (oldest != pending_.end()) {
+                pending_.erase(oldest);
+            }
+        }
         // Inside an engine operation: take it over, fire it when that has returned.
         if (!flush_posted_) {
             flush_posted_ = ::PostMessageW(window, UM_FLUSHNOTICES, 0, 0) != FALSE;

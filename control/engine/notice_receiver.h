@@ -32,6 +32,11 @@ class NoticeTarget {
 
 class NoticeReceiver {
   public:
+    // Taken-over notices waiting for the control's thread to run its messages. A host
+    // thread that never runs them (a script host) must not make them pile up without
+    // end: beyond this many, the oldest report is dropped, as the engine drops a backlog.
+    static constexpr std::size_t kMaxTakenOver = 1000;
+
     explicit NoticeReceiver(NoticeTarget& target) : target_(target) {}
 
     // For the owner window's procedure: true when msg was one of the engine's messages

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "control_wait.h"
 #include "ctlsim_driver.h"
 #include "engine_harness.h"
 #include "frame/frame.h"
@@ -561,6 +562,40 @@ TEST_F(EchoProbeTest, PayloadSizeBelowEightSendsNothing) {
     EXPECT_EQ(scripted->probes.load(), 0);
     EXPECT_TRUE(engine->echo_probe("127.0.0.1", 500, 32));
     EXPECT_EQ(scripted->probes.load(), 1);
+}
+
+// The hand-over itself: notices sent while the control's thread waits inside an engine
+// operation are taken over (the sender goes on), fire afterwards in order, and do not pile
+// up without end when the thread never runs its messages.
+TEST(NoticeHandOver, NoticesDuringAWaitAreTakenOverAndFireAfterwardsInOrder) {
+    Recorder recorder([] { return std::shared_ptr<Engine>(); });
+    NoticeReceiver receiver(recorder);
+    OwnerWindow window(receiver);
+    UniqueHandle sent_all(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    constexpr int kNotices = 1100;
+    std::thread sender([&] {
+        for (int i = 0; i < kNotices; ++i) {
+            FrameReport report = FrameReport::request_notice("s", 1, i);
+            report.origin = NoticeOrigin::poll_thread;
+            ::SendMessageW(window.handle(), 0x465, 0, reinterpret_cast<LPARAM>(&report));
+        }
+        const char* server = "s";
+        ::SendMessageW(window.handle(), 0x466, 7, reinterpret_cast<LPARAM>(server));
+        ::SetEvent(sent_all.get());
+    });
+    // The control's thread inside an engine wait: every notice is let through and taken.
+    ASSERT_EQ(wait_letting_notices_through(sent_all.get(), 20000), 0u);
+    sender.join();
+    EXPECT_TRUE(recorder.reports.empty()) << "nothing fires inside the wait";
+    EXPECT_EQ(receiver.taken_over(), NoticeReceiver::kMaxTakenOver);
+    ASSERT_TRUE(pump_until([&] { return recorder.failed.size() == 1; }));
+    ASSERT_EQ(recorder.reports.size(), NoticeReceiver::kMaxTakenOver - 1);
+    EXPECT_EQ(recorder.reports.front().ap_code, kNotices - 999) << "the oldest went";
+    EXPECT_EQ(recorder.reports.back().ap_code, kNotices - 1);
+    EXPECT_TRUE(std::is_sorted(
+        recorder.reports.begin(), recorder.reports.end(),
+        [](const FrameReport& a, const FrameReport& b) { return a.ap_code < b.ap_code; }));
+    EXPECT_EQ(recorder.failed[0].port, 7) << "a link notice is never dropped";
 }
 
 }  // namespace

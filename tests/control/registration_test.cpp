@@ -93,6 +93,12 @@ void expect_registered() {
 }
 
 TEST(Registration, Regsvr32RegistersEveryKey) {
+    {
+        Library library;  // start from a prefix without the control
+        library.call("DllUnregisterServer");
+    }
+    ASSERT_FALSE(exists(kControlKey));
+    ASSERT_FALSE(exists(L"TARNET.TarnetCtrl.1"));
     ctlsim::testing::ChildProcess regsvr(system_program("regsvr32.exe"),
                                          {"/s", build_file_narrow("Tarnet.ocx")});
     EXPECT_EQ(regsvr.wait(std::chrono::seconds(60)), 0);
