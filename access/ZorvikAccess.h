@@ -65,7 +65,8 @@ Zorvik_SetDoorCommandRecvCallback(DoorCommandRecvCallback callback);
  * 1: connected now (ConnCallback(..., 1) was raised on this thread).
  * 0: the pair was already registered (nothing done), the first attempt failed (the entry
  *    stays registered offline, ConnCallback(..., 0) was raised, and the library retries
- *    every 30 s), or the address text is longer than 49 characters (nothing registered). */
+ *    every 30 s), or the address text is null or longer than 49 characters or the port
+ *    is outside 1..65535 (nothing registered, nothing raised). */
 unsigned char ZORVIK_CALL Zorvik_ConnectToServer(const char* ip, int port);
 
 /* Closes and forgets one link; raises no DisConnCallback. Result has no defined meaning. */
@@ -76,17 +77,20 @@ int ZORVIK_CALL Zorvik_Disconnect(const char* ip, int port);
 unsigned char ZORVIK_CALL Zorvik_DisconnectAll(void);
 
 /* Queues a frame (payload: dataLen hex characters; an odd length takes one more
- * character). 1: queued for a registered pair, online or not (sent after a reconnect);
- * 0: pair not registered. */
+ * character; characters after the text's NUL count as NUL). 1: queued for a registered
+ * pair, online or not (sent after a reconnect); 0: pair not registered, or dataLen
+ * negative or too long for a frame (payload over 16373 bytes): nothing queued. */
 int ZORVIK_CALL Zorvik_SendData(const char* ip, int port, int cmd, int apCode, int psw,
                                 const char* data, int dataLen);
 
 /* Sends a frame and waits up to timeoutMs for the reply carrying the same ApCode,
  * dispatching the calling thread's window messages meanwhile. Returns the reply's
- * command code, or 9 (not registered, no reply in time, library stopping). When the
- * reply's command equals cmd, its lower-case hex (no NUL) is copied to reply and its
- * length stored through replyLen. The caller's buffer must hold the longest reply it
- * expects; prefer Zorvik_SendDataWithRetEx, which never writes past replySize. */
+ * command code, or 9 (not registered, request too long for a frame, no reply in time,
+ * library stopping). When the reply's command equals cmd, its length (hex characters) is
+ * stored through replyLen and its lower-case hex (no NUL) copied to reply. The caller's
+ * buffer must hold the longest reply it expects; prefer Zorvik_SendDataWithRetEx, which
+ * copies the hex only when it fits in replySize characters (the length is stored either
+ * way, so a caller sees how much room the reply needs) and never writes past it. */
 int ZORVIK_CALL Zorvik_SendDataWithRet(const char* ip, int port, int cmd, int apCode, int psw,
                                        const char* data, int dataLen, int timeoutMs, char* reply,
                                        int* replyLen);

@@ -5,8 +5,14 @@
 # Generates into the current binary folder, named after the IDL file's stem:
 #   HEADER  <stem>.h        interfaces for C and C++
 #   IID     <stem>_i.c      IID/CLSID definitions
-#   PROXY   <stem>_p.c and <stem>_dlldata.c   stubless (-Oif) proxy/stub code
+#   PROXY   <stem>_p.c and <stem>_dlldata.c   stubless (-Oif) proxy/stub code, with the
+#           string out-parameters widl 7.0 describes wrongly put right (WidlFixStringOut.cmake)
 #   TYPELIB <stem>.tlb      type library, to embed as a TYPELIB resource
+#
+#   porvex_widl_dlldata(<output.c> <stem>...)
+#
+# One dlldata.c for a proxy/stub DLL that marshals the interfaces of several IDL files
+# (each generated with PROXY).
 # Wine's IDL files (libwine-dev) provide oaidl.idl, ocidl.idl and the rest; stdole2.tlb
 # comes from Wine's 32-bit Windows library folder. <var> receives the generated files.
 if(NOT PORVEX_WIN32)
@@ -15,6 +21,7 @@ endif()
 
 set(PORVEX_WINE_IDL_DIR /usr/include/wine/wine/windows)
 set(PORVEX_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+set(PORVEX_WIDL_FIX_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/WidlFixStringOut.cmake)
 
 function(porvex_widl idl)
     cmake_parse_arguments(W "HEADER;IID;PROXY;TYPELIB" "OUTPUT_VAR" "DEPENDS" ${ARGN})
@@ -41,8 +48,10 @@ function(porvex_widl idl)
     if(W_PROXY)
         add_custom_command(OUTPUT ${out}/${stem}_p.c ${out}/${stem}_dlldata.c
             COMMAND ${PORVEX_WIDL} ${flags} -p -Oif -o ${out}/${stem}_p.c ${idl_abs}
+            COMMAND ${CMAKE_COMMAND} -DFILE=${out}/${stem}_p.c
+                    -P ${PORVEX_WIDL_FIX_SCRIPT}
             COMMAND ${PORVEX_WIDL} --dlldata-only -o ${out}/${stem}_dlldata.c ${stem}
-            DEPENDS ${deps} COMMENT "widl proxy ${stem}_p.c" VERBATIM)
+            DEPENDS ${deps} ${PORVEX_WIDL_FIX_SCRIPT} COMMENT "widl proxy ${stem}_p.c" VERBATIM)
         list(APPEND generated ${out}/${stem}_p.c ${out}/${stem}_dlldata.c)
     endif()
     if(W_TYPELIB)
@@ -55,4 +64,10 @@ function(porvex_widl idl)
     if(W_OUTPUT_VAR)
         set(${W_OUTPUT_VAR} ${generated} PARENT_SCOPE)
     endif()
+endfunction()
+
+function(porvex_widl_dlldata output)
+    add_custom_command(OUTPUT ${output}
+        COMMAND ${PORVEX_WIDL} --dlldata-only -o ${output} ${ARGN}
+        COMMENT "widl dlldata for ${ARGN}" VERBATIM)
 endfunction()

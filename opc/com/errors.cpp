@@ -29,6 +29,21 @@ EOpcServer::EOpcServer(std::wstring message)
 
 void RaiseOpcError(HRESULT code) { throw EOpcError(code); }
 
+bool IsClientGone(HRESULT code) noexcept {
+    // HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE): the client's process is gone.
+    constexpr HRESULT kRpcServerUnavailable = static_cast<HRESULT>(0x800706BAL);
+    switch (code) {
+        case RPC_E_DISCONNECTED:
+        case RPC_E_SERVER_DIED:
+        case RPC_E_SERVER_DIED_DNE:
+        case CO_E_OBJNOTCONNECTED:
+        case kRpcServerUnavailable:
+            return true;
+        default:
+            return false;
+    }
+}
+
 HRESULT ResultOfException(const std::exception_ptr& error) noexcept {
     try {
         std::rethrow_exception(error);

@@ -51,6 +51,10 @@ inline void CheckResult(HRESULT code) {
     }
 }
 
+// Whether a failed call into a client's sink says that the client can no longer be reached
+// (its process ended, or it disconnected the object): such a sink is never called again.
+bool IsClientGone(HRESULT code) noexcept;
+
 // The result a COM method returns for an exception: the code of an EOpcError (E_FAIL when
 // that code is a success code), E_OUTOFMEMORY for an allocation failure, E_FAIL otherwise.
 HRESULT ResultOfException(const std::exception_ptr& error) noexcept;

@@ -31,6 +31,9 @@ class TGroupExtension {
     virtual void DataCallbackChanged(bool advised) { (void)advised; }
     // The update tick found these items changed; called after the OnDataChange delivery.
     virtual void ItemsChanged(std::span<TGroupItemImpl* const> items) { (void)items; }
+    // The client removed the group while it still holds references to it: the group keeps
+    // answering those references, but work queued for it is no longer wanted.
+    virtual void GroupRemoved() noexcept {}
     // The group leaves its server (removed, or its client gone): drop pending work and
     // sinks.
     virtual void GroupLeaving() noexcept {}

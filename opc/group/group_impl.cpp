@@ -295,10 +295,38 @@ void TGroupImpl::ReportCallbackFailure(HRESULT error, int kind) noexcept {
     if (!server_) {
         return;
     }
+    if (IsClientGone(error) &&
+        (kind == ckDataChange || kind == ckReadComplete || kind == ckWriteComplete)) {
+        DropDataCallback();
+    }
     try {
         server_->GroupCallbackFailed(error, *this, kind);
     } catch (...) {
         server_->ReportException(std::current_exception());
+    }
+}
+
+void TGroupImpl::DropDataCallback() noexcept {
+    if (!data_callback_ && !callback_point_.Connected()) {
+        return;
+    }
+    callback_point_.Disconnect();
+    data_callback_.Reset();
+    if (extension_) {
+        try {
+            extension_->DataCallbackChanged(false);
+        } catch (...) {
+            if (server_) {
+                server_->ReportException(std::current_exception());
+            }
+        }
+    }
+}
+
+void TGroupImpl::MarkRemoved() noexcept {
+    removed_ = true;
+    if (extension_) {
+        extension_->GroupRemoved();
     }
 }
 

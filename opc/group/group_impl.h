@@ -122,12 +122,16 @@ class TGroupImpl final
     std::vector<OPCHANDLE> ActiveItemHandles() const;
     TComPtr<IOPCDataCallback> DataCallback() const { return data_callback_; }
     void SetEnabled(bool enabled) noexcept { enabled_ = enabled; }
-    // A client callback failed: GroupCallbackFailed(error, this group, kind).
+    // A client callback failed: GroupCallbackFailed(error, this group, kind). When the error
+    // says the client is gone (IsClientGone) and the callback was the data callback (kinds
+    // 0-2), the group drops that sink, so its ticks stop calling a dead client.
     void ReportCallbackFailure(HRESULT error, int kind) noexcept;
+    // Releases the data callback as if the client had unadvised it.
+    void DropDataCallback() noexcept;
     TGroupExtension* Extension() const noexcept { return extension_.get(); }
 
     // RemoveGroup could not destroy the group: it is out of its client's list.
-    void MarkRemoved() noexcept { removed_ = true; }
+    void MarkRemoved() noexcept;
     // The group leaves its server now; freed here when nothing references it.
     void Destroy() noexcept;
 

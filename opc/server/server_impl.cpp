@@ -293,6 +293,11 @@ bool TServerImpl::RequestShutdown(const std::wstring& reason) {
         return false;
     }
     const HRESULT hr = sink->ShutdownRequest(reason.c_str());
+    if (IsClientGone(hr) && shutdown_sink_.Get() == sink.Get()) {
+        // A client that cannot be reached is not asked again.
+        shutdown_point_.Disconnect();
+        shutdown_sink_.Reset();
+    }
     if (FAILED(hr) && server_) {
         try {
             server_->ShutdownCallbackFailed(hr, *this, 0);

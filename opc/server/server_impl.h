@@ -109,7 +109,7 @@ class TServerImpl final : public TComObject<IOPCServer, IOPCCommon, IOPCBrowseSe
     void ForgetRemovedGroup(TGroupImpl& group) noexcept;
 
     // Sends ShutdownRequest when a sink is advised; true when one was. A failure goes to
-    // the item server's ShutdownCallbackFailed.
+    // the item server's ShutdownCallbackFailed; a sink whose client is gone is dropped.
     bool RequestShutdown(const std::wstring& reason);
     // The item server is going away: the groups leave, the sink is dropped, and every later
     // call fails.

@@ -39,6 +39,49 @@ const TVariant* TDataChange::ValueOf(OPCHANDLE h) const {
     return nullptr;
 }
 
+namespace {
+
+TDataChange Record(DWORD transaction, OPCHANDLE group, HRESULT quality, HRESULT error, DWORD count,
+                   const OPCHANDLE* handles, const VARIANT* values, const WORD* qualities,
+                   const FILETIME* times, const HRESULT* errors) {
+    TDataChange change;
+    change.transaction_id = transaction;
+    change.client_group = group;
+    change.master_quality = quality;
+    change.master_error = error;
+    for (DWORD i = 0; i < count; ++i) {
+        change.handles.push_back(handles[i]);
+        change.values.emplace_back(values ? TVariant(values[i]) : TVariant());
+        change.qualities.push_back(qualities ? qualities[i] : 0);
+        change.times.push_back(times ? times[i] : FILETIME{});
+        change.errors.push_back(errors[i]);
+    }
+    return change;
+}
+
+}  // namespace
+
+HRESULT TTestDataCallback::OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup,
+                                          HRESULT hrMasterquality, HRESULT hrMastererror,
+                                          DWORD dwCount, OPCHANDLE* phClientItems,
+                                          VARIANT* pvValues, WORD* pwQualities,
+                                          FILETIME* pftTimeStamps, HRESULT* pErrors) noexcept {
+    reads.push_back(Record(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+                           phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
+    if (during_read) {
+        during_read();
+    }
+    return answer;
+}
+
+HRESULT TTestDataCallback::OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr,
+                                           DWORD dwCount, OPCHANDLE* pClienthandles,
+                                           HRESULT* pErrors) noexcept {
+    writes.push_back(Record(dwTransid, hGroup, S_OK, hrMastererr, dwCount, pClienthandles, nullptr,
+                            nullptr, nullptr, pErrors));
+    return answer;
+}
+
 HRESULT TTestDataCallback::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                                         HRESULT hrMastererror, DWORD dwCount,
                                         OPCHANDLE* phClientItems, VARIANT* pvValues,

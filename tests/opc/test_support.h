@@ -50,20 +50,28 @@ class TTestDataCallback final : public TComObject<IOPCDataCallback> {
                                            VARIANT* pvValues, WORD* pwQualities,
                                            FILETIME* pftTimeStamps,
                                            HRESULT* pErrors) noexcept override;
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
-                                             VARIANT*, WORD*, FILETIME*,
-                                             HRESULT*) noexcept override {
+    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup,
+                                             HRESULT hrMasterquality, HRESULT hrMastererror,
+                                             DWORD dwCount, OPCHANDLE* phClientItems,
+                                             VARIANT* pvValues, WORD* pwQualities,
+                                             FILETIME* pftTimeStamps,
+                                             HRESULT* pErrors) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup,
+                                              HRESULT hrMastererr, DWORD dwCount,
+                                              OPCHANDLE* pClienthandles,
+                                              HRESULT* pErrors) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) noexcept override {
+        ++cancels;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*,
-                                              HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) noexcept override { return S_OK; }
 
     std::vector<TDataChange> changes;
-    HRESULT answer = S_OK;  // what OnDataChange returns
-    std::function<void()> during_call;
+    std::vector<TDataChange> reads;   // OnReadComplete
+    std::vector<TDataChange> writes;  // OnWriteComplete (handles and errors only)
+    int cancels = 0;
+    HRESULT answer = S_OK;              // what every callback returns
+    std::function<void()> during_call;  // inside OnDataChange
+    std::function<void()> during_read;  // inside OnReadComplete
 
   private:
     TTestDataCallback() = default;

@@ -229,11 +229,13 @@ TEST_F(UpdateTest, PushesFromAnotherThreadArriveWhole) {
 }
 
 TEST_F(UpdateTest, AFailingCallbackIsReportedAndTicksGoOn) {
+    // A client that is busy (not gone) keeps its sink; one that is gone loses it (see
+    // async_io_test.cpp).
     Subscribe({{L"Int", true, 1}});
-    callback_->answer = RPC_E_DISCONNECTED;
+    callback_->answer = RPC_E_CALL_REJECTED;
     server_->SetValue(L"Int", TVariant::I4(2));
     ASSERT_TRUE(PumpUntil([&] { return !server_->callback_failures.empty(); }));
-    EXPECT_EQ(server_->callback_failures[0], std::make_pair(RPC_E_DISCONNECTED, 0));
+    EXPECT_EQ(server_->callback_failures[0], std::make_pair(RPC_E_CALL_REJECTED, 0));
     callback_->answer = S_OK;
     callback_->changes.clear();
     server_->SetValue(L"Int", TVariant::I4(3));

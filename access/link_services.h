@@ -1,0 +1,57 @@
+// What every connection shares with the library around it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+
+#include "callbacks.h"
+#include "clock.h"
+#include "reply_wait_list.h"
+
+namespace zorvik::access {
+
+// Timing of a link, as the controllers and their hosts know it.
+struct LinkTiming {
+    std::chrono::milliseconds connect_timeout{2000};
+    std::chrono::milliseconds socket_timeout{3000};  // each send and receive call
+    std::chrono::milliseconds frame_gap{5};          // between frames cut from one read
+    std::chrono::milliseconds send_gap{3};           // after each chunk sent
+    std::size_t receive_buffer = 65536;
+};
+
+// Counts the link threads still running, so the library is never torn down under one
+// (a thread that disconnected its own link from a callback ends on its own).
+class ThreadCount {
+  public:
+    void add() {
+        std::lock_guard lock(mutex_);
+        ++count_;
+    }
+    void done() {
+        std::lock_guard lock(mutex_);
+        --count_;
+        zero_.notify_all();
+    }
+    void wait_for_zero() {
+        std::unique_lock lock(mutex_);
+        zero_.wait(lock, [this] { return count_ == 0; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable zero_;
+    int count_ = 0;
+};
+
+struct LinkServices {
+    std::shared_ptr<Clock> clock;
+    Callbacks callbacks;
+    ReplyWaitList replies;
+    LinkTiming timing;
+    ThreadCount threads;
+};
+
+}  // namespace zorvik::access

@@ -1,0 +1,46 @@
+// A thread with a chosen stack reservation.
+//
+// The access library runs two threads per controller link; on 32-bit Windows a
+// thousand links are two thousand threads, which only fit the 2 GiB address space with
+// small stacks (the default reservation is 1 MiB). std::thread cannot choose its stack,
+// so this class starts threads through the platform (_beginthreadex with a reservation,
+// pthread_create with a stack size).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace zorvik::net {
+
+class Thread {
+  public:
+    // 64 KiB: room for the link threads' own frames and a host callback of ordinary depth.
+    static constexpr std::size_t kSmallStack = 64 * 1024;
+
+    Thread() = default;
+    // Joins (or, on the thread itself, detaches) a thread still running.
+    ~Thread();
+    Thread(Thread&& other) noexcept;
+    Thread& operator=(Thread&& other) noexcept;
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    // Starts body on a new thread. False when the system refused (no memory, no address
+    // space); the object then stays empty. An exception leaving body is swallowed.
+    bool start(std::function<void()> body, std::size_t stack_size = kSmallStack);
+
+    bool joinable() const { return handle_ != 0; }
+    // True on the thread this object started.
+    bool is_current() const;
+    // Waits for the thread to end. Called on the thread itself, it detaches instead (a
+    // thread cannot wait for itself); the thread then ends on its own.
+    void join();
+    void detach();
+
+  private:
+    std::uintptr_t handle_ = 0;  // pthread_t or the Windows thread handle
+    std::uint32_t id_ = 0;       // Windows thread id (unused on POSIX)
+};
+
+}  // namespace zorvik::net

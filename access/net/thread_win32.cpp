@@ -1,0 +1,79 @@
+// Windows side of Thread: _beginthreadex, so the C runtime's per-thread data is set up
+// and released, with the stack size taken as a reservation rather than a commit.
+#include <process.h>
+#include <windows.h>
+
+#include <memory>
+#include <utility>
+
+#include "thread.h"
+
+namespace zorvik::net {
+namespace {
+
+unsigned __stdcall run(void* arg) {
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
+    try {
+        (*body)();
+    } catch (...) {
+        // A thread of ours never takes the process down with it.
+    }
+    return 0;
+}
+
+HANDLE to_native(std::uintptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+}  // namespace
+
+Thread::~Thread() { join(); }
+
+Thread::Thread(Thread&& other) noexcept
+    : handle_(std::exchange(other.handle_, 0)), id_(std::exchange(other.id_, 0)) {}
+
+Thread& Thread::operator=(Thread&& other) noexcept {
+    if (this != &other) {
+        join();
+        handle_ = std::exchange(other.handle_, 0);
+        id_ = std::exchange(other.id_, 0);
+    }
+    return *this;
+}
+
+bool Thread::start(std::function<void()> body, std::size_t stack_size) {
+    join();
+    auto owned = std::make_unique<std::function<void()>>(std::move(body));
+    unsigned id = 0;
+    const std::uintptr_t h = _beginthreadex(nullptr, static_cast<unsigned>(stack_size), run,
+                                            owned.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
+    if (h == 0) {
+        return false;
+    }
+    owned.release();  // run() owns it now
+    handle_ = h;
+    id_ = id;
+    return true;
+}
+
+bool Thread::is_current() const { return handle_ != 0 && GetCurrentThreadId() == id_; }
+
+void Thread::join() {
+    if (handle_ == 0) {
+        return;
+    }
+    if (is_current()) {
+        detach();
+        return;
+    }
+    WaitForSingleObject(to_native(handle_), INFINITE);
+    CloseHandle(to_native(std::exchange(handle_, 0)));
+    id_ = 0;
+}
+
+void Thread::detach() {
+    if (handle_ != 0) {
+        CloseHandle(to_native(std::exchange(handle_, 0)));
+        id_ = 0;
+    }
+}
+
+}  // namespace zorvik::net

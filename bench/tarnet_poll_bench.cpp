@@ -1,0 +1,179 @@
+// How long one pass of the Tarnet engine's poll thread takes with many supervised links,
+// with real echo probes (raw ICMP under Wine as root) against the controller simulator.
+//
+//     scripts/wine-run --tree build/win32 build/win32/bin/tarnet_poll_bench.exe
+//         [--links 1,50,500] [--silent 0,10] [--passes 3]
+//
+// Every link has upload enabled (supervised), so every pass probes each of them. The
+// silent hosts are addresses of TEST-NET-2 (198.51.100.x), which no host answers: they
+// stay in the table disconnected and supervised, and each pass probes them once.
+#include <winsock2.h>
+// winsock2.h before windows.h
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ctlsim_driver.h"
+#include "engine.h"
+#include "notice_receiver.h"
+
+namespace {
+
+using namespace std::chrono;
+using tarnet::Engine;
+
+std::vector<int> numbers(const std::string& list) {
+    std::vector<int> out;
+    std::stringstream in(list);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        out.push_back(std::stoi(item));
+    }
+    return out;
+}
+
+void pump(DWORD wait_ms) {
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, wait_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::DispatchMessageW(&msg);
+    }
+}
+
+// Notices as the control handles them: a reconnect request reconnects.
+class Host : public tarnet::NoticeTarget, public tarnet::EventSink {
+  public:
+    void data_receive(const tarnet::FrameReport&) override { ++reports; }
+    void failed_connect(const std::string&, std::int16_t) override { ++failed; }
+    void reconnect_request(const std::string& server, std::int16_t port) override {
+        if (engine->connect_link(server, port, *this) == 0) {
+            engine->set_upload(server, port, true);
+        }
+    }
+    void fire_reconnect(const std::string&, std::int16_t) override {}
+    void fire_failed_connect(const std::string&, std::int16_t) override { ++failed; }
+
+    std::shared_ptr<Engine> engine;
+    int reports = 0;
+    int failed = 0;
+};
+
+LRESULT CALLBACK owner_procedure(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    auto* receiver =
+        reinterpret_cast<tarnet::NoticeReceiver*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    LRESULT result = 0;
+    if (receiver != nullptr && receiver->handle(hwnd, msg, wparam, lparam, result)) {
+        return result;
+    }
+    return ::DefWindowProcW(hwnd, msg, wparam, lparam);
+}
+
+HWND owner_window(tarnet::NoticeReceiver& receiver) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &owner_procedure;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TarnetBenchOwner";
+    ::RegisterClassW(&wc);
+    HWND hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, nullptr);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&receiver));
+    return hwnd;
+}
+
+void run(int links, int silent, int passes) {
+    ctlsim::testing::Ctlsim sim(static_cast<std::size_t>(std::max(links, 1)));
+    Host host;
+    tarnet::NoticeReceiver receiver(host);
+    HWND window = owner_window(receiver);
+    host.engine = Engine::create(window);
+    Engine& engine = *host.engine;
+
+    const auto setup_start = steady_clock::now();
+    for (int i = 0; i < links; ++i) {
+        const auto port = static_cast<std::int16_t>(sim.port(static_cast<std::size_t>(i)));
+        if (engine.connect_link("127.0.0.1", port, host) != 0 ||
+            engine.set_upload("127.0.0.1", port, true) != 0) {
+            std::printf("link %d failed to come up\n", i);
+        }
+    }
+    const double connect_ms =
+        duration<double, std::milli>(steady_clock::now() - setup_start).count();
+    for (int i = 0; i < silent; ++i) {
+        const std::string address = "198.51.100." + std::to_string(10 + i);
+        const auto r = engine.connect_link(address, 5768, host);  // 10060 after 5 probes
+        engine.set_upload(address, 5768, true);                   // supervised, disconnected
+        if (r != 10060) {
+            std::printf("silent host %s gave %d\n", address.c_str(), r);
+        }
+    }
+    const double setup_ms = duration<double, std::milli>(steady_clock::now() - setup_start).count();
+
+    // Skip the pass that was running while links were added; then measure whole passes.
+    std::uint64_t start = engine.poll_statistics().passes;
+    while (engine.poll_statistics().passes < start + 1) {
+        pump(10);
+    }
+    start = engine.poll_statistics().passes;
+    std::vector<double> times;
+    while (static_cast<int>(times.size()) < passes) {
+        pump(10);
+        const auto stats = engine.poll_statistics();
+        if (stats.passes > start + times.size()) {
+            times.push_back(stats.last_pass_ms);
+        }
+    }
+    const double sum = std::accumulate(times.begin(), times.end(), 0.0);
+    std::printf(
+        "supervised=%-4d silent=%-3d pass ms: avg %9.1f  min %9.1f  max %9.1f  "
+        "(%.1f ms per link)  connect %.0f ms (%.1f per link), setup %.0f ms\n",
+        links, silent, sum / times.size(), *std::min_element(times.begin(), times.end()),
+        *std::max_element(times.begin(), times.end()),
+        sum / times.size() / std::max(links + silent, 1), connect_ms,
+        connect_ms / std::max(links, 1), setup_ms);
+    std::fflush(stdout);
+    engine.stop_all();
+    host.engine.reset();
+    ::DestroyWindow(window);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> links{1, 50, 500};
+    std::vector<int> silent{0, 10};
+    int passes = 3;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--links") == 0) {
+            links = numbers(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--silent") == 0) {
+            silent = numbers(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--passes") == 0) {
+            passes = std::max(1, std::atoi(argv[i + 1]));
+        }
+    }
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    tarnet::SystemEchoProber probe_check;
+    if (!probe_check.probe("127.0.0.1", 500, 32, nullptr)) {
+        std::printf("echo probes of 127.0.0.1 go unanswered (raw ICMP needs root under Wine)\n");
+        return 1;
+    }
+    std::printf("echo probe method: %s\n",
+                probe_check.last_method() == tarnet::SystemEchoProber::Method::raw_socket
+                    ? "raw ICMP socket"
+                    : "ICMP echo API");
+    for (int s : silent) {
+        for (int n : links) {
+            run(n, s, passes);
+        }
+    }
+    ::WSACleanup();
+    return 0;
+}

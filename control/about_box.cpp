@@ -1,0 +1,33 @@
+#include "about_box.h"
+
+#include "module.h"
+#include "resource.h"
+
+namespace tarnet {
+
+namespace {
+
+INT_PTR CALLBACK about_procedure(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
+    switch (msg) {
+        case WM_INITDIALOG:
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+                ::EndDialog(dialog, LOWORD(wparam));
+                return TRUE;
+            }
+            break;
+        default:
+            break;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+void show_about_box(HWND owner) {
+    ::DialogBoxParamW(ax::Module::instance().handle(), MAKEINTRESOURCEW(IDD_ABOUTBOX_TARNET), owner,
+                      &about_procedure, 0);
+}
+
+}  // namespace tarnet

@@ -1,0 +1,56 @@
+// IDispatch through a dispinterface's type information.
+//
+// Names map to DISPIDs through the type information; Invoke finds the member there,
+// checks the call kind and the number of arguments, takes named arguments to their
+// places, and converts every argument to the type the type information declares
+// (VariantChangeType) before the target sees it. The target receives the arguments in
+// declaration order, already of the declared types, and fills the result.
+#pragma once
+
+#include <windows.h>
+
+#include <oaidl.h>
+
+#include <map>
+#include <vector>
+
+#include "com_ptr.h"
+
+namespace tarnet::ax {
+
+enum class MemberAccess { call, get, put };
+
+class DispatchTarget {
+  public:
+    virtual ~DispatchTarget() = default;
+    // args: count arguments in declaration order, of the declared types (a put has one,
+    // the new value). result: a VT_EMPTY variant to fill for calls and gets.
+    virtual HRESULT invoke_member(DISPID id, MemberAccess access, VARIANT* args, UINT count,
+                                  VARIANT* result) = 0;
+};
+
+class TypeDispatch {
+  public:
+    struct Member {
+        bool property = false;
+        bool read_only = false;
+        std::vector<VARTYPE> parameters;  // a method's; a property's own type is result
+        VARTYPE result = VT_EMPTY;
+    };
+
+    explicit TypeDispatch(com::ComPtr<ITypeInfo> info);
+
+    bool valid() const { return static_cast<bool>(info_); }
+    ITypeInfo* type_info() const { return info_.get(); }
+    const std::map<DISPID, Member>& members() const { return members_; }
+
+    HRESULT get_ids_of_names(LPOLESTR* names, UINT count, DISPID* ids) const;
+    HRESULT invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, UINT* arg_error,
+                   DispatchTarget& target) const;
+
+  private:
+    com::ComPtr<ITypeInfo> info_;
+    std::map<DISPID, Member> members_;
+};
+
+}  // namespace tarnet::ax

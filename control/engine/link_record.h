@@ -1,0 +1,112 @@
+// One link of the engine: a TCP connection to a controller, named by the server text and
+// port the host gave.
+//
+// The control's thread and the poll thread both use a link; its small fields are guarded
+// by the link's own lock, which is never held across a socket call or a notice. The
+// socket is shared: a thread that works with it holds a reference, so a close on another
+// thread never frees a socket handle that is in use (the handle is closed when the last
+// reference goes). The receive buffer belongs to the poll thread alone.
+#pragma once
+
+#include <winsock2.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "receive_buffer.h"
+
+namespace tarnet {
+
+// A socket handle closed by the destructor.
+class OwnedSocket {
+  public:
+    explicit OwnedSocket(SOCKET s) : s_(s) {}
+    ~OwnedSocket() {
+        if (s_ != INVALID_SOCKET) {
+            ::closesocket(s_);
+        }
+    }
+    OwnedSocket(const OwnedSocket&) = delete;
+    OwnedSocket& operator=(const OwnedSocket&) = delete;
+    SOCKET get() const { return s_; }
+
+  private:
+    SOCKET s_;
+};
+
+using SharedSocket = std::shared_ptr<OwnedSocket>;
+
+struct PendingRequest {
+    std::int32_t code = -1;  // ApCode; -1: free
+    std::uint32_t sent = 0;  // tick count when sent
+};
+
+class LinkRecord {
+  public:
+    static constexpr int kSlots = 8;
+    static constexpr std::int16_t kUploadOff = 0;
+    static constexpr std::int16_t kUploadSent = 1;
+    static constexpr std::int16_t kUploadAcknowledged = 2;
+
+    LinkRecord(std::string server, std::int16_t port) : server_(std::move(server)), port_(port) {}
+
+    const std::string& server() const { return server_; }
+    std::int16_t port() const { return port_; }
+
+    std::string address() const;
+    void set_address(std::string dotted);
+
+    // Pending requests.
+    int take_slot(std::int32_t code, std::uint32_t now);  // slot, or -1 when all 8 are taken
+    PendingRequest pending(int slot) const;
+    void free_slot(int slot, std::int32_t code);            // only if it still holds code
+    int free_slots_with(std::int32_t code);                 // number freed
+    std::array<PendingRequest, kSlots> take_all_pending();  // frees them
+
+    // Connection.
+    bool connected() const;
+    SharedSocket socket() const;
+    bool is_current(const SharedSocket& s) const;
+    void attach(SharedSocket s);  // connected from now on
+    SharedSocket detach();        // disconnected from now on; returns the socket
+    // Close link takes the socket first and decides later whether the link stays: until
+    // then the poll thread neither probes it nor asks for a reconnect.
+    SharedSocket begin_close();
+    void end_close();
+    bool closing() const;
+    std::uint64_t connection_serial() const;
+
+    // Upload state: 0 off, 1 enable sent, 2 acknowledged.
+    std::int16_t upload_state() const;
+    void set_upload_state(std::int16_t state);
+    void acknowledge_upload();  // 1 -> 2
+
+    // Set when the link left the table; a thread still holding it stops using it.
+    bool removed() const;
+    void mark_removed();
+
+    // Poll thread only: the buffer, emptied first when the link has connected anew.
+    ReceiveBuffer& receive_buffer(std::uint64_t serial);
+
+  private:
+    const std::string server_;
+    const std::int16_t port_;
+
+    mutable std::mutex lock_;
+    std::string address_;
+    std::array<PendingRequest, kSlots> pending_{};
+    SharedSocket socket_;
+    bool connected_ = false;
+    std::uint64_t serial_ = 0;
+    std::int16_t upload_ = kUploadOff;
+    bool removed_ = false;
+    bool closing_ = false;
+
+    ReceiveBuffer receive_;
+    std::uint64_t receive_serial_ = 0;
+};
+
+}  // namespace tarnet

@@ -1,0 +1,25 @@
+// Window messages by which the engine reaches the control's window.
+//
+//   UM_DATARECEIVE       wParam 0     lParam: const FrameReport*    sent (synchronous)
+//   UM_FAILEDCONNECT     wParam port  lParam: const char* server    sent (synchronous)
+//   UM_RECONNECTREQUEST  wParam port  lParam: const char* server    sent (synchronous)
+//   UM_FAILEDCONNECT_POSTED  wParam port  lParam: char* server, new[]-allocated and
+//                        owned by the message: the receiver frees it (set upload posts
+//                        its notice, so the text must outlive the sender's stack)
+//   UM_FLUSHNOTICES      posted by the window to itself: fire notices it took over
+// Each handler returns 1.
+#pragma once
+
+#include <windows.h>
+
+namespace tarnet {
+
+inline constexpr UINT UM_DATARECEIVE = WM_USER + 101;  // 0x465
+inline constexpr UINT UM_FAILEDCONNECT = WM_USER + 102;
+inline constexpr UINT UM_RECONNECTREQUEST = WM_USER + 103;
+inline constexpr UINT UM_FAILEDCONNECT_POSTED = WM_USER + 104;
+inline constexpr UINT UM_FLUSHNOTICES = WM_USER + 105;
+
+inline bool is_notice_message(UINT msg) { return msg >= UM_DATARECEIVE && msg <= UM_FLUSHNOTICES; }
+
+}  // namespace tarnet

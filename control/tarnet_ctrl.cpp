@@ -1,0 +1,218 @@
+// The control's life, window, notices, events, drawing and persistence.
+#include <winsock2.h>
+// winsock2.h before windows.h
+#include "tarnet_ctrl.h"
+
+#include <new>
+
+#include "about_box.h"
+#include "bstr.h"
+#include "identifiers.h"
+#include "notice_messages.h"
+#include "persistence.h"
+#include "resource.h"
+
+namespace tarnet {
+
+namespace {
+
+constexpr wchar_t kNoticeWindowClass[] = L"TarnetNoticeWindow";
+constexpr wchar_t kControlWindowClass[] = L"TarnetControlWindow";
+
+const ax::ControlClass& tarnet_class() {
+    static const ax::ControlClass description{
+        CLSID_Tarnet,        DIID__DTarnet,
+        DIID__DTarnetEvents, {LIBID_TARNETLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale},
+        kMiscStatus,         CLSID_TarnetPropPage,
+        kControlWindowClass,
+    };
+    return description;
+}
+
+VARIANT bstr_argument(const std::string& text) {
+    VARIANT v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = com::from_system_text(text).detach();
+    return v;
+}
+
+VARIANT short_argument(std::int16_t value) {
+    VARIANT v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_I2;
+    V_I2(&v) = value;
+    return v;
+}
+
+VARIANT long_argument(std::int32_t value) {
+    VARIANT v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return v;
+}
+
+void clear_all(std::span<VARIANT> arguments) {
+    for (VARIANT& v : arguments) {
+        ::VariantClear(&v);
+    }
+}
+
+}  // namespace
+
+HRESULT CTarnetCtrl::create_instance(REFIID iid, void** out) {
+    auto* control = new (std::nothrow) CTarnetCtrl();
+    if (control == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = control->QueryInterface(iid, out);
+    control->Release();
+    return hr;
+}
+
+CTarnetCtrl::CTarnetCtrl() : OleControl(tarnet_class()) {
+    WSADATA data;
+    winsock_started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    if (!winsock_started_) {
+        // The control still exists; every socket call fails and methods return the error.
+        ::MessageBoxW(nullptr, L"Socket初始化错误!", L"控件警告", MB_OK | MB_ICONERROR);
+    }
+
+    // The window the engine's notices reach while the control has no in-place window
+    // (a script creates it without a site, or its container has not activated it yet).
+    WNDCLASSW existing{};
+    if (!::GetClassInfoW(ax::Module::instance().handle(), kNoticeWindowClass, &existing)) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &CTarnetCtrl::message_window_procedure;
+        wc.hInstance = ax::Module::instance().handle();
+        wc.lpszClassName = kNoticeWindowClass;
+        ::RegisterClassW(&wc);
+    }
+    message_window_ = ::CreateWindowExW(0, kNoticeWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                        nullptr, ax::Module::instance().handle(), this);
+    engine_ = EngineHost::instance().attach(*this);
+}
+
+void CTarnetCtrl::final_release() {
+    EngineHost::instance().detach(*this);  // the first control stops the engine
+    engine_.reset();
+    if (winsock_started_) {
+        ::WSACleanup();
+        winsock_started_ = false;
+    }
+    if (message_window_ != nullptr) {
+        ::DestroyWindow(message_window_);
+        message_window_ = nullptr;
+    }
+}
+
+HWND CTarnetCtrl::notice_window() const { return window() != nullptr ? window() : message_window_; }
+
+void CTarnetCtrl::window_created(HWND window) {
+    EngineHost::instance().notice_window_changed(*this, window);
+}
+
+void CTarnetCtrl::window_destroying(HWND) {
+    EngineHost::instance().notice_window_changed(*this, message_window_);
+}
+
+bool CTarnetCtrl::window_message(HWND window, UINT msg, WPARAM wparam, LPARAM lparam,
+                                 LRESULT& result) {
+    return handle_notice(window, msg, wparam, lparam, result);
+}
+
+bool CTarnetCtrl::handle_notice(HWND window, UINT msg, WPARAM wparam, LPARAM lparam,
+                                LRESULT& result) {
+    if (!is_notice_message(msg)) {
+        return false;
+    }
+    // The engine thread that sent msg stays parked until this returns, also while the
+    // control goes away when the host released its last reference in the event.
+    HandlingNotice handling(NoticeReceiver::sender_of(msg, lparam));
+    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    return receiver_.handle(window, msg, wparam, lparam, result);
+}
+
+LRESULT CALLBACK CTarnetCtrl::message_window_procedure(HWND hwnd, UINT msg, WPARAM wparam,
+                                                       LPARAM lparam) {
+    if (msg == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    } else if (msg == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    }
+    auto* self = reinterpret_cast<CTarnetCtrl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    LRESULT result = 0;
+    if (self != nullptr && self->handle_notice(hwnd, msg, wparam, lparam, result)) {
+        return result;
+    }
+    return ::DefWindowProcW(hwnd, msg, wparam, lparam);
+}
+
+void CTarnetCtrl::data_receive(const FrameReport& report) {
+    VARIANT arguments[] = {
+        bstr_argument(report.server),    short_argument(report.port),
+        long_argument(report.ap_code),   long_argument(report.psw),
+        short_argument(report.ret_code), bstr_argument(report.data),
+        long_argument(report.data_len),
+    };
+    fire_event(kEventDataReceive, arguments);
+    clear_all(arguments);
+}
+
+void CTarnetCtrl::fire_link_event(DISPID id, const std::string& server, std::int16_t port) {
+    VARIANT arguments[] = {bstr_argument(server), short_argument(port)};
+    fire_event(id, arguments);
+    clear_all(arguments);
+}
+
+void CTarnetCtrl::failed_connect(const std::string& server, std::int16_t port) {
+    fire_link_event(kEventFailedConnect, server, port);
+}
+
+void CTarnetCtrl::fire_failed_connect(const std::string& server, std::int16_t port) {
+    fire_link_event(kEventFailedConnect, server, port);
+}
+
+void CTarnetCtrl::fire_reconnect(const std::string& server, std::int16_t port) {
+    fire_link_event(kEventReConnect, server, port);
+}
+
+void CTarnetCtrl::reconnect_request(const std::string& server, std::int16_t port) {
+    if (connect_to_server(server, port) == 0) {
+        enable_upload(server, port, 1);
+    }
+}
+
+void CTarnetCtrl::draw(HDC dc, const RECT& bounds) {
+    ::FillRect(dc, &bounds, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    ::Ellipse(dc, bounds.left, bounds.top, bounds.right, bounds.bottom);
+}
+
+void CTarnetCtrl::reset_properties() { default_port_ = kDefaultPort; }
+
+HRESULT CTarnetCtrl::save_properties(IStream* stream) {
+    return ax::write_value(stream, default_port_);
+}
+
+HRESULT CTarnetCtrl::load_properties(IStream* stream) {
+    std::int16_t port = kDefaultPort;
+    const HRESULT hr = ax::read_value(stream, port);
+    if (SUCCEEDED(hr)) {
+        default_port_ = port;
+    }
+    return hr;
+}
+
+HRESULT CTarnetCtrl::save_properties(IPropertyBag* bag) {
+    return ax::write_short(bag, L"DefaultPort", default_port_);
+}
+
+HRESULT CTarnetCtrl::load_properties(IPropertyBag* bag, IErrorLog* log) {
+    const HRESULT hr = ax::read_short(bag, log, L"DefaultPort", default_port_);
+    return FAILED(hr) ? hr : S_OK;
+}
+
+}  // namespace tarnet

@@ -1,0 +1,88 @@
+// The dispatch members of _DTarnet: the DefaultPort property and the methods, each a
+// thin call into the engine. Arguments arrive already of their declared types.
+#include "about_box.h"
+#include "bstr.h"
+#include "identifiers.h"
+#include "tarnet_ctrl.h"
+
+namespace tarnet {
+
+namespace {
+
+std::string text(const VARIANT& v) { return com::to_system_text(V_BSTR(&v)); }
+
+void set_short(VARIANT* result, std::int16_t value) {
+    V_VT(result) = VT_I2;
+    V_I2(result) = value;
+}
+
+}  // namespace
+
+HRESULT CTarnetCtrl::invoke_member(DISPID id, ax::MemberAccess access, VARIANT* a, UINT,
+                                   VARIANT* result) {
+    switch (id) {
+        case kDispDefaultPort:
+            if (access == ax::MemberAccess::put) {
+                default_port_ = V_I2(&a[0]);
+                set_modified();
+            } else {
+                set_short(result, default_port_);
+            }
+            return S_OK;
+        case kDispConnectToServer:
+            set_short(result, connect_to_server(text(a[0]), V_I2(&a[1])));
+            return S_OK;
+        case kDispConnectToServerH:
+            set_short(result, connect_to_server(text(a[0]), default_port_));
+            return S_OK;
+        case kDispEnableUpload:
+            set_short(result, enable_upload(text(a[0]), V_I2(&a[1]), V_I2(&a[2])));
+            return S_OK;
+        case kDispEnabledUploadH:
+            set_short(result, enable_upload(text(a[0]), default_port_, V_I2(&a[1])));
+            return S_OK;
+        case kDispSendData:
+            set_short(result, send_data(text(a[0]), V_I2(&a[1]), V_I2(&a[2]), V_I4(&a[3]),
+                                        V_I4(&a[4]), text(a[5]), V_I4(&a[6])));
+            return S_OK;
+        case kDispSendDataH:
+            set_short(result, send_data(text(a[0]), default_port_, V_I2(&a[1]), V_I4(&a[2]),
+                                        V_I4(&a[3]), text(a[4]), V_I4(&a[5])));
+            return S_OK;
+        case kDispDisconnect:  // the port is not compared
+        case kDispDisconnectH:
+            disconnect(text(a[0]));
+            return S_OK;
+        case kDispDisconnectAll:
+            disconnect_all();
+            return S_OK;
+        case kDispAboutBox:
+            about_box();
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+    }
+}
+
+std::int16_t CTarnetCtrl::connect_to_server(const std::string& server, std::int16_t port) {
+    return engine_->connect_link(server, port, *this);
+}
+
+std::int16_t CTarnetCtrl::enable_upload(const std::string& server, std::int16_t port,
+                                        std::int16_t enabled) {
+    return engine_->set_upload(server, port, enabled != 0);
+}
+
+std::int16_t CTarnetCtrl::send_data(const std::string& server, std::int16_t port, std::int16_t cmd,
+                                    std::int32_t ap_code, std::int32_t psw, const std::string& data,
+                                    std::int32_t data_len) {
+    return engine_->send_frame(server, port, cmd, ap_code, psw, data, data_len, *this);
+}
+
+void CTarnetCtrl::disconnect(const std::string& server) { engine_->disconnect_by_server(server); }
+
+void CTarnetCtrl::disconnect_all() { EngineHost::instance().stop_all(); }
+
+void CTarnetCtrl::about_box() { show_about_box(dialog_owner()); }
+
+}  // namespace tarnet

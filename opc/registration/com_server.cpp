@@ -1,0 +1,180 @@
+#include "opc/registration/com_server.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "opc/com/com_object.h"
+#include "opc/com/errors.h"
+#include "opc/com/log.h"
+#include "opc/com/text.h"
+#include "opc/server/item_server.h"
+
+namespace porvex::opc {
+namespace {
+
+std::atomic<TComServer*> the_server{nullptr};
+
+// Runs the last-release action on the main thread once the queue gets to it, if no object
+// came back in between.
+class TLastReleaseWork final : public TPostedWork {
+  public:
+    explicit TLastReleaseWork(std::function<void()> action) : action_(std::move(action)) {}
+    void Run() override {
+        if (TComObjectCount::Live() <= 0 && action_) {
+            action_();
+        }
+    }
+
+  private:
+    std::function<void()> action_;
+};
+
+}  // namespace
+
+const wchar_t TComServer::kCloseWarningTitle[] = L"COM Server Warning";
+const wchar_t TComServer::kCloseWarningText[] =
+    L"There are still active COM objects in this application.  One or more clients may have "
+    L"references to these objects, so manually closing "
+    L"this application may cause those client application(s) to fail."
+    L"\r\n\r\n"
+    L"Are you sure you want to close this application?";
+
+TComServer::TComServer() : main_thread_(GetCurrentThreadId()) {
+    TComServer* expected = nullptr;
+    if (!the_server.compare_exchange_strong(expected, this)) {
+        throw EOpcServer(L"OPCSERV: Only one COM server allowed");
+    }
+}
+
+TComServer::~TComServer() {
+    TComObjectCount::SetOnLastRelease(nullptr);
+    RevokeClassObjects();
+    // Clients still connected lose their objects' engine (their calls then fail).
+    item_server_.reset();
+    factories_.clear();
+    if (the_server.load() == this) {
+        the_server.store(nullptr);
+    }
+}
+
+TComServer* TComServer::Instance() noexcept { return the_server.load(); }
+
+TComServer& TComServer::Required() {
+    TComServer* server = the_server.load();
+    if (!server) {
+        throw EOpcServer(L"OPCSERV: No COM server");
+    }
+    return *server;
+}
+
+void TComServer::AddFactory(std::unique_ptr<TOpcServerFactory> factory) {
+    factories_.push_back(std::move(factory));
+}
+
+void TComServer::AdoptItemServer(std::unique_ptr<TOpcItemServer> server) {
+    item_server_ = std::move(server);
+}
+
+std::optional<int> TComServer::Start(std::wstring_view commandLine) {
+    mode_ = StartModeFromCommandLine(commandLine);
+    main_thread_ = GetCurrentThreadId();
+    if (mode_ == TStartMode::RegServer || mode_ == TStartMode::UnregServer) {
+        const bool registering = mode_ == TStartMode::RegServer;
+        try {
+            for (auto& factory : factories_) {
+                factory->ApplyRegistration(registering);
+            }
+        } catch (...) {
+            Report(std::wstring(registering ? L"Registration" : L"Unregistration") + L" failed: " +
+                   DescribeException(std::current_exception()));
+            return 1;
+        }
+        return 0;
+    }
+    // Every other start refreshes the entries; what the registry refuses is no reason not
+    // to serve (the program may run without the rights to write them). The component
+    // categories are another matter: their failure stops the start.
+    for (auto& factory : factories_) {
+        try {
+            factory->ApplyRegistration(true);
+        } catch (const ERegistrationError& e) {
+            LogLine(L"registration not refreshed: " + e.Message());
+        }
+    }
+    RegisterClassObjects();
+    if (StartedByCom()) {
+        TComObjectCount::SetOnLastRelease([this] { LastObjectReleased(); });
+    }
+    return std::nullopt;
+}
+
+void TComServer::RegisterClassObjects() {
+    for (auto& factory : factories_) {
+        DWORD cookie = 0;
+        const HRESULT hr = CoRegisterClassObject(factory->ClassId(), factory.get(),
+                                                 CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+        if (FAILED(hr)) {
+            RevokeClassObjects();
+            throw EOpcError(hr, L"the class object could not be registered with COM");
+        }
+        cookies_.push_back(cookie);
+    }
+}
+
+void TComServer::RevokeClassObjects() noexcept {
+    for (DWORD cookie : cookies_) {
+        CoRevokeClassObject(cookie);
+    }
+    cookies_.clear();
+}
+
+void TComServer::SetOnLastRelease(std::function<void()> action) {
+    on_last_release_ = std::move(action);
+}
+
+void TComServer::LastObjectReleased() {
+    RevokeClassObjects();
+    std::function<void()> action = on_last_release_;
+    if (!action) {
+        const DWORD thread = main_thread_;
+        action = [thread] {
+            if (GetCurrentThreadId() == thread) {
+                PostQuitMessage(0);
+            } else {
+                PostThreadMessageW(thread, WM_QUIT, 0, 0);
+            }
+        };
+    }
+    if (TOpcItemServer* server = TOpcItemServer::Instance()) {
+        server->Window().Post(std::make_unique<TLastReleaseWork>(std::move(action)));
+    } else {
+        action();
+    }
+}
+
+void TComServer::SetErrorReporter(TReportError reporter) { report_ = std::move(reporter); }
+
+void TComServer::Report(const std::wstring& text) const {
+    LogLine(text);
+    if (report_) {
+        report_(text);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", Utf8FromWide(text).c_str());
+}
+
+long TComServer::ObjectCount() const noexcept { return TComObjectCount::Live(); }
+
+void TComServer::SetAskUser(TAskUser ask) { ask_ = std::move(ask); }
+
+bool TComServer::ConfirmClose(HWND owner) const {
+    if (ObjectCount() <= 0) {
+        return true;
+    }
+    const UINT flags = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
+    const int answer = ask_ ? ask_(owner, kCloseWarningText, kCloseWarningTitle, flags)
+                            : MessageBoxW(owner, kCloseWarningText, kCloseWarningTitle, flags);
+    return answer == IDYES;
+}
+
+}  // namespace porvex::opc

@@ -1,0 +1,91 @@
+#include "opc/registration/server_factory.h"
+
+#include "opc/com/com_object.h"
+#include "opc/com/log.h"
+#include "opc/com/registry.h"
+#include "opc/registration/opc_entries.h"
+#include "opc/server/server_impl.h"
+
+namespace porvex::opc {
+
+std::wstring ExecutableName() {
+    std::wstring name = ModulePath(nullptr);
+    if (const std::size_t slash = name.find_last_of(L"\\/:"); slash != std::wstring::npos) {
+        name.erase(0, slash + 1);
+    }
+    if (const std::size_t dot = name.rfind(L'.'); dot != std::wstring::npos) {
+        name.erase(dot);
+    }
+    return name;
+}
+
+TOpcServerFactory::TOpcServerFactory(const CLSID& clsid, std::wstring className,
+                                     std::wstring description, std::wstring vendor)
+    : clsid_(clsid),
+      class_name_(std::move(className)),
+      prog_id_(ExecutableName() + L"." + class_name_),
+      description_(std::move(description)),
+      vendor_(std::move(vendor)) {}
+
+TLocalServerClass TOpcServerFactory::ClassEntry() const {
+    TLocalServerClass entry;
+    entry.clsid = clsid_;
+    entry.prog_id = prog_id_;
+    entry.description = description_;
+    entry.server_path = LocalServerPath(ModulePath(nullptr));
+    return entry;
+}
+
+void TOpcServerFactory::ApplyRegistration(bool registering) {
+    const TLocalServerClass entry = ClassEntry();
+    if (registering) {
+        RegisterLocalServerClass(entry);
+        RegisterOpcEntries(clsid_, prog_id_, vendor_);
+        return;
+    }
+    UnregisterOpcEntries(clsid_, prog_id_);
+    for (const std::wstring& key : UnregisterLocalServerClass(entry)) {
+        LogLine(L"unregistering " + prog_id_ + L": could not delete " + key);
+    }
+}
+
+HRESULT TOpcServerFactory::QueryInterface(REFIID riid, void** object) noexcept {
+    if (!object) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+        *object = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT TOpcServerFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
+    if (object) {
+        *object = nullptr;
+    }
+    if (outer) {
+        return CLASS_E_NOAGGREGATION;
+    }
+    return CreateServerObject(riid, object);
+}
+
+HRESULT TOpcServerFactory::LockServer(BOOL lock) noexcept {
+    // A lock counts as a live object: a server started by COM stays while it is held. An
+    // unlock without a lock changes nothing.
+    if (lock) {
+        locks_.fetch_add(1);
+        TComObjectCount::Add();
+        return S_OK;
+    }
+    long held = locks_.load();
+    while (held > 0 && !locks_.compare_exchange_weak(held, held - 1)) {
+    }
+    if (held > 0) {
+        TComObjectCount::Remove();
+    }
+    return S_OK;
+}
+
+}  // namespace porvex::opc

@@ -1,0 +1,216 @@
+// The supervisor's rules with a hand-moved clock: reply time-out, keep-alive, reconnect,
+// and the queue of an offline link.
+#include <thread>
+
+#include "connection.h"
+#include "frame/frame.h"
+#include "frame/hex.h"
+#include "link_harness.h"
+
+namespace zorvik::access::testing {
+namespace {
+
+using Timing = LinkTest;
+
+TEST_F(Timing, ASilentControllerIsDeclaredLostNineSecondsAfterAFrameWasQueued) {
+    connect_online(0);
+    sim.ok("second-connection 0 takeover");  // the stale socket is replaced on reconnect
+    sim.fault(0, "silent on");
+    advance(1);
+    ASSERT_EQ(lib->send_data(kLocal, port(0), 0x20, 1, 0, "01", 2), 1);
+    ASSERT_TRUE(sim.wait_received(0, 0x20));
+    advance(8);  // exactly 8 seconds: not yet
+    EXPECT_EQ(recorder.count(Event::disconn), 0u);
+    EXPECT_EQ(lib->is_online(kLocal, port(0)), 1);
+    advance(1);
+    ASSERT_TRUE(recorder.wait_for(Event::disconn));
+    EXPECT_EQ(lib->is_online(kLocal, port(0)), 0);
+    // Registered 10 s ago: the reconnect waits until lastAttempt is more than 30 s old.
+    sim.fault(0, "silent off");
+    advance(20);
+    EXPECT_EQ(recorder.count(Event::conn), 1u);
+    advance(1);
+    ASSERT_TRUE(recorder.wait_for(Event::conn, 2));
+    EXPECT_EQ(lib->is_online(kLocal, port(0)), 1);
+    EXPECT_EQ(recorder.count(Event::disconn), 1u);
+}
+
+TEST_F(Timing, AfterAnAutomaticReconnectALostLinkIsRetriedAtOnce) {
+    // lastAttempt is 0 after an automatic reconnect, so the next loss by time-out is
+    // followed by a connection attempt in the very next pass.
+    sim.ok("second-connection 0 takeover");
+    sim.fault(0, "refuse on");
+    lib->connect(kLocal, port(0));
+    sim.fault(0, "refuse off");
+    advance(31);
+    ASSERT_TRUE(recorder.wait_for(Event::conn, 2));
+    sim.fault(0, "silent on");
+    lib->send_data(kLocal, port(0), 0x21, 3, 0, "01", 2);
+    ASSERT_TRUE(sim.wait_received(0, 0x21));
+    sim.fault(0, "silent off");
+    advance(9);
+    ASSERT_TRUE(recorder.wait_for(Event::disconn));
+    ASSERT_TRUE(recorder.wait_for(Event::conn, 3));
+    EXPECT_TRUE(sim.wait(0, "connections=2"));
+}
+
+TEST_F(Timing, AnAnsweredFrameClearsTheOutstandingReply) {
+    connect_online(0);
+    ASSERT_EQ(lib->send_data(kLocal, port(0), 0x21, 5, 0, "01", 2), 1);
+    ASSERT_TRUE(recorder.wait_for(Event::reply));  // the controller answered
+    advance(9);
+    advance(1);
+    EXPECT_EQ(recorder.count(Event::disconn), 0u);
+    EXPECT_EQ(lib->is_online(kLocal, port(0)), 1);
+}
+
+// A fixture whose clock stalls when the test's own thread reads it, the way a preempted
+// caller would: a controller's answer can then overtake the call that queued the frame.
+class SlowCaller : public LinkTest {
+  protected:
+    SlowCaller() {
+        const auto test_thread = std::this_thread::get_id();
+        clock->set_read_hook([test_thread] {
+            if (std::this_thread::get_id() == test_thread) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+};
+
+TEST_F(SlowCaller, AnAnswerFasterThanTheQueueingCallStillClearsTheOutstandingMark) {
+    connect_online(0);
+    ASSERT_EQ(lib->send_data(kLocal, port(0), 0x21, 1, 0, "01", 2), 1);
+    ASSERT_TRUE(recorder.wait_for(Event::reply));
+    EXPECT_EQ(lib->find(kLocal, port(0))->awaiting_since.load(), 0);
+    advance(9);
+    EXPECT_EQ(recorder.count(Event::disconn), 0u);
+}
+
+TEST_F(Timing, AnIdleLinkGetsTheTimeCommandAfterMoreThan20SecondsAndStaysUp) {
+    connect_online(0);
+    sim.clear_received(0);
+    advance(20);
+    EXPECT_TRUE(sim.received(0).empty());
+    advance(1);
+    ASSERT_TRUE(sim.wait_received(0, 0x11));
+    const auto got = sim.received(0);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].data, (std::vector<std::uint8_t>{0x21, 0x03, 0x07, 0x00, 0x09, 0x05, 0x02}));
+    // The keep-alive's reply is the library's own: the host never sees it.
+    advance(1);
+    EXPECT_EQ(recorder.count(Event::reply), 0u);
+    // It answered, so nothing is outstanding and the link stays up for ever.
+    for (int i = 0; i < 4; ++i) {
+        advance(21);
+    }
+    EXPECT_TRUE(sim.wait_received(0, 0x11, 5));
+    EXPECT_EQ(recorder.count(Event::disconn), 0u);
+}
+
+TEST_F(Timing, AKeepAliveNobodyAnswersEndsInTheReplyTimeOut) {
+    connect_online(0);
+    sim.fault(0, "silent on");
+    clock->advance_seconds(21);
+    ASSERT_TRUE(sim.wait_received(0, 0x11));
+    advance_ms(500);  // the keep-alive's wait ends with the clock
+    ASSERT_TRUE(settle());
+    advance(8);
+    EXPECT_EQ(recorder.count(Event::disconn), 0u);
+    advance(1);
+    EXPECT_TRUE(recorder.wait_for(Event::disconn));
+}
+
+class ManyLinks : public LinkTest {
+  protected:
+    ManyLinks() : LinkTest(10) {}
+};
+
+TEST_F(ManyLinks, ASilentControllerDoesNotHoldUpTheOtherLinksKeepAlives) {
+    for (std::size_t i = 0; i < 10; ++i) {
+        connect_online(i);
+    }
+    sim.fault(0, "silent on");
+    clock->advance_seconds(21);
+    // Controller 0 never answers; its time command waits 500 ms of the clock, which does
+    // not move, yet every other link gets and answers its own.
+    for (std::size_t i = 1; i < 10; ++i) {
+        EXPECT_TRUE(sim.wait_received(i, 0x11)) << i;
+    }
+    EXPECT_TRUE(sim.wait_received(0, 0x11));
+    EXPECT_TRUE(eventually([&] { return lib->waiting_calls() == 1; }));
+    advance_ms(500);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(lib->waiting_calls(), 0u);
+    EXPECT_EQ(recorder.count(Event::disconn), 0u);
+}
+
+TEST_F(Timing, AControllerThatClosesIsLostOnceAndReconnected31SecondsLater) {
+    connect_online(0);
+    sim.ok("disconnect 0");
+    ASSERT_TRUE(recorder.wait_for(Event::disconn));
+    EXPECT_EQ(lib->is_online(kLocal, port(0)), 0);
+    EXPECT_NE(recorder.of(Event::disconn)[0].thread, std::this_thread::get_id());
+    advance(30);
+    EXPECT_EQ(recorder.count(Event::conn), 1u);
+    advance(1);
+    ASSERT_TRUE(recorder.wait_for(Event::conn, 2));
+    EXPECT_TRUE(sim.wait_upload(0, true));  // the host enabled it again
+    EXPECT_EQ(recorder.count(Event::disconn), 1u);
+}
+
+TEST_F(Timing, AResetConnectionIsALossLikeAnOrderlyClose) {
+    connect_online(0);
+    sim.ok("disconnect 0 reset");
+    ASSERT_TRUE(recorder.wait_for(Event::disconn));
+    EXPECT_EQ(lib->is_online(kLocal, port(0)), 0);
+    advance(31);
+    EXPECT_TRUE(recorder.wait_for(Event::conn, 2));
+}
+
+TEST_F(Timing, BytesOfAnEarlierConnectionNeverCompleteAFrame) {
+    connect_online(0);
+    const auto old = frame::build_frame(30, 1, 0, std::vector<std::uint8_t>{0x01, 0x02});
+    const auto next = frame::build_frame(30, 2, 0, std::vector<std::uint8_t>{0x03});
+    auto hex = [](std::span<const std::uint8_t> b) {
+        return frame::to_hex(b, frame::HexCase::upper);
+    };
+    // The first 9 bytes of a report, then the controller goes away.
+    sim.report("raw", 0, hex(std::span(old).first(9)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    sim.ok("disconnect 0");
+    ASSERT_TRUE(recorder.wait_for(Event::disconn));
+    enable_upload_on_connect = false;  // no acknowledgement comes first
+    advance(31);
+    ASSERT_TRUE(recorder.wait_for(Event::conn, 2));
+    // The new connection's first bytes would complete the old report.
+    sim.report("raw", 0, hex(std::span(old).subspan(9)) + hex(next));
+    ASSERT_TRUE(recorder.wait_for(Event::report));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const auto reports = recorder.of(Event::report);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].ap_code, 2);
+}
+
+TEST_F(Timing, FramesQueuedWhileOfflineAreSentInOrderAfterTheReconnect) {
+    connect_online(0);
+    sim.ok("disconnect 0");
+    ASSERT_TRUE(recorder.wait_for(Event::disconn));
+    sim.clear_received(0);
+    for (int ap = 1; ap <= 5; ++ap) {
+        ASSERT_EQ(lib->send_data(kLocal, port(0), 0x20, ap, 0, "01", 2), 1);
+    }
+    EXPECT_EQ(lib->find(kLocal, port(0))->queued(), 5u);
+    advance(31);
+    ASSERT_TRUE(sim.wait_received(0, 0x20, 5));
+    std::vector<int> order;
+    for (const auto& r : sim.received(0)) {
+        if (!r.upload_switch) {
+            order.push_back(r.ap_code);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
+}  // namespace
+}  // namespace zorvik::access::testing

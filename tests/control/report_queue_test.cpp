@@ -1,0 +1,134 @@
+#include "report_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarnet {
+namespace {
+
+FrameReport report(const std::string& data, const std::string& server = "s", short port = 1) {
+    FrameReport r;
+    r.server = server;
+    r.port = port;
+    r.data = data;
+    r.data_len = static_cast<int>(data.size());
+    return r;
+}
+
+std::vector<std::string> drain(ReportQueue& queue, DuplicateKeys& keys, int passes) {
+    std::vector<std::string> delivered;
+    for (int i = 0; i < passes; ++i) {
+        if (auto r = next_to_deliver(queue, keys)) {
+            delivered.push_back(r->data);
+        }
+    }
+    return delivered;
+}
+
+TEST(ReportQueue, DeliversOldestFirstWithoutThinningUpToOneHundred) {
+    ReportQueue queue;
+    DuplicateKeys keys;
+    for (int i = 0; i < 100; ++i) {
+        queue.push(report("same"));
+    }
+    EXPECT_EQ(drain(queue, keys, 150).size(), 100u);
+    EXPECT_EQ(keys.size(), 0u) << "keys are remembered only while thinning";
+}
+
+TEST(ReportQueue, ThinsDuplicatesWhileMoreThanOneHundredWait) {
+    ReportQueue queue;
+    DuplicateKeys keys;
+    // 150 reports, cycling through 10 payloads on two servers.
+    for (int i = 0; i < 150; ++i) {
+        queue.push(report("p" + std::to_string(i % 10), i % 2 ? "a" : "b"));
+    }
+    const auto delivered = drain(queue, keys, 150);
+    // Taken while more than 100 waited (the first 50): only the first of each of the 10
+    // keys (payload, server) goes out; then everything.
+    EXPECT_EQ(delivered.size(), 10u + 100u);
+    EXPECT_EQ(queue.size(), 0u);
+}
+
+TEST(ReportQueue, KeyIncludesServerAndPort) {
+    FrameReport a = report("x", "s", 1);
+    FrameReport b = report("x", "s", 2);
+    FrameReport c = report("x", "t", 1);
+    DuplicateKeys keys;
+    EXPECT_FALSE(keys.seen_before(a));
+    EXPECT_FALSE(keys.seen_before(b));
+    EXPECT_FALSE(keys.seen_before(c));
+    EXPECT_TRUE(keys.seen_before(a));
+}
+
+TEST(ReportQueue, BacklogAboveFiveHundredIsDroppedWhole) {
+    ReportQueue queue;
+    for (int i = 0; i < 502; ++i) {
+        queue.push(report(std::to_string(i)));
+    }
+    bool thin = false;
+    auto first = queue.pop(thin);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->data, "0");
+    EXPECT_TRUE(thin);
+    EXPECT_EQ(queue.size(), 0u) << "501 were left behind the first";
+
+    for (int i = 0; i < 501; ++i) {
+        queue.push(report(std::to_string(i)));
+    }
+    (void)queue.pop(thin);
+    EXPECT_EQ(queue.size(), 500u) << "exactly 500 left is kept";
+}
+
+TEST(ReportQueue, ForgetsTheOldestThousandKeysBeyondTwoThousand) {
+    DuplicateKeys keys;
+    for (int i = 0; i < 2001; ++i) {
+        keys.seen_before(report(std::to_string(i)));
+    }
+    keys.trim();
+    EXPECT_EQ(keys.size(), 1001u);
+    EXPECT_FALSE(keys.seen_before(report("0"))) << "oldest forgotten";
+    EXPECT_TRUE(keys.seen_before(report("2000"))) << "newest kept";
+}
+
+TEST(ReportQueue, ProducerAndConsumerThreadsKeepTheOrder) {
+    ReportQueue queue;
+    DuplicateKeys keys;
+    constexpr int kReports = 20000;
+    std::atomic<bool> done{false};
+    std::thread producer([&] {
+        for (int i = 0; i < kReports; ++i) {
+            queue.push(report(std::to_string(i)));
+            if (i % 5000 == 4999) {
+                queue.drop_all();
+            }
+        }
+        done = true;
+    });
+    int last = -1;
+    int taken = 0;
+    bool ordered = true;
+    for (;;) {
+        const bool finished = done;
+        auto r = next_to_deliver(queue, keys);
+        if (r) {
+            const int value = std::stoi(r->data);
+            ordered = ordered && value > last;
+            last = value;
+            ++taken;
+        } else if (finished && queue.size() == 0) {
+            break;
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    producer.join();
+    EXPECT_TRUE(ordered);
+    EXPECT_GT(taken, 0);
+}
+
+}  // namespace
+}  // namespace tarnet

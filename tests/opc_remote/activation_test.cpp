@@ -1,0 +1,124 @@
+// Registration and activation of the sample server as separate processes: the switches
+// write and remove exactly the entries, COM starts the server with -Embedding and it ends
+// after its last object; the proxy/stub DLL leaves interfaces registered by others alone.
+#include <gtest/gtest.h>
+
+#include <comcat.h>
+
+#include "../opc/test_support.h"
+#include "opc/com/registry.h"
+#include "opc/com/text.h"
+#include "remote_support.h"
+
+namespace porvex::opc::remote {
+namespace {
+
+const std::wstring kClsidKey = L"CLSID\\{2BA2546D-BF15-42CC-B885-DD3C29527601}";
+
+bool ClaimsCategory(const wchar_t* catid) {
+    return KeyExists(HKEY_CLASSES_ROOT, kClsidKey + L"\\Implemented Categories\\" + catid);
+}
+
+class ActivationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        EndSampleServers();
+        RegisterProxyDll();
+    }
+    void TearDown() override { RegisterSample(); }
+};
+
+TEST_F(ActivationTest, TheSwitchesWriteAndRemoveExactlyTheEntries) {
+    ASSERT_EQ(RunProgram(TreeProgram("opcsample.exe"), {"-regserver"}).exit_code, 0);
+    EXPECT_TRUE(SampleServerProcesses().empty()) << "-regserver ends at once";
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey), L"Porvex OPC Sample Server");
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32"),
+              WideFromUtf8(TreeProgram("opcsample.exe")));
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey + L"\\ProgID"), kSampleProgId);
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, kSampleProgId), L"Porvex OPC Sample Server");
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Clsid"),
+              L"{2BA2546D-BF15-42CC-B885-DD3C29527601}");
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Opc\\Vendor"),
+              L"Porvex");
+    EXPECT_TRUE(ClaimsCategory(L"{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"));
+    EXPECT_TRUE(ClaimsCategory(L"{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
+
+    // An existing vendor text stays.
+    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Opc\\Vendor",
+                              L"Set by the installer"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RunProgram(TreeProgram("opcsample.exe"), {"-RegServer"}).exit_code, 0);
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Opc\\Vendor"),
+              L"Set by the installer");
+
+    ASSERT_EQ(RunProgram(TreeProgram("opcsample.exe"), {"/UNREGSERVER"}).exit_code, 0);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClsidKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kSampleProgId));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT,
+                          L"Component Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
+    // Without the entries no client finds the server.
+    EXPECT_EQ(Client({"status", "opcsample.SampleServer.1"}).exit_code, 3);
+    EXPECT_FALSE(Client({"servers"}).Has("opcsample.SampleServer.1"));
+}
+
+TEST_F(ActivationTest, ComStartsTheServerWithEmbeddingAndItEndsAfterTheLastRelease) {
+    RegisterSample();
+    ASSERT_TRUE(SampleServerProcesses().empty());
+    TComPtr<IOPCServer> first = ConnectSample();
+    ASSERT_TRUE(first);
+    TComPtr<IOPCServer> second = ConnectSample();
+    ASSERT_TRUE(second);
+    const std::wstring command_line =
+        ReadItem(first.Get(), L"Diagnostics.CommandLine").Get().bstrVal;
+    EXPECT_NE(command_line.find(L"-Embedding"), std::wstring::npos) << Utf8FromWide(command_line);
+    EXPECT_EQ(ReadItem(second.Get(), L"Diagnostics.Clients").Get().lVal, 2);
+    const DWORD id = static_cast<DWORD>(ReadItem(first.Get(), L"Diagnostics.ProcessId").Get().lVal);
+    EXPECT_EQ(SampleServerProcesses(), std::vector<DWORD>{id}) << "one server for every client";
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+    ASSERT_NE(process, nullptr);
+    first.Reset();
+    EXPECT_EQ(WaitForSingleObject(process, 300), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "a client is still served";
+    second.Reset();
+    EXPECT_EQ(WaitForSingleObject(process, 10000), static_cast<DWORD>(WAIT_OBJECT_0))
+        << "the server did not end after its last object";
+    CloseHandle(process);
+}
+
+TEST_F(ActivationTest, TheProxyDllLeavesInterfacesOfOthersAlone) {
+    const std::wstring ours = L"Interface\\{39C13A4D-011E-11D0-9675-0020AFD8ADB3}";  // IOPCServer
+    const std::wstring theirs =
+        L"Interface\\{13486D50-4821-11D2-A494-3CB306C10000}";  // IOPCServerList
+    const std::wstring foreign = L"{00000000-0000-0000-0000-0000000000AB}";
+    HMODULE dll = LoadLibraryW(WideFromUtf8(TreeProgram("PorvexOpcPS.dll")).c_str());
+    ASSERT_NE(dll, nullptr);
+    using TEntry = HRESULT(STDAPICALLTYPE*)();
+    auto reg =
+        reinterpret_cast<TEntry>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
+    auto unreg = reinterpret_cast<TEntry>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
+    ASSERT_TRUE(reg && unreg);
+    ASSERT_EQ(unreg(), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ours));
+    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, theirs, L"installed by another vendor"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32", foreign),
+              ERROR_SUCCESS);
+    ASSERT_EQ(reg(), S_OK);
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, ours), L"IOPCServer");
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, ours + L"\\NumMethods"), L"9");
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, ours + L"\\ProxyStubClsid32"),
+              L"{565AB45A-823E-4C7C-9E34-09FE6EE5F87D}");
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32"), foreign);
+    ASSERT_EQ(unreg(), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ours));
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, theirs), L"installed by another vendor");
+    DeleteKey(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32");
+    DeleteKey(HKEY_CLASSES_ROOT, theirs);
+    ASSERT_EQ(reg(), S_OK);
+    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32"),
+              L"{565AB45A-823E-4C7C-9E34-09FE6EE5F87D}");
+}
+
+}  // namespace
+}  // namespace porvex::opc::remote

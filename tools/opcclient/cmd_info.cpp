@@ -1,0 +1,266 @@
+// servers, status, browse and props: what a server is and what it offers.
+#include <comcat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "commands.h"
+#include "opc/com/com_ptr.h"
+#include "opc/com/registry.h"
+#include "opc/com/task_mem.h"
+#include "opc/com/text.h"
+#include "opc/com/variant.h"
+#include "output.h"
+#include "value_text.h"
+
+namespace porvex::opcclient {
+namespace {
+
+using opc::TComPtr;
+using opc::TTaskBlock;
+
+std::vector<std::wstring> Strings(IEnumString* strings) {
+    std::vector<std::wstring> out;
+    if (!strings) {
+        return out;
+    }
+    for (;;) {
+        LPOLESTR batch[64] = {};
+        ULONG fetched = 0;
+        const HRESULT hr = strings->Next(64, batch, &fetched);
+        for (ULONG i = 0; i < fetched; ++i) {
+            out.emplace_back(batch[i] ? batch[i] : L"");
+            CoTaskMemFree(batch[i]);
+        }
+        if (hr != S_OK || fetched == 0) {
+            return out;
+        }
+    }
+}
+
+TComPtr<IOPCBrowseServerAddressSpace> Browser(const TSession& session) {
+    TComPtr<IOPCBrowseServerAddressSpace> browser;
+    session.Check(session.Server()->QueryInterface(IID_IOPCBrowseServerAddressSpace,
+                                                   reinterpret_cast<void**>(browser.Put())),
+                  L"the server offers no browsing");
+    return browser;
+}
+
+std::vector<std::wstring> Browse(const TSession& session, IOPCBrowseServerAddressSpace* browser,
+                                 OPCBROWSETYPE type, const std::wstring& filter) {
+    TComPtr<IEnumString> names;
+    const HRESULT hr = browser->BrowseOPCItemIDs(type, filter.c_str(), VT_EMPTY, 0, names.Put());
+    session.Check(hr, L"browsing failed");
+    return Strings(names.Get());
+}
+
+std::wstring ItemIdOf(IOPCBrowseServerAddressSpace* browser, const std::wstring& name) {
+    TTaskBlock<wchar_t> id;
+    if (SUCCEEDED(browser->GetItemID(const_cast<LPWSTR>(name.c_str()), id.Put())) && id.Get()) {
+        return id.Get();
+    }
+    return name;
+}
+
+void MoveTo(const TSession& session, IOPCBrowseServerAddressSpace* browser,
+            const std::wstring& branch) {
+    session.Check(browser->ChangeBrowsePosition(OPC_BROWSE_TO, branch.c_str()),
+                  L"no branch " + (branch.empty() ? std::wstring(L"(root)") : branch));
+}
+
+bool Hierarchical(IOPCBrowseServerAddressSpace* browser) {
+    OPCNAMESPACETYPE type = OPC_NS_FLAT;
+    return SUCCEEDED(browser->QueryOrganization(&type)) && type == OPC_NS_HIERARCHIAL;
+}
+
+void PrintTree(const TSession& session, IOPCBrowseServerAddressSpace* browser,
+               const std::wstring& filter, const std::wstring& indent) {
+    for (const std::wstring& branch : Browse(session, browser, OPC_BRANCH, L"")) {
+        PrintLine(indent + branch + L"/");
+        session.Check(browser->ChangeBrowsePosition(OPC_BROWSE_DOWN, branch.c_str()),
+                      L"cannot enter branch " + branch);
+        PrintTree(session, browser, filter, indent + L"  ");
+        session.Check(browser->ChangeBrowsePosition(OPC_BROWSE_UP, L""),
+                      L"cannot leave branch " + branch);
+    }
+    const std::vector<std::wstring> leaves = Browse(session, browser, OPC_LEAF, filter);
+    std::size_t width = 0;
+    for (const std::wstring& leaf : leaves) {
+        width = std::max(width, leaf.size());
+    }
+    for (const std::wstring& leaf : leaves) {
+        PrintLine(indent + leaf + std::wstring(width - leaf.size() + 2, L' ') +
+                  ItemIdOf(browser, leaf));
+    }
+}
+
+const wchar_t* StateName(OPCSERVERSTATE state) {
+    switch (state) {
+        case OPC_STATUS_RUNNING:
+            return L"running";
+        case OPC_STATUS_FAILED:
+            return L"failed";
+        case OPC_STATUS_NOCONFIG:
+            return L"no configuration";
+        case OPC_STATUS_SUSPENDED:
+            return L"suspended";
+        case OPC_STATUS_TEST:
+            return L"test";
+        default:
+            return L"unknown";
+    }
+}
+
+std::wstring RightsText(DWORD rights) {
+    const bool read = (rights & OPC_READABLE) != 0;
+    const bool write = (rights & OPC_WRITEABLE) != 0;
+    return read && write ? L"read/write" : read ? L"read" : write ? L"write" : L"none";
+}
+
+}  // namespace
+
+std::wstring Wide(const std::string& text) { return opc::WideFromUtf8(text); }
+
+std::vector<std::wstring> BrowseItemIds(const TSession& session, const std::wstring& branch,
+                                        const std::wstring& filter) {
+    TComPtr<IOPCBrowseServerAddressSpace> browser = Browser(session);
+    if (Hierarchical(browser.Get())) {
+        MoveTo(session, browser.Get(), branch);
+    } else if (!branch.empty()) {
+        throw TClientFailure{kExitUsage, L"the server's namespace is flat: it has no branches"};
+    }
+    std::vector<std::wstring> ids;
+    for (const std::wstring& name : Browse(session, browser.Get(), OPC_FLAT, filter)) {
+        ids.push_back(ItemIdOf(browser.Get(), name));
+    }
+    return ids;
+}
+
+int RunServers(const TOptions&) {
+    TComPtr<ICatInformation> categories;
+    const HRESULT hr =
+        CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_ICatInformation, reinterpret_cast<void**>(categories.Put()));
+    if (FAILED(hr)) {
+        throw TClientFailure{kExitServerFailed, L"the component categories cannot be read: " +
+                                                    ResultText(nullptr, hr)};
+    }
+    // Class text -> the OPC DA versions it claims.
+    std::map<std::wstring, std::wstring> servers;
+    const std::pair<CATID, const wchar_t*> versions[] = {{CATID_OPCDAServer10, L"DA1"},
+                                                         {CATID_OPCDAServer20, L"DA2"}};
+    for (const auto& [catid, version] : versions) {
+        TComPtr<IEnumGUID> classes;
+        CATID wanted = catid;
+        if (FAILED(categories->EnumClassesOfCategories(1, &wanted, static_cast<ULONG>(-1), nullptr,
+                                                       classes.Put()))) {
+            continue;
+        }
+        CLSID clsid{};
+        ULONG fetched = 0;
+        while (classes->Next(1, &clsid, &fetched) == S_OK && fetched == 1) {
+            std::wstring& claimed = servers[opc::GuidText(clsid)];
+            claimed += claimed.empty() ? version : std::wstring(L",") + version;
+        }
+    }
+    for (const auto& [clsid_text, claimed] : servers) {
+        CLSID clsid{};
+        CLSIDFromString(clsid_text.c_str(), &clsid);
+        TTaskBlock<wchar_t> prog_id;
+        ProgIDFromCLSID(clsid, prog_id.Put());
+        const std::wstring description =
+            opc::ReadKeyText(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid_text).value_or(L"");
+        PrintLine((prog_id.Get() ? std::wstring(prog_id.Get()) : std::wstring(L"-")) + L"  " +
+                  clsid_text + L"  " + claimed + L"  " + description);
+    }
+    return kExitOk;
+}
+
+int RunStatus(const TOptions& options) {
+    TSession session(Wide(options.server));
+    TTaskBlock<OPCSERVERSTATUS> status;
+    session.Check(session.Server()->GetStatus(status.Put()), L"GetStatus failed");
+    const OPCSERVERSTATUS& s = *status.Get();
+    wchar_t version[48];
+    std::swprintf(version, 48, L"%u.%u.%u", s.wMajorVersion, s.wMinorVersion, s.wBuildNumber);
+    PrintLine(L"server        " + session.Name());
+    PrintLine(L"state         " + std::wstring(StateName(s.dwServerState)));
+    PrintLine(L"vendor        " + std::wstring(s.szVendorInfo ? s.szVendorInfo : L""));
+    PrintLine(L"version       " + std::wstring(version));
+    PrintLine(L"start time    " + FileTimeText(s.ftStartTime));
+    PrintLine(L"current time  " + FileTimeText(s.ftCurrentTime));
+    PrintLine(L"last update   " + FileTimeText(s.ftLastUpdateTime));
+    PrintLine(L"groups        " + std::to_wstring(s.dwGroupCount));
+    CoTaskMemFree(s.szVendorInfo);
+    return kExitOk;
+}
+
+int RunBrowse(const TOptions& options) {
+    TSession session(Wide(options.server));
+    const std::wstring branch = Wide(options.branch);
+    const std::wstring filter = Wide(options.filter);
+    TComPtr<IOPCBrowseServerAddressSpace> browser = Browser(session);
+    if (options.flat || !Hierarchical(browser.Get())) {
+        for (const std::wstring& id : BrowseItemIds(session, branch, filter)) {
+            PrintLine(id);
+        }
+        return kExitOk;
+    }
+    MoveTo(session, browser.Get(), branch);
+    PrintTree(session, browser.Get(), filter, L"");
+    return kExitOk;
+}
+
+int RunProps(const TOptions& options) {
+    TSession session(Wide(options.server));
+    const std::wstring item = Wide(options.items.front());
+    TComPtr<IOPCItemProperties> properties;
+    session.Check(session.Server()->QueryInterface(IID_IOPCItemProperties,
+                                                   reinterpret_cast<void**>(properties.Put())),
+                  L"the server offers no item properties");
+    DWORD count = 0;
+    TTaskBlock<DWORD> ids;
+    TTaskBlock<LPWSTR> descriptions;
+    TTaskBlock<VARTYPE> types;
+    session.Check(properties->QueryAvailableProperties(const_cast<LPWSTR>(item.c_str()), &count,
+                                                       ids.Put(), descriptions.Put(), types.Put()),
+                  item);
+    std::vector<std::wstring> texts(count);
+    std::size_t width = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        texts[i] = descriptions[i] ? descriptions[i] : L"";
+        CoTaskMemFree(descriptions[i]);
+        width = std::max(width, texts[i].size());
+    }
+    if (count == 0) {
+        return kExitOk;
+    }
+    TTaskBlock<VARIANT> values;
+    TTaskBlock<HRESULT> errors;
+    session.Check(properties->GetItemProperties(const_cast<LPWSTR>(item.c_str()), count, ids.Get(),
+                                                values.Put(), errors.Put()),
+                  item);
+    bool failed = false;
+    for (DWORD i = 0; i < count; ++i) {
+        opc::TVariant value;
+        value.Get() = values[i];  // adopted: freed with the holder
+        std::wstring shown;
+        if (FAILED(errors[i])) {
+            shown = L"error " + session.ResultText(errors[i]);
+            failed = true;
+        } else if (ids[i] == OPC_PROP_CDT && value.Type() == VT_I2) {
+            shown = TypeName(static_cast<VARTYPE>(value.Get().iVal));
+        } else if (ids[i] == OPC_PROP_RIGHTS && value.Type() == VT_I4) {
+            shown = RightsText(static_cast<DWORD>(value.Get().lVal));
+        } else {
+            shown = ValueText(value.Get()) + L" (" + TypeName(value.Type()) + L")";
+        }
+        wchar_t id[16];
+        std::swprintf(id, 16, L"%5lu  ", static_cast<unsigned long>(ids[i]));
+        PrintLine(id + texts[i] + std::wstring(width - texts[i].size() + 2, L' ') + shown);
+    }
+    return failed ? kExitItemFailed : kExitOk;
+}
+
+}  // namespace porvex::opcclient

@@ -1,0 +1,93 @@
+// opcsample: a small OPC DA 1.0/2.0 local server on the engine, with simulated items
+// (sample_items.h). It is the subject of the out-of-process tests and a server to try
+// clients against without the door server:
+//
+//   opcsample -regserver     register (ProgID opcsample.SampleServer.1) and end
+//   opcsample -unregserver   remove the registration and end
+//   started by COM           serves its clients and ends after the last one went
+//   opcsample                registers silently and serves until the process is ended
+//
+// Its log (clients asked to disconnect, failed client callbacks, errors) goes to
+// opcsample.log in the user's temporary folder, the debugger and standard error.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "opc/com/com_apartment.h"
+#include "opc/com/errors.h"
+#include "opc/com/log.h"
+#include "opc/com/text.h"
+#include "opc/registration/com_server.h"
+#include "opc/registration/register_server.h"
+#include "tools/opcsample/sample_server.h"
+
+namespace {
+
+// {2BA2546D-BF15-42CC-B885-DD3C29527601}
+constexpr CLSID kSampleClsid = {
+    0x2BA2546D, 0xBF15, 0x42CC, {0xB8, 0x85, 0xDD, 0x3C, 0x29, 0x52, 0x76, 0x01}};
+constexpr int kVersion = 1;
+constexpr wchar_t kDescription[] = L"Porvex OPC Sample Server";
+constexpr wchar_t kVendor[] = L"Porvex";
+
+int Serve() {
+    using namespace porvex::opc;
+    TComApartment apartment;
+    TComServer com;
+    RegisterOpcServer(kSampleClsid, kVersion, kDescription,
+                      std::make_unique<sample::SampleServer>(), kVendor);
+    if (const std::optional<int> exit_code = com.Start(GetCommandLineW())) {
+        return *exit_code;
+    }
+    LogLine(std::wstring(L"serving (") + StartModeName(com.StartMode()) + L" start)");
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    LogLine(L"ending");
+    return 0;
+}
+
+// The log file: opcsample.log in the user's temporary folder (a server started by COM has
+// no console to write to).
+std::wstring LogPath() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    return length == 0 || length > MAX_PATH ? std::wstring()
+                                            : std::wstring(folder) + L"opcsample.log";
+}
+
+void WriteLog(std::wstring_view line) {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    wchar_t stamp[64];
+    std::swprintf(stamp, 64, L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                  GetCurrentProcessId());
+    const std::wstring text = stamp + std::wstring(line) + L"\n";
+    OutputDebugStringW(text.c_str());
+    const std::string utf8 = porvex::opc::Utf8FromWide(text);
+    static const std::wstring path = LogPath();
+    if (!path.empty()) {
+        if (std::FILE* file = _wfopen(path.c_str(), L"ab")) {
+            std::fwrite(utf8.data(), 1, utf8.size(), file);
+            std::fclose(file);
+        }
+    }
+    std::fputs(utf8.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    porvex::opc::SetLogSink(&WriteLog);
+    try {
+        return Serve();
+    } catch (...) {
+        porvex::opc::LogLine(L"cannot start: " +
+                             porvex::opc::DescribeException(std::current_exception()));
+        return 1;
+    }
+}

@@ -1,0 +1,133 @@
+#include "tools/opcsample/sample_server.h"
+
+#include <cstdio>
+
+#include "opc/com/errors.h"
+#include "opc/com/log.h"
+#include "opc/com/safe_array.h"
+#include "opc/idl/opc_interfaces.h"
+#include "opc/registration/com_server.h"
+
+namespace porvex::opc::sample {
+namespace {
+
+// The analog item's limits.
+class TAnalogLimits final : public IEUInfo {
+  public:
+    int EUType() override { return OPC_ANALOG; }
+    void EUInfo(TVariant& info) override {
+        TSafeArray limits = TSafeArray::Vector(VT_R8, 2);
+        const double values[2] = {0.0, 100.0};
+        for (LONG i = 0; i < 2; ++i) {
+            CheckResult(SafeArrayPutElement(limits.Get(), &i, const_cast<double*>(&values[i])));
+        }
+        info.Clear();
+        info.Get().vt = VT_ARRAY | VT_R8;
+        info.Get().parray = limits.Detach();
+    }
+};
+
+std::wstring Hex(HRESULT code) {
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
+
+// Asks the clients to disconnect from the engine's queue, not from inside the client call
+// that wrote the request.
+class TShutdownWork final : public TPostedWork {
+  public:
+    TShutdownWork(TOpcItemServer& server, std::wstring reason)
+        : server_(server), reason_(std::move(reason)) {}
+    void Run() override {
+        const int asked = server_.ShutdownClients(reason_);
+        LogLine(L"asked " + std::to_wstring(asked) + L" client(s) to disconnect: " + reason_);
+    }
+
+  private:
+    TOpcItemServer& server_;
+    std::wstring reason_;
+};
+
+// Ends the program from the engine's queue, after the client call that asked for it.
+class TExitWork final : public TPostedWork {
+  public:
+    void Run() override {
+        LogLine(L"asked to exit");
+        if (TComServer* com = TComServer::Instance()) {
+            com->EndServing();
+        }
+        PostQuitMessage(0);
+    }
+};
+
+}  // namespace
+
+SampleServer::SampleServer() {
+    items_.on_shutdown = [this](const std::wstring& reason) {
+        Window().Post(std::make_unique<TShutdownWork>(*this, reason));
+    };
+    items_.on_exit = [this] { Window().Post(std::make_unique<TExitWork>()); };
+}
+
+SampleServer::~SampleServer() { DisconnectClients(); }
+
+void SampleServer::HandleException(std::exception_ptr error) {
+    LogLine(L"item server: " + DescribeException(error));
+}
+
+TServerOptions SampleServer::Options() {
+    return {soHierarchical, soAsyncErrorArray, soStrictHandles};
+}
+
+TItemHandle SampleServer::GetItemInfoEx(const std::wstring& itemId, std::wstring&,
+                                        TAccessRights& accessRights,
+                                        std::shared_ptr<IEUInfo>& euInfo,
+                                        std::shared_ptr<IItemProperties>&) {
+    const TItemHandle handle = items_.Find(itemId);
+    if (handle == kUnresolvedHandle) {
+        throw EOpcError(OPC_E_UNKNOWNITEMID);
+    }
+    const TSampleItem& item = items_.At(handle);
+    accessRights = item.rights;
+    if (item.kind == TItemKind::Analog) {
+        euInfo = std::make_shared<TAnalogLimits>();
+    }
+    return handle;
+}
+
+void SampleServer::LoadNamespace(TItemIdList& root) {
+    for (const TSampleItem& item : items_.All()) {
+        root.AddItem(item.id, item.rights, item.type);
+    }
+}
+
+void SampleServer::GetItemValue(TItemHandle handle, WORD&, TVariant& value) {
+    items_.Read(handle, value);
+}
+
+void SampleServer::SetItemValue(TItemHandle handle, const VARIANT& value) {
+    items_.Write(handle, value);
+}
+
+void SampleServer::ClientConnected(TClientInfo&) { items_.diagnostics.clients = ClientCount(); }
+
+void SampleServer::ClientDisconnected(TClientInfo&) { items_.diagnostics.clients = ClientCount(); }
+
+void SampleServer::GroupAdded(TGroupInfo&) { ++items_.diagnostics.groups; }
+
+void SampleServer::GroupRemoved(TGroupInfo&) { --items_.diagnostics.groups; }
+
+void SampleServer::GroupCallbackFailed(HRESULT error, TGroupInfo& group, int kind) {
+    ++items_.diagnostics.callback_failures;
+    items_.diagnostics.last_callback_failure =
+        Hex(error) + L" kind " + std::to_wstring(kind) + L" group " + group.Name();
+    LogLine(L"callback of group " + group.Name() + L" failed: " +
+            items_.diagnostics.last_callback_failure);
+}
+
+void SampleServer::ShutdownCallbackFailed(HRESULT error, TClientInfo& client, int) {
+    LogLine(L"shutdown request to client " + client.ClientName() + L" failed: " + Hex(error));
+}
+
+}  // namespace porvex::opc::sample

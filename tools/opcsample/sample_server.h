@@ -1,0 +1,39 @@
+// SampleServer: the item server of the sample OPC server (opcsample.exe). Simulated items
+// (sample_items.h) in a hierarchical namespace; it keeps the diagnostic items up to date
+// from the engine's notifications and asks the clients to disconnect when Control.Shutdown
+// is written.
+#pragma once
+
+#include <memory>
+
+#include "opc/server/item_server.h"
+#include "tools/opcsample/sample_items.h"
+
+namespace porvex::opc::sample {
+
+class SampleServer final : public TOpcItemServer {
+  public:
+    SampleServer();
+    ~SampleServer() override;
+
+    void HandleException(std::exception_ptr error) override;
+    TServerOptions Options() override;
+    int MinUpdateRate() override { return 50; }
+    TItemHandle GetItemInfoEx(const std::wstring& itemId, std::wstring& accessPath,
+                              TAccessRights& accessRights, std::shared_ptr<IEUInfo>& euInfo,
+                              std::shared_ptr<IItemProperties>& itemProperties) override;
+    void LoadNamespace(TItemIdList& root) override;
+    void GetItemValue(TItemHandle handle, WORD& quality, TVariant& value) override;
+    void SetItemValue(TItemHandle handle, const VARIANT& value) override;
+    void ClientConnected(TClientInfo& client) override;
+    void ClientDisconnected(TClientInfo& client) override;
+    void GroupAdded(TGroupInfo& group) override;
+    void GroupRemoved(TGroupInfo& group) override;
+    void GroupCallbackFailed(HRESULT error, TGroupInfo& group, int kind) override;
+    void ShutdownCallbackFailed(HRESULT error, TClientInfo& client, int kind) override;
+
+  private:
+    TSampleItems items_;
+};
+
+}  // namespace porvex::opc::sample
