@@ -85,9 +85,11 @@ Ctlsim::Ctlsim(CtlsimOptions options) {
     if (!net_.ok()) {
         throw CtlsimError(std::string("ctlsim driver: ") + net::to_string(net_.error()));
     }
-    std::vector<std::string> args{"--controllers",  std::to_string(options.controllers),
-                                  "--base-port",    "0",
-                                  "--control-port", "0"};
+    std::vector<std::string> args{"--control-port", "0"};
+    if (options.controllers > 0) {
+        args.insert(args.end(),
+                    {"--controllers", std::to_string(options.controllers), "--base-port", "0"});
+    }
     args.insert(args.end(), options.arguments.begin(), options.arguments.end());
     const std::string exe = program();
     process_ = std::make_unique<ChildProcess>(exe, args);
@@ -114,7 +116,7 @@ Ctlsim::Ctlsim(CtlsimOptions options) {
     for (auto port : tokens_of(ports)) {
         ports_.push_back(static_cast<std::uint16_t>(to_number(port, 10)));
     }
-    if (ports_.size() != options.controllers) {
+    if (options.controllers > 0 && ports_.size() != options.controllers) {
         throw CtlsimError("ctlsim serves " + std::to_string(ports_.size()) + " controllers, not " +
                           std::to_string(options.controllers));
     }

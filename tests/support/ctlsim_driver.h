@@ -39,7 +39,9 @@ class CtlsimError : public std::runtime_error {
 };
 
 struct CtlsimOptions {
-    std::size_t controllers = 1;         // each on a free port
+    // Each on a free port. 0: only the controllers the arguments name (--listen,
+    // --list, --door-db), on the ports they give.
+    std::size_t controllers = 1;
     std::vector<std::string> arguments;  // more ctlsim arguments, e.g. {"--scenario", path}
     std::chrono::milliseconds start_timeout{30000};
 };

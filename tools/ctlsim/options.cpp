@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "door_db_list.h"
 #include "text.h"
 
 namespace ctlsim {
@@ -10,6 +11,7 @@ const char* const kUsage =
     "  --base-port P        first of those ports (default 5768; 0: free ports)\n"
     "  --listen ADDR:PORT   one controller at 127.0.0.1:PORT (repeatable; port 0: a free port)\n"
     "  --list FILE          controllers from a list file, one ADDR:PORT per line\n"
+    "  --door-db FILE       controllers of the doors in a door database (SQLite)\n"
     "  --control-port P     take commands on 127.0.0.1:P too (0: a free port)\n"
     "  --scenario FILE      run a scenario file (see docs/ctlsim.md)\n"
     "  --seed N             seed of the random choices\n"
@@ -72,6 +74,11 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
                 return fail("--list takes a file");
             }
             cl.list_files.push_back(v);
+        } else if (a == "--door-db") {
+            if (!value(v)) {
+                return fail("--door-db takes a database file");
+            }
+            cl.door_dbs.push_back(v);
         } else if (a == "--scenario") {
             if (!value(cl.scenario_file)) {
                 return fail("--scenario takes a file");
@@ -104,7 +111,13 @@ ControllerList controller_list(const CommandLine& cl) {
             merge_lists(list, load_list_file(file), false);
         }
     }
-    if (list.ok() && !cl.count && cl.listen.empty() && cl.list_files.empty()) {
+    for (const auto& file : cl.door_dbs) {
+        if (list.ok()) {
+            merge_lists(list, load_door_db(file), false);
+        }
+    }
+    if (list.ok() && !cl.count && cl.listen.empty() && cl.list_files.empty() &&
+        cl.door_dbs.empty()) {
         list = count_list(1, cl.base_port);
     }
     if (list.ok() && list.controllers.empty()) {

@@ -16,6 +16,7 @@ struct CommandLine {
     std::uint16_t base_port = 5768;         // --base-port
     std::vector<ControllerAddress> listen;  // --listen, in order
     std::vector<std::string> list_files;    // --list
+    std::vector<std::string> door_dbs;      // --door-db
     std::optional<std::uint16_t> control_port;
     std::string scenario_file;
     std::optional<std::uint32_t> seed;
@@ -28,7 +29,7 @@ struct CommandLine {
 CommandLine parse_command_line(const std::vector<std::string>& args);
 
 // The controllers the command line asks for: --controllers, then --listen, then each
-// --list file; one controller on port 5768 when none of them is given.
+// --list file, then each --door-db; one controller on port 5768 when none is given.
 ControllerList controller_list(const CommandLine& cl);
 
 extern const char* const kUsage;

@@ -1,0 +1,334 @@
+#include "door_server.h"
+
+#include <thread>
+#include <unordered_map>
+
+#include "core/text.h"
+#include "doors/door_load.h"
+#include "doors/item_access.h"
+#include "doors/point_setters.h"
+
+namespace porvex {
+
+namespace {
+
+constexpr int kReadersPerController = 8;
+
+std::string controller_key(std::string_view ip, int port) {
+    return ascii_lower(ip) + ":" + std::to_string(port);
+}
+
+}  // namespace
+
+DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& clock, LogSink& log,
+                       DoorServerOptions options)
+    : enabled_(enabled),
+      link_(link),
+      clock_(clock),
+      log_(log),
+      dir_(enabled),
+      pending_(options.pending_expiry_seconds),
+      decoder_(dir_, pending_, link_),
+      tick_(dir_, pending_, decoder_),
+      events_(options.queue_limit),
+      worker_(
+          events_, [this](const TZorvikRecvData& entry) { receive(entry); }, log,
+          options.batch_pause) {}
+
+DoorServer::~DoorServer() { stop(); }
+
+void DoorServer::add_observer(DoorObserver* observer) {
+    std::lock_guard lock(notify_lock_);
+    observers_.push_back(observer);
+}
+
+void DoorServer::start() {
+    std::lock_guard lock(lifecycle_);
+    if (started_ || stopped_) {
+        return;
+    }
+    started_ = true;
+    link_.set_events(this);
+    worker_.start();
+}
+
+void DoorServer::add_door(const DoorRow& row) {
+    Update update(clock_.now());
+    {
+        std::lock_guard lock(DataLock);
+        load_door(dir_, update, row);
+    }
+    notify(update);
+}
+
+void DoorServer::attach_value_holders() {
+    std::lock_guard lock(DataLock);
+    dir_.tree().attach_value_holders();
+}
+
+void DoorServer::connect_pass(const Progress& progress, std::chrono::milliseconds pause) {
+    struct Target {
+        std::string ip;
+        int port;
+    };
+    std::vector<Target> targets;
+    {
+        std::lock_guard lock(DataLock);
+        targets.reserve(dir_.door_count());
+        for (std::size_t i = 0; i < dir_.door_count(); ++i) {
+            targets.push_back({dir_.door(i).IP, dir_.door(i).LinkPort});
+        }
+    }
+    // One attempt per controller. The library answers a second registration of the
+    // same controller with "not connected"; the doors of a controller share the
+    // result of its one attempt instead.
+    std::unordered_map<std::string, bool> attempted;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (StopFlag) {
+            return;
+        }
+        const Target& target = targets[i];
+        const std::string key = controller_key(target.ip, target.port);
+        bool connected = false;
+        if (const auto it = attempted.find(key); it != attempted.end()) {
+            connected = it->second;
+        } else {
+            // Not under DataLock: the library reports the attempt through the
+            // connection callback on this thread before it returns.
+            connected = link_.connect(target.ip, target.port);
+            attempted.emplace(key, connected);
+        }
+        Update update(clock_.now());
+        {
+            std::lock_guard lock(DataLock);
+            if (i < dir_.door_count()) {
+                AList& door = dir_.door(i);
+                door.Online = connected;
+                if (!connected) {
+                    PointSetters set(dir_, update);
+                    set.SetDoorState(&door, words::kNotMonitored);
+                    set.SetLastCard(&door, words::kNotMonitored);
+                    set.SetTamper(&door, words::kNotMonitored);
+                    set.SetInvalidCard(&door, words::kNotMonitored);
+                }
+            }
+        }
+        notify(update);
+        if (progress) {
+            progress(i + 1, targets.size());
+        }
+        if (pause.count() > 0) {
+            std::this_thread::sleep_for(pause);
+        }
+    }
+}
+
+void DoorServer::tick(int refresh_seconds) {
+    if (!upkeep_tick_enabled()) {
+        return;
+    }
+    Update update(clock_.now());
+    {
+        std::lock_guard lock(DataLock);
+        try {
+            tick_.run(update, refresh_seconds);
+        } catch (const std::exception& e) {
+            log_.write(LogLevel::error, std::string("upkeep tick ended early: ") + e.what());
+        }
+    }
+    notify(update);
+}
+
+bool DoorServer::send_remote_open(std::size_t door_index) {
+    Update update(clock_.now());
+    bool sent = false;
+    {
+        std::lock_guard lock(DataLock);
+        if (door_index < dir_.door_count()) {
+            sent = decoder_.SendRemoteOpen(update, &dir_.door(door_index));
+        }
+    }
+    notify(update);
+    return sent;
+}
+
+std::optional<ItemValue> DoorServer::read_item(NodeId leaf) {
+    std::lock_guard lock(DataLock);
+    return read_leaf_value(dir_, leaf);
+}
+
+bool DoorServer::write_item(NodeId leaf, const ItemValue& value) {
+    Update update(clock_.now());
+    bool sent = false;
+    {
+        std::lock_guard lock(DataLock);
+        sent = write_leaf_value(dir_, decoder_, update, leaf, value);
+    }
+    notify(update);
+    return sent;
+}
+
+std::optional<NodeId> DoorServer::find_leaf(std::string_view item_id) const {
+    std::lock_guard lock(DataLock);
+    if (!dir_.tree().value_holders_attached()) {
+        return std::nullopt;
+    }
+    return dir_.find_leaf(item_id);
+}
+
+std::string DoorServer::node_text(NodeId node) const {
+    std::lock_guard lock(DataLock);
+    return dir_.tree().contains(node) ? dir_.tree().text(node) : std::string();
+}
+
+std::optional<TItemInfo> DoorServer::item_info(NodeId leaf) const {
+    std::lock_guard lock(DataLock);
+    if (!dir_.tree().contains(leaf) || dir_.tree().info(leaf) == nullptr) {
+        return std::nullopt;
+    }
+    return *dir_.tree().info(leaf);
+}
+
+LeafOwner DoorServer::leaf_owner(NodeId leaf) const {
+    std::lock_guard lock(DataLock);
+    return dir_.owner(leaf);
+}
+
+std::size_t DoorServer::door_count() const {
+    std::lock_guard lock(DataLock);
+    return dir_.door_count();
+}
+
+AList DoorServer::door(std::size_t index) const {
+    std::lock_guard lock(DataLock);
+    return dir_.door(index);
+}
+
+std::size_t DoorServer::pending_commands() const {
+    std::lock_guard lock(DataLock);
+    return pending_.size();
+}
+
+void DoorServer::stop() {
+    std::lock_guard lock(lifecycle_);
+    if (stopped_) {
+        return;
+    }
+    stopped_ = true;
+    StopFlag = true;
+    if (started_) {
+        // The library's links first: once disconnect_all returns it raises nothing
+        // more; then the callbacks are unregistered (waiting for one still running),
+        // and only then is the worker ended, after the event it is handling.
+        link_.disconnect_all();
+        link_.set_events(nullptr);
+    }
+    worker_.stop();
+    events_.clear();
+}
+
+void DoorServer::release_doors() {
+    stop();
+    std::lock_guard lock(DataLock);
+    pending_.clear();
+    dir_.clear();
+}
+
+void DoorServer::on_connection(std::string_view ip, int port, bool connected) {
+    if (StopFlag) {
+        return;
+    }
+    Update update(clock_.now());
+    {
+        std::lock_guard lock(DataLock);
+        if (connected) {
+            ZorvikReConnect(update, ip, port);
+        } else {
+            ZorvikFailedConnect(update, ip, port);
+        }
+    }
+    notify(update);
+    if (connected) {
+        // Outside DataLock: the controller starts sending its reports.
+        link_.enable_upload(std::string(ip), port);
+    }
+}
+
+void DoorServer::on_disconnection(std::string_view ip, int port) {
+    if (StopFlag) {
+        return;
+    }
+    Update update(clock_.now());
+    {
+        std::lock_guard lock(DataLock);
+        ZorvikFailedConnect(update, ip, port);
+    }
+    notify(update);
+}
+
+void DoorServer::on_frame(std::string_view ip, int port, int ap_code, int psw, int cmd,
+                          std::string_view hex) {
+    if (StopFlag) {
+        return;
+    }
+    events_.push(TZorvikRecvData{std::string(ip), port, ap_code, psw,
+                                 static_cast<std::uint8_t>(cmd & 0xFF), std::string(hex),
+                                 static_cast<int>(hex.size())});
+}
+
+void DoorServer::ZorvikReConnect(Update& update, std::string_view ip, int port) {
+    PointSetters set(dir_, update);
+    for (int i = 0; i < kReadersPerController; ++i) {
+        AList* door = dir_.FindDoor(ip, port, 1 << i);
+        if (door == nullptr) {
+            continue;
+        }
+        door->Online = true;
+        set.SetDoorState(door, words::kNormal);
+        set.SetLastCard(door, "");
+        set.SetTamper(door, words::kNormal);
+        set.SetInvalidCard(door, "");
+    }
+}
+
+void DoorServer::ZorvikFailedConnect(Update& update, std::string_view ip, int port) {
+    for (int i = 0; i < kReadersPerController; ++i) {
+        mark_not_monitored(update, dir_.FindDoor(ip, port, 1 << i));
+    }
+}
+
+void DoorServer::mark_not_monitored(Update& update, AList* door) {
+    if (door == nullptr) {
+        return;
+    }
+    PointSetters set(dir_, update);
+    door->Online = false;
+    set.SetDoorState(door, words::kNotMonitored);
+    set.SetLastCard(door, words::kNotMonitored);
+    set.SetTamper(door, words::kNotMonitored);
+    set.SetInvalidCard(door, words::kNotMonitored);
+    set.SetContactAlarm(door, kNotMonitored);
+    set.SetDoorOpen(door, kNotMonitored);
+    set.SetContactOpen(door, kNotMonitored);
+}
+
+void DoorServer::receive(const TZorvikRecvData& entry) {
+    Update update(clock_.now());
+    {
+        std::lock_guard lock(DataLock);
+        decoder_.DataReceive(update, entry.IP, entry.Port, entry.ApCode, entry.Cmd, entry.Data);
+    }
+    notify(update);
+}
+
+void DoorServer::notify(const Update& update) {
+    if (update.changes.empty()) {
+        return;
+    }
+    std::lock_guard lock(notify_lock_);
+    for (DoorObserver* observer : observers_) {
+        observer->leaves_changed(update.changes);
+    }
+}
+
+}  // namespace porvex

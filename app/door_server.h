@@ -1,0 +1,150 @@
+// DoorServer: the door server's own logic in one place, and the one lock that keeps it
+// consistent.
+//
+// Every user of the door records and the server tree (the event worker running
+// DataReceive, the library's threads reporting links up and down, the upkeep tick, the
+// connect pass and the item server's reads and writes) works under DataLock, one
+// operation at a time. Changes are collected during the operation and handed to the
+// observers after DataLock is released. See docs/architecture.md.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/log.h"
+#include "doors/door_directory.h"
+#include "doors/leaf_change.h"
+#include "doors/upkeep_tick.h"
+#include "link/controller_link.h"
+#include "link/event_decoder.h"
+#include "link/event_queue.h"
+#include "link/event_worker.h"
+#include "link/pending_commands.h"
+
+namespace porvex {
+
+struct DoorServerOptions {
+    std::chrono::milliseconds batch_pause = TZorvikDataTrd::kBatchPause;
+    std::size_t queue_limit = EventQueue::kDefaultLimit;
+    double pending_expiry_seconds = kPendingExpirySeconds;
+};
+
+class DoorServer final : private LinkEvents {
+  public:
+    DoorServer(PointSet enabled, ControllerLink& link, const Clock& clock, LogSink& log,
+               DoorServerOptions options = {});
+    ~DoorServer() override;
+    DoorServer(const DoorServer&) = delete;
+    DoorServer& operator=(const DoorServer&) = delete;
+
+    // --- start-up (main thread) ---
+
+    // Observers are added before start().
+    void add_observer(DoorObserver* observer);
+    // Registers the four library callbacks and starts the event worker.
+    void start();
+
+    // Loads one door row: record, branch and leaves, reader keys, initial states.
+    void add_door(const DoorRow& row);
+    // Gives every leaf its value holder. Throws LeafTextError for a malformed leaf.
+    void attach_value_holders();
+
+    // The connect pass, once after the window is first shown: one connection attempt per
+    // controller, in Doors order. `progress` is called after each door (done, total);
+    // `pause` lies between doors.
+    using Progress = std::function<void(std::size_t done, std::size_t total)>;
+    void connect_pass(const Progress& progress = {},
+                      std::chrono::milliseconds pause = std::chrono::milliseconds(10));
+
+    // --- running ---
+
+    // The upkeep tick; refresh_seconds is R. Does nothing while the door-state point
+    // is disabled (the tick never runs then).
+    void tick(int refresh_seconds);
+    bool upkeep_tick_enabled() const { return enabled_.has(PointKind::door_state); }
+
+    // Applies one queued controller report or reply now, on the calling thread: the
+    // event worker's step, also called directly by tests and benchmarks.
+    void receive(const TZorvikRecvData& entry);
+
+    // Remote open of the door at `door_index`; true when a command was queued.
+    bool send_remote_open(std::size_t door_index);
+
+    // Item server reads and writes (see doors/item_access.h).
+    std::optional<ItemValue> read_item(NodeId leaf);
+    bool write_item(NodeId leaf, const ItemValue& value);
+
+    // --- the model, read under DataLock ---
+
+    PointSet enabled() const { return enabled_; }
+    std::optional<NodeId> find_leaf(std::string_view item_id) const;
+    std::string node_text(NodeId node) const;
+    std::optional<TItemInfo> item_info(NodeId leaf) const;
+    LeafOwner leaf_owner(NodeId leaf) const;
+    std::size_t door_count() const;
+    // A copy of a door record as it is now.
+    AList door(std::size_t index) const;
+    std::size_t pending_commands() const;
+    // Batches the event worker has taken from the queue.
+    std::uint64_t event_batches() const { return worker_.batches(); }
+    // Queued reports and replies the event worker has handled.
+    std::uint64_t events_handled() const { return worker_.handled(); }
+
+    // Runs fn(const DoorDirectory&) under DataLock, for readers that need several
+    // values at one moment (the monitor window filling its tree).
+    template <class Fn>
+    auto inspect(Fn&& fn) const {
+        std::lock_guard lock(DataLock);
+        return fn(static_cast<const DoorDirectory&>(dir_));
+    }
+
+    // --- shut-down ---
+
+    // Stops the controller side: StopFlag, the library's links, the callbacks, then the
+    // event worker. Afterwards no controller event touches a door. Idempotent.
+    void stop();
+    // The orderly exit's release of the door tables; stops the controller side first.
+    void release_doors();
+
+  private:
+    // LinkEvents, called on library threads.
+    void on_connection(std::string_view ip, int port, bool connected) override;
+    void on_disconnection(std::string_view ip, int port) override;
+    void on_frame(std::string_view ip, int port, int ap_code, int psw, int cmd,
+                  std::string_view hex) override;
+
+    void ZorvikReConnect(Update& update, std::string_view ip, int port);
+    void ZorvikFailedConnect(Update& update, std::string_view ip, int port);
+    void mark_not_monitored(Update& update, AList* door);
+    void notify(const Update& update);
+
+    const PointSet enabled_;
+    ControllerLink& link_;
+    const Clock& clock_;
+    LogSink& log_;
+
+    mutable std::mutex DataLock;
+    DoorDirectory dir_;
+    PendingCommands pending_;
+    EventDecoder decoder_;
+    UpkeepTick tick_;
+
+    EventQueue events_;
+    TZorvikDataTrd worker_;
+    std::atomic<bool> StopFlag{false};
+    bool started_ = false;
+    bool stopped_ = false;
+    std::mutex lifecycle_;
+
+    std::mutex notify_lock_;
+    std::vector<DoorObserver*> observers_;
+};
+
+}  // namespace porvex

@@ -1,0 +1,117 @@
+#include "doors/door_directory.h"
+
+#include "core/text.h"
+
+namespace porvex {
+
+std::string MakeDoorKey(std::string_view ip, std::string_view port, std::string_view reader) {
+    std::string key;
+    key.reserve(ip.size() + port.size() + reader.size() + 2);
+    key.append(ip).append(":").append(port).append(":").append(reader);
+    return key;
+}
+
+AList& DoorDirectory::add_door(const DoorRow& row) {
+    auto record = std::make_unique<AList>();
+    AList& door = *record;
+    door.Index = doors_.size();
+    door.IP = row.ip;
+    door.Port = row.port;
+    door.LinkPort = link_port(row.port);
+    door.InReader = row.in_reader;
+    door.OutReader = row.out_reader;
+
+    const std::string door_text = row.name + "(" + row.location + ")";
+    door.DoorNode = tree_.add_root(door_text);
+    owners_.resize(tree_.size());
+
+    auto add_leaf = [&](std::string text, std::string_view name, LeafRole role, PointKind kind) {
+        const NodeId leaf = tree_.add_child(door.DoorNode, std::move(text));
+        owners_.resize(tree_.size());
+        owners_[leaf] = LeafOwner{&door, role, kind};
+        std::string item_id = door_text;
+        item_id.append(".").append(name);
+        item_ids_.emplace(std::move(item_id), leaf);
+        return leaf;
+    };
+
+    add_leaf(std::string(kIpLeafPrefix) + row.ip, "IP", LeafRole::ip, PointKind::door_state);
+    add_leaf(std::string(kPortLeafPrefix) + row.port, "端口号", LeafRole::port,
+             PointKind::door_state);
+    for (PointKind kind : kAllPointKinds) {
+        if (!enabled_.has(kind)) {
+            continue;
+        }
+        const PointKindInfo& point = info(kind);
+        const NodeId leaf =
+            add_leaf(std::string(point.creation_text), point.name, LeafRole::point, kind);
+        switch (kind) {
+            case PointKind::door_state:
+                door.StateNode = leaf;
+                break;
+            case PointKind::remote_open:
+                door.RemoteOpenNode = leaf;
+                break;
+            case PointKind::last_card:
+                door.LastCardNode = leaf;
+                break;
+            case PointKind::invalid_card:
+                door.InvalidCardNode = leaf;
+                break;
+            case PointKind::tamper:
+                door.TamperNode = leaf;
+                break;
+            case PointKind::door_open_state:
+                door.DoorOpenNode = leaf;
+                break;
+            case PointKind::contact_alarm:
+                door.ContactAlarmNode = leaf;
+                break;
+        }
+    }
+
+    doors_.push_back(std::move(record));
+    if (door.InReader > 0) {
+        add_key(door, door.InReader);
+    }
+    if (door.OutReader > 0) {
+        add_key(door, door.OutReader);
+    }
+    return door;
+}
+
+void DoorDirectory::add_key(AList& door, std::int32_t reader) {
+    keys_.emplace(ascii_lower(MakeDoorKey(door.IP, door.Port, std::to_string(reader))), &door);
+}
+
+AList* DoorDirectory::FindDoor(std::string_view ip, std::string_view port,
+                               std::string_view reader) const {
+    const auto it = keys_.find(ascii_lower(MakeDoorKey(ip, port, reader)));
+    return it == keys_.end() ? nullptr : it->second;
+}
+
+AList* DoorDirectory::FindDoor(std::string_view ip, int port, int reader) const {
+    return FindDoor(ip, std::to_string(port), std::to_string(reader));
+}
+
+LeafOwner DoorDirectory::owner(NodeId node) const {
+    return node < owners_.size() ? owners_[node] : LeafOwner{};
+}
+
+std::optional<NodeId> DoorDirectory::find_leaf(std::string_view item_id) const {
+    const auto it = item_ids_.find(std::string(item_id));
+    if (it == item_ids_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+void DoorDirectory::clear() {
+    keys_.clear();
+    item_ids_.clear();
+    owners_.clear();
+    doors_.clear();
+    tree_ = ServerTree();
+}
+
+}  // namespace porvex

@@ -1,0 +1,85 @@
+// The door directory: Doors (the records in query order), DoorKeys (controller address,
+// port and reader to record) and the server tree, with the indexes the rest of the
+// program looks things up by. Not thread-safe by itself: DoorServer guards it.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "doors/door_record.h"
+#include "doors/point_kind.h"
+#include "doors/server_tree.h"
+
+namespace porvex {
+
+// One door row as the directory takes it (already converted from database values).
+struct DoorRow {
+    std::string name;      // Device_Name
+    std::string location;  // Device_Location
+    std::string ip;        // Board_IP
+    std::string port;      // Board_Port
+    std::int32_t in_reader = 0;
+    std::int32_t out_reader = 0;
+};
+
+// What a leaf is: an address leaf of a door, or one of its points.
+enum class LeafRole : unsigned char { none, ip, port, point };
+
+struct LeafOwner {
+    AList* door = nullptr;
+    LeafRole role = LeafRole::none;
+    PointKind kind = PointKind::door_state;
+};
+
+// "%s:%s:%s" of address, port and reader.
+std::string MakeDoorKey(std::string_view ip, std::string_view port, std::string_view reader);
+
+class DoorDirectory {
+  public:
+    explicit DoorDirectory(PointSet enabled) : enabled_(enabled) {}
+
+    PointSet enabled() const { return enabled_; }
+
+    // Adds the record, its branch with the "IP:" and "端口号:" leaves and one leaf per
+    // enabled point (with its creation text), and its reader keys. The caller sets the
+    // initial states.
+    AList& add_door(const DoorRow& row);
+
+    // Door of a controller reader: the key built from the three texts, compared
+    // without regard to letter case. The first record entered under a key keeps it.
+    AList* FindDoor(std::string_view ip, std::string_view port, std::string_view reader) const;
+    AList* FindDoor(std::string_view ip, int port, int reader) const;
+
+    std::size_t door_count() const { return doors_.size(); }
+    AList& door(std::size_t index) { return *doors_.at(index); }
+    const AList& door(std::size_t index) const { return *doors_.at(index); }
+
+    ServerTree& tree() { return tree_; }
+    const ServerTree& tree() const { return tree_; }
+
+    // The door and point a leaf belongs to (role none for branches and unknown nodes).
+    LeafOwner owner(NodeId node) const;
+
+    // Leaf of an item ID: door node text, '.', leaf name; exact and case-sensitive. The
+    // first door loaded under a name wins. Address leaves resolve too.
+    std::optional<NodeId> find_leaf(std::string_view item_id) const;
+
+    // Releases every record, key and node (the orderly exit).
+    void clear();
+
+  private:
+    void add_key(AList& door, std::int32_t reader);
+
+    PointSet enabled_;
+    ServerTree tree_;
+    std::vector<std::unique_ptr<AList>> doors_;
+    std::unordered_map<std::string, AList*> keys_;
+    std::vector<LeafOwner> owners_;  // by NodeId
+    std::unordered_map<std::string, NodeId> item_ids_;
+};
+
+}  // namespace porvex

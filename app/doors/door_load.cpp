@@ -1,0 +1,29 @@
+#include "doors/door_load.h"
+
+#include "doors/point_setters.h"
+
+namespace porvex {
+
+AList& load_door(DoorDirectory& directory, Update& update, const DoorRow& row) {
+    AList& door = directory.add_door(row);
+    // A new record's state fields start at zero; the setters then show the door and
+    // contact points as not monitored.
+    door.DoorOpen = 0;
+    door.ContactOpen = 0;
+    door.ContactAlarm = 0;
+    PointSetters set(directory, update);
+    set.SetContactAlarm(&door, kNotMonitored);
+    set.SetDoorOpen(&door, kNotMonitored);
+    set.SetContactOpen(&door, kNotMonitored);
+    door.StateTime = update.now;
+    door.TamperTime = update.now;
+    door.LastCardTime = kLongAgo;
+    door.InvalidCardTime = kLongAgo;
+    door.RemoteOpenTime = kLongAgo;
+    door.PollTime = kLongAgo;
+    door.OpenedTime = kNever;
+    door.RemoteOpenPending = false;
+    return door;
+}
+
+}  // namespace porvex

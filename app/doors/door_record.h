@@ -1,0 +1,64 @@
+// The door record: one per door row of the database, with the leaves of its points in
+// the server tree and the live state that controller events change.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/clock.h"
+#include "doors/point_kind.h"
+#include "doors/server_tree.h"
+
+namespace porvex {
+
+// DoorOpen: -1 not monitored, 0 closed, 1 open.
+// ContactOpen: -1 unknown, 0 contact closed, 1 contact open.
+// ContactAlarm: -1 not monitored, 0 normal, 1 forced entry, 2 held open too long.
+inline constexpr int kNotMonitored = -1;
+inline constexpr int kForcedEntry = 1;
+inline constexpr int kHeldOpen = 2;
+
+struct AList {
+    std::string IP;              // controller address text, exactly as the database holds it
+    std::string Port;            // controller port text, exactly as the database holds it
+    std::int32_t InReader = 0;   // entry reader number (1, 2, 4 ... 128); 0 = none
+    std::int32_t OutReader = 0;  // exit reader number; 0 = none
+
+    NodeId DoorNode = kNoNode;  // the door's branch in the server tree
+    NodeId StateNode = kNoNode;
+    NodeId RemoteOpenNode = kNoNode;
+    NodeId LastCardNode = kNoNode;
+    NodeId InvalidCardNode = kNoNode;
+    NodeId TamperNode = kNoNode;
+    NodeId DoorOpenNode = kNoNode;
+    NodeId ContactAlarmNode = kNoNode;
+
+    Moment StateTime = kLongAgo;
+    Moment RemoteOpenTime = kLongAgo;
+    Moment LastCardTime = kLongAgo;
+    Moment InvalidCardTime = kLongAgo;
+    Moment TamperTime = kLongAgo;
+    Moment PollTime = kLongAgo;
+    Moment OpenedTime = kNever;
+
+    bool Online = false;
+    bool RemoteOpenPending = false;
+    std::int32_t DoorOpen = kNotMonitored;
+    std::int32_t ContactOpen = kNotMonitored;
+    std::int32_t ContactAlarm = kNotMonitored;
+
+    // Position in Doors (query order).
+    std::size_t Index = 0;
+    // The port as the controller link is addressed: the Port text as a number, 5768
+    // when it is not one.
+    int LinkPort = 5768;
+
+    NodeId node(PointKind kind) const;
+};
+
+inline constexpr int kDefaultControllerPort = 5768;
+
+// The Port text as a link port: its number, or 5768 when it is not a number.
+int link_port(const std::string& port_text);
+
+}  // namespace porvex

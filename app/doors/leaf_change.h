@@ -1,0 +1,37 @@
+// How the door model tells its observers (the monitor window, the item server) which
+// leaf changed.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "core/clock.h"
+#include "doors/server_tree.h"
+
+namespace porvex {
+
+struct LeafChange {
+    NodeId leaf = kNoNode;
+    // The setter asks for the leaf to be made visible (the window does so while its
+    // "是否实时刷新" box is checked). Such a setter reports the leaf even when its text
+    // stayed the same.
+    bool visible_refresh = false;
+};
+
+// Receives changes after the data lock has been released, on the thread that made them
+// (a library thread, the event worker or the caller of DoorServer). Implementations
+// must be thread-safe and quick; they may read the model back through DoorServer.
+class DoorObserver {
+  public:
+    virtual ~DoorObserver() = default;
+    virtual void leaves_changed(std::span<const LeafChange> changes) = 0;
+};
+
+// One operation on the model: its "now" and the leaf changes it made.
+struct Update {
+    explicit Update(Moment at) : now(at) {}
+    Moment now;
+    std::vector<LeafChange> changes;
+};
+
+}  // namespace porvex

@@ -1,0 +1,90 @@
+#include "doors/upkeep_tick.h"
+
+#include "doors/point_setters.h"
+
+namespace porvex {
+
+void UpkeepTick::run(Update& update, int refresh_seconds) {
+    for (std::size_t i = 0; i < dir_.door_count(); ++i) {
+        door_pass(update, dir_.door(i), refresh_seconds);
+    }
+    if (dir_.enabled().has(PointKind::remote_open)) {
+        for (std::size_t i = 0; i < dir_.door_count(); ++i) {
+            remote_open_timeout(update, dir_.door(i));
+        }
+    }
+    pending_.purge_expired(update.now);
+}
+
+void UpkeepTick::poll(Update& update, AList& door) {
+    if (decoder_.SendStatusQuery(update, &door)) {
+        door.Online = true;
+    }
+    door.PollTime = update.now;
+}
+
+void UpkeepTick::door_pass(Update& update, AList& door, int refresh_seconds) {
+    PointSetters set(dir_, update);
+    const Moment now = update.now;
+    const PointSet enabled = dir_.enabled();
+
+    // Status poll: a door whose link is believed down, or whose state is unknown,
+    // is asked for its state; a door reported open is closed again once its contact
+    // is closed, otherwise asked again.
+    if (!door.Online ||
+        (door.DoorOpen == kNotMonitored && more_than(kPollIntervalSeconds, door.PollTime, now))) {
+        poll(update, door);
+    } else if (door.DoorOpen == 1 && more_than(kOpenCheckSeconds, door.OpenedTime, now)) {
+        if (door.ContactOpen == 0) {
+            set.SetDoorOpen(&door, 0);
+        } else {
+            poll(update, door);
+            door.OpenedTime = now;
+        }
+    }
+
+    // Door-state and contact alarms stay until the controller clears them (an
+    // alarms-cleared report, or a status reply with the contact closed): an alarm of
+    // an access-control system must not vanish on a timer.
+    door.StateTime = now;
+
+    if (enabled.has(PointKind::last_card) && door.LastCardNode != kNoNode &&
+        more_than(refresh_seconds, door.LastCardTime, now)) {
+        set.set_leaf(door.LastCardNode, info(PointKind::last_card).prefix, "", false);
+        door.LastCardTime = now;
+    }
+    if (enabled.has(PointKind::tamper) && door.TamperNode != kNoNode &&
+        more_than(kTamperRevertSeconds, door.TamperTime, now) &&
+        set.leaf_word(door.TamperNode, info(PointKind::tamper).prefix) == words::kAlarm) {
+        set.set_leaf(door.TamperNode, info(PointKind::tamper).prefix, words::kNormal, false);
+        door.TamperTime = now;
+    }
+    if (enabled.has(PointKind::invalid_card) && door.InvalidCardNode != kNoNode &&
+        more_than(refresh_seconds, door.InvalidCardTime, now)) {
+        set.set_leaf(door.InvalidCardNode, info(PointKind::invalid_card).prefix, "", false);
+        door.InvalidCardTime = now;
+    }
+}
+
+void UpkeepTick::remote_open_timeout(Update& update, AList& door) {
+    if (door.RemoteOpenNode == kNoNode ||
+        !more_than(kRemoteOpenTimeoutSeconds, door.RemoteOpenTime, update.now)) {
+        return;
+    }
+    PointSetters set(dir_, update);
+    const std::string_view prefix = info(PointKind::remote_open).prefix;
+    // A pending command also ends here when a client's write of another value has
+    // replaced the "锁定" text meanwhile; otherwise the door could never be opened
+    // remotely again.
+    if (set.leaf_word(door.RemoteOpenNode, prefix) != words::kLocked && !door.RemoteOpenPending) {
+        return;
+    }
+    set.set_leaf(door.RemoteOpenNode, prefix, words::kFailure, false);
+    if (TItemInfo* holder = dir_.tree().info(door.RemoteOpenNode)) {
+        holder->Value = std::int32_t{1};
+    }
+    door.RemoteOpenPending = false;
+    door.RemoteOpenTime = update.now;
+}
+
+}  // namespace porvex

@@ -1,0 +1,204 @@
+#include "link/event_decoder.h"
+
+#include <cstdio>
+
+#include "core/text.h"
+#include "doors/point_setters.h"
+
+namespace porvex {
+
+namespace {
+
+constexpr int kReaderCount = 8;
+
+int reader_of(int bit) { return 1 << bit; }
+
+}  // namespace
+
+std::string reader_payload(const AList& door) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02X",
+                  static_cast<unsigned>(door.InReader) + static_cast<unsigned>(door.OutReader));
+    // The library takes two characters, as controllers address doors by one byte.
+    return std::string(text, 2);
+}
+
+void EventDecoder::DataReceive(Update& update, std::string_view ip, int port, int ap_code, int cmd,
+                               std::string_view data) {
+    cmd &= 0xFF;
+    switch (cmd) {
+        case kCmdDoorEvents:
+            door_events(update, ip, port, data);
+            return;
+        case kCmdAlarmsCleared:
+            alarms_cleared(update, ip, port, data);
+            return;
+        case kCmdTamper:
+            tamper(update, ip, port, data);
+            return;
+        case kCmdCardRecords:
+            card_records(update, ip, port, data);
+            return;
+        default:
+            break;
+    }
+    if (cmd >= kFirstReportCode && cmd <= kLastReportCode) {
+        // A report this program does not decode; it answers no command of ours.
+        return;
+    }
+    HandleCommandReply(update, ip, port, ap_code, cmd, data);
+}
+
+void EventDecoder::door_events(Update& update, std::string_view ip, int port,
+                               std::string_view data) {
+    PointSetters set(dir_, update);
+    const std::uint32_t bits = hex_field(data, 1, 8);
+    const PointSet enabled = dir_.enabled();
+    for (int i = 0; i < kReaderCount; ++i) {
+        AList* door = dir_.FindDoor(ip, port, reader_of(i));
+        if (door == nullptr) {
+            continue;
+        }
+        door->StateTime = update.now;
+        if (bits & (1u << (2 * i))) {
+            set.SetDoorOpen(door, 1);
+            door->OpenedTime = update.now;
+        }
+        if (bits & (1u << (2 * i + 1))) {
+            if (enabled.has(PointKind::door_state)) {
+                set.SetDoorState(door, words::kAlarm);
+            }
+            if (enabled.has(PointKind::contact_alarm)) {
+                set.SetContactAlarm(door, door->DoorOpen != 0 ? kHeldOpen : kForcedEntry);
+            }
+        }
+    }
+}
+
+void EventDecoder::alarms_cleared(Update& update, std::string_view ip, int port,
+                                  std::string_view data) {
+    PointSetters set(dir_, update);
+    const std::uint32_t bits = hex_field(data, 1, 8);
+    for (int i = 0; i < kReaderCount; ++i) {
+        if ((bits & (1u << i)) == 0) {
+            continue;
+        }
+        AList* door = dir_.FindDoor(ip, port, reader_of(i));
+        if (door == nullptr) {
+            continue;
+        }
+        set.SetDoorState(door, words::kNormal);
+        set.SetContactAlarm(door, 0);
+        set.SetContactOpen(door, 0);
+    }
+}
+
+void EventDecoder::tamper(Update& update, std::string_view ip, int port, std::string_view data) {
+    if (!dir_.enabled().has(PointKind::tamper)) {
+        return;
+    }
+    PointSetters set(dir_, update);
+    const std::uint32_t group = hex_field(data, 7, 8) & 3u;
+    for (int i = 0; i < kReaderCount; ++i) {
+        const bool low_group = i < 4;
+        if ((low_group && (group & 1u)) || (!low_group && (group & 2u))) {
+            set.SetTamper(dir_.FindDoor(ip, port, reader_of(i)), words::kAlarm);
+        }
+    }
+}
+
+void EventDecoder::card_records(Update& update, std::string_view ip, int port,
+                                std::string_view data) {
+    const std::uint32_t count = hex_field(data, 1, 2);
+    if (data.size() != count * kCardRecordLength + 2) {
+        return;
+    }
+    PointSetters set(dir_, update);
+    std::string_view rest = data.substr(2);
+    while (!rest.empty()) {
+        const std::string card = ascii_upper(rest.substr(0, 8));
+        const auto reader = static_cast<int>(hex_field(rest, 9, 10));
+        AList* door = dir_.FindDoor(ip, port, reader);
+        if (door == nullptr) {
+            return;
+        }
+        if (card != kNoCard) {
+            set.SetLastCard(door, card);
+        }
+        if (hex_field(rest, 11, 12) >= 128) {
+            set.SetDoorOpen(door, 1);
+            door->OpenedTime = update.now;
+        } else {
+            set.SetInvalidCard(door, card);
+        }
+        rest.remove_prefix(kCardRecordLength);
+    }
+}
+
+void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int port, int ap_code,
+                                      int cmd, std::string_view data) {
+    const auto entry = pending_.take_reply(ap_code, ip, port, update.now);
+    if (!entry) {
+        return;
+    }
+    PointSetters set(dir_, update);
+    AList* door = entry->Door;
+    if (entry->Kind == kPendingRemoteOpen) {
+        if (cmd == kCmdRemoteOpen) {
+            set.SetDoorOpen(door, 1);
+            door->OpenedTime = update.now;
+            set.SetRemoteOpenResult(door, words::kSuccess);
+        } else {
+            set.SetRemoteOpenResult(door, words::kFailure);
+        }
+    } else if (entry->Kind == kPendingStatusQuery) {
+        HandleStatusReply(update, door, cmd, data);
+    }
+}
+
+void EventDecoder::HandleStatusReply(Update& update, AList* door, int cmd, std::string_view data) {
+    if (cmd != kCmdStatusQuery) {
+        return;
+    }
+    PointSetters set(dir_, update);
+    const std::uint32_t status = hex_field(data, 1, 2);
+    set.SetDoorOpen(door, (status & 0x80u) ? 1 : 0);
+    set.SetContactOpen(door, (status & 0x01u) ? 0 : 1);
+}
+
+bool EventDecoder::send_command(Update& update, AList& door, int cmd, std::uint8_t kind) {
+    const auto code = pending_.AddPendingCommand(&door, kind, update.now);
+    if (!code) {
+        return false;
+    }
+    const bool queued =
+        link_.send_data(door.IP, door.LinkPort, cmd, *code, 0, reader_payload(door));
+    if (!queued) {
+        pending_.withdraw(*code);
+    }
+    return queued;
+}
+
+bool EventDecoder::SendRemoteOpen(Update& update, AList* door) {
+    if (door == nullptr || door->RemoteOpenNode == kNoNode || door->RemoteOpenPending) {
+        return false;
+    }
+    PointSetters set(dir_, update);
+    const std::string_view prefix = info(PointKind::remote_open).prefix;
+    if (send_command(update, *door, kCmdRemoteOpen, kPendingRemoteOpen)) {
+        set.set_leaf(door->RemoteOpenNode, prefix, words::kLocked, true);
+        door->RemoteOpenPending = true;
+        door->RemoteOpenTime = update.now;
+        return true;
+    }
+    set.set_leaf(door->RemoteOpenNode, prefix, words::kFailure, true);
+    door->RemoteOpenPending = false;
+    door->RemoteOpenTime = kLongAgo;
+    return false;
+}
+
+bool EventDecoder::SendStatusQuery(Update& update, AList* door) {
+    return door != nullptr && send_command(update, *door, kCmdStatusQuery, kPendingStatusQuery);
+}
+
+}  // namespace porvex

@@ -1,0 +1,70 @@
+// Decoding of controller reports and replies into door point changes, and the two
+// commands the program sends to controllers (remote open, status query) with the
+// pending-command table that pairs their replies with their doors.
+#pragma once
+
+#include <string_view>
+
+#include "doors/door_directory.h"
+#include "doors/leaf_change.h"
+#include "link/controller_link.h"
+#include "link/pending_commands.h"
+
+namespace porvex {
+
+// Command codes (decimal, as the controllers document them).
+inline constexpr int kCmdDoorEvents = 26;
+inline constexpr int kCmdAlarmsCleared = 27;
+inline constexpr int kCmdTamper = 28;
+inline constexpr int kCmdCardRecords = 30;
+inline constexpr int kCmdRemoteOpen = 32;
+inline constexpr int kCmdStatusQuery = 33;
+inline constexpr int kFirstReportCode = 0x12;
+inline constexpr int kLastReportCode = 0x1F;
+
+// Card number a card record carries when no card was read.
+inline constexpr std::string_view kNoCard = "55555555";
+
+// Characters of one card record in a card-records report.
+inline constexpr std::size_t kCardRecordLength = 24;
+
+class EventDecoder {
+  public:
+    EventDecoder(DoorDirectory& directory, PendingCommands& pending, ControllerLink& link)
+        : dir_(directory), pending_(pending), link_(link) {}
+
+    // One report or reply of a controller. Reports the program does not decode are
+    // ignored; every code outside 0x12..0x1F is a reply.
+    void DataReceive(Update& update, std::string_view ip, int port, int ap_code, int cmd,
+                     std::string_view data);
+
+    void HandleCommandReply(Update& update, std::string_view ip, int port, int ap_code, int cmd,
+                            std::string_view data);
+    void HandleStatusReply(Update& update, AList* door, int cmd, std::string_view data);
+
+    // Sends a remote open unless the door has no remote-open leaf or one is pending.
+    // Returns true when a command was queued.
+    bool SendRemoteOpen(Update& update, AList* door);
+
+    // Sends a status query; true when the library queued it.
+    bool SendStatusQuery(Update& update, AList* door);
+
+  private:
+    void door_events(Update& update, std::string_view ip, int port, std::string_view data);
+    void alarms_cleared(Update& update, std::string_view ip, int port, std::string_view data);
+    void tamper(Update& update, std::string_view ip, int port, std::string_view data);
+    void card_records(Update& update, std::string_view ip, int port, std::string_view data);
+    // Enters a pending command and sends it; the entry is withdrawn when nothing was
+    // queued. Returns whether the library queued it.
+    bool send_command(Update& update, AList& door, int cmd, std::uint8_t kind);
+
+    DoorDirectory& dir_;
+    PendingCommands& pending_;
+    ControllerLink& link_;
+};
+
+// The payload of a remote-open or status command: InReader + OutReader as two
+// upper-case hexadecimal digits.
+std::string reader_payload(const AList& door);
+
+}  // namespace porvex

@@ -1,0 +1,127 @@
+#include "doors/door_directory.h"
+
+#include <gtest/gtest.h>
+
+#include "door_harness.h"
+
+namespace porvex::test {
+namespace {
+
+TEST(DoorDirectory, EntryAndExitReadersBothFindTheDoor) {
+    DoorHarness h;
+    AList& door = h.add(1, 2, "192.168.1.10", "5768");
+    EXPECT_EQ(h.dir.FindDoor("192.168.1.10", "5768", "1"), &door);
+    EXPECT_EQ(h.dir.FindDoor("192.168.1.10", "5768", "2"), &door);
+    EXPECT_EQ(h.dir.FindDoor("192.168.1.10", 5768, 2), &door);
+    EXPECT_EQ(h.dir.FindDoor("192.168.1.10", "5768", "4"), nullptr);
+    EXPECT_EQ(h.dir.FindDoor("192.168.1.11", "5768", "1"), nullptr);
+}
+
+TEST(DoorDirectory, KeysIgnoreLetterCaseAndTheFirstRowKeepsADuplicateKey) {
+    DoorHarness h;
+    AList& first = h.add(1, 0, "Door-Ctl.local", "5768");
+    AList& second = h.add(1, 0, "door-ctl.LOCAL", "5768");
+    EXPECT_EQ(h.dir.FindDoor("DOOR-CTL.local", "5768", "1"), &first);
+    EXPECT_NE(&first, &second);
+    EXPECT_EQ(h.dir.door_count(), 2u);  // the second row is loaded and shown
+}
+
+TEST(DoorDirectory, DoorsWithoutReadersAreShownButNeverFound) {
+    DoorHarness h;
+    h.add(0, -1);
+    EXPECT_EQ(h.dir.door_count(), 1u);
+    for (int reader : {0, -1, 1}) {
+        EXPECT_EQ(h.dir.FindDoor(kIp, kPort, reader), nullptr);
+    }
+}
+
+TEST(DoorDirectory, PortsAboveThe16BitSignedRangeFindTheirDoors) {
+    DoorHarness h;
+    AList& door = h.add(4, 0, "10.0.0.5", "40001");
+    EXPECT_EQ(door.LinkPort, 40001);
+    EXPECT_EQ(h.dir.FindDoor("10.0.0.5", 40001, 4), &door);
+}
+
+TEST(DoorDirectory, PortTextThatIsNotANumberLinksOnTheDefaultPort) {
+    DoorHarness h;
+    AList& door = h.add(1, 0, "10.0.0.5", "abc");
+    EXPECT_EQ(door.LinkPort, 5768);
+    EXPECT_EQ(h.dir.FindDoor("10.0.0.5", "abc", "1"), &door);  // keys keep the text
+}
+
+TEST(DoorDirectory, TreeHasOneBranchPerDoorWithAddressLeavesThenEnabledPoints) {
+    DoorHarness h(PointSet().set(PointKind::last_card));
+    DoorRow row{"东门", "", "192.168.1.10", "5768", 1, 2};
+    Update update(h.clock.now());
+    const AList& door = load_door(h.dir, update, row);
+    const ServerTree& tree = h.dir.tree();
+    ASSERT_EQ(tree.roots().size(), 1u);
+    EXPECT_EQ(tree.text(door.DoorNode), "东门()");
+    const auto children = tree.children(door.DoorNode);
+    ASSERT_EQ(children.size(), 3u);
+    EXPECT_EQ(tree.text(children[0]), "IP:192.168.1.10");
+    EXPECT_EQ(tree.text(children[1]), "端口号:5768");
+    EXPECT_EQ(tree.text(children[2]), "最后一个刷卡人卡片号码:");
+    EXPECT_EQ(door.LastCardNode, children[2]);
+    EXPECT_EQ(door.StateNode, kNoNode);
+}
+
+TEST(DoorDirectory, AllPointsInTheirFixedOrder) {
+    DoorHarness h;
+    const AList& door = h.add(1);
+    const auto children = h.dir.tree().children(door.DoorNode);
+    ASSERT_EQ(children.size(), 9u);
+    const NodeId expected[] = {door.StateNode,       door.RemoteOpenNode, door.LastCardNode,
+                               door.InvalidCardNode, door.TamperNode,     door.DoorOpenNode,
+                               door.ContactAlarmNode};
+    for (std::size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(children[i + 2], expected[i]);
+    }
+}
+
+TEST(DoorDirectory, LeafOwnersAndItemIdsAreIndexed) {
+    DoorHarness h;
+    h.add(1, 0, kIp, "5768", "东门");
+    const AList& second = h.add(2, 0, kIp, "5768", "西门");
+    const auto owner = h.dir.owner(second.TamperNode);
+    EXPECT_EQ(owner.door, &second);
+    EXPECT_EQ(owner.role, LeafRole::point);
+    EXPECT_EQ(owner.kind, PointKind::tamper);
+    EXPECT_EQ(h.dir.owner(second.DoorNode).role, LeafRole::none);
+
+    EXPECT_EQ(h.dir.find_leaf("西门(一层).防拆报警"), second.TamperNode);
+    EXPECT_EQ(h.dir.owner(*h.dir.find_leaf("西门(一层).端口号")).role, LeafRole::port);
+    EXPECT_FALSE(h.dir.find_leaf("西门(一层).防拆"));
+    EXPECT_FALSE(h.dir.find_leaf("西门(一层)"));
+}
+
+TEST(DoorDirectory, ItemIdsAreCaseSensitiveAndTheFirstDoorOfANameWins) {
+    DoorHarness h;
+    const AList& first = h.add(1, 0, kIp, "5768", "Gate");
+    h.add(2, 0, kIp, "5768", "Gate");
+    EXPECT_EQ(h.dir.find_leaf("Gate(一层).门禁状态"), first.StateNode);
+    EXPECT_FALSE(h.dir.find_leaf("gate(一层).门禁状态"));
+}
+
+TEST(DoorDirectory, DisabledPointsAreNotResolvable) {
+    DoorHarness h(PointSet::all().without(PointKind::contact_alarm));
+    h.add(1, 0, kIp, "5768", "东门");
+    EXPECT_FALSE(h.dir.find_leaf("东门(一层).门磁报警"));
+    EXPECT_TRUE(h.dir.find_leaf("东门(一层).门开关状态"));
+}
+
+TEST(ServerTree, ValueHoldersGoToEveryLeafIncludingAddressLeaves) {
+    DoorHarness h(PointSet().set(PointKind::door_open_state));
+    const AList& door = h.add(1, 0, kIp, "5768");
+    ServerTree& tree = h.dir.tree();
+    EXPECT_EQ(tree.info(door.DoorOpenNode), nullptr);
+    tree.attach_value_holders();
+    EXPECT_EQ(tree.info(door.DoorNode), nullptr);  // a branch has none
+    const auto children = tree.children(door.DoorNode);
+    EXPECT_EQ(tree.info(children[0])->Value, ItemValue(std::string(kIp)));
+    EXPECT_EQ(tree.info(children[1])->Value, ItemValue(std::int32_t{5768}));
+    EXPECT_EQ(tree.info(door.DoorOpenNode)->Value, ItemValue(std::int32_t{2}));
+}
+
+}  // namespace
+}  // namespace porvex::test

@@ -1,0 +1,292 @@
+#include "link/event_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include "door_harness.h"
+
+namespace porvex::test {
+namespace {
+
+// One card record: card, reader, status, six further bytes.
+std::string record(const std::string& card, int reader, int status) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%02X%02X000000000000", card.c_str(), reader, status);
+    return text;
+}
+
+std::string records(std::initializer_list<std::string> items) {
+    char count[4];
+    std::snprintf(count, sizeof count, "%02X", static_cast<int>(items.size()));
+    std::string out = count;
+    for (const auto& r : items) {
+        out += r;
+    }
+    return out;
+}
+
+class EventDecoderTest : public ::testing::Test {
+  protected:
+    // Adds a door and gives the tree its value holders (remote-open results need them).
+    AList& add_attached(std::int32_t in, std::int32_t out = 0, std::string ip = kIp) {
+        AList& door = h.add(in, out, std::move(ip));
+        h.dir.tree().attach_value_holders();
+        return door;
+    }
+
+    DoorHarness h;
+};
+
+TEST_F(EventDecoderTest, DoorEventOpenAndAlarmBitsOnReaderOneGiveHeldOpen) {
+    AList& door = h.add(1);
+    h.clock.advance(7);
+    h.receive(26, "00000003");
+    EXPECT_EQ(door.StateTime, h.clock.now());
+    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.OpenedTime, h.clock.now());
+    EXPECT_EQ(h.text(door.StateNode), "门禁状态:报警");
+    EXPECT_EQ(door.ContactAlarm, 2);  // the open bit was applied first
+    EXPECT_EQ(h.text(door.ContactAlarmNode), "门磁报警:超时未关");
+}
+
+TEST_F(EventDecoderTest, DoorEventAlarmOnAClosedDoorIsForcedEntry) {
+    AList& door = h.add(1);
+    Update update(h.clock.now());
+    h.setters(update).SetDoorOpen(&door, 0);
+    h.receive(26, "00000002");
+    EXPECT_EQ(door.ContactAlarm, 1);
+    EXPECT_EQ(h.text(door.ContactAlarmNode), "门磁报警:强行闯入");
+    EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:开");
+}
+
+TEST_F(EventDecoderTest, DoorEventBitsAddressReadersInPairs) {
+    AList& r1 = h.add(1);
+    AList& r8 = h.add(8);
+    AList& r128 = h.add(128);
+    h.receive(26, "00004040");  // reader 8 open (bit 6), reader 128 open (bit 14)
+    EXPECT_EQ(r1.DoorOpen, -1);
+    EXPECT_EQ(r8.DoorOpen, 1);
+    EXPECT_EQ(r128.DoorOpen, 1);
+    EXPECT_EQ(h.text(r8.StateNode), "门禁状态:正常");
+}
+
+TEST_F(EventDecoderTest, DoorEventAlarmsFollowTheEnabledPointsOnly) {
+    DoorHarness few(PointSet().set(PointKind::door_state));
+    AList& door = few.add(1);
+    few.receive(26, "00000002");
+    EXPECT_EQ(few.text(door.StateNode), "门禁状态:报警");
+    EXPECT_EQ(door.ContactAlarm, -1);  // contact-alarm point disabled: untouched
+}
+
+TEST_F(EventDecoderTest, AlarmsClearedTouchesOnlyTheReadersWhoseBitIsSet) {
+    AList& r1 = h.add(1);
+    AList& r2 = h.add(2);
+    AList& r4 = h.add(4);
+    h.receive(26, "0000002A");  // alarm bits of readers 1, 2 and 4
+    ASSERT_EQ(h.text(r1.StateNode), "门禁状态:报警");
+    ASSERT_EQ(h.text(r4.StateNode), "门禁状态:报警");
+    h.receive(27, "00000005");
+    EXPECT_EQ(h.text(r1.StateNode), "门禁状态:正常");
+    EXPECT_EQ(r1.ContactAlarm, 0);
+    EXPECT_EQ(r1.ContactOpen, 0);
+    EXPECT_EQ(h.text(r4.StateNode), "门禁状态:正常");
+    EXPECT_EQ(h.text(r2.StateNode), "门禁状态:报警");
+}
+
+TEST_F(EventDecoderTest, TamperGroupsSelectTheLowOrHighFourReaders) {
+    std::vector<AList*> doors;
+    for (int i = 0; i < 8; ++i) {
+        doors.push_back(&h.add(1 << i));
+    }
+    h.receive(28, "00000002");
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(h.text(doors[i]->TamperNode), i < 4 ? "防拆报警:正常" : "防拆报警:报警") << i;
+    }
+    h.receive(28, "00000001");
+    EXPECT_EQ(h.text(doors[0]->TamperNode), "防拆报警:报警");
+}
+
+TEST_F(EventDecoderTest, TamperReportIsDroppedWhileThePointIsDisabled) {
+    DoorHarness few(PointSet::all().without(PointKind::tamper));
+    AList& door = few.add(1);
+    const Moment before = door.TamperTime;
+    few.clock.advance(1);
+    few.receive(28, "00000003");
+    EXPECT_EQ(door.TamperTime, before);
+}
+
+TEST_F(EventDecoderTest, GrantedCardShowsTheCardAndOpensTheDoor) {
+    AList& door = h.add(1);
+    h.receive(30, records({record("0012ab34", 1, 0x80)}));
+    EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:0012AB34");
+    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.OpenedTime, h.clock.now());
+    EXPECT_EQ(h.text(door.InvalidCardNode), "非法刷卡:");
+}
+
+TEST_F(EventDecoderTest, RefusedNoCardRecordLeavesLastCardAndShowsTheInvalidCard) {
+    AList& door = h.add(1);
+    h.receive(30, records({record("0012AB34", 1, 0x80)}));
+    h.receive(30, records({record("55555555", 1, 0x00)}));
+    EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:0012AB34");
+    EXPECT_EQ(h.text(door.InvalidCardNode), "非法刷卡:55555555");
+}
+
+TEST_F(EventDecoderTest, CardReportsOfTheWrongLengthAreDroppedWhole) {
+    AList& door = h.add(1);
+    std::string two = records({record("00000001", 1, 0x80), record("00000002", 1, 0x80)});
+    h.receive(30, two.substr(0, 2 + 24));  // count 02 but one record
+    EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:");
+    h.receive(30, two + "00");  // two characters too many
+    EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:");
+    h.receive(30, two);
+    EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:00000002");
+    h.receive(30, "");  // no count at all: 0 records need 2 characters
+    h.receive(30, "00");
+    EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:00000002");
+}
+
+TEST_F(EventDecoderTest, AnUnknownReaderEndsTheRecordsOfItsReport) {
+    AList& r1 = h.add(1);
+    AList& r2 = h.add(2);
+    h.receive(30, records({record("00000001", 1, 0x00), record("00000099", 64, 0x80),
+                           record("00000002", 2, 0x00)}));
+    EXPECT_EQ(h.text(r1.InvalidCardNode), "非法刷卡:00000001");
+    EXPECT_EQ(h.text(r2.InvalidCardNode), "非法刷卡:");
+}
+
+TEST_F(EventDecoderTest, ReportsOfOtherControllersAndPortsFindNoDoor) {
+    AList& door = h.add(1);
+    h.receive(26, "00000001", 0, "192.168.1.11", kPort);
+    h.receive(26, "00000001", 0, kIp, kPort + 1);
+    EXPECT_EQ(door.DoorOpen, -1);
+}
+
+TEST_F(EventDecoderTest, PortsAboveThe16BitSignedRangeReachTheirDoors) {
+    AList& door = h.add(1, 0, "10.0.0.7", "40001");
+    h.receive(26, "00000001", 0, "10.0.0.7", 40001);
+    EXPECT_EQ(door.DoorOpen, 1);
+    h.receive(26, "00000001", 0, "10.0.0.7", 40001 - 65536);  // the truncated port
+    EXPECT_EQ(h.dir.FindDoor("10.0.0.7", 40001 - 65536, 1), nullptr);
+}
+
+TEST_F(EventDecoderTest, MalformedHexReadsAsNoBitsSet) {
+    AList& door = h.add(1);
+    h.receive(26, "0000000Z");
+    EXPECT_EQ(door.DoorOpen, -1);
+}
+
+TEST_F(EventDecoderTest, RemoteOpenSendsTheReaderSumAndLocksUntilTheReply) {
+    AList& door = add_attached(1, 2);
+    Update update(h.clock.now());
+    EXPECT_TRUE(h.decoder.SendRemoteOpen(update, &door));
+    const auto sent = h.link.sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].cmd, 32);
+    EXPECT_EQ(sent[0].ap_code, 1);
+    EXPECT_EQ(sent[0].psw, 0);
+    EXPECT_EQ(sent[0].hex, "03");
+    EXPECT_EQ(sent[0].port, kPort);
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:锁定");
+    EXPECT_TRUE(door.RemoteOpenPending);
+    EXPECT_EQ(door.RemoteOpenTime, h.clock.now());
+
+    Update again(h.clock.now());
+    EXPECT_FALSE(h.decoder.SendRemoteOpen(again, &door));  // pending: nothing sent
+    EXPECT_EQ(h.link.sent().size(), 1u);
+
+    h.receive(32, "", 1);
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:成功");
+    EXPECT_FALSE(door.RemoteOpenPending);
+    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(h.pending.size(), 0u);
+}
+
+TEST_F(EventDecoderTest, RemoteOpenReplyWithAnotherCodeIsAFailure) {
+    AList& door = add_attached(1);
+    Update update(h.clock.now());
+    h.decoder.SendRemoteOpen(update, &door);
+    h.receive(0x40, "", 1);
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:失败");
+    EXPECT_EQ(h.dir.tree().info(door.RemoteOpenNode)->Value, ItemValue(std::int32_t{1}));
+}
+
+TEST_F(EventDecoderTest, RemoteOpenToAnUnregisteredControllerFailsAtOnce) {
+    AList& door = add_attached(1, 0, "10.9.9.9");
+    Update update(h.clock.now());
+    EXPECT_FALSE(h.decoder.SendRemoteOpen(update, &door));
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:失败");
+    EXPECT_FALSE(door.RemoteOpenPending);
+    EXPECT_EQ(door.RemoteOpenTime, kLongAgo);
+    EXPECT_EQ(h.pending.size(), 0u);  // nothing can answer it
+}
+
+TEST_F(EventDecoderTest, StatusReplySetsDoorAndContact) {
+    AList& door = h.add(1);
+    Update update(h.clock.now());
+    ASSERT_TRUE(h.decoder.SendStatusQuery(update, &door));
+    EXPECT_EQ(h.link.sent().back().cmd, 33);
+    h.receive(33, "80", 1);  // open, contact open (bit 0 clear)
+    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.ContactAlarm, 0);
+    EXPECT_EQ(door.ContactOpen, -1);  // an open door's contact input counts as unknown
+    EXPECT_EQ(h.text(door.StateNode), "门禁状态:正常");
+
+    Update second(h.clock.now());
+    h.decoder.SendStatusQuery(second, &door);
+    h.receive(33, "01", 2);  // closed, contact closed
+    EXPECT_EQ(door.DoorOpen, 0);
+    EXPECT_EQ(door.ContactOpen, 0);
+    EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:关");
+}
+
+TEST_F(EventDecoderTest, ARemoteOpenReplyToAStatusQueryOnlyRemovesTheEntry) {
+    AList& door = h.add(1);
+    Update update(h.clock.now());
+    h.decoder.SendStatusQuery(update, &door);
+    h.receive(32, "80", 1);
+    EXPECT_EQ(door.DoorOpen, -1);
+    EXPECT_EQ(h.pending.size(), 0u);
+}
+
+TEST_F(EventDecoderTest, UndecodedReportCodesNeverConsumeAPendingCommand) {
+    AList& door = add_attached(1);
+    Update update(h.clock.now());
+    h.decoder.SendRemoteOpen(update, &door);
+    for (int cmd = 0x12; cmd <= 0x1F; ++cmd) {
+        if (cmd != 26 && cmd != 27 && cmd != 28 && cmd != 30) {
+            h.receive(cmd, "", 1);
+        }
+    }
+    EXPECT_EQ(h.pending.size(), 1u);
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:锁定");
+}
+
+TEST_F(EventDecoderTest, RepliesFromAnotherControllerNeverLandOnThisDoor) {
+    AList& door = add_attached(1);
+    h.add(1, 0, "192.168.1.11", "5768");
+    Update update(h.clock.now());
+    h.decoder.SendRemoteOpen(update, &door);
+    h.receive(32, "", 1, "192.168.1.11", kPort);
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:锁定");
+    h.receive(32, "", 1, kIp, kPort + 1);
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:锁定");
+    h.receive(32, "", 1);
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:成功");
+}
+
+TEST_F(EventDecoderTest, RepliesForUnknownCodesAreIgnored) {
+    AList& door = h.add(1);
+    h.receive(33, "80", 77);
+    EXPECT_EQ(door.DoorOpen, -1);
+}
+
+TEST_F(EventDecoderTest, ReaderPayloadIsTwoUpperCaseDigits) {
+    AList& door = h.add(64, 128);
+    EXPECT_EQ(reader_payload(door), "C0");
+    door.OutReader = 0;
+    door.InReader = 10;
+    EXPECT_EQ(reader_payload(door), "0A");
+}
+
+}  // namespace
+}  // namespace porvex::test

@@ -1,0 +1,300 @@
+// The door server with its event worker and a fake library raising callbacks from
+// threads of its own: link up and down, the connect pass, event order, batching and
+// the orderly exit.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "core/clock.h"
+#include "door_server.h"
+#include "fake_link.h"
+#include "wait.h"
+
+namespace porvex::test {
+namespace {
+
+constexpr const char* kCtlA = "10.0.0.1";
+constexpr const char* kCtlB = "10.0.0.2";
+constexpr int kCtlPort = 5768;
+
+// Counts the changes it is told about.
+class CountingObserver final : public DoorObserver {
+  public:
+    void leaves_changed(std::span<const LeafChange> changes) override {
+        std::lock_guard lock(mutex_);
+        for (const auto& c : changes) {
+            changes_.push_back(c);
+        }
+    }
+    std::size_t count() const {
+        std::lock_guard lock(mutex_);
+        return changes_.size();
+    }
+    bool saw(NodeId leaf, bool visible) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& c : changes_) {
+            if (c.leaf == leaf && c.visible_refresh == visible) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<LeafChange> changes_;
+};
+
+DoorRow row(const char* ip, int reader, const char* name = "门") {
+    return DoorRow{name, "一层", ip, std::to_string(kCtlPort), reader, 0};
+}
+
+class LinkManagerTest : public ::testing::Test {
+  protected:
+    explicit LinkManagerTest(DoorServerOptions options = {})
+        : server(PointSet::all(), link, clock, log, options) {}
+
+    void load_two_controllers() {
+        for (int i = 0; i < 8; ++i) {
+            server.add_door(row(kCtlA, 1 << i));
+        }
+        server.add_door(row(kCtlB, 1));
+        server.attach_value_holders();
+        server.add_observer(&observer);
+        server.start();
+    }
+
+    std::string text(NodeId node) { return server.node_text(node); }
+
+    ManualClock clock;
+    FakeLink link;
+    MemoryLog log;
+    CountingObserver observer;
+    DoorServer server;
+};
+
+TEST_F(LinkManagerTest, ConnectPassMakesOneAttemptPerControllerAndEnablesUpload) {
+    load_two_controllers();
+    link.set_reachable(kCtlB, kCtlPort, false);
+    std::vector<std::size_t> progress;
+    server.connect_pass(
+        [&](std::size_t done, std::size_t total) {
+            EXPECT_EQ(total, 9u);
+            progress.push_back(done);
+        },
+        std::chrono::milliseconds(0));
+    EXPECT_EQ(progress.size(), 9u);
+    EXPECT_EQ(progress.back(), 9u);
+    ASSERT_EQ(link.connects().size(), 2u);
+    ASSERT_EQ(link.uploads().size(), 1u);
+    EXPECT_EQ(link.uploads()[0].first, kCtlA);
+    for (std::size_t i = 0; i < 8; ++i) {
+        const AList door = server.door(i);
+        EXPECT_TRUE(door.Online) << i;
+        EXPECT_EQ(text(door.StateNode), "门禁状态:正常") << i;  // not "没有监控"
+    }
+    const AList b = server.door(8);
+    EXPECT_FALSE(b.Online);
+    EXPECT_EQ(text(b.StateNode), "门禁状态:没有监控");
+    EXPECT_EQ(text(b.LastCardNode), "最后一个刷卡人卡片号码:没有监控");
+    EXPECT_EQ(text(b.TamperNode), "防拆报警:没有监控");
+    EXPECT_EQ(text(b.InvalidCardNode), "非法刷卡:没有监控");
+}
+
+TEST_F(LinkManagerTest, ConnectPassWithoutDoorsOnlyReportsNothing) {
+    server.start();
+    int calls = 0;
+    server.connect_pass([&](std::size_t, std::size_t) { ++calls; }, std::chrono::milliseconds(0));
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(link.connects().empty());
+}
+
+TEST_F(LinkManagerTest, AControllerThatDropsAndReturnsChangesAllItsDoors) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    link.raise_frame(kCtlA, kCtlPort, 0, 30,
+                     "01"
+                     "0012AB34"
+                     "04"
+                     "80"
+                     "000000000000");
+    ASSERT_TRUE(
+        wait_until([&] { return text(server.door(2).LastCardNode).ends_with("0012AB34"); }));
+
+    std::thread library([&] { link.raise_disconnection(kCtlA, kCtlPort); });
+    library.join();
+    for (std::size_t i = 0; i < 8; ++i) {
+        const AList door = server.door(i);
+        EXPECT_FALSE(door.Online);
+        EXPECT_EQ(text(door.StateNode), "门禁状态:没有监控");
+        EXPECT_EQ(text(door.LastCardNode), "最后一个刷卡人卡片号码:没有监控");
+        EXPECT_EQ(text(door.TamperNode), "防拆报警:没有监控");
+        EXPECT_EQ(text(door.InvalidCardNode), "非法刷卡:没有监控");
+        EXPECT_EQ(door.DoorOpen, -1);
+        EXPECT_EQ(door.ContactOpen, -1);
+        EXPECT_EQ(door.ContactAlarm, -1);
+        EXPECT_EQ(text(door.DoorOpenNode), "门开关状态:没有监控");
+        EXPECT_EQ(text(door.ContactAlarmNode), "门磁报警:没有监控");
+    }
+    EXPECT_EQ(text(server.door(8).StateNode), "门禁状态:正常");  // other controller
+
+    std::thread reconnect([&] { link.raise_connection(kCtlA, kCtlPort, true); });
+    reconnect.join();
+    int uploads_a = 0;
+    for (const auto& u : link.uploads()) {
+        uploads_a += u.first == kCtlA;
+    }
+    EXPECT_EQ(uploads_a, 2);  // upload enabled again
+    for (std::size_t i = 0; i < 8; ++i) {
+        const AList door = server.door(i);
+        EXPECT_TRUE(door.Online);
+        EXPECT_EQ(text(door.StateNode), "门禁状态:正常");
+        EXPECT_EQ(text(door.LastCardNode), "最后一个刷卡人卡片号码:");
+        EXPECT_EQ(text(door.TamperNode), "防拆报警:正常");
+    }
+}
+
+TEST_F(LinkManagerTest, ReconnectKeepsACardNumberThatWasShown) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    link.raise_frame(kCtlA, kCtlPort, 0, 30,
+                     "01"
+                     "0012AB34"
+                     "01"
+                     "80"
+                     "000000000000");
+    ASSERT_TRUE(
+        wait_until([&] { return text(server.door(0).LastCardNode).ends_with("0012AB34"); }));
+    link.raise_connection(kCtlA, kCtlPort, true);
+    EXPECT_EQ(text(server.door(0).LastCardNode), "最后一个刷卡人卡片号码:0012AB34");
+}
+
+TEST_F(LinkManagerTest, ObserversLearnWhichLeafChangedAndWhetherToShowIt) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    const AList door = server.door(0);
+    link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");
+    ASSERT_TRUE(wait_until([&] { return observer.saw(door.DoorOpenNode, false); }));
+    link.raise_frame(kCtlA, kCtlPort, 0, 28, "00000001");
+    ASSERT_TRUE(wait_until([&] { return observer.saw(door.TamperNode, true); }));
+}
+
+class OrderTest : public LinkManagerTest {
+  protected:
+    OrderTest() : LinkManagerTest(DoorServerOptions{std::chrono::milliseconds(300)}) {}
+};
+
+TEST_F(OrderTest, EventsQueuedBetweenTwoPassesAreHandledInArrivalOrder) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    const AList door = server.door(0);
+    link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");  // opens; the worker then pauses
+    ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == 1; }));
+    const auto batches = server.event_batches();
+    link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000002");  // alarm ...
+    link.raise_frame(kCtlA, kCtlPort, 0, 27, "00000001");  // ... then cleared
+    ASSERT_TRUE(wait_until([&] { return server.event_batches() > batches; }));
+    ASSERT_TRUE(wait_until([&] { return server.door(0).ContactAlarm == 0; }));
+    EXPECT_EQ(server.event_batches(), batches + 1);  // both in one batch
+    EXPECT_EQ(text(door.StateNode), "门禁状态:正常");
+}
+
+TEST_F(OrderTest, ABurstOfStoredRecordsIsHandledInOneBatchNotOneEventPerPause) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");
+    ASSERT_TRUE(wait_until([&] { return server.event_batches() == 1; }));
+    for (int i = 0; i < 500; ++i) {
+        char card[64];
+        std::snprintf(card, sizeof card, "01%08X0180000000000000", i);
+        link.raise_frame(kCtlA, kCtlPort, 0, 30, card);
+    }
+    ASSERT_TRUE(
+        wait_until([&] { return text(server.door(0).LastCardNode).ends_with("000001F3"); }));
+    EXPECT_LE(server.event_batches(), 3u);
+}
+
+TEST_F(LinkManagerTest, RemoteOpenRoundTripThroughTheWorker) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    const AList door = server.door(1);
+    ASSERT_TRUE(server.write_item(door.RemoteOpenNode, std::int32_t{1}));
+    EXPECT_EQ(server.read_item(door.RemoteOpenNode), ItemValue(std::int32_t{2}));
+    const auto sent = link.sent().back();
+    EXPECT_EQ(sent.cmd, 32);
+    EXPECT_EQ(sent.hex, "02");
+    std::thread library([&] { link.raise_frame(kCtlA, kCtlPort, sent.ap_code, 32, ""); });
+    library.join();
+    ASSERT_TRUE(wait_until(
+        [&] { return server.read_item(door.RemoteOpenNode) == ItemValue(std::int32_t{0}); }));
+    EXPECT_EQ(text(door.RemoteOpenNode), "遥控开门:成功");
+    EXPECT_EQ(server.pending_commands(), 0u);
+}
+
+TEST_F(LinkManagerTest, TickReadsAndEventsRunTogetherConsistently) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    std::atomic<bool> done{false};
+    std::thread library([&] {
+        for (int i = 0; i < 2000 && !done; ++i) {
+            link.raise_frame(kCtlA, kCtlPort, 0, i % 2 ? 26 : 27, i % 2 ? "0000AAAA" : "000000FF");
+            if (i % 100 == 0) {
+                link.raise_disconnection(kCtlA, kCtlPort);
+                link.raise_connection(kCtlA, kCtlPort, true);
+            }
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        clock.advance(2);
+        server.tick(10);
+        for (std::size_t d = 0; d < 8; ++d) {
+            const AList door = server.door(d);
+            server.read_item(door.StateNode);
+            server.read_item(door.DoorOpenNode);
+        }
+    }
+    done = true;
+    library.join();
+    EXPECT_GT(observer.count(), 0u);
+}
+
+TEST_F(LinkManagerTest, OrderlyExitStopsCallbacksAndTheWorkerBeforeReleasingDoors) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    std::atomic<bool> flooding{true};
+    std::thread library([&] {
+        while (flooding) {
+            link.raise_frame(kCtlA, kCtlPort, 0, 30,
+                             "01"
+                             "0012AB34"
+                             "01"
+                             "80"
+                             "000000000000");
+            link.raise_disconnection(kCtlA, kCtlPort);
+            link.raise_connection(kCtlA, kCtlPort, true);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    server.release_doors();
+    EXPECT_EQ(link.disconnect_all_calls(), 1);
+    EXPECT_FALSE(link.has_events());
+    EXPECT_EQ(server.door_count(), 0u);
+    flooding = false;
+    library.join();
+    server.stop();  // again: nothing more happens
+    EXPECT_EQ(link.disconnect_all_calls(), 1);
+}
+
+TEST_F(LinkManagerTest, TheTickDoesNothingWhileTheDoorStatePointIsDisabled) {
+    DoorServer no_state(PointSet::all().without(PointKind::door_state), link, clock, log);
+    no_state.add_door(row(kCtlA, 1));
+    no_state.attach_value_holders();
+    EXPECT_FALSE(no_state.upkeep_tick_enabled());
+    no_state.tick(10);
+    EXPECT_TRUE(link.sent().empty());
+}
+
+}  // namespace
+}  // namespace porvex::test

@@ -1,0 +1,190 @@
+#include "doors/upkeep_tick.h"
+
+#include <gtest/gtest.h>
+
+#include "door_harness.h"
+
+namespace porvex::test {
+namespace {
+
+class UpkeepTickTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        h.dir.tree().attach_value_holders();
+        door.Online = true;
+    }
+
+    Update update() { return Update(h.clock.now()); }
+
+    DoorHarness h;
+    AList& door = h.add(1);
+};
+
+TEST_F(UpkeepTickTest, CardsClearOnTheFirstTickMoreThanRSecondsAfterTheyWereShown) {
+    h.receive(30,
+              "01"
+              "0012AB34"
+              "01"
+              "00"
+              "000000000000");
+    h.receive(30,
+              "01"
+              "0012AB35"
+              "01"
+              "80"
+              "000000000000");
+    for (int t = 2; t <= 10; t += 2) {
+        h.clock.advance(2);
+        h.run_tick(10);
+        ASSERT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:0012AB35") << t;
+    }
+    h.clock.advance(2);  // 12 s > 10 s
+    h.run_tick(10);
+    EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:");
+    EXPECT_EQ(h.text(door.InvalidCardNode), "非法刷卡:");
+    EXPECT_EQ(door.LastCardTime, h.clock.now());
+}
+
+TEST_F(UpkeepTickTest, TheRefreshSecondsAreReadAtEachTick) {
+    h.receive(30,
+              "01"
+              "0012AB35"
+              "01"
+              "80"
+              "000000000000");
+    h.clock.advance(4);
+    h.run_tick(3);
+    EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:");
+}
+
+TEST_F(UpkeepTickTest, TamperRevertsTenSecondsAfterItsLastReport) {
+    h.receive(28, "00000001");
+    h.clock.advance(6);
+    h.receive(28, "00000001");  // renewed
+    h.clock.advance(6);
+    h.run_tick();
+    EXPECT_EQ(h.text(door.TamperNode), "防拆报警:报警");
+    h.clock.advance(6);
+    h.run_tick();
+    EXPECT_EQ(h.text(door.TamperNode), "防拆报警:正常");
+}
+
+TEST_F(UpkeepTickTest, RemoteOpenWithoutReplyFailsAfterTenSeconds) {
+    auto u = update();
+    ASSERT_TRUE(h.decoder.SendRemoteOpen(u, &door));
+    h.clock.advance(10);
+    h.run_tick();
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:锁定");
+    h.clock.advance(1);
+    h.run_tick();
+    EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:失败");
+    EXPECT_EQ(h.dir.tree().info(door.RemoteOpenNode)->Value, ItemValue(std::int32_t{1}));
+    EXPECT_FALSE(door.RemoteOpenPending);
+    EXPECT_EQ(door.RemoteOpenTime, h.clock.now());
+}
+
+TEST_F(UpkeepTickTest, APendingRemoteOpenWhoseTextWasOverwrittenStillTimesOut) {
+    auto u = update();
+    ASSERT_TRUE(h.decoder.SendRemoteOpen(u, &door));
+    auto w = update();
+    PointSetters(h.dir, w).set_leaf(door.RemoteOpenNode, "遥控开门:", "失败", false);
+    h.clock.advance(11);
+    h.run_tick();
+    EXPECT_FALSE(door.RemoteOpenPending);
+    auto again = update();
+    EXPECT_TRUE(h.decoder.SendRemoteOpen(again, &door));  // the door can be opened again
+}
+
+TEST_F(UpkeepTickTest, OfflineDoorsAreQueriedEveryTickUntilTheLibraryQueuesTheQuery) {
+    AList& lost = h.add(2, 0, "10.9.9.9", "5768");  // not registered with the library
+    lost.Online = false;
+    h.run_tick();
+    h.clock.advance(2);
+    h.run_tick();
+    int queries = 0;
+    for (const auto& s : h.link.sent()) {
+        queries += s.ip == "10.9.9.9" && s.cmd == 33;
+    }
+    EXPECT_EQ(queries, 2);
+    EXPECT_FALSE(lost.Online);
+    EXPECT_EQ(lost.PollTime, h.clock.now());
+    EXPECT_EQ(h.pending.size(), 1u);  // only door 1's query can be answered
+
+    h.link.register_controller("10.9.9.9", 5768);
+    h.clock.advance(2);
+    h.run_tick();
+    EXPECT_TRUE(lost.Online);
+}
+
+TEST_F(UpkeepTickTest, UnknownDoorStateIsPolledOncePerMinute) {
+    door.PollTime = h.clock.now();
+    h.run_tick();
+    EXPECT_TRUE(h.link.sent().empty());
+    h.clock.advance(60);
+    h.run_tick();
+    EXPECT_TRUE(h.link.sent().empty());
+    h.clock.advance(1);
+    h.run_tick();
+    ASSERT_EQ(h.link.sent().size(), 1u);
+    EXPECT_EQ(h.link.sent()[0].cmd, 33);
+    EXPECT_EQ(door.PollTime, h.clock.now());
+}
+
+TEST_F(UpkeepTickTest, AnOpenDoorWithItsContactClosedReadsClosedAfterFiveSeconds) {
+    h.receive(26, "00000001");
+    door.ContactOpen = 0;  // the contact reads closed
+    ASSERT_EQ(door.DoorOpen, 1);
+    h.clock.advance(5);
+    h.run_tick();
+    EXPECT_EQ(door.DoorOpen, 1);
+    h.clock.advance(1);
+    h.run_tick();
+    EXPECT_EQ(door.DoorOpen, 0);
+    EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:关");
+}
+
+TEST_F(UpkeepTickTest, AnOpenDoorWithItsContactUnknownIsAskedAgain) {
+    h.receive(26, "00000001");
+    h.clock.advance(6);
+    h.run_tick();
+    EXPECT_EQ(door.DoorOpen, 1);
+    ASSERT_EQ(h.link.sent().size(), 1u);
+    EXPECT_EQ(h.link.sent()[0].cmd, 33);
+    EXPECT_EQ(door.OpenedTime, h.clock.now());
+    h.clock.advance(2);
+    h.run_tick();
+    EXPECT_EQ(h.link.sent().size(), 1u);  // not before another five seconds
+}
+
+TEST_F(UpkeepTickTest, DoorStateAlarmsStayUntilTheControllerClearsThem) {
+    h.receive(26, "00000002");
+    for (int i = 0; i < 30; ++i) {
+        h.clock.advance(2);
+        h.run_tick();
+    }
+    EXPECT_EQ(h.text(door.StateNode), "门禁状态:报警");
+    EXPECT_EQ(door.ContactAlarm, 2);
+    EXPECT_EQ(door.StateTime, h.clock.now());
+    h.receive(27, "00000001");
+    EXPECT_EQ(h.text(door.StateNode), "门禁状态:正常");
+}
+
+TEST_F(UpkeepTickTest, ExpiredPendingCommandsArePurged) {
+    AList& quiet = h.add(2);
+    quiet.Online = true;
+    quiet.PollTime = h.clock.now();
+    door.PollTime = h.clock.now();
+    auto u = update();
+    h.decoder.SendStatusQuery(u, &quiet);
+    ASSERT_EQ(h.pending.size(), 1u);
+    h.clock.advance(59);
+    h.run_tick();
+    EXPECT_EQ(h.pending.size(), 1u);
+    h.clock.advance(2);
+    door.PollTime = quiet.PollTime = h.clock.now();
+    h.run_tick();
+    EXPECT_EQ(h.pending.size(), 0u);
+}
+
+}  // namespace
+}  // namespace porvex::test
