@@ -195,8 +195,10 @@ class Waker {
 
     bool valid() const { return state_ != nullptr; }
     NativeSocket poll_socket() const;
-    void wake() noexcept;   // any thread; cheap when a wake is already pending
-    void drain() noexcept;  // polling thread only
+    void wake() noexcept;  // any thread; cheap when a wake is already pending
+    // Polling thread only, after its poll saw the waker readable; take the queued work
+    // after drain() returns, so work queued behind a skipped wake is never missed.
+    void drain() noexcept;
 
   private:
     struct State {

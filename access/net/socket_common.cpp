@@ -69,10 +69,13 @@ void Waker::drain() noexcept {
     if (!state_) {
         return;
     }
-    state_->pending.store(false);
+    // Empty the pipe first and only then accept new wakes. The other order loses a wake:
+    // a byte sent between clearing the flag and emptying the pipe would be swallowed while
+    // the flag stays set, and every later wake would then be skipped.
     std::uint8_t buffer[64];
     while (state_->reader.recv(buffer).count > 0) {
     }
+    state_->pending.store(false);
 }
 
 }  // namespace zorvik::net

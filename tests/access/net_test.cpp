@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -160,6 +161,35 @@ TEST_F(Net, WakerWakesAPollFromAnotherThreadAndDrainsBackToIdle) {
     waker->wake();  // and it wakes again after a drain
     n = poll_sockets(items, 2000);
     EXPECT_EQ(*n, 1);
+}
+
+// A producer that queues work and wakes, racing a loop that drains and then takes the
+// work: no wake may be lost, or the loop would sleep with work waiting.
+TEST_F(Net, WakerNeverLosesAWakeRacingDrain) {
+    auto waker = Waker::create();
+    ASSERT_TRUE(waker);
+    constexpr int kItems = 20000;
+    std::atomic<int> queued{0};
+    std::thread producer([&] {
+        for (int i = 0; i < kItems; ++i) {
+            queued.fetch_add(1);
+            waker->wake();
+        }
+    });
+    int taken = 0;
+    bool stalled = false;
+    std::vector<PollItem> items{{waker->poll_socket(), kReadable, 0}};
+    while (taken < kItems) {
+        auto n = poll_sockets(items, 5000);
+        if (!n || *n == 0) {
+            stalled = true;  // work queued, yet no wake came
+            break;
+        }
+        waker->drain();
+        taken = queued.load();
+    }
+    producer.join();
+    EXPECT_FALSE(stalled) << "taken " << taken << " of " << kItems;
 }
 
 TEST_F(Net, SocketCapacityForAModestCountIsGranted) {
