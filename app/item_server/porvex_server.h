@@ -1,0 +1,82 @@
+// PorvexServer: the door server's item server, the one TOpcItemServer of the program.
+//
+// OPC clients see the doors through it: one branch per door, one item per enabled point,
+// item handles that are the server-tree leaves themselves (they live as long as the
+// process). Reads, writes and item resolution go to the DoorServer, which finds leaves
+// and doors through indexes built at start-up. Connected clients, their groups and items,
+// and the three kinds of log line are handed to the monitor window through MonitorSink.
+//
+// The instance is created and registered before the window and the door model exist
+// (the registration step needs it); the window attaches both once it has made them.
+// Until then the namespace is empty and every item ID is unknown. All slots and
+// notifications run on the main thread.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "opc/server/item_server.h"
+
+namespace porvex {
+
+class DoorServer;
+
+// The monitor window's side of the item server. Called on the main thread only.
+class MonitorSink {
+  public:
+    virtual ~MonitorSink() = default;
+    // A line for the log list, inserted at its top.
+    virtual void log_line(const std::wstring& line) = 0;
+    // The client tree. Each call names the engine object; the sink keeps its node in the
+    // object's Data slot. Removals come parent first: a client before its groups, a
+    // group before its items, so a removal may find its node already gone (Data null).
+    virtual void client_connected(opc::TClientInfo& client) = 0;
+    virtual void client_disconnected(opc::TClientInfo& client) = 0;
+    virtual void client_name_changed(opc::TClientInfo& client) = 0;
+    virtual void group_added(opc::TGroupInfo& group) = 0;
+    virtual void group_removed(opc::TGroupInfo& group) = 0;
+    virtual void group_item_added(opc::TGroupItemInfo& item) = 0;
+    virtual void group_item_removed(opc::TGroupItemInfo& item) = 0;
+};
+
+// The registration facts of the door server's OPC class.
+inline constexpr GUID kPorvexServerClsid = {
+    0xE8B390BF, 0x326A, 0x452D, {0xAC, 0xF7, 0x49, 0xF4, 0xC6, 0x0F, 0xF1, 0x3E}};
+inline constexpr int kPorvexServerVersion = 3;
+inline constexpr wchar_t kPorvexServerDescription[] = L"Porvex Server(398)-V3.0";
+
+class PorvexServer final : public opc::TOpcItemServer {
+  public:
+    PorvexServer() = default;
+    ~PorvexServer() override;
+
+    // Main thread. `doors` must outlive the attachment; pass nulls to detach (the orderly
+    // exit does so before it releases the doors, after which reads, writes and
+    // resolutions find nothing). The monitor may be attached without doors.
+    void attach(DoorServer* doors, MonitorSink* monitor);
+
+    // ---- TOpcItemServer -------------------------------------------------------------
+    opc::TServerOptions Options() override;
+    void LoadNamespace(opc::TItemIdList& root) override;
+    opc::TItemHandle GetItemInfo(const std::wstring& itemId, std::wstring& accessPath,
+                                 opc::TAccessRights& accessRights) override;
+    void ReleaseHandle(opc::TItemHandle handle) override;
+    void GetItemValue(opc::TItemHandle handle, WORD& quality, opc::TVariant& value) override;
+    void SetItemValue(opc::TItemHandle handle, const VARIANT& value) override;
+    void ClientConnected(opc::TClientInfo& client) override;
+    void ClientDisconnected(opc::TClientInfo& client) override;
+    void ClientNameChanged(opc::TClientInfo& client) override;
+    void GroupAdded(opc::TGroupInfo& group) override;
+    void GroupRemoved(opc::TGroupInfo& group) override;
+    void GroupItemAdded(opc::TGroupItemInfo& item) override;
+    void GroupItemRemoved(opc::TGroupItemInfo& item) override;
+
+  private:
+    void log(const std::wstring& line);
+
+    DoorServer* doors_ = nullptr;
+    MonitorSink* monitor_ = nullptr;
+};
+
+}  // namespace porvex
