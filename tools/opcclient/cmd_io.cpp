@@ -1,9 +1,11 @@
 // read and write: synchronously (IOPCSyncIO), through IOPCAsyncIO2 and the data callback,
 // or through IOPCAsyncIO and the DA 1.0 blocks.
 #include <chrono>
+#include <cstring>
 #include <optional>
 
 #include "commands.h"
+#include "completion_match.h"
 #include "opc/com/errors.h"
 #include "opc/com/task_mem.h"
 #include "output.h"
@@ -60,6 +62,27 @@ T WaitFor(std::optional<T>& slot, const wchar_t* what) {
     return std::move(*slot);
 }
 
+// Waits for the completion of the DA 1.0 transaction the match expects.
+TStreamBlock WaitFor(TCompletionMatch<TStreamBlock>& match, const wchar_t* what) {
+    const bool arrived = PumpUntil([&] { return match.Done(); },
+                                   std::chrono::steady_clock::now() + kCompletionTimeout);
+    if (!arrived) {
+        throw TClientFailure{kExitServerFailed, std::wstring(L"no ") + what + L" came"};
+    }
+    return match.Take();
+}
+
+// The transaction ID of a DA 1.0 block (at offset 12 of a data block, 8 of a
+// write-complete block), if the block is long enough to have one.
+std::optional<DWORD> BlockTransaction(const TStreamBlock& block, std::size_t offset) {
+    if (block.bytes.size() < offset + sizeof(DWORD)) {
+        return std::nullopt;
+    }
+    DWORD id = 0;
+    std::memcpy(&id, block.bytes.data() + offset, sizeof id);
+    return id;
+}
+
 opcstream::TDataBlock DecodeData(const TStreamBlock& block) {
     auto decoded = opcstream::DecodeDataBlock(block.bytes, block.format == 1);
     if (!decoded.block) {
@@ -112,13 +135,13 @@ int ReadAsync(TSession& session, TClientGroup& group, bool failed) {
 
 int ReadStream(TSession& session, TClientGroup& group, bool withTime, bool device, bool failed) {
     const int format = withTime ? 1 : 0;
-    std::optional<DWORD> transaction;
-    std::optional<TStreamBlock> completion;
+    // The block of our read, not the refresh the advise brought; it may come before Read
+    // has told its transaction ID.
+    TCompletionMatch<TStreamBlock> completion;
     auto sink = TStreamSink::Create([&](TStreamBlock& block) {
-        // The block of our read, not the refresh the advise brought.
-        if (block.format == format && transaction && block.bytes.size() >= 16 &&
-            *reinterpret_cast<const DWORD*>(block.bytes.data() + 12) == *transaction) {
-            completion = std::move(block);
+        const std::optional<DWORD> id = BlockTransaction(block, 12);
+        if (block.format == format && id) {
+            completion.Arrived(*id, std::move(block));
         }
     });
     TStreamAdvise advise(session, group, format, sink.Get());
@@ -130,7 +153,7 @@ int ReadStream(TSession& session, TClientGroup& group, bool withTime, bool devic
         io->Read(advise.Connection(), device ? OPC_DS_DEVICE : OPC_DS_CACHE,
                  static_cast<DWORD>(handles.size()), handles.data(), &id, errors.Put());
     session.Check(hr == S_FALSE ? E_FAIL : hr, L"the read was refused");
-    transaction = id;
+    completion.Expect(id);
     const TStreamBlock arrived = WaitFor(completion, L"read block");
     const opcstream::TDataBlock block = DecodeData(arrived);
     for (TItemResult& result : StreamItems(block)) {
@@ -234,12 +257,11 @@ int RunWrite(const TOptions& options) {
             }
         }
     } else {
-        std::optional<DWORD> transaction;
-        std::optional<TStreamBlock> completion;
+        TCompletionMatch<TStreamBlock> completion;
         auto sink = TStreamSink::Create([&](TStreamBlock& block) {
-            if (block.format == 2 && transaction && block.bytes.size() >= 12 &&
-                *reinterpret_cast<const DWORD*>(block.bytes.data() + 8) == *transaction) {
-                completion = std::move(block);
+            const std::optional<DWORD> id = BlockTransaction(block, 8);
+            if (block.format == 2 && id) {
+                completion.Arrived(*id, std::move(block));
             }
         });
         TStreamAdvise advise(session, group, 2, sink.Get());
@@ -249,7 +271,7 @@ int RunWrite(const TOptions& options) {
         const HRESULT hr =
             async->Write(advise.Connection(), count, handles.data(), raw_values, &id, errors.Put());
         session.Check(hr == S_FALSE ? E_FAIL : hr, L"the write was refused");
-        transaction = id;
+        completion.Expect(id);
         const TStreamBlock arrived = WaitFor(completion, L"write-complete block");
         auto decoded = opcstream::DecodeWriteComplete(arrived.bytes);
         if (!decoded.block) {
