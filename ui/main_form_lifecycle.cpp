@@ -1,0 +1,215 @@
+// Start-up and shut-down of the monitor window: FormCreate, FormShow with the connect
+// pass, the upkeep tick Timer1, saving the settings, the orderly OPC exit and FormClose.
+#include "ui/main_form.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "db/door_loader.h"
+#include "door_server.h"
+#include "item_server/porvex_server.h"
+#include "opc/com/text.h"
+#include "opc/registration/com_server.h"
+#include "ui/message_dialog.h"
+#include "ui/progress_form.h"
+#include "ui/wait_pumping.h"
+
+namespace porvex::ui {
+namespace {
+
+constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT_PTR kTmrConnectDoor = 2;
+
+std::wstring Wide(std::string_view text) { return opc::WideFromUtf8(text); }
+
+}  // namespace
+
+void TMainForm::FormCreate() {
+    // The monitor gets client notifications from here on, also while a dialog below
+    // runs its modal loop (OPC calls are served there too).
+    if (PorvexServer* server = ItemServer()) {
+        server->attach(nullptr, monitor_.get());
+    }
+    // The settings first: the door model is made for the enabled point kinds. The key is
+    // created when missing; reading stops at the first value that cannot be read.
+    settings_ = read_settings(*options_.settings);
+
+    // The controller link registers the library's four callbacks (connection,
+    // disconnection, report, reply); start() makes the event queue and the worker run.
+    link_ = options_.make_link();
+    doors_ = std::make_unique<DoorServer>(settings_.points, *link_, *options_.clock, log_);
+    doors_->add_observer(mailbox_.get());
+    doors_->start();
+
+    settings_page_.Load(settings_);
+
+    const DirectoryOutcome outcome = load_door_directory(settings_, *doors_, log_);
+    switch (outcome.step) {
+        case DirectoryStep::not_configured:
+        case DirectoryStep::database_failed:
+            ShowDialog(window_, Wide(outcome.message));
+            SelectTab(TabIndex::system);
+            break;
+        case DirectoryStep::load_failed:
+            // Rows before the error stay visible; without value holders nothing ticks.
+            log_.write(LogLevel::error,
+                       "the door list could not be read to its end: " + outcome.message);
+            break;
+        case DirectoryStep::loaded:
+            doors_loaded_ = true;
+            log_.write(LogLevel::info,
+                       "loaded " + std::to_string(outcome.doors) + " doors from the database");
+            break;
+    }
+    server_view_->Build(*doors_);
+    if (PorvexServer* server = ItemServer()) {
+        server->attach(doors_.get(), monitor_.get());
+        // A client that browsed during start-up saw the empty namespace of a model without
+        // doors; it is built again from the loaded tree (existing items kept).
+        if (server->NamespaceRoot()) {
+            server->ReloadNamespace(true);
+        }
+    }
+    if (doors_loaded_ && doors_->upkeep_tick_enabled()) {
+        SetTimer(window_, kTimer1, 2000, nullptr);
+    }
+}
+
+void TMainForm::FormShow() {
+    if (ReshowFlag) {
+        ReshowFlag = false;
+        return;
+    }
+    if (!connect_started_ && doors_) {
+        connect_started_ = true;
+        SetTimer(window_, kTmrConnectDoor, 100, nullptr);
+    }
+}
+
+void TMainForm::tmrConnectDoorTimer() {
+    KillTimer(window_, kTmrConnectDoor);
+    if (!doors_ || closed_) {
+        return;
+    }
+    in_connect_pass_ = true;
+    try {
+        TfrmPro progress(instance_);
+        progress.SetMax(doors_->door_count());
+        doors_->connect_pass([&progress](std::size_t done, std::size_t) {
+            progress.SetPosition(done);
+            PumpMessages();
+        });
+    } catch (const std::exception& e) {
+        log_.write(LogLevel::error, std::string("the connect pass ended early: ") + e.what());
+    }
+    in_connect_pass_ = false;
+    if (close_pending_) {
+        CloseNow();
+    }
+}
+
+void TMainForm::Timer1Timer() {
+    if (!doors_ || closed_) {
+        return;
+    }
+    try {
+        doors_->tick(refresh_seconds(settings_page_.RefreshText()));
+    } catch (const std::exception& e) {
+        log_.write(LogLevel::error, std::string("upkeep tick: ") + e.what());
+    }
+}
+
+void TMainForm::suiButton1Click() {
+    const Settings values = settings_page_.Read();
+    if (!save_settings(*options_.settings, values)) {
+        log_.write(LogLevel::error, "the settings could not be saved (registry key not writable)");
+    }
+    ShowDialog(window_, Wide(kRestartNoticeText));
+    // Saving always ends the program: the settings apply at the next start.
+    RequestClose(false);
+}
+
+void TMainForm::OPC1Click() {
+    if (asking_clients_ || closed_) {
+        return;
+    }
+    PorvexServer* server = ItemServer();
+    if (server) {
+        asking_clients_ = true;
+        // Bounded: a client that never lets go does not keep the program from ending.
+        const DWORD start = GetTickCount();
+        server->ShutdownClients(kShutdownReason, -1);
+        while (server->ClientCount() > 0 && !close_pending_) {
+            const DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= options_.exit_wait_ms) {
+                log_.write(LogLevel::warning, std::to_string(server->ClientCount()) +
+                                                  " OPC client(s) still connected after " +
+                                                  std::to_string(options_.exit_wait_ms) +
+                                                  " ms; ending anyway");
+                com_.EndServing();
+                break;
+            }
+            server->ShutdownClients(kShutdownReason, -1);
+            WaitPumping(std::min<DWORD>(500, options_.exit_wait_ms - elapsed));
+        }
+        asking_clients_ = false;
+    }
+    KillTimer(window_, kTimer1);
+    ReleaseDoors();
+    CloseNow();
+}
+
+void TMainForm::RequestClose(bool ask_user) {
+    if (closed_) {
+        return;
+    }
+    if (in_connect_pass_ || asking_clients_) {
+        // The running pass or wait returns first; the close follows.
+        close_pending_ = true;
+        return;
+    }
+    if (ask_user && !com_.ConfirmClose(window_)) {
+        return;
+    }
+    CloseNow();
+}
+
+void TMainForm::CloseNow() {
+    FormClose();
+    if (window_) {
+        DestroyWindow(window_);  // WM_DESTROY ends the message loop
+        window_ = nullptr;
+    }
+}
+
+void TMainForm::FormClose() {
+    if (closed_) {
+        return;
+    }
+    closed_ = true;
+    KillTimer(window_, kTimer1);
+    KillTimer(window_, kTmrConnectDoor);
+    if (doors_) {
+        // StopFlag, the library's links, the callbacks, then the worker after the event it
+        // is handling.
+        doors_->stop();
+    }
+}
+
+void TMainForm::ReleaseDoors() {
+    if (!doors_) {
+        return;
+    }
+    // The item server first: once detached, no OPC read, write or resolution reaches the
+    // model. Then release_doors stops the controller side before it frees the records.
+    if (PorvexServer* server = ItemServer()) {
+        server->attach(nullptr, nullptr);
+    }
+    if (server_view_) {
+        server_view_->Detach();
+    }
+    doors_->release_doors();
+}
+
+}  // namespace porvex::ui

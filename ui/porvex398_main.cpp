@@ -1,0 +1,108 @@
+// Porvex398: the door server program, a window application that is also the OPC DA local
+// server Porvex398.PorvexServer.3.
+//
+//   Porvex398 -regserver     register the OPC class and end
+//   Porvex398 -unregserver   remove the registration and end
+//   Porvex398                refresh the registration silently, show the monitor window
+//                            and serve until the window closes
+//   started by COM           the same; ends when its last OPC client went
+//
+// Test seams (environment): PORVEX_EXIT_WAIT_MS bounds the "OPC退出" wait for clients
+// (default 30000); PORVEX_MANUAL_CLOCK=1 gives the door model a clock that only moves on
+// the window message kMsgAdvanceClock. See docs/porvex398.md.
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/clock.h"
+#include "item_server/porvex_server.h"
+#include "link/zorvik_link.h"
+#include "opc/com/com_apartment.h"
+#include "opc/com/errors.h"
+#include "opc/com/log.h"
+#include "opc/registration/com_server.h"
+#include "opc/registration/register_server.h"
+#include "opc/registration/start_mode.h"
+#include "settings/registry_settings_store.h"
+#include "ui/file_log.h"
+#include "ui/main_form.h"
+
+namespace {
+
+using porvex::ui::TFileLog;
+
+std::optional<unsigned long> EnvNumber(const wchar_t* name) {
+    wchar_t value[32] = {};
+    const DWORD n = GetEnvironmentVariableW(name, value, 32);
+    if (n == 0 || n >= 32) {
+        return std::nullopt;
+    }
+    wchar_t* end = nullptr;
+    const unsigned long number = std::wcstoul(value, &end, 10);
+    return end && *end == L'\0' ? std::optional<unsigned long>(number) : std::nullopt;
+}
+
+// Points the engine's log at the program's log for as long as the log exists.
+struct TEngineLogToFile {
+    explicit TEngineLogToFile(TFileLog& log) {
+        porvex::opc::SetLogSink([&log](std::wstring_view line) { log.Line(line); });
+    }
+    ~TEngineLogToFile() { porvex::opc::SetLogSink({}); }
+};
+
+int Run(HINSTANCE instance, TFileLog& log) {
+    using namespace porvex;
+    opc::TComApartment apartment;
+    opc::TComServer com;
+    opc::RegisterOpcServer(kPorvexServerClsid, kPorvexServerVersion, kPorvexServerDescription,
+                           std::make_unique<PorvexServer>(), L"");
+    if (const std::optional<int> code = com.Start(GetCommandLineW())) {
+        return *code;
+    }
+    log.Line(std::wstring(L"starting (") + opc::StartModeName(com.StartMode()) + L" start)");
+
+    RegistrySettingsStore store;
+    SteadyClock steady;
+    ManualClock manual;
+    const bool manual_clock = EnvNumber(L"PORVEX_MANUAL_CLOCK").value_or(0) == 1;
+    ui::TMainFormOptions options;
+    options.settings = &store;
+    options.clock = manual_clock ? static_cast<const Clock*>(&manual) : &steady;
+    options.manual_clock = manual_clock ? &manual : nullptr;
+    options.exit_wait_ms = static_cast<DWORD>(EnvNumber(L"PORVEX_EXIT_WAIT_MS").value_or(30000));
+    options.make_link = [] { return std::make_unique<ZorvikLink>(); };
+
+    ui::TMainForm form(instance, com, log, options);
+    if (!form.Create()) {
+        return 1;
+    }
+    // Started by COM: the program ends when its last OPC client has gone.
+    com.SetOnLastRelease([&form] { PostMessageW(form.Handle(), ui::kMsgLastRelease, 0, 0); });
+    form.Show();
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    // The window is gone: the item server lets go of the door model before it is freed;
+    // the COM server then disconnects any client still holding objects.
+    form.ReleaseDoors();
+    log.Line(L"ending");
+    return static_cast<int>(msg.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    TFileLog log;
+    TEngineLogToFile engine_log(log);
+    try {
+        return Run(instance, log);
+    } catch (...) {
+        log.Line(L"cannot run: " + porvex::opc::DescribeException(std::current_exception()));
+        return 1;
+    }
+}
