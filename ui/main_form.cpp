@@ -172,12 +172,9 @@ void TMainForm::CreateControls() {
     Make(WC_BUTTONW, L"清空内容", BS_PUSHBUTTON | WS_TABSTOP, px + 4, button_y, 96, 28, kIdClearLog,
          TabIndex::log);
 
-    // Controls lie above the tab control, which draws only its frame and tabs.
-    for (auto& controls : pages_) {
-        for (HWND control : controls) {
-            SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        }
-    }
+    // The tab control lies below the page controls (they get the clicks); the controls
+    // keep their creation order, which is their tab order and defines the radio group.
+    SetWindowPos(tab_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     server_view_ = std::make_unique<TServerTreeView>(server_tree_);
     monitor_ = std::make_unique<TClientMonitor>(client_tree_, log_list_);
     mailbox_ = std::make_unique<TLeafMailbox>(window_, kMsgLeavesChanged);

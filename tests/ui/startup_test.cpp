@@ -69,7 +69,8 @@ TEST_F(StartupTest, AFailedDatabaseConnectionShowsItsDialog) {
     EXPECT_TRUE(WaitFor([&] { return SelectedTab(window) == 2; }, 5s));
     // The edits show what was read.
     wchar_t text[512] = {};
-    GetWindowTextW(app.Control(kIdSettingsFirst + TSettingsPage::kEditOffset), text, 512);
+    SendMessageW(app.Control(kIdSettingsFirst + TSettingsPage::kEditOffset), WM_GETTEXT, 512,
+                 reinterpret_cast<LPARAM>(text));
     EXPECT_EQ(std::wstring(text), (dir.path() / "missing.db").wstring());
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(app.WaitExit(20s).value_or(99), 0u);
