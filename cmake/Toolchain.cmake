@@ -6,6 +6,12 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     # Test programs run under Wine, one prefix per build tree (scripts/wine-run).
     set(PORVEX_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run --tree ${CMAKE_BINARY_DIR})
     set(CMAKE_CROSSCOMPILING_EMULATOR ${PORVEX_WINE_RUN})
+    # wine-run picks the prefix kind and the Wine loader from this file.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        file(WRITE ${CMAKE_BINARY_DIR}/wine-arch "win64\n")
+    else()
+        file(WRITE ${CMAKE_BINARY_DIR}/wine-arch "win32\n")
+    endif()
     find_program(PORVEX_WIDL NAMES ${PORVEX_MINGW_PREFIX}-widl i686-w64-mingw32-widl REQUIRED)
 else()
     set(PORVEX_WIN32 OFF)

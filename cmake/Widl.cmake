@@ -14,13 +14,17 @@
 # One dlldata.c for a proxy/stub DLL that marshals the interfaces of several IDL files
 # (each generated with PROXY).
 # Wine's IDL files (libwine-dev) provide oaidl.idl, ocidl.idl and the rest; stdole2.tlb
-# comes from Wine's 32-bit Windows library folder. <var> receives the generated files.
+# comes from Wine's Windows library folder of the tree's word size. <var> receives the generated files.
 if(NOT PORVEX_WIN32)
     return()
 endif()
 
 set(PORVEX_WINE_IDL_DIR /usr/include/wine/wine/windows)
-set(PORVEX_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(PORVEX_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+else()
+    set(PORVEX_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+endif()
 set(PORVEX_WIDL_FIX_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/WidlFixStringOut.cmake)
 
 function(porvex_widl idl)

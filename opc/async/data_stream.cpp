@@ -9,7 +9,9 @@
 namespace porvex::opc {
 namespace {
 
+#if !defined(_WIN64)
 static_assert(sizeof(VARIANT) == kStreamVariantSize, "the stream carries 16-byte VARIANTs");
+#endif
 
 // A string record: byte count, characters, one null.
 std::size_t StringRecordSize(BSTR text) {

@@ -2,6 +2,7 @@
 // data types; handle validation (strict and not, stale and forged); the argument checks;
 // the group's state, name and clones; the item-attribute enumerator.
 #include <gtest/gtest.h>
+#include <cstdint>
 
 #include "opc/com/call_args.h"
 #include "opc/server/server_impl.h"
@@ -145,7 +146,12 @@ TEST_F(GroupItemsTest, ForgedAndStaleHandlesNeverReachAnItem) {
     TAdded again = AddItems(group_.items.Get(), {{L"Int"}});
     EXPECT_NE(again.handles[0], stale);
     std::vector<OPCHANDLE> bad{
-        stale, 0, 1, 0xFFFFFFFF, 0xDEADBEEF, reinterpret_cast<OPCHANDLE>(&server_->Group(L"g"))};
+        stale,
+        0,
+        1,
+        0xFFFFFFFF,
+        0xDEADBEEF,
+        static_cast<OPCHANDLE>(reinterpret_cast<std::uintptr_t>(&server_->Group(L"g")))};
     HRESULT* errors = nullptr;
     EXPECT_EQ(
         group_.items->SetActiveState(static_cast<DWORD>(bad.size()), bad.data(), FALSE, &errors),
