@@ -64,12 +64,8 @@ void TMainForm::FormCreate() {
     }
     server_view_->Build(*doors_);
     if (PorvexServer* server = ItemServer()) {
+        // A namespace that a client had built during start-up (empty) is built again.
         server->attach(doors_.get(), monitor_.get());
-        // A client that browsed during start-up saw the empty namespace of a model without
-        // doors; it is built again from the loaded tree (existing items kept).
-        if (server->NamespaceRoot()) {
-            server->ReloadNamespace(true);
-        }
     }
     if (doors_loaded_ && doors_->upkeep_tick_enabled()) {
         SetTimer(window_, kTimer1, 2000, nullptr);
@@ -198,18 +194,19 @@ void TMainForm::FormClose() {
 }
 
 void TMainForm::ReleaseDoors() {
-    if (!doors_) {
-        return;
-    }
     // The item server first: once detached, no OPC read, write or resolution reaches the
-    // model. Then release_doors stops the controller side before it frees the records.
+    // model, and no client notification reaches the window (which may go before the
+    // engine's last clients). Then release_doors stops the controller side before it
+    // frees the records.
     if (PorvexServer* server = ItemServer()) {
         server->attach(nullptr, nullptr);
     }
     if (server_view_) {
         server_view_->Detach();
     }
-    doors_->release_doors();
+    if (doors_) {
+        doors_->release_doors();
+    }
 }
 
 }  // namespace porvex::ui

@@ -172,6 +172,21 @@ TEST_F(PlantTest, ReportsReachASubscribedClient) {
         << TreeCount(App().Control(kIdClientTree));
 }
 
+TEST_F(PlantTest, MinimisingHidesToTheTrayAndShowingAgainNeverReconnects) {
+    HWND window = App().Window();
+    ASSERT_NE(window, nullptr);
+    const std::string before = Sim().info(0)["connections"];
+    PostMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    // Hidden to the tray, or minimised where the system has no notification area.
+    EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(window) || IsIconic(window); }, 5s));
+    EXPECT_TRUE(App().Running());
+    App().Command(kIdMenuShow);
+    EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(window) && !IsIconic(window); }, 5s));
+    Sleep(500);  // a connect pass would start 100 ms after a show
+    EXPECT_EQ(Sim().info(0)["connections"], before);
+    EXPECT_EQ(ReadNumber(Client(), DoorItem(0, 0, kDoorState)).has_value(), true);
+}
+
 TEST_F(PlantTest, WritingOneToRemoteOpenOpensTheDoor) {
     ASSERT_TRUE(Sim().wait_upload(0, true, 20s));
     Sim().clear_received(0);
