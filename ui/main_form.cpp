@@ -79,11 +79,14 @@ bool TMainForm::Create() {
         wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
     }
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    // The page colour of the tab control: the page controls lie on the window itself.
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = kMainClassName;
     RegisterClassExW(&wc);
 
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    // Without WS_CLIPCHILDREN: the window paints behind group boxes, which draw only
+    // their frame and caption.
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     const int w = frame.right - frame.left;
@@ -218,6 +221,14 @@ LRESULT TMainForm::Handle(UINT message, WPARAM wp, LPARAM lp) {
         case WM_COMMAND:
             OnCommand(LOWORD(wp));
             return 0;
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN: {
+            // Labels, check boxes and group boxes on the tab's page colour.
+            HDC dc = reinterpret_cast<HDC>(wp);
+            SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lp);
             if (header->hwndFrom == tab_ && header->code == TCN_SELCHANGE) {

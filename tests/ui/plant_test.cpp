@@ -231,7 +231,8 @@ TEST_F(PlantTest, TheWindowRendersItsTabs) {
     HWND window = App().Window();
     ASSERT_NE(window, nullptr);
     SetForegroundWindow(window);
-    Sleep(500);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(1000);
     const TCapture capture = CaptureWindow(window);
     ASSERT_GT(capture.width, 400);
     ASSERT_GT(capture.height, 450);
