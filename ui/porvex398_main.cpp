@@ -6,11 +6,16 @@
 //   Porvex398                refresh the registration silently, show the monitor window
 //                            and serve until the window closes
 //   started by COM           the same; ends when its last OPC client went
+//   Porvex398 -exit          asks the running program to end as "OPC退出" does and waits
+//                            for it (exit code 0; 1 when none runs, 2 when it did not end
+//                            within 60 s)
 //
 // Test seams (environment): PORVEX_EXIT_WAIT_MS bounds the "OPC退出" wait for clients
 // (default 30000); PORVEX_MANUAL_CLOCK=1 gives the door model a clock that only moves on
 // the window message kMsgAdvanceClock. See docs/porvex398.md.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdlib>
 #include <memory>
@@ -52,6 +57,38 @@ struct TEngineLogToFile {
     }
     ~TEngineLogToFile() { porvex::opc::SetLogSink({}); }
 };
+
+bool HasExitSwitch() {
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    bool found = false;
+    for (int i = 1; args && i < count; ++i) {
+        const wchar_t* arg = args[i];
+        if ((arg[0] == L'-' || arg[0] == L'/') && _wcsicmp(arg + 1, L"exit") == 0) {
+            found = true;
+        }
+    }
+    LocalFree(args);
+    return found;
+}
+
+// The running program's orderly exit, for scripts: the "OPC退出" command posted to its
+// window, then a bounded wait for the process to end.
+int AskRunningProgramToExit() {
+    HWND window = FindWindowW(porvex::ui::kMainClassName, porvex::ui::kMainCaption);
+    if (!window) {
+        return 1;
+    }
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(window, &process_id);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+    PostMessageW(window, WM_COMMAND, porvex::ui::kIdMenuExit, 0);
+    const DWORD waited = process ? WaitForSingleObject(process, 60000) : WAIT_FAILED;
+    if (process) {
+        CloseHandle(process);
+    }
+    return waited == WAIT_OBJECT_0 ? 0 : 2;
+}
 
 int Run(HINSTANCE instance, TFileLog& log) {
     using namespace porvex;
@@ -97,6 +134,9 @@ int Run(HINSTANCE instance, TFileLog& log) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    if (HasExitSwitch()) {
+        return AskRunningProgramToExit();
+    }
     TFileLog log;
     TEngineLogToFile engine_log(log);
     try {

@@ -36,11 +36,18 @@ TEST_F(ExitTest, OpcExitAsksAConnectedClientToDisconnectAndEnds) {
     TClientProcess sub({"subscribe", kProgId, "--rate", "200"});
     ASSERT_TRUE(sub.WaitLine({Utf8(DoorItem(0, 0, "门禁状态")) + " = 0"}, 20s));
 
-    app.Command(kIdMenuExit);
+    // The script's way: "Porvex398 -exit" posts the "OPC退出" command and waits.
+    ctlsim::testing::ChildProcess exit(TreeProgram("Porvex398.exe"), {"-exit"});
     EXPECT_EQ(sub.Wait(15s).value_or(-1), 4);  // the server asked it to disconnect
     EXPECT_EQ(app.WaitExit(15s).value_or(99), 0u);
+    EXPECT_EQ(exit.wait(15s).value_or(-1), 0);
     // The controller side was stopped: the link closed.
     EXPECT_TRUE(sim.wait_connected(0, false, 10s));
+}
+
+TEST_F(ExitTest, TheExitSwitchWithoutARunningProgramFails) {
+    ctlsim::testing::ChildProcess exit(TreeProgram("Porvex398.exe"), {"-exit"});
+    EXPECT_EQ(exit.wait(15s).value_or(-1), 1);
 }
 
 TEST_F(ExitTest, AClientThatNeverLetsGoKeepsTheProgramOnlyUntilTheBound) {
