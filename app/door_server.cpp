@@ -23,6 +23,7 @@ std::string controller_key(std::string_view ip, int port) {
 DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& clock, LogSink& log,
                        DoorServerOptions options)
     : enabled_(enabled),
+      pause_for_(std::move(options.pause_for)),
       link_(link),
       clock_(clock),
       log_(log),
@@ -90,9 +91,11 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
         const Target& target = targets[i];
         const std::string key = controller_key(target.ip, target.port);
         bool connected = false;
+        bool attempt = false;
         if (const auto it = attempted.find(key); it != attempted.end()) {
             connected = it->second;
         } else {
+            attempt = true;
             // Not under DataLock: the library reports the attempt through the
             // connection callback on this thread before it returns.
             connected = link_.connect(target.ip, target.port);
@@ -117,8 +120,14 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
         if (progress) {
             progress(i + 1, targets.size());
         }
-        if (pause.count() > 0) {
-            std::this_thread::sleep_for(pause);
+        // The pause spaces out connection attempts; a door whose controller was tried
+        // already costs none (8,000 doors on 1,000 controllers: 10 s instead of 80 s).
+        if (attempt && pause.count() > 0) {
+            if (pause_for_) {
+                pause_for_(pause);
+            } else {
+                std::this_thread::sleep_for(pause);
+            }
         }
     }
 }

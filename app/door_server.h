@@ -34,6 +34,9 @@ struct DoorServerOptions {
     std::chrono::milliseconds batch_pause = TZorvikDataTrd::kBatchPause;
     std::size_t queue_limit = EventQueue::kDefaultLimit;
     double pending_expiry_seconds = kPendingExpirySeconds;
+    // How the connect pass waits between connection attempts (tests count the waits);
+    // empty: the calling thread sleeps.
+    std::function<void(std::chrono::milliseconds)> pause_for;
 };
 
 class DoorServer final : private LinkEvents {
@@ -58,7 +61,8 @@ class DoorServer final : private LinkEvents {
 
     // The connect pass, once after the window is first shown: one connection attempt per
     // controller, in Doors order. `progress` is called after each door (done, total);
-    // `pause` lies between doors.
+    // `pause` follows each connection attempt (doors of a controller already tried
+    // take none).
     using Progress = std::function<void(std::size_t done, std::size_t total)>;
     void connect_pass(const Progress& progress = {},
                       std::chrono::milliseconds pause = std::chrono::milliseconds(10));
@@ -126,6 +130,7 @@ class DoorServer final : private LinkEvents {
     void notify(const Update& update);
 
     const PointSet enabled_;
+    std::function<void(std::chrono::milliseconds)> pause_for_;
     ControllerLink& link_;
     const Clock& clock_;
     LogSink& log_;

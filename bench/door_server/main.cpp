@@ -97,6 +97,10 @@ class CardLatency {
         door_card_[door] = card;
         pending_[card] = Wall::now();
     }
+    void forget(const std::wstring& card) {
+        std::lock_guard lock(mutex_);
+        pending_.erase(card);
+    }
     std::size_t superseded() const {
         std::lock_guard lock(mutex_);
         return superseded_;
@@ -369,6 +373,7 @@ int run(const Options& o) {
     // Card reads at a steady rate from another thread; the main thread serves the client.
     std::atomic<bool> sending{true};
     std::atomic<int> sent{0};
+    std::atomic<int> dropped{0};
     std::thread sender([&] {
         std::mt19937 random(2026);
         const auto interval = std::chrono::microseconds(1000000 / o.cards_per_second);
@@ -381,8 +386,12 @@ int run(const Options& o) {
             char card[16];
             std::snprintf(card, sizeof card, "%08X", 0x10000000u + static_cast<unsigned>(i));
             cards.sent(controller * 256 + reader, widen(card));
-            sim.command("card " + std::to_string(controller) + " " + card + ":" +
-                        std::to_string(reader) + ":granted");
+            const std::string reply = sim.command("card " + std::to_string(controller) + " " +
+                                                  card + ":" + std::to_string(reader) + ":granted");
+            if (reply.find("dropped=0") == std::string::npos) {
+                ++dropped;  // the controller had no link with upload on: nothing was sent
+                cards.forget(widen(card));
+            }
             ++sent;
             next += interval;
             std::this_thread::sleep_until(next);
@@ -404,8 +413,11 @@ int run(const Options& o) {
         o.cards_per_second, o.seconds, latencies.size(), sent.load(), cards.superseded(),
         cards.missing(), percentile(latencies, 0.5), percentile(latencies, 0.99),
         percentile(latencies, 1.0), static_cast<unsigned long>(revised + 100), load_cpu);
-    std::printf("  OnDataChange calls %lu, values %llu; log warnings and errors %lu\n",
-                subscriber->calls, subscriber->values, log.errors());
+    std::printf(
+        "  OnDataChange calls %lu, values %llu; log warnings and errors %lu; cards the "
+        "simulator could not send (link down) %d; doors online at the end %zu\n",
+        subscriber->calls, subscriber->values, log.errors(), dropped.load(), doors_online(doors));
+    std::printf("  simulator: %s\n", sim.command("stats").c_str());
 
     point->Unadvise(cookie);
     group.Reset();

@@ -103,6 +103,29 @@ TEST_F(LinkManagerTest, ConnectPassMakesOneAttemptPerControllerAndEnablesUpload)
     EXPECT_EQ(text(b.InvalidCardNode), "非法刷卡:没有监控");
 }
 
+// The pass pauses after each connection attempt only: doors of a controller already
+// tried cost no time (at plant scale 8 doors share a controller).
+class ConnectPassPauseTest : public LinkManagerTest {
+  protected:
+    ConnectPassPauseTest() : LinkManagerTest(options(this)) {}
+    static DoorServerOptions options(ConnectPassPauseTest* self) {
+        DoorServerOptions o;
+        o.pause_for = [self](std::chrono::milliseconds pause) {
+            self->pauses.push_back({pause, self->link.connects().size()});
+        };
+        return o;
+    }
+    std::vector<std::pair<std::chrono::milliseconds, std::size_t>> pauses;
+};
+
+TEST_F(ConnectPassPauseTest, PausesFollowConnectionAttemptsNotDoors) {
+    load_two_controllers();  // 8 doors on one controller, 1 on another
+    server.connect_pass({}, std::chrono::milliseconds(10));
+    using P = std::pair<std::chrono::milliseconds, std::size_t>;
+    EXPECT_EQ(pauses, (std::vector<P>{{std::chrono::milliseconds(10), 1u},
+                                      {std::chrono::milliseconds(10), 2u}}));
+}
+
 TEST_F(LinkManagerTest, ConnectPassWithoutDoorsOnlyReportsNothing) {
     server.start();
     int calls = 0;
@@ -183,7 +206,12 @@ TEST_F(LinkManagerTest, ObserversLearnWhichLeafChangedAndWhetherToShowIt) {
 
 class OrderTest : public LinkManagerTest {
   protected:
-    OrderTest() : LinkManagerTest(DoorServerOptions{std::chrono::milliseconds(300)}) {}
+    OrderTest() : LinkManagerTest(batch_pause(std::chrono::milliseconds(300))) {}
+    static DoorServerOptions batch_pause(std::chrono::milliseconds pause) {
+        DoorServerOptions o;
+        o.batch_pause = pause;
+        return o;
+    }
 };
 
 TEST_F(OrderTest, EventsQueuedBetweenTwoPassesAreHandledInArrivalOrder) {
