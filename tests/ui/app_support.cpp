@@ -203,12 +203,16 @@ HWND TPorvexApp::Window(std::chrono::milliseconds timeout) {
     if (window_ && IsWindow(window_)) {
         return window_;
     }
+    // Shown, so start-up (FormCreate) is over: a client activated while the program does
+    // not handle messages yet may be served twice by Wine's activation retry.
+    HWND found = nullptr;
     WaitFor(
         [&] {
-            window_ = FindTopLevel(process_.dwProcessId, kMainClassName, kMainCaption);
-            return window_ != nullptr || !Running();
+            found = FindTopLevel(process_.dwProcessId, kMainClassName, kMainCaption);
+            return (found && IsWindowVisible(found)) || !Running();
         },
         timeout);
+    window_ = found && IsWindowVisible(found) ? found : nullptr;
     return window_;
 }
 

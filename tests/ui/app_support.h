@@ -58,7 +58,7 @@ class TPorvexApp {
     TPorvexApp(const TPorvexApp&) = delete;
     TPorvexApp& operator=(const TPorvexApp&) = delete;
 
-    // The main window once it exists (null after the time-out).
+    // The main window once it is shown (null after the time-out).
     HWND Window(std::chrono::milliseconds timeout = 20s);
     HWND Control(int id);
     // The text of the next "注意" dialog of the program, which is then dismissed with
