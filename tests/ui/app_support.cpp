@@ -228,21 +228,25 @@ void TPorvexApp::Command(int id) {
 }
 
 std::optional<std::wstring> TPorvexApp::TakeDialog(std::chrono::milliseconds timeout) {
+    // Found once it shows its text: the dialog exists a moment before its controls are
+    // filled in.
     HWND dialog = nullptr;
+    std::wstring text;
     WaitFor(
         [&] {
             dialog = FindTopLevel(process_.dwProcessId, L"#32770", kDialogCaption);
-            return dialog != nullptr;
+            text.clear();
+            for (HWND child = dialog ? GetWindow(dialog, GW_CHILD) : nullptr; child;
+                 child = GetWindow(child, GW_HWNDNEXT)) {
+                if (ClassOf(child) == L"Static") {
+                    text += TextOf(child);
+                }
+            }
+            return !text.empty();
         },
         timeout);
     if (!dialog) {
         return std::nullopt;
-    }
-    std::wstring text;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (ClassOf(child) == L"Static") {
-            text += TextOf(child);
-        }
     }
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     WaitFor([&] { return !IsWindow(dialog); }, 5s);
