@@ -43,6 +43,7 @@
 #include "opc/com/com_ptr.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/server_impl.h"
+#include "opc_data_callback.h"
 #include "process_usage.h"
 #include "sample_door_db.h"
 
@@ -131,7 +132,7 @@ class CardLatency {
     std::vector<double> latencies_ms_;
 };
 
-class Subscriber final : public opc::TComObject<IOPCDataCallback> {
+class Subscriber final : public bench::TIgnoringDataCallback {
   public:
     explicit Subscriber(CardLatency& cards) : cards_(cards) {}
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD count,
@@ -147,16 +148,6 @@ class Subscriber final : public opc::TComObject<IOPCDataCallback> {
         }
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
-                                             VARIANT*, WORD*, FILETIME*,
-                                             HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*,
-                                              HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) noexcept override { return S_OK; }
 
     unsigned long calls = 0;
     unsigned long long values = 0;

@@ -24,6 +24,7 @@
 #include "opc/group/group_impl.h"
 #include "opc/server/item_server.h"
 #include "opc/server/server_impl.h"
+#include "opc_data_callback.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ class TBenchItemServer final : public TOpcItemServer {
 };
 
 // Counts what it is sent and keeps nothing.
-class TCountingCallback final : public TComObject<IOPCDataCallback> {
+class TCountingCallback final : public porvex::bench::TIgnoringDataCallback {
   public:
     static TComPtr<TCountingCallback> Create() {
         return TComPtr<TCountingCallback>(new TCountingCallback());
@@ -124,16 +125,6 @@ class TCountingCallback final : public TComObject<IOPCDataCallback> {
         values += dwCount;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
-                                             VARIANT*, WORD*, FILETIME*,
-                                             HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*,
-                                              HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) noexcept override { return S_OK; }
     unsigned long calls = 0;
     unsigned long values = 0;
 };

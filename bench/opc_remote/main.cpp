@@ -32,6 +32,7 @@
 #include "opc/com/text.h"
 #include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
+#include "opc_data_callback.h"
 
 namespace {
 
@@ -50,23 +51,7 @@ double MsSince(Clock::time_point start) {
 // ---- The echo server ---------------------------------------------------------------------
 
 // Takes every call and does nothing with it.
-class TEcho final : public TComObject<IOPCDataCallback> {
-  public:
-    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
-                                           VARIANT*, WORD*, FILETIME*, HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
-                                             VARIANT*, WORD*, FILETIME*,
-                                             HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*,
-                                              HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) noexcept override { return S_OK; }
-};
+class TEcho final : public porvex::bench::TIgnoringDataCallback {};
 
 class TEchoFactory final : public IClassFactory {
   public:

@@ -341,13 +341,3 @@ TEST_F(ItemServerTest, DetachedDoorsAreNeverTouchedAgain) {
 
 }  // namespace
 }  // namespace porvex::test
-
-int main(int argc, char** argv) {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-        return 2;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    CoUninitialize();
-    return result;
-}
