@@ -196,7 +196,7 @@ TGroup AddGroup(IOPCServer* server, DWORD rate, int first, int count) {
     return group;
 }
 
-class TCounter final : public TComObject<IOPCDataCallback> {
+class TCounter final : public porvex::bench::TIgnoringDataCallback {
   public:
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD count,
                                            OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
@@ -205,16 +205,6 @@ class TCounter final : public TComObject<IOPCDataCallback> {
         values += count;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
-                                             VARIANT*, WORD*, FILETIME*,
-                                             HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*,
-                                              HRESULT*) noexcept override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) noexcept override { return S_OK; }
     unsigned long long callbacks = 0;
     unsigned long long values = 0;
 };

@@ -153,15 +153,12 @@ class ItemServerTest : public ::testing::Test {
         return added;
     }
 
-    // A device read of one item as the client sees it.
-    TVariant Read(const std::wstring& id) {
-        const Added added = AddItems({id});
-        EXPECT_EQ(added.errors.at(0), S_OK) << "item " << std::string(id.begin(), id.end());
+    // A device read of an added item as the client sees it (S_OK expected).
+    TVariant ReadHandle(OPCHANDLE handle) {
         TComPtr<IOPCSyncIO> io;
         group_.As(io);
         OPCITEMSTATE* states = nullptr;
         HRESULT* errors = nullptr;
-        OPCHANDLE handle = added.handles.at(0);
         EXPECT_EQ(io->Read(OPC_DS_DEVICE, 1, &handle, &states, &errors), S_OK);
         TVariant value(states[0].vDataValue);
         VariantClear(&states[0].vDataValue);
@@ -170,16 +167,24 @@ class ItemServerTest : public ::testing::Test {
         return value;
     }
 
-    HRESULT Write(const std::wstring& id, const TVariant& value) {
-        const Added added = AddItems({id});
+    HRESULT WriteHandle(OPCHANDLE handle, const TVariant& value) {
         TComPtr<IOPCSyncIO> io;
         group_.As(io);
         HRESULT* errors = nullptr;
-        OPCHANDLE handle = added.handles.at(0);
         VARIANT raw = value.Get();
         const HRESULT hr = io->Write(1, &handle, &raw, &errors);
         CoTaskMemFree(errors);
         return hr;
+    }
+
+    TVariant Read(const std::wstring& id) {
+        const Added added = AddItems({id});
+        EXPECT_EQ(added.errors.at(0), S_OK) << "item " << std::string(id.begin(), id.end());
+        return ReadHandle(added.handles.at(0));
+    }
+
+    HRESULT Write(const std::wstring& id, const TVariant& value) {
+        return WriteHandle(AddItems({id}).handles.at(0), value);
     }
 
     opc::TNamespaceNode* Browse(const std::wstring& path) {
@@ -322,20 +327,9 @@ TEST_F(ItemServerTest, NamespaceAskedForBeforeTheDoorsFollowsThemWhenTheyArrive)
 TEST_F(ItemServerTest, DetachedDoorsAreNeverTouchedAgain) {
     const Added added = AddItems({L"东门(一层).遥控开门"});
     server_->attach(nullptr, nullptr);
-    doors_.reset();  // what the orderly exit does after detaching
-    TComPtr<IOPCSyncIO> io;
-    group_.As(io);
-    OPCITEMSTATE* states = nullptr;
-    HRESULT* errors = nullptr;
-    OPCHANDLE handle = added.handles.at(0);
-    EXPECT_EQ(io->Read(OPC_DS_DEVICE, 1, &handle, &states, &errors), S_OK);
-    VariantClear(&states[0].vDataValue);
-    CoTaskMemFree(states);
-    CoTaskMemFree(errors);
-    VARIANT one = TVariant::I4(1).Get();
-    errors = nullptr;
-    EXPECT_EQ(io->Write(1, &handle, &one, &errors), S_OK);
-    CoTaskMemFree(errors);
+    doors_.reset();                   // what the orderly exit does after detaching
+    ReadHandle(added.handles.at(0));  // answered without touching the doors
+    EXPECT_EQ(WriteHandle(added.handles.at(0), TVariant::I4(1)), S_OK);
     EXPECT_EQ(AddItems({L"东门(一层).门禁状态"}).errors.at(0), OPC_E_INVALIDITEMID);
 }
 

@@ -1,4 +1,6 @@
-// The engine's tests run in a single-threaded apartment, as the door server's main thread.
+// The entry of the Windows test programs that are COM clients or host the OPC engine: they
+// run in a single-threaded apartment, as the door server's main thread and OPC clients
+// usually do, so callbacks arrive as messages the tests pump.
 #include <windows.h>
 
 #include <objbase.h>
