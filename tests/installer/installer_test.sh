@@ -212,11 +212,13 @@ high_version=2.1.9.9999
 build_setups() {
     version=$(sed -n 's/^!define PORVEX_VERSION "\(.*\)"$/\1/p' "$tree/installer/porvex-version.nsh")
     [ -n "$version" ] || fatal "no version in $tree/installer/porvex-version.nsh"
-    setup_exe=$work/Porvex398-$version-setup.exe
-    "$root/scripts/package" --tree "$tree" --output "$setup_exe" >/dev/null || fatal "scripts/package failed"
+    # The setup as scripts/test makes it (scripts/package rebuilds it when it is older than
+    # the tree's files).
+    setup_exe=$tree/Porvex398-$version-setup.exe
+    "$root/scripts/package" --tree "$tree" >/dev/null || fatal "scripts/package failed"
     say "setup program: $(basename "$setup_exe"), $(stat -c %s "$setup_exe") bytes"
     if [ "$case_name" = full ]; then
-        high_setup_exe=$work/Porvex398-$high_version-setup.exe
+        high_setup_exe=$tree/installer/Porvex398-$high_version-setup.exe
         "$root/scripts/package" --tree "$tree" --version "$high_version" --output "$high_setup_exe" >/dev/null ||
             fatal "scripts/package --version failed"
     fi
@@ -400,8 +402,13 @@ full_case() {
     check "the upgrade kept the control and the tools" test -f "$install_dir/Tarnet.ocx" -a -f "$install_dir/opcclient.exe"
     check "DCOM: the class names its AppID" test "$(reg_value "HKCR\\CLSID\\$server_clsid" AppID)" = "$server_clsid"
     check "DCOM: authentication level 6" test "$(reg_value "HKCR\\AppID\\$server_clsid" AuthenticationLevel)" = 0x6
-    check "DCOM: launch permission written" test -n "$(reg_value "HKCR\\AppID\\$server_clsid" LaunchPermission)"
-    check "DCOM: access permission written" test -n "$(reg_value "HKCR\\AppID\\$server_clsid" AccessPermission)"
+    # The security descriptors grant the chosen group: its SID S-1-5-32-545 in binary form.
+    local users_sid=01020000000000052000000021020000
+    check "DCOM: launch permission for the chosen group" grep -qi "$users_sid" \
+        <<<"$(reg_value "HKCR\\AppID\\$server_clsid" LaunchPermission)"
+    check "DCOM: access permission for the chosen group" grep -qi "$users_sid" \
+        <<<"$(reg_value "HKCR\\AppID\\$server_clsid" AccessPermission)"
+    check "DCOM: run as the interactive user" test "$(reg_value "HKCR\\AppID\\$server_clsid" RunAs)" = "Interactive User"
     check "DCOM: the program's AppID" test "$(reg_value 'HKCR\AppID\Porvex398.exe' AppID)" = "$server_clsid"
     check "settings kept over the version upgrade" settings_kept
     check "opcclient status answers after the version upgrade" opcclient_status_answers "$opcclient"
@@ -418,6 +425,11 @@ full_case() {
 minimal_case() {
     install_win='C:\Porvex Test'
     install_dir=$(unix_path "$install_win")
+    # A bad option stops the setup before it changes anything.
+    run_setup "$setup_exe" /S /AUTHLEVEL=9
+    check "a bad option fails the setup (exit $setup_status)" test "$setup_status" = 2
+    check "a failed setup installed nothing" bash -c "! wine reg query '$uninstall_key' >/dev/null 2>&1"
+
     # /D= takes the rest of the command line unquoted, as typed at a prompt: through cmd,
     # because wine would quote an argument with a blank.
     run_setup cmd /c "$(win_path "$setup_exe") /S /NOCONTROL /NOTOOLS /D=$install_win"
@@ -433,6 +445,11 @@ minimal_case() {
     write_settings
     check "the server in a folder with a blank answers" opcclient_status_answers "$(win_path "$tree/bin/opcclient.exe")"
     check "the server ended after its client" wait_server_gone
+    # An upgrade without options keeps the installation's choices.
+    run_setup "$setup_exe" /S
+    check "silent upgrade succeeded (exit $setup_status)" test "$setup_status" = 0
+    check "the upgrade kept the folder" test "$(reg_value "$uninstall_key" InstallLocation)" = "$install_win"
+    check "the upgrade left the optional components out" test ! -e "$install_dir/Tarnet.ocx" -a ! -e "$install_dir/opcclient.exe"
     run_quiet_uninstall
     say "uninstall: ${setup_time} s"
     check "the install folder is gone" test ! -e "$install_dir"
