@@ -31,6 +31,9 @@ ManifestSupportedOS all
 !include FileFunc.nsh
 !include Sections.nsh
 !include nsDialogs.nsh
+!include StrFunc.nsh
+${StrStr}
+${UnStrTok}
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Porvex398"
 !define START_MENU_FOLDER "Porvex"
@@ -194,7 +197,7 @@ Function .onInit
     ${GetParameters} $0
     ${Log} "${PORVEX_PRODUCT_NAME} setup ${PORVEX_VERSION}, command line: $0"
     ReadRegStr $PreviousVersion HKLM "${UNINSTALL_KEY}" "DisplayVersion"
-    ReadRegDWORD $OpcCategoriesCreated HKLM "${UNINSTALL_KEY}" "OpcCategoriesCreated"
+    ReadRegStr $CreatedCategories HKLM "${UNINSTALL_KEY}" "CreatedCategories"
     ReadRegStr $DcomGroup HKLM "${UNINSTALL_KEY}" "DcomGroup"
     ReadRegDWORD $DcomAuthLevel HKLM "${UNINSTALL_KEY}" "DcomAuthLevel"
     ${If} $DcomGroup == ""

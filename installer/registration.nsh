@@ -8,16 +8,15 @@
 ; Every key goes to the 32-bit registry view (SetRegView 32 in porvex398.nsi): on 64-bit
 ; Windows these are 32-bit COM servers.
 ;
-; The OPC component categories "OPC Data Access Servers Version 2.0/1.0" are shared by every
-; OPC server of the computer: Porvex398 -unregserver only withdraws the server's claim. The
-; setup records whether the categories existed before it registered the server
-; (OpcCategoriesCreated in the uninstall key); the uninstaller removes a category only when
-; this setup created it and no other class claims it any more.
+; Component categories ("OPC Data Access Servers Version 2.0/1.0" and any other a class of
+; ours claims) are shared by every class of the computer that claims them: unregistering
+; only withdraws our claim. The setup notes which categories did not exist before it
+; registered the server and the control (CreatedCategories in the uninstall key, "{id};..."),
+; and the uninstaller removes such a category only when no class claims it any more.
 
 !define SERVER_CLSID "{E8B390BF-326A-452D-ACF7-49F4C60FF13E}"
 !define SERVER_PROGID "Porvex398.PorvexServer.3"
-!define CATID_OPC_DA20 "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"
-!define CATID_OPC_DA10 "{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"
+!define TARNET_CLSID "{53FC4E32-4C7A-4F81-B8C0-B5FCA7AD0975}"
 !define CATEGORIES_KEY "Software\Classes\Component Categories"
 
 ; Sets the error flag when a step fails (the step and its reason are logged).
@@ -31,30 +30,66 @@ Function RegisterProxyStub
     ${EndIf}
 FunctionEnd
 
-; $0 := 1 when the category key exists.
-!macro PORVEX_CATEGORY_EXISTS CATID
-    StrCpy $0 0
-    ClearErrors
-    EnumRegValue $1 HKLM "${CATEGORIES_KEY}\${CATID}" 0
-    ${IfNot} ${Errors}
-        StrCpy $0 1
-    ${EndIf}
-!macroend
+; The categories that exist before a registration: ";{id};{id};...;".
+Var CategoriesBefore
+; The categories this setup created (kept over upgrades): "{id};{id};".
+Var CreatedCategories
 
-; Registers the OPC server class. Remembers in $OpcCategoriesCreated (bit 1: DA 2.0,
-; bit 2: DA 1.0) which categories did not exist before.
-Var OpcCategoriesCreated
+Function SnapshotCategories
+    Push $0
+    Push $1
+    StrCpy $CategoriesBefore ";"
+    StrCpy $0 0
+    ${Do}
+        ClearErrors
+        EnumRegKey $1 HKLM "${CATEGORIES_KEY}" $0
+        ${If} ${Errors}
+        ${OrIf} $1 == ""
+            ${ExitDo}
+        ${EndIf}
+        StrCpy $CategoriesBefore "$CategoriesBefore$1;"
+        IntOp $0 $0 + 1
+    ${Loop}
+    Pop $1
+    Pop $0
+FunctionEnd
+
+; Adds to $CreatedCategories the categories the class (on the stack) claims that did not
+; exist at the last SnapshotCategories.
+Function NoteCreatedCategories
+    Exch $2
+    Push $0
+    Push $1
+    Push $3
+    StrCpy $0 0
+    ${Do}
+        ClearErrors
+        EnumRegKey $1 HKLM "Software\Classes\CLSID\$2\Implemented Categories" $0
+        ${If} ${Errors}
+        ${OrIf} $1 == ""
+            ${ExitDo}
+        ${EndIf}
+        ${StrStr} $3 "$CategoriesBefore" ";$1;"
+        ${If} $3 == ""
+            ${StrStr} $3 ";$CreatedCategories" ";$1;"
+            ${If} $3 == ""
+                StrCpy $CreatedCategories "$CreatedCategories$1;"
+                ${Log} "created the component category $1"
+            ${EndIf}
+        ${EndIf}
+        IntOp $0 $0 + 1
+    ${Loop}
+    Pop $3
+    Pop $1
+    Pop $0
+    Pop $2
+FunctionEnd
+
+; Registers the OPC server class; sets the error flag when that fails.
 Function RegisterOpcServer
     Push $0
     Push $1
-    !insertmacro PORVEX_CATEGORY_EXISTS ${CATID_OPC_DA20}
-    ${If} $0 == 0
-        IntOp $OpcCategoriesCreated $OpcCategoriesCreated | 1
-    ${EndIf}
-    !insertmacro PORVEX_CATEGORY_EXISTS ${CATID_OPC_DA10}
-    ${If} $0 == 0
-        IntOp $OpcCategoriesCreated $OpcCategoriesCreated | 2
-    ${EndIf}
+    Call SnapshotCategories
     ; -silent: a failure is reported through the exit code and standard error, never in a
     ; message box that a silent installation would wait for.
     nsExec::ExecToStack '"$INSTDIR\Porvex398.exe" -regserver -silent'
@@ -63,6 +98,9 @@ Function RegisterOpcServer
     ClearErrors
     ${If} $0 == 0
         ${Log} "registered the OPC server ${SERVER_PROGID} (Porvex398 -regserver)"
+        Push "${SERVER_CLSID}"
+        Call NoteCreatedCategories
+        ClearErrors
     ${Else}
         ${Log} "FAILED: Porvex398 -regserver returned $0: $1"
         SetErrors
@@ -72,12 +110,16 @@ Function RegisterOpcServer
 FunctionEnd
 
 Function RegisterControl
+    Call SnapshotCategories
     ClearErrors
     RegDLL "$INSTDIR\Tarnet.ocx"
     ${If} ${Errors}
         ${Log} "FAILED: registering the control $INSTDIR\Tarnet.ocx (DllRegisterServer)"
     ${Else}
         ${Log} "registered the control Tarnet.ocx and its type library"
+        Push "${TARNET_CLSID}"
+        Call NoteCreatedCategories
+        ClearErrors
     ${EndIf}
 FunctionEnd
 
@@ -139,25 +181,30 @@ Function un.CategoryClaimed
     Pop $2
 FunctionEnd
 
-!macro PORVEX_REMOVE_CATEGORY BIT CATID
-    IntOp $1 $OpcCategoriesCreated & ${BIT}
-    ${If} $1 <> 0
-        Push ${CATID}
-        Call un.CategoryClaimed
-        ${If} $0 == 0
-            DeleteRegKey HKLM "${CATEGORIES_KEY}\${CATID}"
-            ${Log} "removed the OPC component category ${CATID} (created by this setup, claimed by no other class)"
-        ${Else}
-            ${Log} "kept the OPC component category ${CATID}: another class claims it"
-        ${EndIf}
-    ${EndIf}
-!macroend
-
-Function un.RemoveOpcCategories
+; Removes each category in $CreatedCategories that no class claims any more.
+Function un.RemoveCreatedCategories
     Push $0
     Push $1
-    !insertmacro PORVEX_REMOVE_CATEGORY 1 ${CATID_OPC_DA20}
-    !insertmacro PORVEX_REMOVE_CATEGORY 2 ${CATID_OPC_DA10}
+    Push $2
+    StrCpy $1 $CreatedCategories
+    ${Do}
+        ${UnStrTok} $2 "$1" ";" 0 0
+        ${If} $2 == ""
+            ${ExitDo}
+        ${EndIf}
+        StrLen $0 $2
+        IntOp $0 $0 + 1
+        StrCpy $1 $1 "" $0
+        Push $2
+        Call un.CategoryClaimed
+        ${If} $0 == 0
+            DeleteRegKey HKLM "${CATEGORIES_KEY}\$2"
+            ${Log} "removed the component category $2 (created by this setup, claimed by no class)"
+        ${Else}
+            ${Log} "kept the component category $2: another class claims it"
+        ${EndIf}
+    ${Loop}
+    Pop $2
     Pop $1
     Pop $0
 FunctionEnd

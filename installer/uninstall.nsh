@@ -1,8 +1,8 @@
 ; The entry in "Programs and Features" and the uninstaller.
 ;
 ; The uninstaller closes a running Porvex398, undoes the registration in the reverse order
-; of the setup (DCOM settings, control, OPC server, OPC categories this setup created and
-; nobody else claims, proxy/stub), deletes the files and the Start Menu folder, then the
+; of the setup (DCOM settings, control, OPC server, the component categories this setup
+; created and no class claims any more, proxy/stub), deletes the files and the Start Menu folder, then the
 ; entry. The door server's settings (HKLM\Software\Microsoft\Windows\Help) are the site's
 ; configuration and stay, as does anything else a user put into the folder.
 
@@ -40,7 +40,7 @@ Function WriteUninstallEntry
     ${EndIf}
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DcomGroup" "$DcomGroup"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "DcomAuthLevel" $DcomAuthLevel
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "OpcCategoriesCreated" $OpcCategoriesCreated
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "CreatedCategories" "$CreatedCategories"
     ${Log} "wrote the Programs and Features entry (${UNINSTALL_KEY}, $0 KB)"
     Pop $2
     Pop $1
@@ -51,7 +51,7 @@ Function un.onInit
     SetShellVarContext all
     SetRegView 32
     Call un.LogOpen
-    ReadRegDWORD $OpcCategoriesCreated HKLM "${UNINSTALL_KEY}" "OpcCategoriesCreated"
+    ReadRegStr $CreatedCategories HKLM "${UNINSTALL_KEY}" "CreatedCategories"
 FunctionEnd
 
 Function un.onUninstFailed
@@ -71,7 +71,7 @@ Section "Uninstall"
     !insertmacro PORVEX_REMOVE_DCOM_SETTINGS
     !insertmacro PORVEX_REMOVE_CONTROL
     Call un.UnregisterOpcServer
-    Call un.RemoveOpcCategories
+    Call un.RemoveCreatedCategories
     Call un.UnregisterProxyStub
 
     Delete "$INSTDIR\opcclient.exe"

@@ -355,6 +355,11 @@ full_case() {
     [ -n "$install_win" ] || fatal "no InstallLocation in the Programs and Features entry"
     install_dir=$(unix_path "$install_win")
     check "installed into Program Files\\Porvex" grep -qi 'program files\\porvex$' <<<"$install_win"
+    local created
+    created=$(reg_value "$uninstall_key" CreatedCategories)
+    check "the entry notes the two OPC categories as created by the setup" test \
+        "$(tr ';' '\n' <<<"$created" | sort | tr '\n' ';')" = \
+        ";{63D5F430-CFE4-11D1-B2C8-0060083BA1FB};{63D5F432-CFE4-11D1-B2C8-0060083BA1FB};"
     common_checks
     check_installed_entries
     check "Programs and Features: version $version" test "$(reg_value "$uninstall_key" DisplayVersion)" = "$version"
@@ -436,6 +441,8 @@ minimal_case() {
     say "install without the optional components: ${setup_time} s"
     check "silent install succeeded (exit $setup_status)" test "$setup_status" = 0
     check "installed where /D= said" test "$(reg_value "$uninstall_key" InstallLocation)" = "$install_win"
+    check "the entry notes only the DA 2.0 category as created by the setup" test \
+        "$(reg_value "$uninstall_key" CreatedCategories)" = "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB};"
     common_checks
     for f in Tarnet.ocx opcclient.exe ctlsim.exe; do
         check "$f absent" absent_file "$f"
@@ -453,12 +460,25 @@ minimal_case() {
     run_quiet_uninstall
     say "uninstall: ${setup_time} s"
     check "the install folder is gone" test ! -e "$install_dir"
+    check "the other server's category stays" reg_has_key "$da10_category"
+    check "the other server's claim stays" reg_has_key "$other_server\Implemented Categories\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"
     compare_with_snapshot
+}
+
+# Another OPC server that was there first: it claims the DA 1.0 category, which the
+# uninstaller must leave.
+other_server='HKCR\CLSID\{0B5E6F2C-1D2E-4F3A-9B8C-7D6E5F4A3B2C}'
+da10_category='HKCR\Component Categories\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}'
+add_other_opc_server() {
+    run reg add "$da10_category" /v 409 /t REG_SZ /d "OPC Data Access Servers Version 1.0" /f >/dev/null &&
+        run reg add "$other_server\Implemented Categories\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}" /f >/dev/null ||
+        fatal "could not register the other OPC server"
 }
 
 make_template
 fresh_prefix
 build_setups
+[ "$case_name" = minimal ] && add_other_opc_server
 registry_snapshot "$work/registry-before.txt"
 files_snapshot "$work/files-before.txt"
 case "$case_name" in
