@@ -80,8 +80,9 @@ Section "Uninstall"
     Delete "$INSTDIR\ZorvikAccess.dll"
     Delete "$INSTDIR\PorvexOpcPS.dll"
     Delete "$INSTDIR\README.html"
-    ; The program's own log (Porvex398 writes it beside itself).
+    ; The program's own log beside it, and the previous one after a rollover.
     Delete "$INSTDIR\Porvex398.log"
+    Delete "$INSTDIR\Porvex398.log.1"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
     ${If} ${FileExists} "$INSTDIR\*.*"

@@ -16,7 +16,8 @@
 #
 # The setups are built by scripts/package from the tree, exactly as shipped; the higher
 # version is the same files in a setup that calls itself 2.1.9.9999 (--version).
-# The test prints the setup's size and the install and uninstall times.
+# The test prints the setup's size and the install and uninstall times. It brings its own
+# virtual display (Xvfb) and stops everything it started.
 set -uo pipefail
 
 tree=
@@ -49,11 +50,26 @@ export WINEARCH=win32 WINEDEBUG=-all
 # No crash debugger (a crash must fail), no Mono/Gecko installers, no host menu entries.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d"
 
+# The test's own virtual display (Porvex398 opens its window): -displayfd picks a free
+# display number without racing other displays of the machine.
+xvfb_pid=
+start_display() {
+    local fifo=$work/displayfd num
+    rm -f "$fifo"
+    mkfifo "$fifo"
+    setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
+    xvfb_pid=$!
+    read -r -t 20 num <"$fifo" || fatal "Xvfb did not start"
+    rm -f "$fifo"
+    export DISPLAY=:$num
+}
+
 finish() {
     if [ -n "${WINEPREFIX:-}" ] && [ -d "$prefix" ]; then
         wineserver -k 2>/dev/null
         wineserver -w 2>/dev/null
     fi
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null
     if [ $failures = 0 ]; then
         say "PASS"
         rm -rf "$prefix"
@@ -73,7 +89,7 @@ make_template() {
     if [ ! -f "$template/system.reg" ]; then
         say "creating the template prefix (once per build tree)"
         rm -rf "$template"
-        WINEPREFIX=$template wine wineboot -i </dev/null >/dev/null 2>&1
+        env -u DISPLAY WINEPREFIX="$template" wine wineboot -i </dev/null >/dev/null 2>&1
         WINEPREFIX=$template wineserver -w
         [ -f "$template/system.reg" ] || { flock -u 7; fatal "wineboot could not create $template"; }
     fi
@@ -100,6 +116,7 @@ fresh_prefix() {
         done
     ) || fatal "the template could not be copied"
     export WINEPREFIX=$prefix
+    start_display
     setsid wineserver -p </dev/null >/dev/null 2>&1
     wine wineboot </dev/null >/dev/null 2>&1
 }
