@@ -67,6 +67,7 @@ Var PreviousVersion
 !define MUI_CUSTOMFUNCTION_ABORT UserAbort
 !define MUI_COMPONENTSPAGE_SMALLDESC
 !insertmacro MUI_PAGE_COMPONENTS
+!define MUI_PAGE_CUSTOMFUNCTION_PRE SkipDirectoryOnUpgrade
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom DcomPageShow DcomPageLeave
 !insertmacro MUI_PAGE_INSTFILES
@@ -208,8 +209,15 @@ Function .onInit
         StrCpy $DcomAuthLevel ${DEFAULT_DCOM_AUTH_LEVEL}
     ${EndIf}
 
-    ; An upgrade keeps the components of the installation it replaces.
+    ; An upgrade replaces the installation where it is (a /D= elsewhere would leave the old
+    ; files and registration behind) and keeps its components.
     ${If} $PreviousVersion != ""
+        ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+        ${If} $1 != ""
+        ${AndIf} $1 != $INSTDIR
+            ${Log} "the installation being upgraded is in $1: installing there, not in $INSTDIR"
+            StrCpy $INSTDIR $1
+        ${EndIf}
         ReadRegDWORD $1 HKLM "${UNINSTALL_KEY}" "ComponentControl"
         ${If} $1 == 0
             !insertmacro UnselectSection ${SecControl}
@@ -257,6 +265,12 @@ FunctionEnd
 Function UserAbort
     ${Log} "cancelled by the user"
     Call LogClose
+FunctionEnd
+
+Function SkipDirectoryOnUpgrade
+    ${If} $PreviousVersion != ""
+        Abort
+    ${EndIf}
 FunctionEnd
 
 ; The group for DCOM access, asked for only when the DCOM component is chosen.

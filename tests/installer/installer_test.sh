@@ -469,10 +469,12 @@ minimal_case() {
     write_settings
     check "the server in a folder with a blank answers" opcclient_status_answers "$(win_path "$tree/bin/opcclient.exe")"
     check "the server ended after its client" wait_server_gone
-    # An upgrade without options keeps the installation's choices.
-    run_setup "$setup_exe" /S
+    # An upgrade without options keeps the installation's choices, and its folder even when
+    # /D= names another.
+    run_setup cmd /c "$(win_path "$setup_exe") /S /D=C:\Elsewhere"
     check "silent upgrade succeeded (exit $setup_status)" test "$setup_status" = 0
-    check "the upgrade kept the folder" test "$(reg_value "$uninstall_key" InstallLocation)" = "$install_win"
+    check "the upgrade kept the folder" test "$(reg_value "$uninstall_key" InstallLocation)" = "$install_win" \
+        -a ! -e "$prefix/drive_c/Elsewhere"
     check "the upgrade left the optional components out" test ! -e "$install_dir/Tarnet.ocx" -a ! -e "$install_dir/opcclient.exe"
     run_quiet_uninstall
     say "uninstall: ${setup_time} s"
