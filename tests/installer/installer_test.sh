@@ -10,9 +10,11 @@
 #          higher version with the DCOM settings; the quiet uninstall command from the
 #          Programs and Features entry; then nothing of ours is left in the registry or on
 #          drive C: but the door server's settings key, whose values survived.
-# minimal: a silent install without the optional components (/NOCONTROL /NOTOOLS) into a
-#          folder named on the command line (/D=, with a blank); the control and the tools
-#          are absent, the server still answers; uninstall leaves nothing.
+# minimal: another OPC server claims the DA 1.0 category first; a bad option changes
+#          nothing; a silent install without the optional components (/NOCONTROL /NOTOOLS)
+#          into a folder named on the command line (/D=, with a blank); the control and the
+#          tools are absent, the server still answers; an upgrade keeps the folder and the
+#          choices; uninstall leaves the other server's entries and nothing of ours.
 #
 # The setups are built by scripts/package from the tree, exactly as shipped; the higher
 # version is the same files in a setup that calls itself 2.1.9.9999 (--version).
@@ -37,132 +39,9 @@ template=$tree/wine/installer-test/template
 prefix=$work/prefix
 failures=0
 
-say() { echo "installer_test[$case_name]: $*"; }
-fail() { say "FAIL: $*"; failures=$((failures + 1)); }
-fatal() { say "FATAL: $*"; failures=$((failures + 1)); finish; }
-check() {  # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then say "ok: $what"; else fail "$what"; fi
-}
+# shellcheck source=installer_support.sh
+source "$(dirname "$0")/installer_support.sh"
 
-export WINEARCH=win32 WINEDEBUG=-all
-# No crash debugger (a crash must fail), no Mono/Gecko installers, no host menu entries.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d"
-
-# The test's own virtual display (Porvex398 opens its window): -displayfd picks a free
-# display number without racing other displays of the machine.
-xvfb_pid=
-start_display() {
-    local fifo=$work/displayfd num
-    rm -f "$fifo"
-    mkfifo "$fifo"
-    setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
-    xvfb_pid=$!
-    read -r -t 20 num <"$fifo" || fatal "Xvfb did not start"
-    rm -f "$fifo"
-    export DISPLAY=:$num
-}
-
-finish() {
-    if [ -n "${WINEPREFIX:-}" ] && [ -d "$prefix" ]; then
-        wineserver -k 2>/dev/null
-        wineserver -w 2>/dev/null
-    fi
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null
-    if [ $failures = 0 ]; then
-        say "PASS"
-        rm -rf "$prefix"
-        exit 0
-    fi
-    say "$failures check(s) failed; the prefix stays in $prefix, logs in $work"
-    exit 1
-}
-
-# ---- A fresh prefix ------------------------------------------------------------------
-# Made once per tree as a template that is never run; each run copies it (the system DLLs
-# are hard links: nothing writes them; everything else is copied).
-make_template() {
-    mkdir -p "$(dirname "$template")"
-    exec 7>"$template.lock"
-    flock 7
-    if [ ! -f "$template/system.reg" ]; then
-        say "creating the template prefix (once per build tree)"
-        rm -rf "$template"
-        env -u DISPLAY WINEPREFIX="$template" wine wineboot -i </dev/null >/dev/null 2>&1
-        WINEPREFIX=$template wineserver -w
-        [ -f "$template/system.reg" ] || { flock -u 7; fatal "wineboot could not create $template"; }
-    fi
-    flock -u 7
-}
-
-fresh_prefix() {
-    rm -rf "$work"
-    mkdir -p "$work" "$prefix"
-    (
-        cd "$template" || exit 1
-        for entry in .[!.]* *; do
-            [ -e "$entry" ] || [ -L "$entry" ] || continue
-            [ "$entry" = drive_c ] && continue
-            cp -a "$entry" "$prefix/"
-        done
-        mkdir -p "$prefix/drive_c/windows"
-        for entry in drive_c/* drive_c/windows/*; do
-            case "$entry" in
-                drive_c/windows) ;;
-                drive_c/windows/system32) cp -al "$entry" "$prefix/$entry" ;;
-                *) cp -a "$entry" "$prefix/$entry" ;;
-            esac
-        done
-    ) || fatal "the template could not be copied"
-    export WINEPREFIX=$prefix
-    start_display
-    setsid wineserver -p </dev/null >/dev/null 2>&1
-    wine wineboot </dev/null >/dev/null 2>&1
-}
-
-win_path() { echo "Z:${1//\//\\}"; }
-unix_path() {  # C:\a\b -> $prefix/drive_c/a/b
-    local p=${1#[Cc]:}
-    echo "$prefix/drive_c${p//\\//}"
-}
-
-run() { wine "$@" </dev/null 2>>"$work/wine-stderr.log"; }
-
-# ---- Snapshots -------------------------------------------------------------------------
-# The registry as "key" and "key|value name" lines (lower case), from regedit's export.
-registry_snapshot() {
-    local out=$1
-    rm -f "$work/export.reg"
-    run regedit /E "$(win_path "$work/export.reg")" || fatal "regedit /E failed"
-    iconv -f UTF-16 -t UTF-8 "$work/export.reg" | tr -d '\r' | awk '
-        /^\[/ { key = substr($0, 2, length($0) - 2); print key; next }
-        /^@=/ { print key "|@"; next }
-        /^"/ {
-            name = ""
-            for (i = 2; i <= length($0); i++) {
-                c = substr($0, i, 1)
-                if (c == "\\") { name = name substr($0, i, 2); i++; continue }
-                if (c == "\"") break
-                name = name c
-            }
-            print key "|" name
-        }' | tr '[:upper:]' '[:lower:]' | LC_ALL=C sort -u >"$out"
-}
-
-# Drive C: as paths, without the temporary folders (the setup's log and NSIS's copy of the
-# uninstaller live there, by design).
-files_snapshot() {
-    (cd "$prefix/drive_c" && find . -xdev \( -path './users/*/Temp' -o -path './users/*/AppData/Local/Temp' -o -path './windows/temp' \) -prune -o -print) |
-        LC_ALL=C sort >"$1"
-}
-
-# Not ours: what Wine writes when a program first uses the X display (the display's device
-# map, video and device-class keys, the hardware profile), the console's settings (written
-# by cmd) and Wine's own configuration. And one entry of ours by design: NSIS runs the
-# uninstaller from a copy in the temporary folder, which asks Windows to delete that copy
-# at the next restart (PendingFileRenameOperations).
-wine_noise='^hkey_local_machine\\hardware\\|^hkey_local_machine\\system\\currentcontrolset\\(control\\deviceclasses|control\\video|hardware profiles)(\\|\||$)|^hkey_users\\[^|]*\\console(\||$)|\\software\\wine\\|^hkey_local_machine\\system\\currentcontrolset\\control\\session manager\|pendingfilerenameoperations$'
 settings_key='hkey_local_machine\software\microsoft\windows\help'
 
 # What the installation added to the registry must hold every kind of entry the uninstall
@@ -184,41 +63,9 @@ check_installed_entries() {
     done
 }
 
-compare_with_snapshot() {
-    registry_snapshot "$work/registry-after.txt"
-    files_snapshot "$work/files-after.txt"
-    LC_ALL=C comm -13 "$work/registry-before.txt" "$work/registry-after.txt" >"$work/registry-added.txt"
-    grep -v -E "$wine_noise" "$work/registry-added.txt" | grep -v -F "$settings_key" >"$work/registry-left.txt"
-    if [ -s "$work/registry-left.txt" ]; then
-        fail "registry entries left after the uninstall:"
-        sed 's/^/    /' "$work/registry-left.txt" | head -40
-    else
-        say "ok: no registry entry left but the settings key ($(wc -l <"$work/registry-added.txt") added lines in all, Wine's own or the settings)"
-    fi
-    LC_ALL=C comm -13 "$work/files-before.txt" "$work/files-after.txt" >"$work/files-left.txt"
-    if [ -s "$work/files-left.txt" ]; then
-        fail "files left on drive C: after the uninstall:"
-        sed 's/^/    /' "$work/files-left.txt" | head -40
-    else
-        say "ok: no file or folder left on drive C:"
-    fi
-}
-
-# ---- Registry helpers ------------------------------------------------------------------
-reg_value() {  # reg_value KEY NAME -> the value's data ("" when missing); NAME "" = default
-    local query=(/v "$2") name=$2
-    [ -n "$2" ] || { query=(/ve); name='(Default)'; }
-    run reg query "$1" "${query[@]}" 2>/dev/null | tr -d '\r' |
-        awk -v head="    $name    " 'index($0, head) == 1 {
-            rest = substr($0, length(head) + 1); sub(/^[^ ]+    /, "", rest); print rest; exit }'
-}
-reg_has_key() { run reg query "$1" >/dev/null 2>&1; }
-
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Porvex398'
 server_clsid='{E8B390BF-326A-452D-ACF7-49F4C60FF13E}'
 tarnet_progid='TARNET.TarnetCtrl.1'
-
-temp_dir() { unix_path "$(run cmd /c echo %TEMP% | tr -d '\r')"; }
 
 # ---- Steps -----------------------------------------------------------------------------
 setup_exe=
@@ -239,22 +86,6 @@ build_setups() {
         "$root/scripts/package" --tree "$tree" --version "$high_version" --output "$high_setup_exe" >/dev/null ||
             fatal "scripts/package --version failed"
     fi
-}
-
-# Runs a setup silently; its exit code in $setup_status and the time it took in $setup_time.
-setup_status=0
-setup_time=0
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-seconds_since() {  # seconds_since START_MS -> "1.234"
-    local ms=$(($(now_ms) - $1))
-    printf '%d.%03d' $((ms / 1000)) $((ms % 1000))
-}
-run_setup() {
-    local start
-    start=$(now_ms)
-    run "$@"
-    setup_status=$?
-    setup_time=$(seconds_since "$start")
 }
 
 # The quiet uninstall command from the Programs and Features entry, waited for: NSIS's
@@ -441,7 +272,7 @@ full_case() {
     check "the install folder is gone" test ! -e "$install_dir"
     check "the Start Menu folder is gone" test ! -e "$start_menu"
     check "the settings survived the uninstall" settings_kept
-    compare_with_snapshot
+    compare_with_snapshot "$settings_key"
 }
 
 minimal_case() {
@@ -481,7 +312,7 @@ minimal_case() {
     check "the install folder is gone" test ! -e "$install_dir"
     check "the other server's category stays" reg_has_key "$da10_category"
     check "the other server's claim stays" reg_has_key "$other_server\Implemented Categories\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"
-    compare_with_snapshot
+    compare_with_snapshot "$settings_key"
 }
 
 # Another OPC server that was there first: it claims the DA 1.0 category, which the
