@@ -247,7 +247,8 @@ full_case() {
     check "the server ended after its client" wait_server_gone
 
     # Upgrade to a higher version, now with the DCOM settings for a group given by SID.
-    run_setup "$high_setup_exe" /S /DCOM /ACCESSGROUP=S-1-5-32-545 /AUTHLEVEL=6
+    # The group by name: the setup looks up its SID.
+    run_setup "$high_setup_exe" /S /DCOM /ACCESSGROUP=Users /AUTHLEVEL=6
     say "upgrade to $high_version: ${setup_time} s"
     check "silent upgrade to $high_version succeeded (exit $setup_status)" test "$setup_status" = 0
     check "Programs and Features: version $high_version" test "$(reg_value "$uninstall_key" DisplayVersion)" = "$high_version"
@@ -255,7 +256,8 @@ full_case() {
     check "the upgrade kept the control and the tools" test -f "$install_dir/Tarnet.ocx" -a -f "$install_dir/opcclient.exe"
     check "DCOM: the class names its AppID" test "$(reg_value "HKCR\\CLSID\\$server_clsid" AppID)" = "$server_clsid"
     check "DCOM: authentication level 6" test "$(reg_value "HKCR\\AppID\\$server_clsid" AuthenticationLevel)" = 0x6
-    # The security descriptors grant the chosen group: its SID S-1-5-32-545 in binary form.
+    # The security descriptors grant the chosen group: the SID of "Users", S-1-5-32-545, in
+    # binary form.
     local users_sid=01020000000000052000000021020000
     check "DCOM: launch permission for the chosen group" grep -qi "$users_sid" \
         <<<"$(reg_value "HKCR\\AppID\\$server_clsid" LaunchPermission)"
