@@ -1,12 +1,14 @@
 # Interface definitions compiled with widl (Windows tree only).
 #
-#   porvex_widl(<idl> [HEADER] [IID] [PROXY] [TYPELIB] [DEPENDS <idl>...] [OUTPUT_VAR <var>])
+#   porvex_widl(<idl> [HEADER] [IID] [PROXY STRING_OUT_FIXES <n>] [TYPELIB] [DEPENDS <idl>...]
+#               [OUTPUT_VAR <var>])
 #
 # Generates into the current binary folder, named after the IDL file's stem:
 #   HEADER  <stem>.h        interfaces for C and C++
 #   IID     <stem>_i.c      IID/CLSID definitions
 #   PROXY   <stem>_p.c and <stem>_dlldata.c   stubless (-Oif) proxy/stub code, with the
-#           string out-parameters widl 7.0 describes wrongly put right (WidlFixStringOut.cmake)
+#           string out-parameters widl 7.0 describes wrongly put right (WidlFixStringOut.cmake);
+#           STRING_OUT_FIXES is how many there are in this file: any other number fails the build
 #   TYPELIB <stem>.tlb      type library, to embed as a TYPELIB resource
 #
 #   porvex_widl_dlldata(<output.c> <stem>...)
@@ -28,7 +30,8 @@ endif()
 set(PORVEX_WIDL_FIX_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/WidlFixStringOut.cmake)
 
 function(porvex_widl idl)
-    cmake_parse_arguments(W "HEADER;IID;PROXY;TYPELIB" "OUTPUT_VAR" "DEPENDS" ${ARGN})
+    cmake_parse_arguments(W "HEADER;IID;PROXY;TYPELIB" "OUTPUT_VAR;STRING_OUT_FIXES" "DEPENDS"
+        ${ARGN})
     get_filename_component(idl_abs ${idl} ABSOLUTE)
     get_filename_component(stem ${idl} NAME_WE)
     get_filename_component(idl_dir ${idl_abs} DIRECTORY)
@@ -50,9 +53,12 @@ function(porvex_widl idl)
         list(APPEND generated ${out}/${stem}_i.c)
     endif()
     if(W_PROXY)
+        if(NOT DEFINED W_STRING_OUT_FIXES)
+            message(FATAL_ERROR "porvex_widl(${idl} PROXY) needs STRING_OUT_FIXES")
+        endif()
         add_custom_command(OUTPUT ${out}/${stem}_p.c ${out}/${stem}_dlldata.c
             COMMAND ${PORVEX_WIDL} ${flags} -p -Oif -o ${out}/${stem}_p.c ${idl_abs}
-            COMMAND ${CMAKE_COMMAND} -DFILE=${out}/${stem}_p.c
+            COMMAND ${CMAKE_COMMAND} -DFILE=${out}/${stem}_p.c -DEXPECTED=${W_STRING_OUT_FIXES}
                     -P ${PORVEX_WIDL_FIX_SCRIPT}
             COMMAND ${PORVEX_WIDL} --dlldata-only -o ${out}/${stem}_dlldata.c ${stem}
             DEPENDS ${deps} ${PORVEX_WIDL_FIX_SCRIPT} COMMENT "widl proxy ${stem}_p.c" VERBATIM)

@@ -81,6 +81,9 @@ struct TMainFormOptions {
     DWORD exit_wait_ms = 30000;
     // Makes the controller link (the access library's exports in the program).
     std::function<std::unique_ptr<ControllerLink>()> make_link;
+    // Called when the program begins to end ("OPC退出" or the window closing): the program
+    // arms the bound of its end (ui/exit_deadline.h).
+    std::function<void()> exit_started;
 };
 
 class TMainForm {

@@ -130,6 +130,9 @@ void TMainForm::OPC1Click() {
     if (asking_clients_ || closed_) {
         return;
     }
+    if (options_.exit_started) {
+        options_.exit_started();
+    }
     PorvexServer* server = ItemServer();
     if (server) {
         asking_clients_ = true;
@@ -172,6 +175,9 @@ void TMainForm::RequestClose(bool ask_user) {
 }
 
 void TMainForm::CloseNow() {
+    if (options_.exit_started) {
+        options_.exit_started();
+    }
     FormClose();
     if (window_) {
         DestroyWindow(window_);  // WM_DESTROY ends the message loop

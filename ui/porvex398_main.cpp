@@ -10,6 +10,10 @@
 //                            for it (exit code 0; 1 when none runs, 2 when it did not end
 //                            within 60 s)
 //
+// One copy serves (ui/single_door_server.h): a copy started while another one serves hands
+// over and ends (exit code 0) without opening controller links. Once the program begins to
+// end, it is gone within the client wait plus kExitGraceMs (ui/exit_deadline.h).
+//
 // Test seams (environment): PORVEX_EXIT_WAIT_MS bounds the "OPC退出" wait for clients
 // (default 30000); PORVEX_MANUAL_CLOCK=1 gives the door model a clock that only moves on
 // the window message kMsgAdvanceClock. See docs/porvex398.md.
@@ -21,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/clock.h"
 #include "item_server/porvex_server.h"
@@ -32,12 +37,22 @@
 #include "opc/registration/register_server.h"
 #include "opc/registration/start_mode.h"
 #include "settings/registry_settings_store.h"
+#include "ui/exit_deadline.h"
 #include "ui/file_log.h"
 #include "ui/main_form.h"
+#include "ui/single_door_server.h"
 
 namespace {
 
+using porvex::ui::TExitDeadline;
 using porvex::ui::TFileLog;
+using porvex::ui::TSingleDoorServer;
+
+// How long a copy waits for another copy that is starting or ending before it gives up.
+constexpr DWORD kClaimWaitMs = 30000;
+// What the end may take beyond the wait for clients: detaching, releasing the doors and
+// the controller links, COM's shutdown.
+constexpr DWORD kExitGraceMs = 15000;
 
 std::optional<unsigned long> EnvNumber(const wchar_t* name) {
     wchar_t value[32] = {};
@@ -72,30 +87,66 @@ bool HasExitSwitch() {
     return found;
 }
 
-// The running program's orderly exit, for scripts: the "OPC退出" command posted to its
-// window, then a bounded wait for the process to end.
-int AskRunningProgramToExit() {
-    HWND window = FindWindowW(porvex::ui::kMainClassName, porvex::ui::kMainCaption);
-    if (!window) {
-        return 1;
+// The windows of running copies of the program (normally one).
+std::vector<HWND> ProgramWindows() {
+    std::vector<HWND> windows;
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, porvex::ui::kMainClassName,
+                                   porvex::ui::kMainCaption)) != nullptr) {
+        windows.push_back(window);
     }
-    DWORD process_id = 0;
-    GetWindowThreadProcessId(window, &process_id);
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
-    PostMessageW(window, WM_COMMAND, porvex::ui::kIdMenuExit, 0);
-    const DWORD waited = process ? WaitForSingleObject(process, 60000) : WAIT_FAILED;
-    if (process) {
-        CloseHandle(process);
-    }
-    return waited == WAIT_OBJECT_0 ? 0 : 2;
+    return windows;
 }
 
-int Run(HINSTANCE instance, TFileLog& log) {
+// The running program's orderly exit, for scripts: the "OPC退出" command posted to the
+// window of every running copy, then a bounded wait for all of them to end.
+int AskRunningProgramToExit() {
+    const std::vector<HWND> windows = ProgramWindows();
+    if (windows.empty()) {
+        return 1;
+    }
+    std::vector<HANDLE> processes;
+    for (HWND window : windows) {
+        DWORD process_id = 0;
+        GetWindowThreadProcessId(window, &process_id);
+        if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id)) {
+            processes.push_back(process);
+        }
+        PostMessageW(window, WM_COMMAND, porvex::ui::kIdMenuExit, 0);
+    }
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    bool all_ended = processes.size() == windows.size();
+    for (HANDLE process : processes) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        all_ended = WaitForSingleObject(process, left) == WAIT_OBJECT_0 && all_ended;
+        CloseHandle(process);
+    }
+    return all_ended ? 0 : 2;
+}
+
+// A copy started by hand while another serves shows the running copy's window.
+void ShowRunningCopy() {
+    const std::vector<HWND> windows = ProgramWindows();
+    if (!windows.empty()) {
+        PostMessageW(windows.front(), WM_COMMAND, porvex::ui::kIdMenuShow, 0);
+    }
+}
+
+bool ServingStart(porvex::opc::TStartMode mode) {
+    return mode != porvex::opc::TStartMode::RegServer &&
+           mode != porvex::opc::TStartMode::UnregServer;
+}
+
+int Run(HINSTANCE instance, TFileLog& log, TSingleDoorServer* single, TExitDeadline& deadline) {
     using namespace porvex;
     opc::TComApartment apartment;
     opc::TComServer com;
     opc::RegisterOpcServer(kPorvexServerClsid, kPorvexServerVersion, kPorvexServerDescription,
                            std::make_unique<PorvexServer>(), L"");
+    if (single) {
+        com.SetOnServingChanged([single](bool serving) { single->SetServing(serving); });
+    }
     if (const std::optional<int> code = com.Start(GetCommandLineW())) {
         return *code;
     }
@@ -111,6 +162,8 @@ int Run(HINSTANCE instance, TFileLog& log) {
     options.manual_clock = manual_clock ? &manual : nullptr;
     options.exit_wait_ms = static_cast<DWORD>(EnvNumber(L"PORVEX_EXIT_WAIT_MS").value_or(30000));
     options.make_link = [] { return std::make_unique<ZorvikLink>(); };
+    const DWORD exit_bound = options.exit_wait_ms + kExitGraceMs;
+    options.exit_started = [&deadline, exit_bound] { deadline.Arm(exit_bound); };
 
     ui::TMainForm form(instance, com, log, options);
     if (!form.Create()) {
@@ -137,10 +190,36 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (HasExitSwitch()) {
         return AskRunningProgramToExit();
     }
+    namespace opc = porvex::opc;
     TFileLog log;
     TEngineLogToFile engine_log(log);
     try {
-        return Run(instance, log);
+        // Declared after the log and destroyed before it: disarmed at the very end.
+        TExitDeadline deadline(log);
+        const opc::TStartMode mode = opc::StartModeFromCommandLine(GetCommandLineW());
+        std::optional<TSingleDoorServer> single;
+        if (ServingStart(mode)) {
+            single.emplace();
+            switch (single->Claim(kClaimWaitMs)) {
+                case TSingleDoorServer::TClaim::Owner:
+                    break;
+                case TSingleDoorServer::TClaim::OtherServing:
+                    log.Line(
+                        std::wstring(L"another copy of the door server is running; this copy (") +
+                        opc::StartModeName(mode) + L" start) ends without serving");
+                    if (!opc::StartedByCom(mode)) {
+                        ShowRunningCopy();
+                    }
+                    return 0;
+                case TSingleDoorServer::TClaim::TimedOut:
+                    log.Line(
+                        L"cannot start: another copy of the door server neither served nor "
+                        L"ended within " +
+                        std::to_wstring(kClaimWaitMs) + L" ms");
+                    return 1;
+            }
+        }
+        return Run(instance, log, single ? &*single : nullptr, deadline);
     } catch (...) {
         log.Line(L"cannot run: " + porvex::opc::DescribeException(std::current_exception()));
         return 1;

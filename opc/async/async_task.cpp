@@ -51,6 +51,15 @@ TGroupImpl& TAsyncTask::Group() const noexcept { return owner_->Group(); }
 
 void TRefreshTask::Execute() {
     const std::vector<TGroupItemImpl*> items = Owner().ItemsStillInGroup(items_);
+    // The advise-time report carries the items' values as of now: a change marked before
+    // it (the activation read of AddItems) is in it and must not come again with the next
+    // tick. A change marked after this line still does. A DA 1.0 data sink of the group
+    // takes its changes from the same marks and keeps them.
+    if (initial_report_ && !Owner().HasSink(sfData) && !Owner().HasSink(sfDataTime)) {
+        for (TGroupItemImpl* item : items) {
+            item->ClearChanged();
+        }
+    }
     Group().DeliverDataChange(source_, ClientTransactionId(), items);
 }
 

@@ -58,14 +58,20 @@ class TAsyncTask : public TPostedWork {
 
 class TRefreshTask : public TAsyncTask {
   public:
+    // initialReport: the refresh of a data-callback advise, which stands for the first
+    // report of its items (the tick does not send them again).
     TRefreshTask(TGroupAsync& owner, DWORD clientTransactionId, OPCDATASOURCE source,
-                 std::vector<OPCHANDLE> items) noexcept
-        : TAsyncTask(owner, clientTransactionId), source_(source), items_(std::move(items)) {}
+                 std::vector<OPCHANDLE> items, bool initialReport = false) noexcept
+        : TAsyncTask(owner, clientTransactionId),
+          source_(source),
+          items_(std::move(items)),
+          initial_report_(initialReport) {}
 
   protected:
     void Execute() override;
     OPCDATASOURCE source_;
     std::vector<OPCHANDLE> items_;  // the group's active items when the refresh was asked
+    bool initial_report_;
 };
 
 class TRefreshTask1 final : public TRefreshTask {

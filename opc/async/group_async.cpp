@@ -74,7 +74,7 @@ void TGroupAsync::DataCallbackChanged(bool advised) {
     // A client that advises gets the device values of the active items, as if it had
     // asked for a refresh; a group with nothing to report sends nothing.
     try {
-        QueueRefresh2(OPC_DS_DEVICE, 0);
+        QueueRefresh2(OPC_DS_DEVICE, 0, true);
     } catch (const EOpcError&) {
     }
 }
@@ -139,12 +139,13 @@ void TGroupAsync::OrphanPending() noexcept {
     pending_.clear();
 }
 
-DWORD TGroupAsync::QueueRefresh2(OPCDATASOURCE source, DWORD transactionId) {
+DWORD TGroupAsync::QueueRefresh2(OPCDATASOURCE source, DWORD transactionId, bool initialReport) {
     std::vector<OPCHANDLE> items = group_.ActiveItemHandles();
     if (!group_.Active() || items.empty()) {
         throw EOpcError(E_FAIL);
     }
-    return Queue(std::make_unique<TRefreshTask>(*this, transactionId, source, std::move(items)));
+    return Queue(std::make_unique<TRefreshTask>(*this, transactionId, source, std::move(items),
+                                                initialReport));
 }
 
 DWORD TGroupAsync::QueueRefresh1(DWORD connection, OPCDATASOURCE source) {
@@ -175,10 +176,7 @@ void TGroupAsync::CheckConnection(DWORD connection) const {
     }
 }
 
-TTaskArray<HRESULT> TGroupAsync::AcceptedErrors(DWORD count) const {
-    if (!group_.Server().HasOption(soAsyncErrorArray)) {
-        return {};
-    }
+TTaskArray<HRESULT> TGroupAsync::AcceptedErrors(DWORD count) {
     TTaskArray<HRESULT> errors(count);
     for (DWORD i = 0; i < count; ++i) {
         errors[i] = S_OK;

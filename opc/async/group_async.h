@@ -116,7 +116,7 @@ class TGroupAsync final : public TGroupExtension,
     void OrphanPending() noexcept;
     // Queues a version 2 refresh of the active items; EOpcError E_FAIL for an inactive group
     // or one without an active item.
-    DWORD QueueRefresh2(OPCDATASOURCE source, DWORD transactionId);
+    DWORD QueueRefresh2(OPCDATASOURCE source, DWORD transactionId, bool initialReport = false);
     DWORD QueueRefresh1(DWORD connection, OPCDATASOURCE source);
     // E_FAIL when the client removed the group or it left its server.
     void CheckUsable() const;
@@ -124,9 +124,9 @@ class TGroupAsync final : public TGroupExtension,
     void CheckDataCallback() const;
     // CONNECT_E_NOCONNECTION for a connection outside 0..2 or without a sink.
     void CheckConnection(DWORD connection) const;
-    // The per-item error array of an accepted request: all S_OK with soAsyncErrorArray,
-    // none (a null array for the client) otherwise.
-    TTaskArray<HRESULT> AcceptedErrors(DWORD count) const;
+    // The per-item error array of an accepted request: all S_OK. A call that succeeds hands
+    // out every [out] array of its signature; a client may read it without checking.
+    static TTaskArray<HRESULT> AcceptedErrors(DWORD count);
     // Checks that the sink of format can still be reached; drops it when not.
     void ProbeSink(int format, int kind) noexcept;
 

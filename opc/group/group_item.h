@@ -62,6 +62,7 @@ class TGroupItemImpl final : public TGroupItemInfo {
     // movable is given the value may be moved out of it instead of copied.
     bool CompareAndStore(const VARIANT& value, WORD quality, TVariant* movable);
     void MarkChanged() noexcept { changed_.store(true, std::memory_order_release); }
+    void ClearChanged() noexcept { changed_.store(false, std::memory_order_release); }
 
     // The item as delivered: from the cache or the device, converted to the requested
     // type. EOpcError for a missing read right (device) or a failed conversion.

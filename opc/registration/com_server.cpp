@@ -119,13 +119,30 @@ void TComServer::RegisterClassObjects() {
         }
         cookies_.push_back(cookie);
     }
+    if (on_serving_changed_ && !cookies_.empty()) {
+        on_serving_changed_(true);
+    }
 }
 
 void TComServer::RevokeClassObjects() noexcept {
+    if (cookies_.empty()) {
+        return;
+    }
     for (DWORD cookie : cookies_) {
         CoRevokeClassObject(cookie);
     }
     cookies_.clear();
+    if (on_serving_changed_) {
+        try {
+            on_serving_changed_(false);
+        } catch (...) {
+            LogLine(L"serving-changed action: " + DescribeException(std::current_exception()));
+        }
+    }
+}
+
+void TComServer::SetOnServingChanged(std::function<void(bool)> action) {
+    on_serving_changed_ = std::move(action);
 }
 
 void TComServer::SetOnLastRelease(std::function<void()> action) {

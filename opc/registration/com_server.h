@@ -81,6 +81,9 @@ class TComServer {
     // new client attaches to a program that is ending; should a client have attached in
     // between, the action waits for its objects to go too.
     void SetOnLastRelease(std::function<void()> action);
+    // Called with true once the class objects are registered with COM and with false once
+    // they are withdrawn (a program tells other copies of itself whether it serves).
+    void SetOnServingChanged(std::function<void(bool)> action);
     // Where an error under REGSERVER/UNREGSERVER goes (default: standard error and the
     // engine log).
     void SetErrorReporter(TReportError reporter);
@@ -107,6 +110,7 @@ class TComServer {
     TStartMode mode_ = TStartMode::Normal;
     DWORD main_thread_ = 0;
     std::function<void()> on_last_release_;
+    std::function<void(bool)> on_serving_changed_;
     TReportError report_;
     TAskUser ask_;
 };

@@ -1,4 +1,7 @@
 // IOPCCommon of the server object, and the error texts of IOPCServer.
+#include <algorithm>
+#include <vector>
+
 #include "opc/com/boundary.h"
 #include "opc/com/call_args.h"
 #include "opc/com/task_mem.h"
@@ -51,11 +54,18 @@ HRESULT TServerImpl::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) no
     return OpcBoundary("IOPCCommon::QueryAvailableLocaleIDs", [&]() -> HRESULT {
         CheckOut(pdwCount);
         CheckOut(pdwLcid);
-        TTaskArray<LCID> locales(3);
-        locales[0] = LOCALE_SYSTEM_DEFAULT;
-        locales[1] = GetSystemDefaultLCID();
-        locales[2] = GetUserDefaultLCID();
-        *pdwCount = 3;
+        // The locales SetLocaleID accepts, each once: the system's and the user's are
+        // usually the same.
+        std::vector<LCID> accepted;
+        for (LCID locale :
+             {LCID{LOCALE_SYSTEM_DEFAULT}, GetSystemDefaultLCID(), GetUserDefaultLCID()}) {
+            if (std::find(accepted.begin(), accepted.end(), locale) == accepted.end()) {
+                accepted.push_back(locale);
+            }
+        }
+        TTaskArray<LCID> locales(accepted.size());
+        std::copy(accepted.begin(), accepted.end(), locales.Get());
+        *pdwCount = static_cast<DWORD>(accepted.size());
         *pdwLcid = locales.Detach();
         return S_OK;
     });

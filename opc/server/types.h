@@ -28,7 +28,7 @@ inline constexpr TAccessRights kAccessReadWrite = kAccessRead | kAccessWrite;
 inline constexpr WORD kQualityGood = 0xC0;
 
 enum TServerOption : int {
-    soAsyncErrorArray = 0,   // async Read/Write return an all-S_OK error array, not null
+    // Bit 0 is unused.
     soStreamStringNull = 1,  // data-object stream strings count their terminating null
     soStrictHandles = 2,     // item handles must belong to the group they are used with
     soNoBrowse = 3,          // the server object refuses IOPCBrowseServerAddressSpace

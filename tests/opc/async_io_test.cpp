@@ -21,7 +21,8 @@ TEST_F(AsyncIO2Test, AReadCompletesAfterTheCallWithTheClientsTransactionId) {
     HRESULT* errors = nullptr;
     ASSERT_EQ(async2_->Read(3, handles.data(), 4711, &cancel_id, &errors), S_OK);
     EXPECT_NE(cancel_id, 0u);
-    EXPECT_EQ(errors, nullptr);  // no per-item errors without soAsyncErrorArray
+    // Accepted: every item's request is S_OK; the bad handle is reported by the completion.
+    EXPECT_EQ(Errors(errors, 3), (std::vector<HRESULT>{S_OK, S_OK, S_OK}));
     EXPECT_TRUE(callback_->reads.empty()) << "a read must not run inside the call";
     Drain();
     ASSERT_EQ(callback_->reads.size(), 1u);
@@ -60,12 +61,16 @@ TEST_F(AsyncIO2Test, RequestsAreCheckedBeforeAnythingIsQueued) {
     EXPECT_EQ(server_->Window().PendingWork(), 1u);
 }
 
-TEST_F(AsyncIO2Test, TheErrorArrayIsAllSuccessWithTheOption) {
-    server_->options = TServerOptions{soAsyncErrorArray};
+TEST_F(AsyncIO2Test, AcceptedRequestsHandOutTheirErrorArray) {
+    server_->options = TServerOptions();  // no option makes the engine hand it out
     MakeGroup({{L"Int"}, {L"Text"}});
     DWORD id = 0;
     HRESULT* errors = nullptr;
     ASSERT_EQ(async2_->Read(2, added_.handles.data(), 1, &id, &errors), S_OK);
+    EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{S_OK, S_OK}));
+    TVariant values[2] = {TVariant::I4(1), TVariant::String(L"x")};
+    errors = nullptr;
+    ASSERT_EQ(async2_->Write(2, added_.handles.data(), values[0].Ptr(), 2, &id, &errors), S_OK);
     EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{S_OK, S_OK}));
 }
 
@@ -187,6 +192,30 @@ TEST_F(AsyncIO2Test, AdvisingTheCallbackSendsTheDeviceValuesAfterTheAdvise) {
     EXPECT_EQ(callback_->changes[0].transaction_id, 0u);
     EXPECT_EQ(callback_->changes[0].handles, (std::vector<OPCHANDLE>{1}));
     EXPECT_EQ(callback_->changes[0].values[0].Get().lVal, 9);
+}
+
+TEST_F(AsyncIO2Test, AdvisingReportsEachItemOnceUntilItChanges) {
+    MakeGroup({{L"Int", true, 1}, {L"Text", true, 2}}, true, false);
+    // A fast tick, set before anything is pumped: the activation reads of AddItems are
+    // still marked as changes when the client advises.
+    DWORD rate = 10;
+    DWORD revised = 0;
+    ASSERT_EQ(group_.state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr),
+              S_OK);
+    Advise(group_.items.Get(), IID_IOPCDataCallback, callback_->Identity());
+    Drain();
+    EXPECT_TRUE(PumpTicks(server_->Group(L"g"), 3));
+    std::vector<OPCHANDLE> reported;
+    for (const TDataChange& change : callback_->changes) {
+        reported.insert(reported.end(), change.handles.begin(), change.handles.end());
+    }
+    EXPECT_EQ(reported, (std::vector<OPCHANDLE>{1, 2})) << "an item was reported twice";
+    // A real change still comes with the tick.
+    server_->SetValue(L"Int", TVariant::I4(31));
+    callback_->changes.clear();
+    EXPECT_TRUE(PumpUntil([&] { return !callback_->changes.empty(); }));
+    ASSERT_FALSE(callback_->changes.empty());
+    EXPECT_EQ(callback_->changes[0].handles, (std::vector<OPCHANDLE>{1}));
 }
 
 TEST_F(AsyncIO2Test, AdvisingAnInactiveGroupSendsNothing) {

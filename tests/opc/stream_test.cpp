@@ -351,7 +351,7 @@ TEST_F(StreamTest, AReadCompletesWithItsTransactionIdAndBadQualityForFailures) {
         async1_->Read(connection, OPC_DS_DEVICE, 2, added_.handles.data(), &transaction, &errors),
         S_OK);
     EXPECT_NE(transaction, 0u);
-    EXPECT_EQ(errors, nullptr);
+    EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{S_OK, S_OK}));
     EXPECT_TRUE(sink->blocks.empty());
     Drain();
     ASSERT_EQ(sink->blocks.size(), 1u);
@@ -369,6 +369,7 @@ TEST_F(StreamTest, AReadCompletesWithItsTransactionIdAndBadQualityForFailures) {
     ASSERT_EQ(
         async1_->Read(connection, OPC_DS_CACHE, 1, added_.handles.data(), &transaction, &errors),
         S_OK);
+    EXPECT_EQ(Errors(errors, 1), (std::vector<HRESULT>{S_OK}));
     EXPECT_EQ(async1_->Cancel(transaction), S_OK);
     EXPECT_EQ(async1_->Cancel(transaction), E_FAIL);
     Drain();
@@ -388,6 +389,7 @@ TEST_F(StreamTest, WritesCompleteWithAWriteCompleteBlock) {
     ASSERT_EQ(async1_->Write(connection, 2, added_.handles.data(), values[0].Ptr(), &transaction,
                              &errors),
               S_OK);
+    EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{S_OK, S_OK}));
     Drain();
     ASSERT_EQ(sink->blocks.size(), 1u);
     const TReceivedBlock& block = sink->blocks[0];

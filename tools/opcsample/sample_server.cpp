@@ -76,9 +76,7 @@ void SampleServer::HandleException(std::exception_ptr error) {
     LogLine(L"item server: " + DescribeException(error));
 }
 
-TServerOptions SampleServer::Options() {
-    return {soHierarchical, soAsyncErrorArray, soStrictHandles};
-}
+TServerOptions SampleServer::Options() { return {soHierarchical, soStrictHandles}; }
 
 TItemHandle SampleServer::GetItemInfoEx(const std::wstring& itemId, std::wstring&,
                                         TAccessRights& accessRights,

@@ -1,0 +1,130 @@
+// One door server whatever the timing: clients that activate the OPC class in a tight loop
+// while Porvex398.exe starts reach the one running copy (COM may launch a copy of its own
+// in the first instant; it hands over and ends), only one process connects to the
+// controllers, and "-exit" ends the program within its bound also after clients died
+// holding objects.
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app_support.h"
+#include "ctlsim_driver.h"
+#include "item_server/porvex_server.h"
+#include "sample_door_db.h"
+#include "temp_dir.h"
+#include "ui/main_form.h"
+
+namespace porvex::ui::testing {
+namespace {
+
+std::vector<DWORD> PorvexProcesses() {
+    std::vector<DWORD> out;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return out;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"Porvex398.exe") == 0) {
+            out.push_back(entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return out;
+}
+
+class StartRaceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegisterOnce();
+        ASSERT_TRUE(PorvexProcesses().empty()) << "a Porvex398 of an earlier test still runs";
+        SampleDoorDbOptions options;
+        options.controllers = 1;
+        options.doors_per_controller = 1;
+        options.ports = {sim.port(0)};
+        const std::filesystem::path db = dir.path() / "doors.db";
+        create_sample_door_db(db, options);
+        WriteSettings(SqliteSettings(db.wstring()));
+    }
+
+    test::TempDir dir;
+    ctlsim::testing::Ctlsim sim{1};
+};
+
+TEST_F(StartRaceTest, ClientsActivatingWhileTheProgramStartsReachTheOneDoorServer) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> served{0};
+    std::atomic<int> refused{0};
+    TPorvexApp app(Environment{{L"PORVEX_EXIT_WAIT_MS", L"1500"}});
+    // At once, before the program can have registered its class with COM.
+    std::thread clients([&] {
+        if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+            return;
+        }
+        while (!stop.load()) {
+            opc::TComPtr<IOPCServer> server;
+            const HRESULT hr =
+                CoCreateInstance(kPorvexServerClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                                 reinterpret_cast<void**>(server.Put()));
+            (SUCCEEDED(hr) ? served : refused) += 1;
+        }
+        CoUninitialize();
+    });
+    const bool shown = app.Window() != nullptr;
+    const bool uploading = shown && sim.wait_upload(0, true, 20s);
+    Sleep(1000);
+    stop = true;
+    clients.join();
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(uploading);
+    RecordProperty("activations_served", served.load());
+    RecordProperty("activations_refused", refused.load());
+    EXPECT_GT(served.load(), 0);
+    // A copy COM launched in the first instant has handed over and ended.
+    EXPECT_TRUE(WaitFor([] { return PorvexProcesses().size() == 1; }, 35s))
+        << PorvexProcesses().size() << " copies of Porvex398 run";
+    const auto info = sim.info(0);
+    EXPECT_EQ(info.at("connections"), "1") << "more than one process connected to the controller";
+    EXPECT_EQ(info.at("rejected"), "0");
+
+    ctlsim::testing::ChildProcess exit(TreeProgram("Porvex398.exe"), {"-exit"});
+    EXPECT_EQ(exit.wait(40s).value_or(-1), 0);
+    EXPECT_TRUE(WaitFor([] { return PorvexProcesses().empty(); }, 5s));
+}
+
+TEST_F(StartRaceTest, ExitEndsTheProgramAfterAClientDiedHoldingItsObjects) {
+    TPorvexApp app(Environment{{L"PORVEX_EXIT_WAIT_MS", L"1500"}});
+    ASSERT_NE(app.Window(), nullptr);
+    ASSERT_TRUE(sim.wait_upload(0, true, 20s));
+    {
+        ctlsim::testing::ChildProcess sub(TreeProgram("opcclient.exe"),
+                                          {"subscribe", kProgId, "--rate", "200"});
+        const std::string first = Utf8(DoorItem(0, 0, "门禁状态")) + " = ";
+        bool subscribed = false;
+        for (int i = 0; i < 50 && !subscribed; ++i) {
+            const std::optional<std::string> line = sub.read_line(20s);
+            if (!line) {
+                break;
+            }
+            subscribed = line->find(first) != std::string::npos;
+        }
+        ASSERT_TRUE(subscribed);
+        sub.kill();  // gone without releasing its objects
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ctlsim::testing::ChildProcess exit(TreeProgram("Porvex398.exe"), {"-exit"});
+    EXPECT_EQ(exit.wait(40s).value_or(-1), 0);
+    EXPECT_TRUE(app.WaitExit(5s).has_value());
+    // The wait for clients (1.5 s) and the grace of the end (15 s).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 17s);
+}
+
+}  // namespace
+}  // namespace porvex::ui::testing
