@@ -59,6 +59,13 @@ FrameAssembler::Cut FrameAssembler::next() {
         }
         const std::size_t total = len + kOverhead;
         if (rest.size() < total) {
+            if (holds_complete_frame(rest, 1)) {
+                // A stray 7E whose Len happens to be plausible would otherwise hold every
+                // frame behind it until that many bytes arrive (for ever, on a quiet link).
+                ++skipped_;
+                consume(1);
+                continue;
+            }
             return {};
         }
         const auto candidate = rest.first(total);

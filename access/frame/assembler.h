@@ -4,7 +4,9 @@
 // 4-byte upload acknowledgement (AA AA 00 BB) is consumed wherever it stands, so a valid
 // frame behind stray bytes is always delivered. A candidate that fails validation costs
 // one byte: scanning resumes right after its start byte, so a real frame hidden behind a
-// false start byte is still found.
+// false start byte is still found. A start byte whose Len is plausible but whose bytes are
+// not all there yet waits for them, unless a complete valid frame already stands behind it:
+// then it was a false start too and costs one byte, so stray bytes never hold up reports.
 #pragma once
 
 #include <cstddef>

@@ -91,4 +91,19 @@ std::optional<FrameView> parse_frame(std::span<const std::uint8_t> bytes, Invali
     return view;
 }
 
+bool holds_complete_frame(std::span<const std::uint8_t> bytes, std::size_t from) {
+    for (std::size_t at = from; at + kOverhead <= bytes.size(); ++at) {
+        if (bytes[at] != kFrameStart) {
+            continue;
+        }
+        const auto tail = bytes.subspan(at);
+        const std::size_t len = payload_length(tail);
+        if (len <= kMaxPayload && len + kOverhead <= tail.size() &&
+            parse_frame(tail.first(len + kOverhead))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace zorvik::frame

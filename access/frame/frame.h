@@ -85,4 +85,8 @@ inline constexpr std::size_t payload_length(std::span<const std::uint8_t> header
     return (static_cast<std::size_t>(header[7]) << 8) | header[8];
 }
 
+// True when a start byte at or after `from` in `bytes` begins a complete valid frame
+// lying wholly within `bytes`.
+bool holds_complete_frame(std::span<const std::uint8_t> bytes, std::size_t from = 0);
+
 }  // namespace zorvik::frame

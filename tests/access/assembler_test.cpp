@@ -91,6 +91,28 @@ TEST(FrameAssembler, AStartByteWithAnImpossibleLengthIsSkipped) {
     EXPECT_EQ(got.frames[0], kReport);
 }
 
+TEST(FrameAssembler, AFalseStartWithAPlausibleLengthNeverHoldsUpTheFramesBehindIt) {
+    // 7E and eight bytes whose Len field reads 0x3A12: far more than will ever follow.
+    const Bytes false_start{0x7E, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x3A, 0x12};
+    FrameAssembler a;
+    a.append(cat({false_start, kReport, kOpen}));
+    const auto got = drain(a);
+    ASSERT_EQ(got.frames.size(), 2u);
+    EXPECT_EQ(got.frames[0], kReport);
+    EXPECT_EQ(got.frames[1], kOpen);
+    EXPECT_EQ(a.buffered(), 0u);
+
+    // A real frame still arriving is waited for: nothing behind it is complete yet.
+    FrameAssembler partial;
+    const Bytes big = build_frame(0x22, 3, 0, Bytes(40, 0x11));
+    partial.append({big.data(), 20});
+    EXPECT_TRUE(drain(partial).frames.empty());
+    partial.append({big.data() + 20, big.size() - 20});
+    const auto whole = drain(partial);
+    ASSERT_EQ(whole.frames.size(), 1u);
+    EXPECT_EQ(whole.frames[0], big);
+}
+
 TEST(FrameAssembler, UploadAcknowledgementIsConsumedWhereverItStands) {
     FrameAssembler alone;
     alone.append(kAck);
