@@ -12,7 +12,7 @@
 //
 // One copy serves (ui/single_door_server.h): a copy started while another one serves hands
 // over and ends (exit code 0) without opening controller links. Once the program begins to
-// end, it is gone within the client wait plus kExitGraceMs (ui/exit_deadline.h).
+// end, it is gone within the client wait plus the grace (ui/exit_deadline.h).
 //
 // Test seams (environment): PORVEX_EXIT_WAIT_MS bounds the "OPC退出" wait for clients
 // (default 30000); PORVEX_MANUAL_CLOCK=1 gives the door model a clock that only moves on
@@ -147,6 +147,12 @@ int Run(HINSTANCE instance, TFileLog& log, TSingleDoorServer* single, TExitDeadl
     if (single) {
         com.SetOnServingChanged([single](bool serving) { single->SetServing(serving); });
     }
+    // Should the end take too long, the class objects leave COM before the process goes.
+    deadline.SetBeforeEnd([&com] { com.EndServing(); });
+    struct TForgetBeforeEnd {
+        TExitDeadline& deadline;
+        ~TForgetBeforeEnd() { deadline.SetBeforeEnd({}); }
+    } forget_before_end{deadline};
     if (const std::optional<int> code = com.Start(GetCommandLineW())) {
         return *code;
     }

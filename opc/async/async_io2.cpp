@@ -19,6 +19,21 @@ void ClearOut(DWORD* id, HRESULT** errors) noexcept {
 
 }  // namespace
 
+std::vector<OPCHANDLE> TGroupAsync::CheckHandles(DWORD count, const OPCHANDLE* handles,
+                                                 TTaskArray<HRESULT>& errors) const {
+    std::vector<OPCHANDLE> valid;
+    valid.reserve(count);
+    for (DWORD i = 0; i < count; ++i) {
+        if (group_.FindItem(handles[i])) {
+            errors[i] = S_OK;
+            valid.push_back(handles[i]);
+        } else {
+            errors[i] = OPC_E_INVALIDHANDLE;
+        }
+    }
+    return valid;
+}
+
 HRESULT TGroupAsync::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
                           DWORD* pdwCancelID, HRESULT** ppErrors) noexcept {
     ClearOut(pdwCancelID, ppErrors);
@@ -28,12 +43,15 @@ HRESULT TGroupAsync::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactio
         CheckItemArray(dwCount, phServer);
         CheckOut(pdwCancelID);
         CheckOut(ppErrors);
-        // The handles are checked when the read runs; its completion reports them.
-        TTaskArray<HRESULT> errors = AcceptedErrors(dwCount);
-        *pdwCancelID = Queue(std::make_unique<TAsyncReadTask>(
-            *this, dwTransactionID, std::vector<OPCHANDLE>(phServer, phServer + dwCount)));
+        // A bad handle is reported now and left out; the others are read when the
+        // transaction runs.
+        TTaskArray<HRESULT> errors(dwCount);
+        const std::vector<OPCHANDLE> valid = CheckHandles(dwCount, phServer, errors);
+        if (!valid.empty()) {
+            *pdwCancelID = Queue(std::make_unique<TAsyncReadTask>(*this, dwTransactionID, valid));
+        }
         *ppErrors = errors.Detach();
-        return S_OK;
+        return valid.size() == dwCount ? S_OK : S_FALSE;
     });
 }
 
@@ -47,17 +65,21 @@ HRESULT TGroupAsync::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemVal
         CheckItemArray(dwCount, pItemValues);
         CheckOut(pdwCancelID);
         CheckOut(ppErrors);
+        TTaskArray<HRESULT> errors(dwCount);
+        const std::vector<OPCHANDLE> valid = CheckHandles(dwCount, phServer, errors);
         std::vector<TVariant> values;
-        values.reserve(dwCount);
+        values.reserve(valid.size());
         for (DWORD i = 0; i < dwCount; ++i) {
-            values.emplace_back(pItemValues[i]);
+            if (errors[i] == S_OK) {
+                values.emplace_back(pItemValues[i]);
+            }
         }
-        TTaskArray<HRESULT> errors = AcceptedErrors(dwCount);
-        *pdwCancelID = Queue(std::make_unique<TAsyncWriteTask>(
-            *this, dwTransactionID, std::vector<OPCHANDLE>(phServer, phServer + dwCount),
-            std::move(values)));
+        if (!valid.empty()) {
+            *pdwCancelID = Queue(std::make_unique<TAsyncWriteTask>(*this, dwTransactionID, valid,
+                                                                   std::move(values)));
+        }
         *ppErrors = errors.Detach();
-        return S_OK;
+        return valid.size() == dwCount ? S_OK : S_FALSE;
     });
 }
 

@@ -124,9 +124,13 @@ class TGroupAsync final : public TGroupExtension,
     void CheckDataCallback() const;
     // CONNECT_E_NOCONNECTION for a connection outside 0..2 or without a sink.
     void CheckConnection(DWORD connection) const;
-    // The per-item error array of an accepted request: all S_OK. A call that succeeds hands
-    // out every [out] array of its signature; a client may read it without checking.
+    // The per-item error array of an accepted DA 1.0 request: all S_OK. A call that
+    // succeeds hands out every [out] array of its signature; a client may read it unchecked.
     static TTaskArray<HRESULT> AcceptedErrors(DWORD count);
+    // The handles of a DA 2.0 read or write: OPC_E_INVALIDHANDLE in errors for those the
+    // group does not hold (S_OK for the others); the valid ones, in order.
+    std::vector<OPCHANDLE> CheckHandles(DWORD count, const OPCHANDLE* handles,
+                                        TTaskArray<HRESULT>& errors) const;
     // Checks that the sink of format can still be reached; drops it when not.
     void ProbeSink(int format, int kind) noexcept;
 

@@ -19,21 +19,36 @@ TEST_F(AsyncIO2Test, AReadCompletesAfterTheCallWithTheClientsTransactionId) {
     handles.push_back(0xBAD);
     DWORD cancel_id = 0;
     HRESULT* errors = nullptr;
-    ASSERT_EQ(async2_->Read(3, handles.data(), 4711, &cancel_id, &errors), S_OK);
+    // The bad handle is reported at once and left out; the others are read.
+    ASSERT_EQ(async2_->Read(3, handles.data(), 4711, &cancel_id, &errors), S_FALSE);
     EXPECT_NE(cancel_id, 0u);
-    // Accepted: every item's request is S_OK; the bad handle is reported by the completion.
-    EXPECT_EQ(Errors(errors, 3), (std::vector<HRESULT>{S_OK, S_OK, S_OK}));
+    EXPECT_EQ(Errors(errors, 3), (std::vector<HRESULT>{S_OK, S_OK, OPC_E_INVALIDHANDLE}));
     EXPECT_TRUE(callback_->reads.empty()) << "a read must not run inside the call";
     Drain();
     ASSERT_EQ(callback_->reads.size(), 1u);
     const TDataChange& read = callback_->reads[0];
     EXPECT_EQ(read.transaction_id, 4711u);
     EXPECT_EQ(read.client_group, 77u);
-    EXPECT_EQ(read.handles, (std::vector<OPCHANDLE>{11, 12, 0}));
+    EXPECT_EQ(read.handles, (std::vector<OPCHANDLE>{11, 12}));
     EXPECT_EQ(read.values[0].Get().lVal, 8);  // from the device
-    EXPECT_EQ(read.errors, (std::vector<HRESULT>{S_OK, S_OK, OPC_E_INVALIDHANDLE}));
-    EXPECT_EQ(read.master_error, S_FALSE);
-    EXPECT_EQ(read.master_quality, S_FALSE);
+    EXPECT_EQ(read.errors, (std::vector<HRESULT>{S_OK, S_OK}));
+    EXPECT_EQ(read.master_error, S_OK);
+
+    // Nothing valid: no transaction, every item's error.
+    const OPCHANDLE bad[2] = {0xBAD, 0};
+    cancel_id = 7;
+    ASSERT_EQ(async2_->Read(2, const_cast<OPCHANDLE*>(bad), 4712, &cancel_id, &errors), S_FALSE);
+    EXPECT_EQ(cancel_id, 0u);
+    EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{OPC_E_INVALIDHANDLE, OPC_E_INVALIDHANDLE}));
+    TVariant values[2] = {TVariant::I4(1), TVariant::I4(2)};
+    ASSERT_EQ(
+        async2_->Write(2, const_cast<OPCHANDLE*>(bad), values[0].Ptr(), 4713, &cancel_id, &errors),
+        S_FALSE);
+    EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{OPC_E_INVALIDHANDLE, OPC_E_INVALIDHANDLE}));
+    Drain();
+    EXPECT_EQ(callback_->reads.size(), 1u);
+    EXPECT_TRUE(callback_->writes.empty());
+    EXPECT_TRUE(server_->writes.empty());
 }
 
 TEST_F(AsyncIO2Test, RequestsAreCheckedBeforeAnythingIsQueued) {
