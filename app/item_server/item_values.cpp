@@ -3,7 +3,11 @@
 #include <limits>
 #include <type_traits>
 
+#include "core/text.h"
 #include "core/utf.h"
+#include "opc/com/errors.h"
+#include "opc/idl/opc_errors.h"
+#include "opc/idl/opc_interfaces.h"
 
 namespace porvex {
 
@@ -29,6 +33,88 @@ opc::TAccessRights namespace_rights(PointKind kind) {
 
 VARTYPE namespace_type(PointKind kind) {
     return kind == PointKind::last_card || kind == PointKind::invalid_card ? VT_BSTR : VT_I2;
+}
+
+opc::TAccessRights leaf_rights(const LeafOwner& owner) {
+    return owner.role == LeafRole::point ? namespace_rights(owner.kind) : opc::kAccessRead;
+}
+
+VARTYPE canonical_type(const LeafOwner& owner) {
+    switch (owner.role) {
+        case LeafRole::point:
+            return namespace_type(owner.kind);
+        case LeafRole::swipe_time:
+            return VT_DATE;
+        default:
+            return VT_EMPTY;
+    }
+}
+
+opc::TVariant to_canonical(const ItemValue& value, VARTYPE type) {
+    opc::TVariant plain = to_variant(value);
+    if (type == VT_EMPTY || plain.Type() == type) {
+        return plain;
+    }
+    opc::TVariant converted;
+    const HRESULT hr = plain.ConvertTo(type, converted);
+    if (FAILED(hr)) {
+        throw opc::EOpcError(hr);
+    }
+    return converted;
+}
+
+opc::TVariant empty_of(VARTYPE type) {
+    switch (type) {
+        case VT_BSTR:
+            return opc::TVariant::String(L"");
+        case VT_DATE:
+            return opc::TVariant::Date(0.0);
+        case VT_I2:
+            return opc::TVariant::I2(0);
+        default:
+            return opc::TVariant::I4(0);
+    }
+}
+
+WORD link_quality(LinkState link) {
+    switch (link) {
+        case LinkState::connected:
+            return OPC_QUALITY_GOOD;
+        case LinkState::never_connected:
+            return OPC_QUALITY_NOT_CONNECTED;
+        case LinkState::lost:
+            return OPC_QUALITY_COMM_FAILURE;
+    }
+    return OPC_QUALITY_BAD;
+}
+
+std::optional<std::int32_t> remote_open_request(const VARIANT& written) {
+    if (written.vt == VT_BOOL) {
+        return written.boolVal == VARIANT_FALSE ? 0 : 1;
+    }
+    if (written.vt == VT_BSTR) {
+        const std::string text = ascii_lower(trim_blanks(
+            written.bstrVal == nullptr ? std::string()
+                                       : narrow(written.bstrVal, SysStringLen(written.bstrVal))));
+        if (text == "true") {
+            return 1;
+        }
+        if (text == "false") {
+            return 0;
+        }
+        const std::optional<double> number = parse_float(text);
+        if (!number) {
+            return std::nullopt;
+        }
+        return *number == 1.0 ? 1 : 0;
+    }
+    VARIANT number;
+    VariantInit(&number);
+    // Compared as a double: 0.6 must not round to 1 and open the door.
+    if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&written), 0, VT_R8))) {
+        return std::nullopt;
+    }
+    return number.dblVal == 1.0 ? 1 : 0;
 }
 
 opc::TVariant to_variant(const ItemValue& value) {
