@@ -50,13 +50,17 @@ WallTime local_now() {
 
 std::string ole_date_text(double ole_date) {
     // Civil date from days since 1970-01-01 (Howard Hinnant's days_from_civil inverse).
-    const double days_since_epoch = ole_date - kUnixEpochAsOleDate;
-    const long long day = static_cast<long long>(std::floor(days_since_epoch));
-    long long seconds = static_cast<long long>(
-        std::floor((days_since_epoch - static_cast<double>(day)) * kSecondsPerDay));
-    if (seconds >= 86400) {
-        seconds = 86399;
+    // Rounded to the millisecond first: 12:01:01 must not print as 12:01:00.999.
+    constexpr long long kMillisecondsPerDay = 86400000;
+    const long long total_ms =
+        std::llround((ole_date - kUnixEpochAsOleDate) * static_cast<double>(kMillisecondsPerDay));
+    long long day = total_ms / kMillisecondsPerDay;
+    long long ms_of_day = total_ms % kMillisecondsPerDay;
+    if (ms_of_day < 0) {
+        ms_of_day += kMillisecondsPerDay;
+        --day;
     }
+    const long long seconds = ms_of_day / 1000;
     const long long z = day + 719468;
     const long long era = (z >= 0 ? z : z - 146096) / 146097;
     const long long doe = z - era * 146097;
@@ -66,7 +70,7 @@ std::string ole_date_text(double ole_date) {
     const long long d = doy - (153 * mp + 2) / 5 + 1;
     const long long m = mp < 10 ? mp + 3 : mp - 9;
     const long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-    char text[32];
+    char text[128];  // room for any value the compiler can imagine
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", y, m, d,
                   seconds / 3600, seconds / 60 % 60, seconds % 60);
     return text;

@@ -1,6 +1,5 @@
 #include "item_server/item_values.h"
 
-#include <limits>
 #include <type_traits>
 
 #include "core/text.h"
@@ -15,14 +14,6 @@ namespace {
 
 std::string narrow(const wchar_t* text, UINT length) {
     return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
-}
-
-ItemValue from_integer(long long value) {
-    if (value < std::numeric_limits<std::int32_t>::min() ||
-        value > std::numeric_limits<std::int32_t>::max()) {
-        return static_cast<double>(value);
-    }
-    return static_cast<std::int32_t>(value);
 }
 
 }  // namespace
@@ -134,40 +125,6 @@ opc::TVariant to_variant(const ItemValue& value) {
             }
         },
         value);
-}
-
-ItemValue from_variant(const VARIANT& value) {
-    switch (value.vt) {
-        case VT_I1:
-            return from_integer(value.cVal);
-        case VT_UI1:
-            return from_integer(value.bVal);
-        case VT_I2:
-            return from_integer(value.iVal);
-        case VT_UI2:
-            return from_integer(value.uiVal);
-        case VT_I4:
-            return from_integer(value.lVal);
-        case VT_UI4:
-            return from_integer(value.ulVal);
-        case VT_INT:
-            return from_integer(value.intVal);
-        case VT_UINT:
-            return from_integer(value.uintVal);
-        case VT_I8:
-            return from_integer(value.llVal);
-        case VT_BOOL:
-            return from_integer(value.boolVal);
-        case VT_R4:
-            return static_cast<double>(value.fltVal);
-        case VT_R8:
-            return value.dblVal;
-        case VT_BSTR:
-            return value.bstrVal == nullptr ? std::string()
-                                            : narrow(value.bstrVal, SysStringLen(value.bstrVal));
-        default:
-            return std::string("?");
-    }
 }
 
 std::wstring now_text() {

@@ -49,10 +49,6 @@ WORD link_quality(LinkState link);
 // anything else that is a number or a boolean. Nothing for a value that is neither
 // (a text like "open", an array): the write fails with OPC_E_BADTYPE.
 std::optional<std::int32_t> remote_open_request(const VARIANT& written);
-// A written value as the door model compares it with 1: integers (VT_BOOL true is -1),
-// floating-point numbers and strings keep their value; anything else becomes a text that
-// never equals 1.
-ItemValue from_variant(const VARIANT& value);
 
 // The current local date and time in the system's short date format and its time format.
 std::wstring now_text();

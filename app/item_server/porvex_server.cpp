@@ -195,7 +195,8 @@ void PorvexServer::GetItemValue(TItemHandle handle, WORD& quality, opc::TVariant
 void PorvexServer::ConvertWrittenValue(TItemHandle handle, const VARIANT& written,
                                        VARTYPE canonicalType, opc::TVariant& converted) {
     const std::optional<NodeId> leaf = to_leaf(handle);
-    if (doors_ != nullptr && leaf && doors_->leaf_owner(*leaf).kind == PointKind::remote_open) {
+    const LeafOwner owner = doors_ != nullptr && leaf ? doors_->leaf_owner(*leaf) : LeafOwner{};
+    if (owner.role == LeafRole::point && owner.kind == PointKind::remote_open) {
         const std::optional<std::int32_t> request = remote_open_request(written);
         if (!request) {
             throw opc::EOpcError(OPC_E_BADTYPE);
