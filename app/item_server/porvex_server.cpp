@@ -212,8 +212,7 @@ void PorvexServer::SetItemValue(TItemHandle handle, const VARIANT& value) {
     if (doors_ == nullptr || !leaf) {
         throw opc::EOpcError(E_FAIL);
     }
-    const opc::TClientInfo* client = WritingClient();
-    const std::string writer = client != nullptr ? narrow(client->ClientName()) : std::string();
+    const std::string writer = writer_name(WritingClient());
     DoorServer::WriteResult result;
     try {
         const std::optional<std::int32_t> request = remote_open_request(value);
@@ -242,12 +241,14 @@ void PorvexServer::SetItemValue(TItemHandle handle, const VARIANT& value) {
 }
 
 void PorvexServer::ClientConnected(opc::TClientInfo& client) {
+    connected_at_[&client] = now_text();
     if (monitor_ != nullptr) {
         monitor_->client_connected(client);
     }
 }
 
 void PorvexServer::ClientDisconnected(opc::TClientInfo& client) {
+    connected_at_.erase(&client);
     if (monitor_ != nullptr) {
         monitor_->client_disconnected(client);
     }
@@ -281,6 +282,18 @@ void PorvexServer::GroupItemRemoved(opc::TGroupItemInfo& item) {
     if (monitor_ != nullptr) {
         monitor_->group_item_removed(item);
     }
+}
+
+std::string PorvexServer::writer_name(const opc::TClientInfo* client) const {
+    if (client == nullptr) {
+        return {};
+    }
+    if (!client->ClientName().empty()) {
+        return narrow(client->ClientName());
+    }
+    const auto it = connected_at_.find(client);
+    return it == connected_at_.end() ? std::string()
+                                     : "(unnamed client connected " + narrow(it->second) + ")";
 }
 
 void PorvexServer::log(const std::wstring& line) {

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <string>
+#include <unordered_map>
 
 #include "opc/server/item_server.h"
 
@@ -81,9 +82,14 @@ class PorvexServer final : public opc::TOpcItemServer {
 
   private:
     void log(const std::wstring& line);
+    // The name a remote open is logged under: the client's own name, else
+    // "(unnamed client connected <date time>)", the moment the client tree shows too.
+    std::string writer_name(const opc::TClientInfo* client) const;
 
     DoorServer* doors_ = nullptr;
     MonitorSink* monitor_ = nullptr;
+    // When each connected client came (main thread only, like every notification).
+    std::unordered_map<const opc::TClientInfo*, std::wstring> connected_at_;
 };
 
 }  // namespace porvex

@@ -504,6 +504,9 @@ TEST_F(ItemServerTest, AFrameTheLibraryRefusesFailsTheWrite) {
     link_.set_send_result(false);
     EXPECT_EQ(Write(L"东门(一层).遥控开门", TVariant::I4(1)), E_FAIL);
     EXPECT_EQ(Read(L"东门(一层).遥控开门").Get().iVal, 1);
+    // A client without a name is named by the moment it connected (as the client tree
+    // shows it).
+    EXPECT_TRUE(log_.contains("by (unnamed client connected "));
     EXPECT_TRUE(log_.contains("refused by the controller library"));
 }
 
