@@ -55,9 +55,19 @@ void DoorServer::start() {
 
 void DoorServer::add_door(const DoorRow& row) {
     Update update(clock_.now());
+    std::string duplicate;
     {
         std::lock_guard lock(DataLock);
-        load_door(dir_, update, row);
+        const AList& door = load_door(dir_, update, row);
+        if (const AList* first = dir_.duplicate_of(door.Index)) {
+            duplicate = "door " + describe_door(door) + " has the name and location of door " +
+                        describe_door(*first) +
+                        ": its item IDs reach the first door, and browsing shows the first "
+                        "door only";
+        }
+    }
+    if (!duplicate.empty()) {
+        log_.write(LogLevel::warning, duplicate);
     }
     notify(update);
 }
@@ -166,15 +176,54 @@ std::optional<ItemValue> DoorServer::read_item(NodeId leaf) {
     return read_leaf_value(dir_, leaf);
 }
 
-bool DoorServer::write_item(NodeId leaf, const ItemValue& value) {
+std::optional<DoorServer::ItemReading> DoorServer::read_item_and_link(NodeId leaf) {
+    std::lock_guard lock(DataLock);
+    std::optional<ItemValue> value = read_leaf_value(dir_, leaf);
+    if (!value) {
+        return std::nullopt;
+    }
+    ItemReading reading{std::move(*value), LinkState::connected};
+    const LeafOwner owner = dir_.owner(leaf);
+    if ((owner.role == LeafRole::point || owner.role == LeafRole::swipe_time) &&
+        owner.door != nullptr) {
+        reading.link = owner.door->Link;
+    }
+    return reading;
+}
+
+DoorServer::WriteResult DoorServer::write_item(NodeId leaf, const ItemValue& value,
+                                               std::string_view writer) {
     Update update(clock_.now());
-    bool sent = false;
+    WriteResult result;
+    std::string line;
     {
         std::lock_guard lock(DataLock);
-        sent = write_leaf_value(dir_, decoder_, update, leaf, value);
+        result.outcome = write_leaf_value(dir_, decoder_, update, leaf, value);
+        const LeafOwner owner = dir_.owner(leaf);
+        if (result.outcome != RemoteOpenOutcome::not_remote_open && owner.door != nullptr) {
+            const std::string who =
+                writer.empty() ? std::string("(unnamed client)") : std::string(writer);
+            if (result.outcome == RemoteOpenOutcome::sent) {
+                owner.door->RemoteOpenBy = who;
+            }
+            line = "remote open of " + describe_door(*owner.door) + " by " + who + ": " +
+                   std::string(describe(result.outcome));
+        }
+    }
+    if (!line.empty()) {
+        log_.write(result.outcome == RemoteOpenOutcome::sent ? LogLevel::info : LogLevel::warning,
+                   line);
     }
     notify(update);
-    return sent;
+    return result;
+}
+
+std::string DoorServer::describe_door(const AList& door) const {
+    const ServerTree& tree = dir_.tree();
+    std::string text = tree.contains(door.DoorNode) ? tree.text(door.DoorNode) : std::string("?");
+    text += " (" + door.IP + ":" + door.Port + ", readers " + std::to_string(door.InReader) + "/" +
+            std::to_string(door.OutReader) + ")";
+    return text;
 }
 
 std::optional<NodeId> DoorServer::find_leaf(std::string_view item_id) const {
@@ -293,6 +342,7 @@ void DoorServer::ZorvikReConnect(Update& update, std::string_view ip, int port) 
             continue;
         }
         door->Online = true;
+        door->Link = LinkState::connected;
         set.SetDoorState(door, words::kNormal);
         set.SetLastCard(door, "");
         set.SetTamper(door, words::kNormal);
@@ -312,6 +362,11 @@ void DoorServer::mark_not_monitored(Update& update, AList* door) {
     }
     PointSetters set(dir_, update);
     door->Online = false;
+    // A failed first attempt leaves the door never connected; a failure after a
+    // connection (the loss itself, failed reconnects) keeps it lost.
+    if (door->Link == LinkState::connected) {
+        door->Link = LinkState::lost;
+    }
     set.SetDoorState(door, words::kNotMonitored);
     set.SetLastCard(door, words::kNotMonitored);
     set.SetTamper(door, words::kNotMonitored);
@@ -331,6 +386,22 @@ void DoorServer::receive(const TZorvikRecvData& entry) {
 }
 
 void DoorServer::notify(const Update& update) {
+    if (!update.remote_open_ends.empty()) {
+        std::vector<std::string> lines;
+        {
+            std::lock_guard lock(DataLock);
+            for (const RemoteOpenEnd& end : update.remote_open_ends) {
+                if (end.door < dir_.door_count()) {
+                    const AList& door = dir_.door(end.door);
+                    lines.push_back("remote open of " + describe_door(door) + " by " +
+                                    door.RemoteOpenBy + ": " + std::string(end.result));
+                }
+            }
+        }
+        for (const std::string& line : lines) {
+            log_.write(LogLevel::info, line);
+        }
+    }
     if (update.changes.empty()) {
         return;
     }

@@ -83,7 +83,21 @@ class DoorServer final : private LinkEvents {
 
     // Item server reads and writes (see doors/item_access.h).
     std::optional<ItemValue> read_item(NodeId leaf);
-    bool write_item(NodeId leaf, const ItemValue& value);
+    // A read together with the link state of the leaf's door (connected for leaves of
+    // no door), taken at one moment.
+    struct ItemReading {
+        ItemValue value;
+        LinkState link = LinkState::connected;
+    };
+    std::optional<ItemReading> read_item_and_link(NodeId leaf);
+    // A client's write; `writer` names the client for the operator log, which gets one
+    // line per remote open (sent, refused, locked) and one when it ends (reply,
+    // time-out).
+    struct WriteResult {
+        RemoteOpenOutcome outcome = RemoteOpenOutcome::not_remote_open;
+        explicit operator bool() const { return outcome == RemoteOpenOutcome::sent; }
+    };
+    WriteResult write_item(NodeId leaf, const ItemValue& value, std::string_view writer = {});
 
     // --- the model, read under DataLock ---
 
@@ -127,7 +141,10 @@ class DoorServer final : private LinkEvents {
     void ZorvikReConnect(Update& update, std::string_view ip, int port);
     void ZorvikFailedConnect(Update& update, std::string_view ip, int port);
     void mark_not_monitored(Update& update, AList* door);
+    // Hands the changes to the observers and logs the remote opens that ended.
     void notify(const Update& update);
+    // "<door text> (<ip>:<port>, readers <in>/<out>)" under DataLock.
+    std::string describe_door(const AList& door) const;
 
     const PointSet enabled_;
     std::function<void(std::chrono::milliseconds)> pause_for_;

@@ -42,7 +42,7 @@ TFileLog::TFileLog() {
     }
 }
 
-TFileLog::TFileLog(std::wstring path) { Open(path); }
+TFileLog::TFileLog(std::wstring path, unsigned long long limit) : limit_(limit) { Open(path); }
 
 TFileLog::~TFileLog() {
     if (file_) {
@@ -58,7 +58,27 @@ bool TFileLog::Open(const std::wstring& path) {
     }
     file_ = file;
     path_ = path;
+    LARGE_INTEGER size{};
+    size_ = GetFileSizeEx(file, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
     return true;
+}
+
+void TFileLog::RollOver() {
+    CloseHandle(file_);
+    file_ = nullptr;
+    // A failed move (the previous file held open by a viewer) still starts afresh: the
+    // new file replaces the old content rather than letting the log grow without end.
+    const bool moved =
+        MoveFileExW(path_.c_str(), PreviousPath().c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    HANDLE file =
+        CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    moved ? CREATE_ALWAYS : TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && !moved) {
+        file = CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    file_ = file == INVALID_HANDLE_VALUE ? nullptr : file;
+    size_ = 0;
 }
 
 void TFileLog::write(LogLevel level, std::string_view message) {
@@ -73,9 +93,13 @@ void TFileLog::write(LogLevel level, std::string_view message) {
     line += "\r\n";
     OutputDebugStringW(opc::WideFromUtf8(line).c_str());
     std::lock_guard lock(lock_);
+    if (file_ && size_ > 0 && size_ + line.size() > limit_) {
+        RollOver();
+    }
     if (file_) {
         DWORD written = 0;
         WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        size_ += written;
     }
 }
 

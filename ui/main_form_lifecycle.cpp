@@ -48,13 +48,14 @@ void TMainForm::FormCreate() {
     switch (outcome.step) {
         case DirectoryStep::not_configured:
         case DirectoryStep::database_failed:
-            ShowDialog(window_, Wide(outcome.message));
+            ShowDialog(window_, Wide(outcome.dialog_text));
             SelectTab(TabIndex::system);
             break;
         case DirectoryStep::load_failed:
             // Rows before the error stay visible; without value holders nothing ticks.
             log_.write(LogLevel::error,
                        "the door list could not be read to its end: " + outcome.message);
+            ShowDialog(window_, Wide(outcome.dialog_text));
             break;
         case DirectoryStep::loaded:
             doors_loaded_ = true;

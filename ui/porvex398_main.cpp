@@ -3,6 +3,8 @@
 //
 //   Porvex398 -regserver     register the OPC class and end
 //   Porvex398 -unregserver   remove the registration and end
+//                            (a failure shows a message box with the reason, unless /s or
+//                            -silent is given, and ends with exit code 1)
 //   Porvex398                refresh the registration silently, show the monitor window
 //                            and serve until the window closes
 //   started by COM           the same; ends when its last OPC client went
@@ -22,6 +24,7 @@
 #include <shellapi.h>
 
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,19 +76,25 @@ struct TEngineLogToFile {
     ~TEngineLogToFile() { porvex::opc::SetLogSink({}); }
 };
 
-bool HasExitSwitch() {
+// True when one of the switches (without '-' or '/', any case) is on the command line.
+bool HasSwitch(std::initializer_list<const wchar_t*> names) {
     int count = 0;
     LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
     bool found = false;
     for (int i = 1; args && i < count; ++i) {
         const wchar_t* arg = args[i];
-        if ((arg[0] == L'-' || arg[0] == L'/') && _wcsicmp(arg + 1, L"exit") == 0) {
-            found = true;
+        if (arg[0] != L'-' && arg[0] != L'/') {
+            continue;
+        }
+        for (const wchar_t* name : names) {
+            found = found || _wcsicmp(arg + 1, name) == 0;
         }
     }
     LocalFree(args);
     return found;
 }
+
+bool HasExitSwitch() { return HasSwitch({L"exit"}); }
 
 // The windows of running copies of the program (normally one).
 std::vector<HWND> ProgramWindows() {
@@ -142,6 +151,15 @@ int Run(HINSTANCE instance, TFileLog& log, TSingleDoorServer* single, TExitDeadl
     using namespace porvex;
     opc::TComApartment apartment;
     opc::TComServer com;
+    // A failed -regserver/-unregserver tells the operator why (no administrator rights,
+    // a registry that refuses); scripts pass /s or -silent and read the exit code.
+    const bool silent = HasSwitch({L"s", L"silent"});
+    com.SetErrorReporter([&log, silent](const std::wstring& text) {
+        log.Line(text);
+        if (!silent) {
+            MessageBoxW(nullptr, text.c_str(), L"Porvex398", MB_OK | MB_ICONERROR);
+        }
+    });
     opc::RegisterOpcServer(kPorvexServerClsid, kPorvexServerVersion, kPorvexServerDescription,
                            std::make_unique<PorvexServer>(), L"");
     if (single) {

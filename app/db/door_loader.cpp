@@ -84,6 +84,7 @@ DirectoryOutcome load_door_directory(const Settings& settings, DoorServer& serve
     if (!configuration_complete(settings)) {
         outcome.step = DirectoryStep::not_configured;
         outcome.message = std::string(kNotConfiguredText);
+        outcome.dialog_text = outcome.message;
         return outcome;
     }
     std::unique_ptr<DoorDatabase> database;
@@ -93,6 +94,7 @@ DirectoryOutcome load_door_directory(const Settings& settings, DoorServer& serve
         log.write(LogLevel::error, std::string("door database: ") + e.what());
         outcome.step = DirectoryStep::database_failed;
         outcome.message = std::string(kDatabaseFailedText);
+        outcome.dialog_text = outcome.message + "\n" + e.what();
         return outcome;
     }
     try {
@@ -111,6 +113,7 @@ DirectoryOutcome load_door_directory(const Settings& settings, DoorServer& serve
         outcome.doors = server.door_count();
         outcome.step = DirectoryStep::load_failed;
         outcome.message = e.what();
+        outcome.dialog_text = std::string(kDoorListFailedText) + "\n" + e.what();
         log.write(LogLevel::error, std::string("door directory: ") + e.what());
         return outcome;
     }

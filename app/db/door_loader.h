@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/log.h"
 #include "db/door_database.h"
@@ -31,7 +32,13 @@ struct DirectoryOutcome {
     DirectoryStep step = DirectoryStep::not_configured;
     std::size_t doors = 0;
     std::string message;  // the text to show, or the error
+    // What the operator's dialog says: the step's text and, after a database failure
+    // (connection, query, a bad row), the database's own message on the next line.
+    std::string dialog_text;
 };
+
+// The dialog's first line when the door list could not be read to its end.
+inline constexpr std::string_view kDoorListFailedText = "门禁列表读取失败，请检查数据库！";
 
 // Start-up steps after reading the settings: configuration test, connect, load,
 // disconnect, value holders. Errors are also written to the log.

@@ -23,6 +23,9 @@ AList& DoorDirectory::add_door(const DoorRow& row) {
 
     const std::string door_text = row.name + "(" + row.location + ")";
     door.DoorNode = tree_.add_root(door_text);
+    if (const auto [first, added] = door_texts_.emplace(door_text, door.Index); !added) {
+        duplicates_.emplace(door.Index, first->second);
+    }
     owners_.resize(tree_.size());
 
     auto add_leaf = [&](std::string text, std::string_view name, LeafRole role, PointKind kind) {
@@ -69,6 +72,10 @@ AList& DoorDirectory::add_door(const DoorRow& row) {
                 break;
         }
     }
+    if (enabled_.has(PointKind::last_card)) {
+        door.SwipeTimeNode = add_leaf(std::string(kSwipeTimePrefix), kSwipeTimeName,
+                                      LeafRole::swipe_time, PointKind::last_card);
+    }
 
     doors_.push_back(std::move(record));
     if (door.InReader > 0) {
@@ -106,7 +113,23 @@ std::optional<NodeId> DoorDirectory::find_leaf(std::string_view item_id) const {
     return it->second;
 }
 
+const AList* DoorDirectory::duplicate_of(std::size_t index) const {
+    const auto it = duplicates_.find(index);
+    return it == duplicates_.end() ? nullptr : doors_.at(it->second).get();
+}
+
+bool DoorDirectory::is_duplicate_door_node(NodeId node) const {
+    for (const auto& [index, first] : duplicates_) {
+        if (doors_.at(index)->DoorNode == node) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void DoorDirectory::clear() {
+    door_texts_.clear();
+    duplicates_.clear();
     keys_.clear();
     item_ids_.clear();
     owners_.clear();

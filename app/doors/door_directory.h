@@ -26,8 +26,8 @@ struct DoorRow {
     std::int32_t out_reader = 0;
 };
 
-// What a leaf is: an address leaf of a door, or one of its points.
-enum class LeafRole : unsigned char { none, ip, port, point };
+// What a leaf is: an address leaf of a door, one of its points, or its last-swipe time.
+enum class LeafRole : unsigned char { none, ip, port, point, swipe_time };
 
 struct LeafOwner {
     AList* door = nullptr;
@@ -44,9 +44,9 @@ class DoorDirectory {
 
     PointSet enabled() const { return enabled_; }
 
-    // Adds the record, its branch with the "IP:" and "端口号:" leaves and one leaf per
-    // enabled point (with its creation text), and its reader keys. The caller sets the
-    // initial states.
+    // Adds the record, its branch with the "IP:" and "端口号:" leaves, one leaf per
+    // enabled point (with its creation text) and, with the last-card point, the
+    // "最后刷卡时间:" leaf, and its reader keys. The caller sets the initial states.
     AList& add_door(const DoorRow& row);
 
     // Door of a controller reader: the key built from the three texts, compared
@@ -68,6 +68,12 @@ class DoorDirectory {
     // first door loaded under a name wins. Address leaves resolve too.
     std::optional<NodeId> find_leaf(std::string_view item_id) const;
 
+    // The earlier door whose node text (name and location) the door at `index` repeats,
+    // or null. Such a door's item IDs resolve to the earlier door, and the namespace
+    // leaves it out.
+    const AList* duplicate_of(std::size_t index) const;
+    bool is_duplicate_door_node(NodeId node) const;
+
     // Releases every record, key and node (the orderly exit).
     void clear();
 
@@ -80,6 +86,8 @@ class DoorDirectory {
     std::unordered_map<std::string, AList*> keys_;
     std::vector<LeafOwner> owners_;  // by NodeId
     std::unordered_map<std::string, NodeId> item_ids_;
+    std::unordered_map<std::string, std::size_t> door_texts_;  // first door per text
+    std::unordered_map<std::size_t, std::size_t> duplicates_;  // door -> earlier door
 };
 
 }  // namespace porvex

@@ -18,6 +18,15 @@ inline constexpr int kNotMonitored = -1;
 inline constexpr int kForcedEntry = 1;
 inline constexpr int kHeldOpen = 2;
 
+// What the door server knows of the link to a door's controller, from the library's
+// link-up and link-down reports. OPC clients see it as the quality of the door's items,
+// and a remote open is sent only while it is connected.
+enum class LinkState : unsigned char {
+    never_connected,  // no link since the program started
+    connected,
+    lost,  // the link was up once and is down now
+};
+
 struct AList {
     std::string IP;              // controller address text, exactly as the database holds it
     std::string Port;            // controller port text, exactly as the database holds it
@@ -32,6 +41,7 @@ struct AList {
     NodeId TamperNode = kNoNode;
     NodeId DoorOpenNode = kNoNode;
     NodeId ContactAlarmNode = kNoNode;
+    NodeId SwipeTimeNode = kNoNode;  // "最后刷卡时间", present with the last-card point
 
     Moment StateTime = kLongAgo;
     Moment RemoteOpenTime = kLongAgo;
@@ -40,9 +50,15 @@ struct AList {
     Moment TamperTime = kLongAgo;
     Moment PollTime = kLongAgo;
     Moment OpenedTime = kNever;
+    // Local time of the last card read as a VT_DATE value; 0 before the first.
+    double LastSwipe = 0;
 
+    // Online is the upkeep tick's "status poll queued" flag; Link is the link itself.
     bool Online = false;
+    LinkState Link = LinkState::never_connected;
     bool RemoteOpenPending = false;
+    // Who sent the pending remote open (an OPC client's name), for the operator log.
+    std::string RemoteOpenBy;
     std::int32_t DoorOpen = kNotMonitored;
     std::int32_t ContactOpen = kNotMonitored;
     std::int32_t ContactAlarm = kNotMonitored;

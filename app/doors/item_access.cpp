@@ -65,15 +65,17 @@ std::optional<ItemValue> read_leaf_value(DoorDirectory& directory, NodeId leaf) 
             case PointKind::remote_open:
                 break;
         }
+    } else if (owner.role == LeafRole::swipe_time) {
+        holder->Value = owner.door->LastSwipe;
     }
     return holder->Value;
 }
 
-bool write_leaf_value(DoorDirectory& directory, EventDecoder& decoder, Update& update, NodeId leaf,
-                      const ItemValue& value) {
+RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, EventDecoder& decoder, Update& update,
+                                   NodeId leaf, const ItemValue& value) {
     const LeafOwner owner = directory.owner(leaf);
     if (owner.role != LeafRole::point || owner.kind != PointKind::remote_open) {
-        return false;
+        return RemoteOpenOutcome::not_remote_open;
     }
     AList* door = owner.door;
     TItemInfo* holder = directory.tree().info(leaf);
@@ -84,13 +86,13 @@ bool write_leaf_value(DoorDirectory& directory, EventDecoder& decoder, Update& u
         if (holder != nullptr) {
             holder->Value = std::int32_t{1};
         }
-        return false;
+        return RemoteOpenOutcome::refused_value;
     }
-    const bool sent = decoder.SendRemoteOpen(update, door);
+    const RemoteOpenOutcome outcome = decoder.OpenDoor(update, door);
     if (holder != nullptr) {
         holder->Value = std::int32_t{remote_open_value(set.leaf_word(leaf, prefix))};
     }
-    return sent;
+    return outcome;
 }
 
 }  // namespace porvex

@@ -23,9 +23,9 @@ namespace porvex {
 std::optional<ItemValue> read_leaf_value(DoorDirectory& directory, NodeId leaf);
 
 // A client's write to a leaf: only remote-open leaves act. A value other than 1 shows
-// "遥控开门:失败" (value 1); 1 sends a remote open (nothing while one is pending) and
-// takes the value from the leaf's word. Returns true when a command was queued.
-bool write_leaf_value(DoorDirectory& directory, EventDecoder& decoder, Update& update, NodeId leaf,
-                      const ItemValue& value);
+// "遥控开门:失败" (value 1); 1 opens the door (EventDecoder::OpenDoor) and the value
+// follows the leaf's word.
+RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, EventDecoder& decoder, Update& update,
+                                   NodeId leaf, const ItemValue& value);
 
 }  // namespace porvex

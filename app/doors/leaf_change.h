@@ -2,7 +2,9 @@
 // leaf changed.
 #pragma once
 
+#include <cstddef>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "core/clock.h"
@@ -27,11 +29,19 @@ class DoorObserver {
     virtual void leaves_changed(std::span<const LeafChange> changes) = 0;
 };
 
-// One operation on the model: its "now" and the leaf changes it made.
+// How a remote open that was sent ended: the controller's reply or the time-out.
+struct RemoteOpenEnd {
+    std::size_t door = 0;     // index in Doors
+    std::string_view result;  // "reply: opened", "reply: refused", "time-out"
+};
+
+// One operation on the model: its "now", the leaf changes it made and the remote opens
+// it ended (for the operator log).
 struct Update {
     explicit Update(Moment at) : now(at) {}
     Moment now;
     std::vector<LeafChange> changes;
+    std::vector<RemoteOpenEnd> remote_open_ends;
 };
 
 }  // namespace porvex

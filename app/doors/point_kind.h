@@ -75,6 +75,11 @@ inline constexpr std::string_view kForcedEntry = "强行闯入";
 inline constexpr std::string_view kHeldOpen = "超时未关";
 }  // namespace words
 
+// The leaf that holds the time of the door's last card read (its item is read-only,
+// VT_DATE), present when the last-card point is enabled.
+inline constexpr std::string_view kSwipeTimeName = "最后刷卡时间";
+inline constexpr std::string_view kSwipeTimePrefix = "最后刷卡时间:";
+
 // Prefixes of the two address leaves every door node has.
 inline constexpr std::string_view kIpLeafPrefix = "IP:";
 inline constexpr std::string_view kPortLeafPrefix = "端口号:";

@@ -1,5 +1,7 @@
 #include "doors/point_setters.h"
 
+#include <algorithm>
+
 namespace porvex {
 
 namespace {
@@ -157,6 +159,16 @@ void PointSetters::SetRemoteOpenResult(AList* door, std::string_view word) {
     set_leaf(door->RemoteOpenNode, info(PointKind::remote_open).prefix, word, true);
     holder->Value = std::int32_t{remote_open_value(word)};
     door->RemoteOpenPending = false;
+}
+
+void PointSetters::SetSwipeTime(AList* door, const WallTime& at) {
+    if (door == nullptr || door->SwipeTimeNode == kNoNode) {
+        return;
+    }
+    constexpr double kMillisecondInDays = 1.0 / 86400000.0;
+    door->LastSwipe = std::max(at.ole_date, door->LastSwipe + kMillisecondInDays);
+    // Reported even when the text (whole seconds) stays: the value moved on.
+    set_leaf(door->SwipeTimeNode, kSwipeTimePrefix, ole_date_text(door->LastSwipe), true);
 }
 
 }  // namespace porvex

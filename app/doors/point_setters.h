@@ -6,6 +6,7 @@
 
 #include <string_view>
 
+#include "core/wall_time.h"
 #include "doors/door_directory.h"
 #include "doors/leaf_change.h"
 
@@ -23,6 +24,10 @@ class PointSetters {
     void SetContactAlarm(AList* door, int state);
     void SetContactOpen(AList* door, int state);
     void SetRemoteOpenResult(AList* door, std::string_view word);
+    // A card was read at the door at `at`: LastSwipe moves on (always forward, by at
+    // least a millisecond, so that every read changes it) and the leaf shows the time
+    // (reported as changed with visible refresh, also when its text stays the same).
+    void SetSwipeTime(AList* door, const WallTime& at);
 
     // Sets a leaf's text directly (the upkeep tick's clearing and reverting, the
     // remote-open send); records a change when the text changed or when visible

@@ -79,6 +79,9 @@ void UpkeepTick::remote_open_timeout(Update& update, AList& door) {
     if (set.leaf_word(door.RemoteOpenNode, prefix) != words::kLocked && !door.RemoteOpenPending) {
         return;
     }
+    if (door.RemoteOpenPending) {
+        update.remote_open_ends.push_back({door.Index, "time-out, no reply"});
+    }
     set.set_leaf(door.RemoteOpenNode, prefix, words::kFailure, false);
     if (TItemInfo* holder = dir_.tree().info(door.RemoteOpenNode)) {
         holder->Value = std::int32_t{1};

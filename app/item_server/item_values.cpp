@@ -1,9 +1,12 @@
 #include "item_server/item_values.h"
 
-#include <limits>
 #include <type_traits>
 
+#include "core/text.h"
 #include "core/utf.h"
+#include "opc/com/errors.h"
+#include "opc/idl/opc_errors.h"
+#include "opc/idl/opc_interfaces.h"
 
 namespace porvex {
 
@@ -11,14 +14,6 @@ namespace {
 
 std::string narrow(const wchar_t* text, UINT length) {
     return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
-}
-
-ItemValue from_integer(long long value) {
-    if (value < std::numeric_limits<std::int32_t>::min() ||
-        value > std::numeric_limits<std::int32_t>::max()) {
-        return static_cast<double>(value);
-    }
-    return static_cast<std::int32_t>(value);
 }
 
 }  // namespace
@@ -29,6 +24,88 @@ opc::TAccessRights namespace_rights(PointKind kind) {
 
 VARTYPE namespace_type(PointKind kind) {
     return kind == PointKind::last_card || kind == PointKind::invalid_card ? VT_BSTR : VT_I2;
+}
+
+opc::TAccessRights leaf_rights(const LeafOwner& owner) {
+    return owner.role == LeafRole::point ? namespace_rights(owner.kind) : opc::kAccessRead;
+}
+
+VARTYPE canonical_type(const LeafOwner& owner) {
+    switch (owner.role) {
+        case LeafRole::point:
+            return namespace_type(owner.kind);
+        case LeafRole::swipe_time:
+            return VT_DATE;
+        default:
+            return VT_EMPTY;
+    }
+}
+
+opc::TVariant to_canonical(const ItemValue& value, VARTYPE type) {
+    opc::TVariant plain = to_variant(value);
+    if (type == VT_EMPTY || plain.Type() == type) {
+        return plain;
+    }
+    opc::TVariant converted;
+    const HRESULT hr = plain.ConvertTo(type, converted);
+    if (FAILED(hr)) {
+        throw opc::EOpcError(hr);
+    }
+    return converted;
+}
+
+opc::TVariant empty_of(VARTYPE type) {
+    switch (type) {
+        case VT_BSTR:
+            return opc::TVariant::String(L"");
+        case VT_DATE:
+            return opc::TVariant::Date(0.0);
+        case VT_I2:
+            return opc::TVariant::I2(0);
+        default:
+            return opc::TVariant::I4(0);
+    }
+}
+
+WORD link_quality(LinkState link) {
+    switch (link) {
+        case LinkState::connected:
+            return OPC_QUALITY_GOOD;
+        case LinkState::never_connected:
+            return OPC_QUALITY_NOT_CONNECTED;
+        case LinkState::lost:
+            return OPC_QUALITY_COMM_FAILURE;
+    }
+    return OPC_QUALITY_BAD;
+}
+
+std::optional<std::int32_t> remote_open_request(const VARIANT& written) {
+    if (written.vt == VT_BOOL) {
+        return written.boolVal == VARIANT_FALSE ? 0 : 1;
+    }
+    if (written.vt == VT_BSTR) {
+        const std::string text = ascii_lower(trim_blanks(
+            written.bstrVal == nullptr ? std::string()
+                                       : narrow(written.bstrVal, SysStringLen(written.bstrVal))));
+        if (text == "true") {
+            return 1;
+        }
+        if (text == "false") {
+            return 0;
+        }
+        const std::optional<double> number = parse_float(text);
+        if (!number) {
+            return std::nullopt;
+        }
+        return *number == 1.0 ? 1 : 0;
+    }
+    VARIANT number;
+    VariantInit(&number);
+    // Compared as a double: 0.6 must not round to 1 and open the door.
+    if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&written), 0, VT_R8))) {
+        return std::nullopt;
+    }
+    return number.dblVal == 1.0 ? 1 : 0;
 }
 
 opc::TVariant to_variant(const ItemValue& value) {
@@ -48,40 +125,6 @@ opc::TVariant to_variant(const ItemValue& value) {
             }
         },
         value);
-}
-
-ItemValue from_variant(const VARIANT& value) {
-    switch (value.vt) {
-        case VT_I1:
-            return from_integer(value.cVal);
-        case VT_UI1:
-            return from_integer(value.bVal);
-        case VT_I2:
-            return from_integer(value.iVal);
-        case VT_UI2:
-            return from_integer(value.uiVal);
-        case VT_I4:
-            return from_integer(value.lVal);
-        case VT_UI4:
-            return from_integer(value.ulVal);
-        case VT_INT:
-            return from_integer(value.intVal);
-        case VT_UINT:
-            return from_integer(value.uintVal);
-        case VT_I8:
-            return from_integer(value.llVal);
-        case VT_BOOL:
-            return from_integer(value.boolVal);
-        case VT_R4:
-            return static_cast<double>(value.fltVal);
-        case VT_R8:
-            return value.dblVal;
-        case VT_BSTR:
-            return value.bstrVal == nullptr ? std::string()
-                                            : narrow(value.bstrVal, SysStringLen(value.bstrVal));
-        default:
-            return std::string("?");
-    }
 }
 
 std::wstring now_text() {

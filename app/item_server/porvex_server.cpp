@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "core/utf.h"
@@ -10,6 +11,7 @@
 #include "item_server/item_values.h"
 #include "opc/com/errors.h"
 #include "opc/idl/opc_errors.h"
+#include "opc/idl/opc_interfaces.h"
 
 namespace porvex {
 
@@ -76,6 +78,10 @@ void add_to_namespace(const ServerTree& tree, PointSet enabled, NodeId node,
     if (holder == nullptr) {
         return;
     }
+    if (holder->Name == kSwipeTimeName && enabled.has(PointKind::last_card)) {
+        branch.AddItem(widen(holder->Name), opc::kAccessRead, VT_DATE);
+        return;
+    }
     const std::optional<PointKind> kind = published_kind(holder->Name);
     if (!kind || !enabled.has(*kind)) {
         return;  // the address leaves and disabled kinds are not browsable
@@ -117,7 +123,19 @@ void PorvexServer::LoadNamespace(opc::TItemIdList& root) {
         doors_->inspect([&](const DoorDirectory& directory) {
             const ServerTree& tree = directory.tree();
             for (const NodeId node : tree.roots()) {
-                add_to_namespace(tree, doors_->enabled(), node, root);
+                // A door repeating an earlier door's name and location has that door's
+                // item IDs; the log told so when it was loaded.
+                if (directory.is_duplicate_door_node(node)) {
+                    continue;
+                }
+                // One door that cannot be added (a name that equals another but for
+                // letter case) is logged and the doors after it still are.
+                try {
+                    add_to_namespace(tree, doors_->enabled(), node, root);
+                } catch (const std::exception&) {
+                    log(L"OPC客户端查询监控量异常(" + now_text() + L"):" +
+                        message_of(std::current_exception()));
+                }
             }
         });
     } catch (const std::exception&) {
@@ -126,11 +144,16 @@ void PorvexServer::LoadNamespace(opc::TItemIdList& root) {
     }
 }
 
-TItemHandle PorvexServer::GetItemInfo(const std::wstring& itemId, std::wstring&, TAccessRights&) {
+TItemHandle PorvexServer::GetItemInfo(const std::wstring& itemId, std::wstring&,
+                                      TAccessRights& accessRights) {
     std::optional<NodeId> leaf;
+    LeafOwner owner;
     try {
         if (doors_ != nullptr) {
             leaf = doors_->find_leaf(narrow(itemId));
+            if (leaf) {
+                owner = doors_->leaf_owner(*leaf);
+            }
         }
     } catch (const std::exception&) {
         leaf.reset();
@@ -138,44 +161,94 @@ TItemHandle PorvexServer::GetItemInfo(const std::wstring& itemId, std::wstring&,
     if (!leaf) {
         throw opc::EOpcError(OPC_E_INVALIDITEMID);
     }
+    // The rights the namespace announces: only remote-open points take writes.
+    accessRights = leaf_rights(owner);
     return static_cast<TItemHandle>(*leaf);
 }
 
 void PorvexServer::ReleaseHandle(TItemHandle) {}
 
-void PorvexServer::GetItemValue(TItemHandle handle, WORD&, opc::TVariant& value) {
+void PorvexServer::GetItemValue(TItemHandle handle, WORD& quality, opc::TVariant& value) {
     const std::optional<NodeId> leaf = to_leaf(handle);
     if (doors_ == nullptr || !leaf) {
+        quality = OPC_QUALITY_BAD;
         return;
     }
+    VARTYPE type = VT_EMPTY;
     try {
-        if (const std::optional<ItemValue> read = doors_->read_item(*leaf)) {
-            value = to_variant(*read);
+        type = canonical_type(doors_->leaf_owner(*leaf));
+        const std::optional<DoorServer::ItemReading> read = doors_->read_item_and_link(*leaf);
+        if (!read) {
+            throw std::runtime_error("the leaf has no value");
         }
+        value = to_canonical(read->value, type);
+        // The values stay what the door shows (没有监控 and -1 for a door without a
+        // link); the quality says whether the server can know them.
+        quality = link_quality(read->link);
     } catch (const std::exception&) {
         log(L"OPC客户端监控状态异常(" + now_text() + L")");
+        value = empty_of(type);
+        quality = OPC_QUALITY_BAD;
     }
+}
+
+void PorvexServer::ConvertWrittenValue(TItemHandle handle, const VARIANT& written,
+                                       VARTYPE canonicalType, opc::TVariant& converted) {
+    const std::optional<NodeId> leaf = to_leaf(handle);
+    const LeafOwner owner = doors_ != nullptr && leaf ? doors_->leaf_owner(*leaf) : LeafOwner{};
+    if (owner.role == LeafRole::point && owner.kind == PointKind::remote_open) {
+        const std::optional<std::int32_t> request = remote_open_request(written);
+        if (!request) {
+            throw opc::EOpcError(OPC_E_BADTYPE);
+        }
+        converted = opc::TVariant::I2(static_cast<SHORT>(*request));
+        return;
+    }
+    TOpcItemServer::ConvertWrittenValue(handle, written, canonicalType, converted);
 }
 
 void PorvexServer::SetItemValue(TItemHandle handle, const VARIANT& value) {
     const std::optional<NodeId> leaf = to_leaf(handle);
     if (doors_ == nullptr || !leaf) {
-        return;
+        throw opc::EOpcError(E_FAIL);
     }
+    const std::string writer = writer_name(WritingClient());
+    DoorServer::WriteResult result;
     try {
-        doors_->write_item(*leaf, from_variant(value));
+        const std::optional<std::int32_t> request = remote_open_request(value);
+        if (!request) {
+            throw opc::EOpcError(OPC_E_BADTYPE);
+        }
+        result = doors_->write_item(*leaf, std::int32_t{*request}, writer);
+    } catch (const opc::EOpcError&) {
+        throw;
     } catch (const std::exception&) {
         log(L"OPC客户端遥控开门异常(" + now_text() + L")");
+        throw opc::EOpcError(E_FAIL);
+    }
+    switch (result.outcome) {
+        case RemoteOpenOutcome::refused_offline:
+        case RemoteOpenOutcome::refused_by_library:
+            // The item shows 失败; the client learns it from the write as well.
+            throw opc::EOpcError(E_FAIL);
+        case RemoteOpenOutcome::not_remote_open:
+            throw opc::EOpcError(OPC_E_BADRIGHTS);
+        case RemoteOpenOutcome::sent:
+        case RemoteOpenOutcome::locked:
+        case RemoteOpenOutcome::refused_value:
+            break;
     }
 }
 
 void PorvexServer::ClientConnected(opc::TClientInfo& client) {
+    connected_at_[&client] = now_text();
     if (monitor_ != nullptr) {
         monitor_->client_connected(client);
     }
 }
 
 void PorvexServer::ClientDisconnected(opc::TClientInfo& client) {
+    connected_at_.erase(&client);
     if (monitor_ != nullptr) {
         monitor_->client_disconnected(client);
     }
@@ -209,6 +282,18 @@ void PorvexServer::GroupItemRemoved(opc::TGroupItemInfo& item) {
     if (monitor_ != nullptr) {
         monitor_->group_item_removed(item);
     }
+}
+
+std::string PorvexServer::writer_name(const opc::TClientInfo* client) const {
+    if (client == nullptr) {
+        return {};
+    }
+    if (!client->ClientName().empty()) {
+        return narrow(client->ClientName());
+    }
+    const auto it = connected_at_.find(client);
+    return it == connected_at_.end() ? std::string()
+                                     : "(unnamed client connected " + narrow(it->second) + ")";
 }
 
 void PorvexServer::log(const std::wstring& line) {

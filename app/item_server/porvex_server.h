@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <string>
+#include <unordered_map>
 
 #include "opc/server/item_server.h"
 
@@ -62,8 +63,15 @@ class PorvexServer final : public opc::TOpcItemServer {
     opc::TItemHandle GetItemInfo(const std::wstring& itemId, std::wstring& accessPath,
                                  opc::TAccessRights& accessRights) override;
     void ReleaseHandle(opc::TItemHandle handle) override;
+    // Values in the point's one canonical type; quality BAD (not connected, comm
+    // failure) while the door's controller link is down, BAD for a failed read.
     void GetItemValue(opc::TItemHandle handle, WORD& quality, opc::TVariant& value) override;
+    // A refused remote open (controller offline, frame refused) fails the client's
+    // write with E_FAIL; a value that is not a number, a boolean or "true"/"false" with
+    // OPC_E_BADTYPE. Every remote open is logged with the writing client's name.
     void SetItemValue(opc::TItemHandle handle, const VARIANT& value) override;
+    void ConvertWrittenValue(opc::TItemHandle handle, const VARIANT& written, VARTYPE canonicalType,
+                             opc::TVariant& converted) override;
     void ClientConnected(opc::TClientInfo& client) override;
     void ClientDisconnected(opc::TClientInfo& client) override;
     void ClientNameChanged(opc::TClientInfo& client) override;
@@ -74,9 +82,14 @@ class PorvexServer final : public opc::TOpcItemServer {
 
   private:
     void log(const std::wstring& line);
+    // The name a remote open is logged under: the client's own name, else
+    // "(unnamed client connected <date time>)", the moment the client tree shows too.
+    std::string writer_name(const opc::TClientInfo* client) const;
 
     DoorServer* doors_ = nullptr;
     MonitorSink* monitor_ = nullptr;
+    // When each connected client came (main thread only, like every notification).
+    std::unordered_map<const opc::TClientInfo*, std::wstring> connected_at_;
 };
 
 }  // namespace porvex

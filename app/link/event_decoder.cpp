@@ -114,6 +114,7 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
         return;
     }
     PointSetters set(dir_, update);
+    const WallTime received = local_now();
     std::string_view rest = data.substr(2);
     while (!rest.empty()) {
         const std::string card = ascii_upper(rest.substr(0, 8));
@@ -122,6 +123,8 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
         if (door == nullptr) {
             return;
         }
+        // The records carry no time this program reads: the time is the reception's.
+        set.SetSwipeTime(door, received);
         if (card != kNoCard) {
             set.SetLastCard(door, card);
         }
@@ -148,8 +151,10 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
             set.SetDoorOpen(door, 1);
             door->OpenedTime = update.now;
             set.SetRemoteOpenResult(door, words::kSuccess);
+            update.remote_open_ends.push_back({door->Index, "reply: opened"});
         } else {
             set.SetRemoteOpenResult(door, words::kFailure);
+            update.remote_open_ends.push_back({door->Index, "reply: refused"});
         }
     } else if (entry->Kind == kPendingStatusQuery) {
         HandleStatusReply(update, door, cmd, data);
@@ -179,22 +184,50 @@ bool EventDecoder::send_command(Update& update, AList& door, int cmd, std::uint8
     return queued;
 }
 
-bool EventDecoder::SendRemoteOpen(Update& update, AList* door) {
-    if (door == nullptr || door->RemoteOpenNode == kNoNode || door->RemoteOpenPending) {
-        return false;
+std::string_view describe(RemoteOpenOutcome outcome) {
+    switch (outcome) {
+        case RemoteOpenOutcome::sent:
+            return "sent";
+        case RemoteOpenOutcome::locked:
+            return "locked by a pending open, nothing sent";
+        case RemoteOpenOutcome::refused_offline:
+            return "refused, controller offline";
+        case RemoteOpenOutcome::refused_by_library:
+            return "refused by the controller library";
+        case RemoteOpenOutcome::refused_value:
+            return "refused, value is not 1";
+        case RemoteOpenOutcome::not_remote_open:
+            return "not a remote-open point";
+    }
+    return "?";
+}
+
+RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, AList* door) {
+    if (door == nullptr || door->RemoteOpenNode == kNoNode) {
+        return RemoteOpenOutcome::not_remote_open;
+    }
+    if (door->RemoteOpenPending) {
+        return RemoteOpenOutcome::locked;
     }
     PointSetters set(dir_, update);
     const std::string_view prefix = info(PointKind::remote_open).prefix;
-    if (send_command(update, *door, kCmdRemoteOpen, kPendingRemoteOpen)) {
-        set.set_leaf(door->RemoteOpenNode, prefix, words::kLocked, true);
-        door->RemoteOpenPending = true;
-        door->RemoteOpenTime = update.now;
-        return true;
+    RemoteOpenOutcome outcome = RemoteOpenOutcome::refused_offline;
+    if (door->Link == LinkState::connected) {
+        if (send_command(update, *door, kCmdRemoteOpen, kPendingRemoteOpen)) {
+            set.set_leaf(door->RemoteOpenNode, prefix, words::kLocked, true);
+            door->RemoteOpenPending = true;
+            door->RemoteOpenTime = update.now;
+            return RemoteOpenOutcome::sent;
+        }
+        outcome = RemoteOpenOutcome::refused_by_library;
     }
     set.set_leaf(door->RemoteOpenNode, prefix, words::kFailure, true);
+    if (TItemInfo* holder = dir_.tree().info(door->RemoteOpenNode)) {
+        holder->Value = std::int32_t{1};
+    }
     door->RemoteOpenPending = false;
     door->RemoteOpenTime = kLongAgo;
-    return false;
+    return outcome;
 }
 
 bool EventDecoder::SendStatusQuery(Update& update, AList* door) {

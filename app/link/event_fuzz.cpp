@@ -59,7 +59,8 @@ int fuzz_controller_event(const std::uint8_t* data, std::size_t size) {
     UpkeepTick tick(dir, pending, decoder);
     Update load(Moment{1000});
     for (int reader = 0; reader < 8; ++reader) {
-        load_door(dir, load, DoorRow{"d", "", kIp, "5768", 1 << reader, reader == 0 ? 2 : 0});
+        load_door(dir, load, DoorRow{"d", "", kIp, "5768", 1 << reader, reader == 0 ? 2 : 0}).Link =
+            LinkState::connected;
     }
     dir.tree().attach_value_holders();
     for (std::size_t i = 0; i < 4; ++i) {

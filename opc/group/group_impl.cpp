@@ -266,18 +266,13 @@ void TGroupImpl::WriteItem(TGroupItemImpl& item, const VARIANT& value) {
     TOpcItemServer& server = Server();
     const TServerItem& shared = item.Shared();
     shared.CheckWriteable();
+    const TWritingClientScope writer(Owner());
     if (value.vt == shared.CanonicalType()) {
         server.SetItemValue(shared.Handle(), value);
         return;
     }
     TVariant converted;
-    const HRESULT hr =
-        VariantChangeType(converted.Ptr(), const_cast<VARIANT*>(&value), 0, shared.CanonicalType());
-    if (FAILED(hr)) {
-        // A value of a type that cannot become the item's type is a bad type for the
-        // client; other conversion failures (overflow) keep their code.
-        throw EOpcError(hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE ? OPC_E_BADTYPE : hr);
-    }
+    server.ConvertWrittenValue(shared.Handle(), value, shared.CanonicalType(), converted);
     server.SetItemValue(shared.Handle(), converted.Get());
 }
 

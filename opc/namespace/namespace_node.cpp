@@ -120,22 +120,22 @@ TNamespaceNode* TItemIdList::FindNode(std::wstring_view path) const {
     if (!Rules().hierarchical) {
         return Child(path);
     }
-    const TItemIdList* branch = this;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = path.find(Rules().delimiter, start);
-        const std::wstring_view segment = path.substr(
-            start, end == std::wstring_view::npos ? std::wstring_view::npos : end - start);
-        TNamespaceNode* node = branch->Child(segment);
-        if (!node || end == std::wstring_view::npos) {
-            return node;
-        }
-        if (!node->IsBranch()) {
-            return nullptr;
-        }
-        branch = static_cast<const TItemIdList*>(node);
-        start = end + 1;
+    // A name may hold the delimiter itself (a door called "A.1"): the whole rest of the
+    // path as one name comes first, then each split point from the left.
+    if (TNamespaceNode* whole = Child(path)) {
+        return whole;
     }
+    for (std::size_t at = path.find(Rules().delimiter); at != std::wstring_view::npos;
+         at = path.find(Rules().delimiter, at + 1)) {
+        TNamespaceNode* node = Child(path.substr(0, at));
+        if (node && node->IsBranch()) {
+            if (TNamespaceNode* found =
+                    static_cast<const TItemIdList*>(node)->FindNode(path.substr(at + 1))) {
+                return found;
+            }
+        }
+    }
+    return nullptr;
 }
 
 void TItemIdList::Clear() noexcept { children_.clear(); }

@@ -20,6 +20,8 @@ namespace {
 
 std::atomic<TOpcItemServer*> the_instance{nullptr};
 
+thread_local const TClientInfo* writing_client = nullptr;
+
 // Distinct salts keep group and item handles apart.
 constexpr std::uint32_t kGroupHandleSalt = 0x47525000u;
 constexpr std::uint32_t kItemHandleSalt = 0x49544D00u;
@@ -116,6 +118,26 @@ void TOpcItemServer::GroupCallbackFailed(HRESULT, TGroupInfo&, int) {}
 void TOpcItemServer::ShutdownCallbackFailed(HRESULT, TClientInfo&, int) {}
 
 void TOpcItemServer::GetTimestamp(FILETIME& time) { GetSystemTimeAsFileTime(&time); }
+
+void TOpcItemServer::ConvertWrittenValue(TItemHandle, const VARIANT& written, VARTYPE canonicalType,
+                                         TVariant& converted) {
+    const HRESULT hr =
+        VariantChangeType(converted.Ptr(), const_cast<VARIANT*>(&written), 0, canonicalType);
+    if (FAILED(hr)) {
+        // A value of a type that cannot become the item's type is a bad type for the
+        // client; other conversion failures (overflow) keep their code.
+        throw EOpcError(hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE ? OPC_E_BADTYPE : hr);
+    }
+}
+
+const TClientInfo* TOpcItemServer::WritingClient() noexcept { return writing_client; }
+
+TWritingClientScope::TWritingClientScope(const TClientInfo* client) noexcept
+    : previous_(writing_client) {
+    writing_client = client;
+}
+
+TWritingClientScope::~TWritingClientScope() { writing_client = previous_; }
 
 // ---- Clients -------------------------------------------------------------------------------
 

@@ -103,6 +103,12 @@ class TOpcItemServer {
     virtual void ShutdownCallbackFailed(HRESULT error, TClientInfo& client, int kind);
     // 26: every time stamp the engine takes (default: the system time, UTC).
     virtual void GetTimestamp(FILETIME& time);
+    // 27: turns a client's written value into the value SetItemValue receives. The
+    // default converts it to the canonical type: EOpcError OPC_E_BADTYPE when the type
+    // cannot become it, the conversion's own code for other failures (overflow). An item
+    // server overrides it where a written value means more than its converted number.
+    virtual void ConvertWrittenValue(TItemHandle handle, const VARIANT& written,
+                                     VARTYPE canonicalType, TVariant& converted);
 
     // ---- Operations for the application -------------------------------------------------
     int ClientCount() const;
@@ -125,6 +131,10 @@ class TOpcItemServer {
     const std::wstring& VendorInfo() const noexcept { return vendor_info_; }
     void SetVendorInfo(std::wstring text) { vendor_info_ = std::move(text); }
     FILETIME StartTime() const noexcept { return start_time_; }
+
+    // The client whose write is being carried out on this thread (inside SetItemValue
+    // and ConvertWrittenValue), or null.
+    static const TClientInfo* WritingClient() noexcept;
 
     // The single instance, or null.
     static TOpcItemServer* Instance() noexcept;
@@ -172,6 +182,18 @@ class TOpcItemServer {
     THandleRegistry<TGroupImpl> groups_;
     THandleRegistry<TGroupItemImpl> items_;
     TGroupExtensionFactory extensions_;
+};
+
+// Names the writing client for TOpcItemServer::WritingClient while a write runs.
+class TWritingClientScope {
+  public:
+    explicit TWritingClientScope(const TClientInfo* client) noexcept;
+    ~TWritingClientScope();
+    TWritingClientScope(const TWritingClientScope&) = delete;
+    TWritingClientScope& operator=(const TWritingClientScope&) = delete;
+
+  private:
+    const TClientInfo* previous_;
 };
 
 }  // namespace porvex::opc

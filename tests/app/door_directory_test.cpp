@@ -58,25 +58,56 @@ TEST(DoorDirectory, TreeHasOneBranchPerDoorWithAddressLeavesThenEnabledPoints) {
     ASSERT_EQ(tree.roots().size(), 1u);
     EXPECT_EQ(tree.text(door.DoorNode), "东门()");
     const auto children = tree.children(door.DoorNode);
-    ASSERT_EQ(children.size(), 3u);
+    ASSERT_EQ(children.size(), 4u);
     EXPECT_EQ(tree.text(children[0]), "IP:192.168.1.10");
     EXPECT_EQ(tree.text(children[1]), "端口号:5768");
     EXPECT_EQ(tree.text(children[2]), "最后一个刷卡人卡片号码:");
     EXPECT_EQ(door.LastCardNode, children[2]);
+    // The swipe time comes with the card-number point.
+    EXPECT_EQ(tree.text(children[3]), "最后刷卡时间:");
+    EXPECT_EQ(door.SwipeTimeNode, children[3]);
+    EXPECT_EQ(h.dir.owner(children[3]).role, LeafRole::swipe_time);
+    EXPECT_EQ(h.dir.find_leaf("东门().最后刷卡时间"), children[3]);
     EXPECT_EQ(door.StateNode, kNoNode);
+}
+
+TEST(DoorDirectory, WithoutTheCardNumberPointThereIsNoSwipeTime) {
+    DoorHarness h(PointSet::all().without(PointKind::last_card));
+    const AList& door = h.add(1, 0, kIp, "5768", "东门");
+    EXPECT_EQ(door.SwipeTimeNode, kNoNode);
+    EXPECT_FALSE(h.dir.find_leaf("东门(一层).最后刷卡时间"));
+}
+
+TEST(DoorDirectory, ADoorRepeatingANameAndLocationIsMarkedAsDuplicate) {
+    DoorHarness h;
+    const AList& first = h.add(1, 0, kIp, "5768", "Gate");
+    const AList& second = h.add(2, 0, kIp, "5768", "Gate");
+    const AList& other = h.add(4, 0, kIp, "5768", "gate");  // names differ in case
+    EXPECT_EQ(h.dir.duplicate_of(first.Index), nullptr);
+    EXPECT_EQ(h.dir.duplicate_of(second.Index), &first);
+    EXPECT_EQ(h.dir.duplicate_of(other.Index), nullptr);
+    EXPECT_TRUE(h.dir.is_duplicate_door_node(second.DoorNode));
+    EXPECT_FALSE(h.dir.is_duplicate_door_node(first.DoorNode));
+}
+
+TEST(DoorDirectory, NamesWithDotsAndParenthesesResolve) {
+    DoorHarness h;
+    const AList& door = h.add(1, 0, kIp, "5768", "A.1(东)");
+    EXPECT_EQ(h.dir.find_leaf("A.1(东)(一层).遥控开门"), door.RemoteOpenNode);
 }
 
 TEST(DoorDirectory, AllPointsInTheirFixedOrder) {
     DoorHarness h;
     const AList& door = h.add(1);
     const auto children = h.dir.tree().children(door.DoorNode);
-    ASSERT_EQ(children.size(), 9u);
+    ASSERT_EQ(children.size(), 10u);
     const NodeId expected[] = {door.StateNode,       door.RemoteOpenNode, door.LastCardNode,
                                door.InvalidCardNode, door.TamperNode,     door.DoorOpenNode,
                                door.ContactAlarmNode};
     for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(children[i + 2], expected[i]);
     }
+    EXPECT_EQ(children[9], door.SwipeTimeNode);
 }
 
 TEST(DoorDirectory, LeafOwnersAndItemIdsAreIndexed) {

@@ -34,7 +34,10 @@ struct DoorHarness {
         row.in_reader = in_reader;
         row.out_reader = out_reader;
         Update update(clock.now());
-        return load_door(dir, update, row);
+        AList& door = load_door(dir, update, row);
+        // The harness's controller is registered and its link up, as after a connection.
+        door.Link = LinkState::connected;
+        return door;
     }
 
     // Applies a report or reply and returns the leaf changes it made.

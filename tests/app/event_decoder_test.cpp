@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "door_harness.h"
 
 namespace porvex::test {
@@ -218,6 +220,57 @@ TEST_F(EventDecoderTest, RemoteOpenToAnUnregisteredControllerFailsAtOnce) {
     EXPECT_FALSE(door.RemoteOpenPending);
     EXPECT_EQ(door.RemoteOpenTime, kLongAgo);
     EXPECT_EQ(h.pending.size(), 0u);  // nothing can answer it
+}
+
+TEST_F(EventDecoderTest, RemoteOpenToADoorWithoutALinkIsRefusedAndNothingIsQueued) {
+    for (const LinkState link : {LinkState::never_connected, LinkState::lost}) {
+        AList& door = add_attached(1);
+        door.Link = link;
+        Update update(h.clock.now());
+        EXPECT_EQ(h.decoder.OpenDoor(update, &door), RemoteOpenOutcome::refused_offline);
+        EXPECT_TRUE(h.link.sent().empty());
+        EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:失败");
+        EXPECT_EQ(h.dir.tree().info(door.RemoteOpenNode)->Value, ItemValue(std::int32_t{1}));
+        EXPECT_FALSE(door.RemoteOpenPending);
+        EXPECT_EQ(h.pending.size(), 0u);
+        EXPECT_TRUE(update.remote_open_ends.empty());
+    }
+}
+
+TEST_F(EventDecoderTest, OpenDoorTellsEachOutcome) {
+    AList& door = add_attached(1);
+    Update update(h.clock.now());
+    EXPECT_EQ(h.decoder.OpenDoor(update, &door), RemoteOpenOutcome::sent);
+    EXPECT_EQ(h.decoder.OpenDoor(update, &door), RemoteOpenOutcome::locked);
+    h.receive(32, "", 1);
+    h.link.set_send_result(false);
+    EXPECT_EQ(h.decoder.OpenDoor(update, &door), RemoteOpenOutcome::refused_by_library);
+    EXPECT_EQ(h.decoder.OpenDoor(update, nullptr), RemoteOpenOutcome::not_remote_open);
+    EXPECT_EQ(describe(RemoteOpenOutcome::refused_offline), "refused, controller offline");
+}
+
+TEST_F(EventDecoderTest, RepliesToRemoteOpensAreReportedForTheLog) {
+    AList& door = add_attached(1);
+    Update update(h.clock.now());
+    ASSERT_TRUE(h.decoder.SendRemoteOpen(update, &door));
+    Update reply(h.clock.now());
+    h.decoder.DataReceive(reply, kIp, kPort, 1, 32, "");
+    ASSERT_EQ(reply.remote_open_ends.size(), 1u);
+    EXPECT_EQ(reply.remote_open_ends[0].door, door.Index);
+    EXPECT_EQ(reply.remote_open_ends[0].result, "reply: opened");
+}
+
+TEST_F(EventDecoderTest, EveryCardReadMovesTheSwipeTimeForward) {
+    AList& door = add_attached(1);
+    EXPECT_EQ(door.LastSwipe, 0.0);
+    h.receive(30, records({record("0012AB34", 1, 0x80)}));
+    const double first = door.LastSwipe;
+    EXPECT_GT(first, 40000.0);
+    EXPECT_TRUE(h.text(door.SwipeTimeNode).starts_with("最后刷卡时间:20"));
+    const std::vector<LeafChange> changes = h.receive(30, records({record("0012AB34", 1, 0x80)}));
+    EXPECT_GT(door.LastSwipe, first);  // the same card again still changes it
+    EXPECT_TRUE(std::any_of(changes.begin(), changes.end(),
+                            [&](const LeafChange& c) { return c.leaf == door.SwipeTimeNode; }));
 }
 
 TEST_F(EventDecoderTest, StatusReplySetsDoorAndContact) {

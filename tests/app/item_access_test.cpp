@@ -14,7 +14,7 @@ class ItemAccessTest : public ::testing::Test {
     ItemValue read(NodeId leaf) { return read_leaf_value(h.dir, leaf).value(); }
     bool write(NodeId leaf, ItemValue value) {
         Update update(h.clock.now());
-        return write_leaf_value(h.dir, h.decoder, update, leaf, value);
+        return write_leaf_value(h.dir, h.decoder, update, leaf, value) == RemoteOpenOutcome::sent;
     }
 
     DoorHarness h;

@@ -87,6 +87,7 @@ class ItemServerTest : public ::testing::Test {
             doors_->add_door(row);
         }
         doors_->attach_value_holders();
+        link_.raise_connection(kControllerIp, kControllerPort, true);
         server_ = std::make_unique<PorvexServer>();
         server_->attach(doors_.get(), &monitor_);
         client_ = Connect();
@@ -154,27 +155,41 @@ class ItemServerTest : public ::testing::Test {
     }
 
     // A device read of an added item as the client sees it (S_OK expected).
-    TVariant ReadHandle(OPCHANDLE handle) {
+    TVariant ReadHandle(OPCHANDLE handle, WORD* quality = nullptr) {
         TComPtr<IOPCSyncIO> io;
         group_.As(io);
         OPCITEMSTATE* states = nullptr;
         HRESULT* errors = nullptr;
         EXPECT_EQ(io->Read(OPC_DS_DEVICE, 1, &handle, &states, &errors), S_OK);
         TVariant value(states[0].vDataValue);
+        if (quality != nullptr) {
+            *quality = states[0].wQuality;
+        }
         VariantClear(&states[0].vDataValue);
         CoTaskMemFree(states);
         CoTaskMemFree(errors);
         return value;
     }
 
+    // The write's result for the item: its entry of the error array.
     HRESULT WriteHandle(OPCHANDLE handle, const TVariant& value) {
         TComPtr<IOPCSyncIO> io;
         group_.As(io);
         HRESULT* errors = nullptr;
         VARIANT raw = value.Get();
-        const HRESULT hr = io->Write(1, &handle, &raw, &errors);
+        HRESULT hr = io->Write(1, &handle, &raw, &errors);
+        if (SUCCEEDED(hr) && errors != nullptr) {
+            hr = errors[0];
+        }
         CoTaskMemFree(errors);
         return hr;
+    }
+
+    WORD Quality(const std::wstring& id) {
+        WORD quality = 0xFFFF;
+        const Added added = AddItems({id});
+        ReadHandle(added.handles.at(0), &quality);
+        return quality;
     }
 
     TVariant Read(const std::wstring& id) {
@@ -211,7 +226,7 @@ TEST_F(ItemServerTest, NamespaceHasOneBranchPerDoorWithItsEnabledPoints) {
     opc::TNamespaceNode* door = Browse(L"东门(一层)");
     ASSERT_NE(door, nullptr);
     EXPECT_TRUE(door->IsBranch());
-    EXPECT_EQ(door->ChildCount(), 7);  // the address leaves are not browsable
+    EXPECT_EQ(door->ChildCount(), 8);  // seven points and the swipe time; no address leaves
     EXPECT_EQ(Browse(L"东门(一层).IP"), nullptr);
     EXPECT_EQ(Browse(L"东门(一层).端口号"), nullptr);
 
@@ -236,16 +251,25 @@ TEST_F(ItemServerTest, DisabledPointsAreNeitherBrowsableNorResolvable) {
     EXPECT_EQ(AddItems({L"东门(一层).门磁报警"}).errors.at(0), OPC_E_INVALIDITEMID);
 }
 
-TEST_F(ItemServerTest, DoorsOfOneNameShareABranchAndTheNamespaceEndsAtTheDuplicate) {
+TEST_F(ItemServerTest, ADuplicateDoorIsLoggedOnceAndTheDoorsAfterItStayBrowsable) {
     TearDown();
     Make(PointSet::all(), {Row("东门", "一层", 1), Row("东门", "一层", 2), Row("南门", "二层", 4)});
     opc::TNamespaceNode* door = Browse(L"东门(一层)");
     ASSERT_NE(door, nullptr);
-    EXPECT_EQ(door->ChildCount(), 7);
-    EXPECT_EQ(Browse(L"南门(二层)"), nullptr);  // the walk stopped at the duplicate
-    ASSERT_EQ(monitor_.log.size(), 1u);
-    EXPECT_EQ(monitor_.log[0].rfind(L"OPC客户端查询监控量异常(", 0), 0u);
-    EXPECT_NE(monitor_.log[0].find(L"):"), std::wstring::npos);
+    EXPECT_EQ(door->ChildCount(), 8);
+    EXPECT_NE(Browse(L"南门(二层).门禁状态"), nullptr);  // browsing went on past the duplicate
+    EXPECT_TRUE(monitor_.log.empty());
+    // One line, naming both doors' controllers and readers.
+    int lines = 0;
+    for (const std::string& line : log_.lines()) {
+        if (line.find("has the name and location of door") != std::string::npos) {
+            ++lines;
+            EXPECT_NE(line.find("readers 2/0"), std::string::npos) << line;
+            EXPECT_NE(line.find("readers 1/0"), std::string::npos) << line;
+            EXPECT_NE(line.find("10.1.1.5:6001"), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(lines, 1);
 
     // Item IDs of such doors reach the first door's leaves; the third door still resolves.
     EXPECT_EQ(Write(L"东门(一层).遥控开门", TVariant::I4(1)), S_OK);
@@ -253,6 +277,30 @@ TEST_F(ItemServerTest, DoorsOfOneNameShareABranchAndTheNamespaceEndsAtTheDuplica
     EXPECT_EQ(doors_->node_text(doors_->door(0).RemoteOpenNode), "遥控开门:锁定");
     EXPECT_EQ(doors_->node_text(doors_->door(1).RemoteOpenNode), "遥控开门:成功");
     EXPECT_EQ(AddItems({L"南门(二层).门禁状态"}).errors.at(0), S_OK);
+}
+
+TEST_F(ItemServerTest, NamesWithDotsAndParenthesesAreBrowsableAndResolve) {
+    TearDown();
+    Make(PointSet::all(), {Row("A.1门", "楼(北).2", 1), Row("西门", "一层", 2)});
+    opc::TNamespaceNode* door = Browse(L"A.1门(楼(北).2)");
+    ASSERT_NE(door, nullptr);
+    EXPECT_TRUE(door->IsBranch());
+    opc::TNamespaceNode* state = Browse(L"A.1门(楼(北).2).门禁状态");
+    ASSERT_NE(state, nullptr);
+    EXPECT_EQ(state->FullPath(), L"A.1门(楼(北).2).门禁状态");
+    EXPECT_EQ(AddItems({L"A.1门(楼(北).2).门禁状态"}).errors.at(0), S_OK);
+    EXPECT_EQ(Write(L"A.1门(楼(北).2).遥控开门", TVariant::I4(1)), S_OK);
+    EXPECT_EQ(link_.sent().size(), 1u);
+    EXPECT_NE(Browse(L"西门(一层).门禁状态"), nullptr);
+
+    // The browse interface walks into the branch and names its items.
+    TComPtr<IOPCBrowseServerAddressSpace> browse;
+    ASSERT_EQ(client_.As(browse), S_OK);
+    EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"A.1门(楼(北).2)"), S_OK);
+    LPWSTR id = nullptr;
+    ASSERT_EQ(browse->GetItemID(const_cast<LPWSTR>(L"遥控开门"), &id), S_OK);
+    EXPECT_STREQ(id, L"A.1门(楼(北).2).遥控开门");
+    CoTaskMemFree(id);
 }
 
 TEST_F(ItemServerTest, ItemIdsResolveExactlyIncludingTheAddressLeaves) {
@@ -266,24 +314,125 @@ TEST_F(ItemServerTest, ItemIdsResolveExactlyIncludingTheAddressLeaves) {
 
 TEST_F(ItemServerTest, ReadsShowThePointValuesInTheirTypes) {
     TVariant state = Read(L"东门(一层).门禁状态");
-    EXPECT_EQ(state.Type(), VT_I4);
+    EXPECT_EQ(state.Type(), VT_I2);
     EXPECT_EQ(Text(Read(L"东门(一层).最后一个刷卡人卡片号码")), L"0");
 
     // The controller's link goes down: the word and card points say so.
     link_.raise_connection(kControllerIp, kControllerPort, false);
-    EXPECT_EQ(Read(L"东门(一层).门禁状态").Get().lVal, 2);
-    EXPECT_EQ(Read(L"东门(一层).防拆报警").Get().lVal, 2);
+    EXPECT_EQ(Read(L"东门(一层).门禁状态").Get().iVal, 2);
+    EXPECT_EQ(Read(L"东门(一层).防拆报警").Get().iVal, 2);
     EXPECT_EQ(Text(Read(L"西门(一层).最后一个刷卡人卡片号码")), L"没有监控");
-    EXPECT_EQ(Read(L"东门(一层).遥控开门").Get().lVal, 0);
+    EXPECT_EQ(Read(L"东门(一层).遥控开门").Get().iVal, 0);
+}
+
+TEST_F(ItemServerTest, EveryPointHasOneTypeInTheNamespaceAddItemsAndItsValues) {
+    const std::vector<std::pair<std::wstring, VARTYPE>> points = {
+        {L"门禁状态", VT_I2},   {L"遥控开门", VT_I2},      {L"最后一个刷卡人卡片号码", VT_BSTR},
+        {L"非法刷卡", VT_BSTR}, {L"防拆报警", VT_I2},      {L"门开关状态", VT_I2},
+        {L"门磁报警", VT_I2},   {L"最后刷卡时间", VT_DATE}};
+    // A forced entry at a closed door: the door-open value that once came as VT_UI1.
+    doors_->tick(10);  // the door's state is unknown: a status query goes out
+    ASSERT_FALSE(link_.sent().empty());
+    TZorvikRecvData event;
+    event.IP = kControllerIp;
+    event.Port = kControllerPort;
+    event.ApCode = link_.sent()[0].ap_code;
+    event.Cmd = 33;  // closed, contact closed
+    event.Data = "01";
+    doors_->receive(event);
+    event.Cmd = 26;  // the contact alarm of reader 1
+    event.Data = "00000002";
+    doors_->receive(event);
+    ASSERT_EQ(doors_->door(0).DoorOpen, 0);
+    ASSERT_EQ(doors_->door(0).ContactAlarm, kForcedEntry);
+    for (const auto& [point, type] : points) {
+        const std::wstring id = L"东门(一层)." + point;
+        auto* item = dynamic_cast<opc::TNamespaceItem*>(Browse(id));
+        ASSERT_NE(item, nullptr) << std::string(id.begin(), id.end());
+        EXPECT_EQ(item->DataType(), type);
+        const Added added = AddItems({id});
+        EXPECT_EQ(added.canonical.at(0), type);
+        EXPECT_EQ(ReadHandle(added.handles.at(0)).Type(), type);
+    }
+    EXPECT_EQ(Read(L"东门(一层).门开关状态").Get().iVal, 1);
+}
+
+TEST_F(ItemServerTest, OnlyRemoteOpenIsWritable) {
+    const std::vector<std::wstring> read_only = {
+        L"东门(一层).门禁状态",     L"东门(一层).最后一个刷卡人卡片号码",
+        L"东门(一层).非法刷卡",     L"东门(一层).防拆报警",
+        L"东门(一层).门开关状态",   L"东门(一层).门磁报警",
+        L"东门(一层).最后刷卡时间", L"东门(一层).IP"};
+    for (const std::wstring& id : read_only) {
+        OPCITEMDEF def{};
+        def.szAccessPath = const_cast<LPWSTR>(L"");
+        def.szItemID = const_cast<LPWSTR>(id.c_str());
+        def.bActive = TRUE;
+        OPCITEMRESULT* results = nullptr;
+        HRESULT* errors = nullptr;
+        ASSERT_EQ(Group()->AddItems(1, &def, &results, &errors), S_OK);
+        EXPECT_EQ(results[0].dwAccessRights, static_cast<DWORD>(OPC_READABLE));
+        const OPCHANDLE handle = results[0].hServer;
+        CoTaskMemFree(results);
+        CoTaskMemFree(errors);
+        EXPECT_EQ(WriteHandle(handle, TVariant::I4(1)), OPC_E_BADRIGHTS);
+    }
+    EXPECT_EQ(doors_->node_text(doors_->door(0).StateNode), "门禁状态:正常");
+    EXPECT_TRUE(link_.sent().empty());
+
+    // Property 5 (access rights) agrees.
+    TComPtr<IOPCItemProperties> properties;
+    ASSERT_EQ(client_.As(properties), S_OK);
+    DWORD rights_property = 5;
+    for (const auto& [id, rights] : std::vector<std::pair<std::wstring, LONG>>{
+             {L"东门(一层).门禁状态", OPC_READABLE}, {L"东门(一层).遥控开门", 3}}) {
+        VARIANT* values = nullptr;
+        HRESULT* errors = nullptr;
+        ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(id.c_str()), 1, &rights_property,
+                                                &values, &errors),
+                  S_OK);
+        EXPECT_EQ(values[0].lVal, rights);
+        VariantClear(&values[0]);
+        CoTaskMemFree(values);
+        CoTaskMemFree(errors);
+    }
+}
+
+TEST_F(ItemServerTest, QualityFollowsTheControllerLink) {
+    EXPECT_EQ(Quality(L"东门(一层).门禁状态"), OPC_QUALITY_GOOD);
+    link_.raise_disconnection(kControllerIp, kControllerPort);
+    EXPECT_EQ(Quality(L"东门(一层).门禁状态"), OPC_QUALITY_COMM_FAILURE);
+    EXPECT_EQ(Quality(L"西门(一层).遥控开门"), OPC_QUALITY_COMM_FAILURE);
+    EXPECT_EQ(Quality(L"西门(一层).最后刷卡时间"), OPC_QUALITY_COMM_FAILURE);
+    EXPECT_EQ(Quality(L"东门(一层).IP"), OPC_QUALITY_GOOD);  // configuration, always known
+    // Failed reconnects keep the loss; a reconnect makes the items good again.
+    link_.raise_connection(kControllerIp, kControllerPort, false);
+    EXPECT_EQ(Quality(L"东门(一层).门禁状态"), OPC_QUALITY_COMM_FAILURE);
+    link_.raise_connection(kControllerIp, kControllerPort, true);
+    EXPECT_EQ(Quality(L"东门(一层).门禁状态"), OPC_QUALITY_GOOD);
+}
+
+TEST_F(ItemServerTest, DoorsNeverConnectedReadNotConnected) {
+    TearDown();
+    doors_ = std::make_unique<DoorServer>(PointSet::all(), link_, clock_, log_);
+    doors_->start();
+    doors_->add_door(Row("东门", "一层", 1));
+    doors_->attach_value_holders();
+    server_ = std::make_unique<PorvexServer>();
+    server_->attach(doors_.get(), &monitor_);
+    client_ = Connect();
+    EXPECT_EQ(Quality(L"东门(一层).门禁状态"), OPC_QUALITY_NOT_CONNECTED);
+    link_.raise_connection(kControllerIp, kControllerPort, false);  // a failed first attempt
+    EXPECT_EQ(Quality(L"东门(一层).门禁状态"), OPC_QUALITY_NOT_CONNECTED);
 }
 
 TEST_F(ItemServerTest, RemoteOpenWritesSendOneCommandAndReadBackTheirState) {
     EXPECT_EQ(Write(L"西门(一层).遥控开门", TVariant::I4(1)), S_OK);
-    EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().lVal, 2);
+    EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().iVal, 2);
     EXPECT_EQ(Write(L"西门(一层).遥控开门", TVariant::I4(1)), S_OK);
     ASSERT_EQ(link_.sent().size(), 1u);
     EXPECT_EQ(link_.sent()[0].cmd, 0x20);
-    EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().lVal, 2);
+    EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().iVal, 2);
 
     TZorvikRecvData reply;
     reply.IP = kControllerIp;
@@ -291,14 +440,97 @@ TEST_F(ItemServerTest, RemoteOpenWritesSendOneCommandAndReadBackTheirState) {
     reply.ApCode = link_.sent()[0].ap_code;
     reply.Cmd = 32;
     doors_->receive(reply);
-    EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().lVal, 0);
-    EXPECT_EQ(Read(L"西门(一层).门开关状态").Get().lVal, 1);
+    EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().iVal, 0);
+    EXPECT_EQ(Read(L"西门(一层).门开关状态").Get().iVal, 1);
 
-    // Any other value fails at once and sends nothing; writes elsewhere are ignored.
+    // Any other number fails at once and sends nothing.
     EXPECT_EQ(Write(L"东门(一层).遥控开门", TVariant::I4(0)), S_OK);
-    EXPECT_EQ(Read(L"东门(一层).遥控开门").Get().lVal, 1);
-    EXPECT_EQ(Write(L"东门(一层).门禁状态", TVariant::I4(1)), S_OK);
+    EXPECT_EQ(Read(L"东门(一层).遥控开门").Get().iVal, 1);
+    EXPECT_EQ(Write(L"东门(一层).遥控开门", TVariant::R8(0.6)), S_OK);  // never rounds to 1
     EXPECT_EQ(link_.sent().size(), 1u);
+}
+
+TEST_F(ItemServerTest, BooleanTrueAndTheTextsOneAndTrueOpen) {
+    const std::wstring east = L"东门(一层).遥控开门";
+    const std::wstring west = L"西门(一层).遥控开门";
+    EXPECT_EQ(Write(east, TVariant::Bool(true)), S_OK);
+    ASSERT_EQ(link_.sent().size(), 1u);
+    EXPECT_EQ(Write(west, TVariant::String(L" True")), S_OK);
+    ASSERT_EQ(link_.sent().size(), 2u);
+    EXPECT_EQ(Read(west).Get().iVal, 2);
+
+    TearDown();
+    Make(PointSet::all());
+    EXPECT_EQ(Write(east, TVariant::String(L"1")), S_OK);
+    EXPECT_EQ(link_.sent().size(), 3u);
+    EXPECT_EQ(Write(west, TVariant::Bool(false)), S_OK);
+    EXPECT_EQ(Read(west).Get().iVal, 1);
+    EXPECT_EQ(Write(west, TVariant::String(L"open")), OPC_E_BADTYPE);
+    EXPECT_EQ(link_.sent().size(), 3u);
+}
+
+TEST_F(ItemServerTest, ARemoteOpenToAnOfflineDoorFailsAtOnceAndIsLoggedWithTheClient) {
+    TComPtr<IOPCCommon> common;
+    ASSERT_EQ(client_.As(common), S_OK);
+    ASSERT_EQ(common->SetClientName(L"scada-7"), S_OK);
+    link_.raise_disconnection(kControllerIp, kControllerPort);
+    const std::wstring west = L"西门(一层).遥控开门";
+    EXPECT_EQ(Write(west, TVariant::I4(1)), E_FAIL);
+    EXPECT_TRUE(link_.sent().empty());  // nothing queued to fire later
+    EXPECT_EQ(Read(west).Get().iVal, 1);
+    EXPECT_EQ(doors_->node_text(doors_->door(1).RemoteOpenNode), "遥控开门:失败");
+    EXPECT_EQ(doors_->pending_commands(), 0u);
+    EXPECT_TRUE(
+        log_.contains("remote open of 西门(一层) (10.1.1.5:6001, readers 2/0) by "
+                      "scada-7: refused, controller offline"));
+
+    // Back online: the earlier write stays undone; a new one is sent and logged, and so
+    // is its reply.
+    link_.raise_connection(kControllerIp, kControllerPort, true);
+    EXPECT_TRUE(link_.sent().empty());
+    EXPECT_EQ(Write(west, TVariant::I4(1)), S_OK);
+    ASSERT_EQ(link_.sent().size(), 1u);
+    EXPECT_TRUE(log_.contains("by scada-7: sent"));
+    TZorvikRecvData reply;
+    reply.IP = kControllerIp;
+    reply.Port = kControllerPort;
+    reply.ApCode = link_.sent()[0].ap_code;
+    reply.Cmd = 32;
+    doors_->receive(reply);
+    EXPECT_TRUE(log_.contains("by scada-7: reply: opened"));
+}
+
+TEST_F(ItemServerTest, AFrameTheLibraryRefusesFailsTheWrite) {
+    link_.set_send_result(false);
+    EXPECT_EQ(Write(L"东门(一层).遥控开门", TVariant::I4(1)), E_FAIL);
+    EXPECT_EQ(Read(L"东门(一层).遥控开门").Get().iVal, 1);
+    // A client without a name is named by the moment it connected (as the client tree
+    // shows it).
+    EXPECT_TRUE(log_.contains("by (unnamed client connected "));
+    EXPECT_TRUE(log_.contains("refused by the controller library"));
+}
+
+TEST_F(ItemServerTest, EveryCardReadMovesTheSwipeTimeOn) {
+    const Added added = AddItems({L"东门(一层).最后刷卡时间"});
+    EXPECT_EQ(ReadHandle(added.handles.at(0)).Get().date, 0.0);
+    TZorvikRecvData card;
+    card.IP = kControllerIp;
+    card.Port = kControllerPort;
+    card.Cmd = 30;
+    card.Data =
+        "01"
+        "0012AB34"
+        "01"
+        "80"
+        "000000000000";
+    doors_->receive(card);
+    const double first = ReadHandle(added.handles.at(0)).Get().date;
+    EXPECT_GT(first, 40000.0);  // a date of this century
+    doors_->receive(card);      // the same card again
+    const double second = ReadHandle(added.handles.at(0)).Get().date;
+    EXPECT_GT(second, first);
+    EXPECT_EQ(Text(Read(L"东门(一层).最后一个刷卡人卡片号码")), L"0012AB34");
+    EXPECT_TRUE(doors_->node_text(doors_->door(0).SwipeTimeNode).starts_with("最后刷卡时间:20"));
 }
 
 TEST_F(ItemServerTest, ClientsGroupsAndItemsReachTheMonitor) {
@@ -327,9 +559,11 @@ TEST_F(ItemServerTest, NamespaceAskedForBeforeTheDoorsFollowsThemWhenTheyArrive)
 TEST_F(ItemServerTest, DetachedDoorsAreNeverTouchedAgain) {
     const Added added = AddItems({L"东门(一层).遥控开门"});
     server_->attach(nullptr, nullptr);
-    doors_.reset();                   // what the orderly exit does after detaching
-    ReadHandle(added.handles.at(0));  // answered without touching the doors
-    EXPECT_EQ(WriteHandle(added.handles.at(0), TVariant::I4(1)), S_OK);
+    doors_.reset();  // what the orderly exit does after detaching
+    WORD quality = 0;
+    ReadHandle(added.handles.at(0), &quality);  // answered without touching the doors
+    EXPECT_EQ(quality, OPC_QUALITY_BAD);
+    EXPECT_EQ(WriteHandle(added.handles.at(0), TVariant::I4(1)), E_FAIL);  // nothing done
     EXPECT_EQ(AddItems({L"东门(一层).门禁状态"}).errors.at(0), OPC_E_INVALIDITEMID);
 }
 

@@ -103,6 +103,44 @@ TEST_F(LinkManagerTest, ConnectPassMakesOneAttemptPerControllerAndEnablesUpload)
     EXPECT_EQ(text(b.InvalidCardNode), "非法刷卡:没有监控");
 }
 
+TEST_F(LinkManagerTest, EachDoorKnowsWhetherItsLinkNeverCameUpIsUpOrWasLost) {
+    load_two_controllers();
+    link.set_reachable(kCtlB, kCtlPort, false);
+    EXPECT_EQ(server.door(0).Link, LinkState::never_connected);
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    EXPECT_EQ(server.door(0).Link, LinkState::connected);
+    EXPECT_EQ(server.door(8).Link, LinkState::never_connected);  // its first attempt failed
+    const auto reading = server.read_item_and_link(server.door(8).StateNode);
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->link, LinkState::never_connected);
+
+    link.raise_disconnection(kCtlA, kCtlPort);
+    EXPECT_EQ(server.door(3).Link, LinkState::lost);
+    link.raise_connection(kCtlA, kCtlPort, false);  // a failed retry keeps the loss
+    EXPECT_EQ(server.door(3).Link, LinkState::lost);
+    link.raise_connection(kCtlA, kCtlPort, true);
+    EXPECT_EQ(server.door(3).Link, LinkState::connected);
+}
+
+TEST_F(LinkManagerTest, ARemoteOpenWhileTheLinkIsDownIsRefusedLoggedAndNeverSentLater) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    link.raise_disconnection(kCtlA, kCtlPort);
+    const std::size_t sent_before = link.sent().size();
+    const AList door = server.door(1);
+    const DoorServer::WriteResult result =
+        server.write_item(door.RemoteOpenNode, std::int32_t{1}, "hmi-3");
+    EXPECT_EQ(result.outcome, RemoteOpenOutcome::refused_offline);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(server.read_item(door.RemoteOpenNode), ItemValue(std::int32_t{1}));
+    EXPECT_EQ(server.pending_commands(), 0u);
+    EXPECT_TRUE(log.contains("by hmi-3: refused, controller offline"));
+    link.raise_connection(kCtlA, kCtlPort, true);
+    for (std::size_t i = sent_before; i < link.sent().size(); ++i) {
+        EXPECT_NE(link.sent()[i].cmd, 32);  // only status queries, never the open
+    }
+}
+
 // The pass pauses after each connection attempt only: doors of a controller already
 // tried cost no time (at plant scale 8 doors share a controller).
 class ConnectPassPauseTest : public LinkManagerTest {

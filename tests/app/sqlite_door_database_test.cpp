@@ -75,6 +75,9 @@ TEST_F(SqliteDoorsTest, AMissingFileIsAConnectionFailureAndStaysMissing) {
     const auto outcome = load_door_directory(sqlite_settings(file), server, log);
     EXPECT_EQ(outcome.step, DirectoryStep::database_failed);
     EXPECT_EQ(outcome.message, "数据库连接失败，请检查系统配置是否正确！");
+    // The dialog adds the database's own words on a second line.
+    EXPECT_TRUE(outcome.dialog_text.starts_with("数据库连接失败，请检查系统配置是否正确！\n"));
+    EXPECT_GT(outcome.dialog_text.size(), outcome.message.size() + 1);
     EXPECT_FALSE(std::filesystem::exists(file));
 }
 
@@ -107,6 +110,7 @@ TEST_F(SqliteDoorsTest, NullLocationAndNullReaderAsTheDirectoryRulesSay) {
     const auto outcome = load_door_directory(sqlite_settings(file), server, log);
     EXPECT_EQ(outcome.step, DirectoryStep::load_failed);
     EXPECT_NE(outcome.message.find("door row 3"), std::string::npos) << outcome.message;
+    EXPECT_EQ(outcome.dialog_text, "门禁列表读取失败，请检查数据库！\n" + outcome.message);
     EXPECT_EQ(outcome.doors, 2u);  // rows before the bad one stay
     EXPECT_EQ(server.node_text(server.door(0).DoorNode), "东门()");
     EXPECT_FALSE(server.item_info(server.door(0).StateNode));  // no value holders

@@ -3,9 +3,19 @@
 #include <gtest/gtest.h>
 
 #include "core/utf.h"
+#include "core/wall_time.h"
 
 namespace porvex {
 namespace {
+
+TEST(WallTime, OleDatesReadAsLocalDateAndTime) {
+    EXPECT_EQ(ole_date_text(36526.0), "2000-01-01 00:00:00");
+    EXPECT_EQ(ole_date_text(36526.5 + 1.0 / 86400.0 * 61), "2000-01-01 12:01:01");
+    EXPECT_EQ(ole_date_text(25569.0 + 59.0), "1970-03-01 00:00:00");
+    const WallTime now = local_now();
+    EXPECT_GT(now.ole_date, 44197.0);  // after 2021-01-01
+    EXPECT_EQ(now.text, ole_date_text(now.ole_date));
+}
 
 TEST(ParseInt, AcceptsBlanksSignAndHexPrefixes) {
     EXPECT_EQ(parse_int("  42"), 42);

@@ -76,7 +76,10 @@ TEST_F(UpkeepTickTest, RemoteOpenWithoutReplyFailsAfterTenSeconds) {
     h.run_tick();
     EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:锁定");
     h.clock.advance(1);
-    h.run_tick();
+    Update timeout(h.clock.now());
+    h.tick.run(timeout, 10);
+    ASSERT_EQ(timeout.remote_open_ends.size(), 1u);  // for the operator log
+    EXPECT_EQ(timeout.remote_open_ends[0].result, "time-out, no reply");
     EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:失败");
     EXPECT_EQ(h.dir.tree().info(door.RemoteOpenNode)->Value, ItemValue(std::int32_t{1}));
     EXPECT_FALSE(door.RemoteOpenPending);

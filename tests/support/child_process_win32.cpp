@@ -90,14 +90,26 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         command_line += ' ';
         command_line += quote(a);
     }
-    STARTUPINFOA si{};
+    // The arguments are UTF-8 (item IDs in Chinese among them): passed as UTF-16, never
+    // through the ANSI code page.
+    std::wstring wide_line(command_line.size() + 1, L'\0');
+    const int wide_size = ::MultiByteToWideChar(
+        CP_UTF8, 0, command_line.data(), static_cast<int>(command_line.size()), wide_line.data(),
+        static_cast<int>(wide_line.size()));
+    wide_line.resize(static_cast<std::size_t>(wide_size > 0 ? wide_size : 0));
+    std::wstring wide_program(program.size() + 1, L'\0');
+    const int program_size =
+        ::MultiByteToWideChar(CP_UTF8, 0, program.data(), static_cast<int>(program.size()),
+                              wide_program.data(), static_cast<int>(wide_program.size()));
+    wide_program.resize(static_cast<std::size_t>(program_size > 0 ? program_size : 0));
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = child_in.get();
     si.hStdOutput = child_out.get();
     si.hStdError = child_err.valid() ? child_err.get() : child_out.get();
     PROCESS_INFORMATION pi{};
-    if (!::CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+    if (!::CreateProcessW(wide_program.c_str(), wide_line.data(), nullptr, nullptr, TRUE,
                           CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
         throw std::runtime_error("cannot start " + program + ": " + last_error_text());
     }

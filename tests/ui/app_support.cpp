@@ -151,7 +151,8 @@ void RegisterOnce() {
         reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
     ASSERT_NE(reg, nullptr);
     ASSERT_EQ(reg(), S_OK);
-    ctlsim::testing::ChildProcess regserver(TreeProgram("Porvex398.exe"), {"-regserver"});
+    ctlsim::testing::ChildProcess regserver(TreeProgram("Porvex398.exe"),
+                                            {"-regserver", "-silent"});
     ASSERT_EQ(regserver.wait(30s).value_or(-1), 0);
     done = true;
 }
@@ -280,6 +281,22 @@ opc::TComPtr<IOPCServer> ConnectPorvex() {
                                reinterpret_cast<void**>(server.Put())),
               S_OK);
     return server;
+}
+
+std::optional<WORD> ReadQuality(IOPCServer* server, const std::wstring& item) {
+    TOneItem one(server, item, true);
+    opc::TComPtr<IOPCSyncIO> io;
+    if (!one.items || one.handle == 0 || FAILED(one.items.As(io))) {
+        return std::nullopt;
+    }
+    opc::TTaskBlock<OPCITEMSTATE> states;
+    opc::TTaskBlock<HRESULT> errors;
+    if (FAILED(io->Read(OPC_DS_DEVICE, 1, &one.handle, states.Put(), errors.Put())) ||
+        FAILED(errors[0])) {
+        return std::nullopt;
+    }
+    VariantClear(&states[0].vDataValue);
+    return states[0].wQuality;
 }
 
 std::optional<opc::TVariant> ReadItem(IOPCServer* server, const std::wstring& item) {

@@ -85,6 +85,8 @@ opc::TComPtr<IOPCServer> ConnectPorvex();
 // Device read; nothing when the item is unknown or the read failed.
 std::optional<opc::TVariant> ReadItem(IOPCServer* server, const std::wstring& item);
 std::optional<long> ReadNumber(IOPCServer* server, const std::wstring& item);
+// The quality of a device read.
+std::optional<WORD> ReadQuality(IOPCServer* server, const std::wstring& item);
 std::optional<std::wstring> ReadText(IOPCServer* server, const std::wstring& item);
 HRESULT WriteItem(IOPCServer* server, const std::wstring& item, const opc::TVariant& value);
 // Waits until a numeric item reads `expected`.

@@ -14,6 +14,7 @@
 
 #include "app_support.h"
 #include "ctlsim_driver.h"
+#include "opc/idl/opc_errors.h"
 #include "sample_door_db.h"
 #include "temp_dir.h"
 #include "ui/main_form.h"
@@ -28,6 +29,7 @@ constexpr char kInvalidCard[] = "非法刷卡";
 constexpr char kTamper[] = "防拆报警";
 constexpr char kDoorOpen[] = "门开关状态";
 constexpr char kContactAlarm[] = "门磁报警";
+constexpr char kSwipeTime[] = "最后刷卡时间";
 
 std::string ItemUtf8(int controller, int door, const char* point) {
     return Utf8(DoorItem(controller, door, point));
@@ -38,6 +40,8 @@ struct Plant {
     ctlsim::testing::Ctlsim sim{2};
     std::unique_ptr<TPorvexApp> app;
     opc::TComPtr<IOPCServer> client;
+    // Subscribed to controller 1's door-state item while it goes down.
+    std::unique_ptr<TClientProcess> watcher;
 };
 
 class PlantTest : public ::testing::Test {
@@ -58,6 +62,7 @@ class PlantTest : public ::testing::Test {
         plant->client = ConnectPorvex();
     }
     static void TearDownTestSuite() {
+        plant->watcher.reset();
         plant->client.Reset();
         if (plant->app) {
             plant->app->Command(kIdMenuExit);
@@ -78,8 +83,8 @@ class PlantTest : public ::testing::Test {
 };
 
 TEST_F(PlantTest, StartUpLoadsTheDoorsIntoTheTreeAndTheNamespace) {
-    // Four doors, each with its address leaves and seven points.
-    EXPECT_TRUE(WaitFor([&] { return TreeCount(App().Control(kIdServerTree)) == 4 * 10; }, 5s))
+    // Four doors, each with its address leaves, seven points and the swipe time.
+    EXPECT_TRUE(WaitFor([&] { return TreeCount(App().Control(kIdServerTree)) == 4 * 11; }, 5s))
         << TreeCount(App().Control(kIdServerTree));
     TClientProcess browse({"browse", kProgId, "--flat"});
     browse.WaitLine({"\x01 end of output"}, 20s);
@@ -88,7 +93,7 @@ TEST_F(PlantTest, StartUpLoadsTheDoorsIntoTheTreeAndTheNamespace) {
     for (const std::string& line : browse.Lines()) {
         items += line.find("(") != std::string::npos ? 1 : 0;
     }
-    EXPECT_EQ(items, 4 * 7);
+    EXPECT_EQ(items, 4 * 8);
     const auto has = [&](const std::string& id) {
         for (const std::string& line : browse.Lines()) {
             if (line.find(id) != std::string::npos) {
@@ -117,9 +122,20 @@ TEST_F(PlantTest, TheConnectPassBringsTheLinksUpAndEnablesUpload) {
 
 TEST_F(PlantTest, AControllerThatGoesDownShowsNotMonitored) {
     ASSERT_TRUE(Sim().wait_upload(1, true, 20s));
+    const std::string state = ItemUtf8(1, 0, kDoorState);
+    plant->watcher = std::make_unique<TClientProcess>(
+        std::vector<std::string>{"subscribe", kProgId, state, "--rate", "100"});
+    ASSERT_TRUE(plant->watcher->WaitLine({state + " = 0 (I2) quality=good"}, 20s));
+    EXPECT_EQ(ReadQuality(Client(), DoorItem(1, 0, kDoorState)), OPC_QUALITY_GOOD);
     Sim().fault(1, "refuse on");
     Sim().ok("disconnect 1");
+    // The loss is a data change: same kind of value, now with a BAD quality.
+    EXPECT_TRUE(plant->watcher->WaitLine({state + " = 2 (I2) quality=bad:comm-failure"}));
+    plant->watcher.reset();  // the later tests count the clients
     EXPECT_TRUE(WaitNumber(Client(), DoorItem(1, 0, kDoorState), 2));
+    EXPECT_EQ(ReadQuality(Client(), DoorItem(1, 0, kDoorState)), OPC_QUALITY_COMM_FAILURE);
+    EXPECT_EQ(ReadQuality(Client(), DoorItem(1, 1, kLastCard)), OPC_QUALITY_COMM_FAILURE);
+    EXPECT_EQ(ReadQuality(Client(), DoorItem(0, 0, kDoorState)), OPC_QUALITY_GOOD);
     EXPECT_TRUE(WaitNumber(Client(), DoorItem(1, 1, kTamper), 2));
     EXPECT_EQ(ReadText(Client(), DoorItem(1, 0, kLastCard)), L"没有监控");
     EXPECT_EQ(ReadText(Client(), DoorItem(1, 1, kInvalidCard)), L"没有监控");
@@ -127,6 +143,21 @@ TEST_F(PlantTest, AControllerThatGoesDownShowsNotMonitored) {
     EXPECT_EQ(ReadNumber(Client(), DoorItem(1, 0, kContactAlarm)), -1);
     // Controller 0 is untouched.
     EXPECT_EQ(ReadNumber(Client(), DoorItem(0, 0, kDoorState)), 0);
+
+    // A remote open now fails at once, in every way a client can write, and nothing is
+    // kept to be sent when the controller returns (the last test looks for it).
+    Sim().clear_received(1);
+    const std::wstring open = DoorItem(1, 0, kRemoteOpen);
+    EXPECT_EQ(WriteItem(Client(), open, opc::TVariant::I2(1)), E_FAIL);
+    EXPECT_EQ(ReadNumber(Client(), open), 1);
+    for (const char* transport : {"--async", "--da1"}) {
+        TClientProcess write({"write", kProgId, ItemUtf8(1, 1, kRemoteOpen) + "=1", transport});
+        EXPECT_TRUE(write.WaitLine({ItemUtf8(1, 1, kRemoteOpen) + " error 0x80004005"}, 20s))
+            << transport;
+        EXPECT_EQ(write.Wait(10s).value_or(-1), 1) << transport;
+    }
+    EXPECT_EQ(ReadNumber(Client(), DoorItem(1, 1, kRemoteOpen)), 1);
+
     // It may come back: the library retries by itself (see the last test).
     Sim().fault(1, "refuse off");
 }
@@ -139,14 +170,20 @@ TEST_F(PlantTest, ReportsReachASubscribedClient) {
     EXPECT_GE(base, 1);
     TClientProcess sub({"subscribe", kProgId, "--rate", "100"});
     ASSERT_TRUE(sub.WaitLine({card + " = "}, 20s));
-    // The client tree shows the client, its group and its 28 items.
-    EXPECT_TRUE(WaitFor([&] { return TreeCount(App().Control(kIdClientTree)) == base + 30; }, 10s))
+    // The client tree shows the client, its group and its 32 items.
+    EXPECT_TRUE(WaitFor([&] { return TreeCount(App().Control(kIdClientTree)) == base + 34; }, 10s))
         << TreeCount(App().Control(kIdClientTree));
 
     sub.Mark();
     Sim().ok("card 0 0012ab34:1:granted");
     EXPECT_TRUE(sub.WaitLine({card + " = \"0012AB34\""}));
     EXPECT_TRUE(sub.WaitLine({ItemUtf8(0, 0, kDoorOpen) + " = 1 ("}));
+
+    // The same card again: the card number stays, the swipe time tells the new read.
+    const std::string swipe = ItemUtf8(0, 0, kSwipeTime);
+    sub.Mark();
+    Sim().ok("card 0 0012ab34:1:granted");
+    EXPECT_TRUE(sub.WaitLine({swipe + " = 20", "(DATE) quality=good"}));
 
     sub.Mark();
     Sim().ok("card 0 00abcdef:2:refused");
@@ -208,6 +245,11 @@ TEST_F(PlantTest, WritingOneToRemoteOpenOpensTheDoor) {
     ASSERT_EQ(WriteItem(Client(), item, opc::TVariant::I2(0)), S_OK);
     EXPECT_EQ(ReadNumber(Client(), item), 1);
     EXPECT_FALSE(Sim().wait_received(0, 0x20, 1, 500ms));
+
+    // The other points are read-only: a write is refused and changes nothing.
+    EXPECT_EQ(WriteItem(Client(), DoorItem(0, 1, kDoorState), opc::TVariant::I2(1)),
+              OPC_E_BADRIGHTS);
+    EXPECT_EQ(ReadNumber(Client(), DoorItem(0, 1, kDoorState)), 0);
 }
 
 TEST_F(PlantTest, ARemoteOpenWithoutReplyFailsTenSecondsLater) {
@@ -251,6 +293,17 @@ TEST_F(PlantTest, AControllerThatWentDownComesBack) {
     EXPECT_TRUE(WaitNumber(Client(), DoorItem(1, 0, kDoorState), 0, 10s));
     EXPECT_EQ(ReadText(Client(), DoorItem(1, 0, kLastCard)), L"0");
     EXPECT_EQ(ReadNumber(Client(), DoorItem(1, 1, kTamper)), 0);
+    EXPECT_EQ(ReadQuality(Client(), DoorItem(1, 0, kDoorState)), OPC_QUALITY_GOOD);
+    if (plant->watcher) {
+        EXPECT_TRUE(
+            plant->watcher->WaitLine({ItemUtf8(1, 0, kDoorState) + " = 0 (I2) quality=good"}));
+    }
+    // The remote opens written while it was down never reach it, not even late.
+    Sleep(2000);
+    for (const auto& frame : Sim().received(1)) {
+        EXPECT_NE(frame.cmd, 0x20) << "a remote open reached the controller after its return";
+    }
+    EXPECT_EQ(ReadNumber(Client(), DoorItem(1, 0, kRemoteOpen)), 1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Porvex398's start-up without a usable configuration, and saving settings through the
 // window: the "注意" dialogs, the settings tab, the registry values written, the end.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "app_support.h"
 #include "temp_dir.h"
@@ -59,11 +60,31 @@ TEST_F(StartupTest, AnUnconfiguredStartShowsItsDialogAndTheSettingsTab) {
     EXPECT_EQ(app.WaitExit(20s).value_or(99), 0u);
 }
 
+TEST_F(StartupTest, ADoorListThatCannotBeReadShowsTheDatabasesMessage) {
+    test::TempDir dir;
+    const std::filesystem::path file = dir.path() / "no-doors.db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.string().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "create table other (x)", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    WriteSettings(SqliteSettings(file.wstring()));
+    TPorvexApp app;
+    const std::wstring dialog = app.TakeDialog().value_or(L"");
+    EXPECT_TRUE(dialog.starts_with(L"门禁列表读取失败，请检查数据库！")) << Utf8(dialog);
+    EXPECT_NE(dialog.find(L"ZelB_"), std::wstring::npos) << Utf8(dialog);  // SQLite's words
+    HWND window = app.Window();
+    ASSERT_NE(window, nullptr);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(app.WaitExit(20s).value_or(99), 0u);
+}
+
 TEST_F(StartupTest, AFailedDatabaseConnectionShowsItsDialog) {
     test::TempDir dir;
     WriteSettings(SqliteSettings((dir.path() / "missing.db").wstring()));
     TPorvexApp app;
-    EXPECT_EQ(app.TakeDialog(), L"数据库连接失败，请检查系统配置是否正确！");
+    const std::wstring dialog = app.TakeDialog().value_or(L"");
+    EXPECT_TRUE(dialog.starts_with(L"数据库连接失败，请检查系统配置是否正确！")) << Utf8(dialog);
+    EXPECT_GT(dialog.size(), std::wstring_view(L"数据库连接失败，请检查系统配置是否正确！").size());
     HWND window = app.Window();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(WaitFor([&] { return SelectedTab(window) == 2; }, 5s));
