@@ -287,7 +287,7 @@ TEST(Exports, OneLinkToTheSimulatorRaisesTheHostsCallbacks) {
     EXPECT_EQ(api.online_list_ex(list, sizeof list), 1);
     EXPECT_EQ(std::string(list), "127.0.0.1:" + std::to_string(port) + "|");
 
-    sim.report("frame", 0, "30 01A2 ap=5");
+    sim.deliver("frame", 0, "30 01A2 ap=5");
     EXPECT_TRUE(seen.wait_for("report 30 5 01A2 4"));
     EXPECT_EQ(api.send_data("127.0.0.1", port, 0x21, 6, 0, "01", 2), 1);
     ASSERT_TRUE(sim.wait_received(0, 0x21));

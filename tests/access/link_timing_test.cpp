@@ -176,15 +176,18 @@ TEST_F(Timing, BytesOfAnEarlierConnectionNeverCompleteAFrame) {
         return frame::to_hex(b, frame::HexCase::upper);
     };
     // The first 9 bytes of a report, then the controller goes away.
-    sim.report("raw", 0, hex(std::span(old).first(9)));
+    sim.deliver("raw", 0, hex(std::span(old).first(9)));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     sim.ok("disconnect 0");
     ASSERT_TRUE(recorder.wait_for(Event::disconn));
     enable_upload_on_connect = false;  // no acknowledgement comes first
     advance(31);
     ASSERT_TRUE(recorder.wait_for(Event::conn, 2));
+    // The library is connected; the simulator may not have accepted it yet.
+    ASSERT_TRUE(sim.wait(0, "connections=2"));
+    ASSERT_TRUE(sim.wait_connected(0, true));
     // The new connection's first bytes would complete the old report.
-    sim.report("raw", 0, hex(std::span(old).subspan(9)) + hex(next));
+    sim.deliver("raw", 0, hex(std::span(old).subspan(9)) + hex(next));
     ASSERT_TRUE(recorder.wait_for(Event::report));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     const auto reports = recorder.of(Event::report);
