@@ -14,19 +14,29 @@ void dispatch_frame(LinkServices& services, Connection& link, std::span<const st
     const int ap_code = frame->ap_code;
     const int psw = static_cast<int>(frame->psw);
     const int cmd = frame->cmd;
+    auto& counters = services.counters;
     if (frame::is_report(frame->cmd)) {
-        services.callbacks.report_frame(link.ip(), link.port(), ap_code, psw, cmd,
-                                        frame::to_hex(frame->data, frame::HexCase::upper));
+        if (services.callbacks.report_frame(link.ip(), link.port(), ap_code, psw, cmd,
+                                            frame::to_hex(frame->data, frame::HexCase::upper))) {
+            counters.reports_raised.fetch_add(1, std::memory_order_relaxed);
+            link.reports_raised.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            counters.without_callback.fetch_add(1, std::memory_order_relaxed);
+        }
         return;
     }
-    link.last_reply.store(services.clock->seconds());
     Reply reply;
     reply.cmd = frame->cmd;
     reply.ap_code = frame->ap_code;
     reply.psw = frame->psw;
     reply.hex = frame::to_hex(frame->data, frame::HexCase::lower);
-    if (!services.replies.deliver(&link, reply, services.clock->ticks())) {
-        services.callbacks.reply_frame(link.ip(), link.port(), ap_code, psw, cmd, reply.hex);
+    if (services.replies.deliver(&link, reply, services.clock->ticks())) {
+        counters.replies_to_waits.fetch_add(1, std::memory_order_relaxed);
+    } else if (services.callbacks.reply_frame(link.ip(), link.port(), ap_code, psw, cmd,
+                                              reply.hex)) {
+        counters.replies_raised.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        counters.without_callback.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
