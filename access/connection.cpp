@@ -228,7 +228,7 @@ Connection::IoWant Connection::io_prepare(SteadyTime now, SteadyTime& deadline) 
         deadline = std::min(deadline, give_up);
     } else if (online_.load() && !queue_.empty()) {
         if (now >= io_send_ready_at_) {
-            want.events |= net::kWritable;
+            want.send_now = true;
         } else {
             deadline = std::min(deadline, io_send_ready_at_);
         }

@@ -112,6 +112,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         net::NativeSocket socket = net::kInvalidSocket;
         unsigned events = 0;
         bool send_timed_out = false;  // a half-sent chunk went nowhere for too long
+        bool send_now = false;        // a queued chunk may go now (no need to poll first)
     };
     IoWant io_prepare(SteadyTime now, SteadyTime& deadline);
     // The socket of the last io_prepare became ready (got: net::PollEvents).

@@ -92,7 +92,13 @@ void IoLoop::run() {
         timed_out.clear();
         items.push_back({waker_.poll_socket(), net::kReadable, 0});
         for (const auto& link : links) {
-            const auto want = link->io_prepare(now, deadline);
+            auto want = link->io_prepare(now, deadline);
+            if (want.send_now) {
+                // A socket with nothing queued in it takes a chunk at once: sending now
+                // saves a round of polling for writable.
+                link->io_service(net::kWritable, now, {buffer.get(), receive_buffer_});
+                want = link->io_prepare(now, deadline);
+            }
             if (want.send_timed_out) {
                 timed_out.push_back(link.get());
             } else if (want.socket != net::kInvalidSocket) {
