@@ -119,7 +119,6 @@ void IoLoop::run() {
                 static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
         }
         const auto ready = net::poll_sockets(items, timeout_ms);
-        rounds_.fetch_add(1, std::memory_order_relaxed);
         if (items[0].got != 0) {
             waker_.drain();
         }

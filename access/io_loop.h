@@ -1,10 +1,11 @@
 // The library's one I/O thread: a poll loop over the sockets of every link.
 //
-// Each round it asks every registered link what it waits for (readable, and writable
-// when it has a frame to send whose send gap has passed) and until when (the end of a
-// send gap, the send time-out of a half-sent frame), polls all of them together with its
-// waker, and lets each ready link read once (then cut frames and post them for
-// delivery) or send one chunk. It never runs host code: callbacks go through the
+// Each round it asks every registered link what it waits for and until when: a link
+// sends a queued chunk at once when its send gap has passed, waits for writable while a
+// chunk is half sent, and otherwise for readable; its deadline is the end of a send gap
+// or the send time-out of a half-sent chunk. Then it polls all of them together with its
+// waker, and lets each ready link read once (cutting frames and posting them for
+// delivery) or go on with its half-sent chunk. It never runs host code: callbacks go through the
 // delivery threads, so the loop's round is never longer than the reads and sends of one
 // round, whatever a host's callback does.
 //
@@ -46,9 +47,6 @@ class IoLoop : public std::enable_shared_from_this<IoLoop> {
     // Makes the loop look at every link again now. Any thread, cheap.
     void wake() noexcept;
 
-    // Rounds run since the start (for tests and counting).
-    std::uint64_t rounds() const { return rounds_.load(); }
-
   private:
     void run();
 
@@ -56,7 +54,6 @@ class IoLoop : public std::enable_shared_from_this<IoLoop> {
     const std::size_t receive_buffer_;
     net::Waker waker_;
     std::atomic<bool> stop_{false};
-    std::atomic<std::uint64_t> rounds_{0};
     std::mutex mutex_;  // guards links_ and version_
     std::vector<std::shared_ptr<Connection>> links_;
     std::uint64_t version_ = 0;
