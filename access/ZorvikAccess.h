@@ -16,12 +16,30 @@
  * value is c - 0x30 for '0'..'9' and c - 0x37 for anything else (so use upper case).
  *
  * Callbacks run on the library's threads (or, for the first link-up, on the thread
- * calling Zorvik_ConnectToServer). The texts they receive belong to the library and are
- * valid only during the call: copy what you keep. Callbacks may call back into the
- * library; a host with a user interface must hand the data to its own thread.
+ * calling Zorvik_ConnectToServer), never on another thread of the host. A link's
+ * callbacks come one at a time and in order (its frames as they arrived, its loss after
+ * them, its next link-up after that); callbacks of different links may run at the same
+ * time on different threads. The texts they receive belong to the library and are valid
+ * only during the call: copy what you keep. Callbacks may call back into the library; a
+ * host with a user interface must hand the data to its own thread.
  *
- * Results: functions return 1/0 or a command code, with 9 meaning "pair not registered,
- * no reply in time, or library stopping". The library never logs and never throws.
+ * Sent now or never: a frame is accepted only for a link that is online, and goes out on
+ * that very connection. A frame for an offline link is refused (nothing is queued), and
+ * when a link is lost, what it had queued but not yet sent is dropped: a command never
+ * reaches a controller minutes later, after its link came back.
+ *
+ * Results:
+ *   Zorvik_SendData          1 = queued on an online link
+ *                            0 = refused: pair not registered, link offline, or bad length
+ *   Zorvik_SendDataWithRet(Ex), Zorvik_Init, Zorvik_VerifyTime
+ *                            the reply's command code (0..255)
+ *                            9 = pair not registered, link offline, request too long,
+ *                                no reply in time, or library stopping
+ *   Zorvik_EnableUpload      0 = queued on an online link
+ *                            9 = pair not registered or link offline
+ *   Zorvik_ConnectToServer   1 = online now; 0 = otherwise (see there)
+ * A controller reply whose command code is 9 cannot be told from the failure result.
+ * The library never logs and never throws.
  */
 #ifndef ZORVIK_ACCESS_H
 #define ZORVIK_ACCESS_H
@@ -76,21 +94,23 @@ int ZORVIK_CALL Zorvik_Disconnect(const char* ip, int port);
  * Does nothing before the first Zorvik_ConnectToServer or when called again. */
 unsigned char ZORVIK_CALL Zorvik_DisconnectAll(void);
 
-/* Queues a frame (payload: dataLen hex characters; an odd length takes one more
- * character; characters after the text's NUL count as NUL). 1: queued for a registered
- * pair, online or not (sent after a reconnect); 0: pair not registered, or dataLen
- * negative or too long for a frame (payload over 16373 bytes): nothing queued. */
+/* Queues a frame on an online link (payload: dataLen hex characters; an odd length takes
+ * one more character; characters after the text's NUL count as NUL). 1: queued, it goes
+ * out on the current connection (or not at all, if that connection is lost first);
+ * 0: pair not registered, link offline, or dataLen negative or too long for a frame
+ * (payload over 16373 bytes): nothing queued, nothing will be sent. */
 int ZORVIK_CALL Zorvik_SendData(const char* ip, int port, int cmd, int apCode, int psw,
                                 const char* data, int dataLen);
 
 /* Sends a frame and waits up to timeoutMs for the reply carrying the same ApCode,
  * dispatching the calling thread's window messages meanwhile. Returns the reply's
- * command code, or 9 (not registered, request too long for a frame, no reply in time,
- * library stopping). When the reply's command equals cmd, its length (hex characters) is
- * stored through replyLen and its lower-case hex (no NUL) copied to reply. The caller's
- * buffer must hold the longest reply it expects; prefer Zorvik_SendDataWithRetEx, which
- * copies the hex only when it fits in replySize characters (the length is stored either
- * way, so a caller sees how much room the reply needs) and never writes past it. */
+ * command code, or 9 (not registered, link offline, request too long for a frame, no
+ * reply in time, library stopping; an offline link gives 9 at once). When the reply's command
+ * equals cmd, its length (hex characters) is stored through replyLen and its lower-case hex (no
+ * NUL) copied to reply. The caller's buffer must hold the longest reply it expects; prefer
+ * Zorvik_SendDataWithRetEx, which copies the hex only when it fits in replySize characters (the
+ * length is stored either way, so a caller sees how much room the reply needs) and never writes
+ * past it. */
 int ZORVIK_CALL Zorvik_SendDataWithRet(const char* ip, int port, int cmd, int apCode, int psw,
                                        const char* data, int dataLen, int timeoutMs, char* reply,
                                        int* replyLen);
@@ -99,7 +119,8 @@ int ZORVIK_CALL Zorvik_SendDataWithRetEx(const char* ip, int port, int cmd, int 
                                          int replySize, int* replyLen);
 
 /* Queues the upload switch (AA AA 03 01 BB when the low byte of enable is non-zero,
- * else AA AA 03 02 BB). 0: queued; 9: pair not registered. */
+ * else AA AA 03 02 BB) on an online link. 0: queued; 9: pair not registered or link
+ * offline (a host enables the upload from its ConnCallback, when the link is online). */
 int ZORVIK_CALL Zorvik_EnableUpload(const char* ip, int port, int enable);
 
 /* Init command (0x10, 5000 ms) and time command with the PC's local time (0x11, 500 ms),
@@ -125,6 +146,23 @@ unsigned char ZORVIK_CALL Zorvik_SetEncryptKey(const unsigned int* key);
 
 /* CRC-16/XMODEM of a whole file. 1: stored through result; 0: cannot open the file. */
 unsigned char ZORVIK_CALL Zorvik_FileCheckCrc16(const char* path, unsigned short* result);
+
+/* Counters since the library was loaded, to check that nothing is lost on the way from
+ * the controllers to the host. Writes up to count values (32 bits, wrapping) and returns
+ * how many it wrote:
+ *   [0] valid frames received from controllers
+ *   [1] reports handed to DoorDataUpCallback
+ *   [2] replies handed to DoorCommandRecvCallback
+ *   [3] replies taken by a waiting Zorvik_SendDataWithRet, Zorvik_Init, Zorvik_VerifyTime
+ *       or the library's keep-alive
+ *   [4] frames that found no callback registered
+ * [0] minus [1] to [4] is what is still queued for a callback, or was dropped because its
+ * link was closed (Zorvik_Disconnect, Zorvik_DisconnectAll) before its turn. */
+int ZORVIK_CALL Zorvik_GetCounters(unsigned int* values, int count);
+
+/* The same for one registered link: [0] valid frames received on it, [1] reports handed
+ * to DoorDataUpCallback. 0 (nothing written) for a pair not registered. */
+int ZORVIK_CALL Zorvik_GetLinkCounters(const char* ip, int port, unsigned int* values, int count);
 
 #ifdef __cplusplus
 }

@@ -22,10 +22,11 @@ class Callbacks {
 
     void link_up(const std::string& ip, int port, bool connected) const;
     void link_lost(const std::string& ip, int port) const;
-    // hex is the payload as text; dataLen passed to the host is its length.
-    void report_frame(const std::string& ip, int port, int ap_code, int psw, int cmd,
+    // hex is the payload as text; dataLen passed to the host is its length. False when
+    // no callback was registered.
+    bool report_frame(const std::string& ip, int port, int ap_code, int psw, int cmd,
                       const std::string& hex) const;
-    void reply_frame(const std::string& ip, int port, int ap_code, int psw, int cmd,
+    bool reply_frame(const std::string& ip, int port, int ap_code, int psw, int cmd,
                      const std::string& hex) const;
 };
 

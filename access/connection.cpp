@@ -2,46 +2,27 @@
 
 #include <memory>
 
+#include "frame/frame.h"
 #include "frame_dispatch.h"
 
 namespace zorvik::access {
 
-Connection::Connection(LinkServices& services, std::string ip, int port)
-    : services_(services), ip_(std::move(ip)), port_(port) {
+Connection::Connection(LinkServices& services, std::shared_ptr<IoLoop> io,
+                       std::shared_ptr<Delivery> delivery, std::string ip, int port)
+    : services_(services),
+      io_(std::move(io)),
+      delivery_(std::move(delivery)),
+      ip_(std::move(ip)),
+      port_(port) {
     const auto now = services_.clock->seconds();
     last_attempt.store(now);
     last_reply.store(now);
 }
 
-Connection::~Connection() {
-    // Normally stop() has run; this only covers a connection dropped before its start.
-    stop(false);
-}
+Connection::~Connection() = default;
 
 bool Connection::start() {
-    auto waker = net::Waker::create();
-    if (!waker) {
-        return false;
-    }
-    waker_ = std::move(*waker);
-    auto self = shared_from_this();
-    services_.threads.add();
-    if (!receive_thread_.start([self] {
-            self->receive_loop();
-            self->services_.threads.done();
-        })) {
-        services_.threads.done();
-        return false;
-    }
-    services_.threads.add();
-    if (!send_thread_.start([self] {
-            self->send_loop();
-            self->services_.threads.done();
-        })) {
-        services_.threads.done();
-        stop(false);
-        return false;
-    }
+    io_->add(shared_from_this());
     return true;
 }
 
@@ -52,10 +33,11 @@ bool Connection::attempt_connection() {
         std::lock_guard lock(mutex_);
         old = std::move(socket_);
         ++generation_;
+        queue_.clear();
     }
     if (old) {
-        net::shutdown_both(*old);  // ends a send still blocked on it
-        waker_.wake();             // the receive thread lets go of it
+        net::shutdown_both(*old);
+        io_->wake();  // the I/O thread lets go of it
         old.reset();
     }
     if (stop_.load()) {
@@ -78,6 +60,10 @@ bool Connection::attempt_connection() {
         return false;
     }
     (void)net::set_io_timeouts(s, timing.socket_timeout);
+    // The I/O thread never blocks on one link: it reads and sends only what is ready.
+    if (s.set_nonblocking(true) != net::NetError::none) {
+        return false;
+    }
     auto fresh = std::make_shared<net::Socket>(std::move(s));
     {
         std::lock_guard lock(mutex_);
@@ -87,27 +73,29 @@ bool Connection::attempt_connection() {
         socket_ = std::move(fresh);
         ++generation_;
     }
-    cv_.notify_all();
-    waker_.wake();
+    io_->wake();
     return true;
 }
 
 bool Connection::go_online(bool reconnect) {
     const auto now = services_.clock->seconds();
-    {
-        std::lock_guard lock(mutex_);
-        if (stop_.load() || !socket_) {
-            return false;
-        }
-        if (reconnect) {
-            last_attempt.store(0);
-        }
-        awaiting_since.store(0);
-        last_reply.store(now);
-        online_.store(true);
+    std::lock_guard lock(mutex_);
+    if (stop_.load() || !socket_) {
+        return false;
     }
-    cv_.notify_all();
+    if (reconnect) {
+        last_attempt.store(0);
+    }
+    awaiting_since.store(0);
+    last_reply.store(now);
+    online_.store(true);
     return true;
+}
+
+void Connection::report_reconnected() {
+    post([self = shared_from_this()] {
+        self->services_.callbacks.link_up(self->ip_, self->port_, true);
+    });
 }
 
 bool Connection::declare_silent() {
@@ -115,20 +103,32 @@ bool Connection::declare_silent() {
     {
         std::lock_guard lock(mutex_);
         was_online = online_.exchange(false);
+        ++generation_;  // half-received bytes and half-sent frames are dropped
+        queue_.clear();
     }
-    discard_rx_.store(true);
+    io_->wake();
+    if (was_online) {
+        post([self = shared_from_this()] {
+            self->services_.callbacks.link_lost(self->ip_, self->port_);
+        });
+    }
     return was_online;
 }
 
-bool Connection::enqueue(std::vector<std::uint8_t> bytes) {
+bool Connection::enqueue(std::vector<std::uint8_t> bytes, bool expects_reply) {
     {
         std::lock_guard lock(mutex_);
-        if (stop_.load()) {
+        if (stop_.load() || !online_.load() || !socket_) {
             return false;
+        }
+        if (expects_reply) {
+            // Marked before the bytes can leave: a controller may answer before enqueue()
+            // returns, and its answer must find the mark to clear.
+            awaiting_since.store(services_.clock->seconds());
         }
         queue_.push_back(std::move(bytes));
     }
-    cv_.notify_all();
+    io_->wake();
     return true;
 }
 
@@ -151,36 +151,33 @@ void Connection::end_supervision() {
         std::lock_guard lock(mutex_);
         supervised_ = false;
     }
-    cv_.notify_all();
+    supervision_done_.notify_all();
 }
 
 void Connection::stop(bool on_supervisor_thread) {
     SocketRef old;
     {
-        std::unique_lock lock(mutex_);
+        std::lock_guard lock(mutex_);
         stop_.store(true);
         old = std::move(socket_);
         ++generation_;
         online_.store(false);
         queue_.clear();  // frames still queued are never sent
     }
-    cv_.notify_all();
-    waker_.wake();
     if (old) {
         net::shutdown_both(*old);
         old.reset();
     }
-    receive_thread_.join();  // on the thread itself this only detaches
-    send_thread_.join();
+    io_->remove(*this);
+    delivery_->forget(*callbacks_queue_);
     if (!on_supervisor_thread) {
         std::unique_lock lock(mutex_);
-        cv_.wait(lock, [this] { return !supervised_; });
+        supervision_done_.wait(lock, [this] { return !supervised_; });
     }
 }
 
-void Connection::pause(std::chrono::milliseconds how_long) {
-    std::unique_lock lock(mutex_);
-    cv_.wait_for(lock, how_long, [this] { return stop_.load(); });
+void Connection::post(std::function<void()> work, std::chrono::milliseconds gap) {
+    delivery_->post(callbacks_queue_, std::move(work), gap);
 }
 
 void Connection::lose(const SocketRef& socket) {
@@ -192,157 +189,142 @@ void Connection::lose(const SocketRef& socket) {
         }
         socket_.reset();
         ++generation_;
+        queue_.clear();  // a frame for this connection is never sent on the next one
         was_online = online_.exchange(false);
     }
-    cv_.notify_all();
-    waker_.wake();
-    discard_rx_.store(true);
     if (!was_online) {
         return;  // a socket left over from the reply time-out: dropped quietly
     }
     awaiting_since.store(0);
     last_attempt.store(services_.clock->seconds());
-    services_.callbacks.link_lost(ip_, port_);
+    post([self = shared_from_this()] {
+        self->services_.callbacks.link_lost(self->ip_, self->port_);
+    });
 }
 
-void Connection::receive_loop() {
-    // Default-initialised, so only the pages a read touches become resident.
-    const std::size_t size = services_.timing.receive_buffer;
-    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size]);
-    SocketRef socket;
-    std::uint64_t generation = 0;
-    for (;;) {
-        {
-            std::unique_lock lock(mutex_);
-            cv_.wait(lock, [this] { return stop_.load() || socket_ != nullptr; });
-            if (stop_.load()) {
-                return;
-            }
-            if (socket != socket_ || generation != generation_) {
-                socket = socket_;
-                generation = generation_;
-                // Bytes of an earlier connection never mix with this one's.
-                assembler_.clear();
-                discard_rx_.store(false);
-            }
+Connection::IoWant Connection::io_prepare(SteadyTime now, SteadyTime& deadline) {
+    std::lock_guard lock(mutex_);
+    if (stop_.load() || !socket_) {
+        io_socket_.reset();
+        io_pending_.clear();
+        return {};
+    }
+    if (socket_ != io_socket_ || generation_ != io_generation_) {
+        // A new socket, or the link went offline on the old one: bytes of an earlier
+        // connection never complete a frame of this one, and a half-sent frame is dropped.
+        io_socket_ = socket_;
+        io_generation_ = generation_;
+        assembler_.clear();
+        io_pending_.clear();
+        io_pending_sent_ = 0;
+    }
+    IoWant want{io_socket_->native(), net::kReadable, false};
+    if (!io_pending_.empty()) {
+        const auto give_up = io_pending_since_ + services_.timing.socket_timeout;
+        if (now >= give_up) {
+            want.send_timed_out = true;
         }
-        net::PollItem items[2] = {{socket->native(), net::kReadable, 0},
-                                  {waker_.poll_socket(), net::kReadable, 0}};
-        const auto ready = net::poll_sockets(items, -1);
-        if (items[1].got != 0) {
-            waker_.drain();
-        }
-        if (stop_.load()) {
-            return;
-        }
-        if (ready && items[0].got == 0) {
-            continue;  // woken: look at the current socket again
-        }
-        {
-            std::lock_guard lock(mutex_);
-            if (generation != generation_) {
-                continue;
-            }
-        }
-        net::IoResult got{};
-        if (ready) {
-            got = socket->recv({buffer.get(), size});
+        want.events |= net::kWritable;
+        deadline = std::min(deadline, give_up);
+    } else if (online_.load() && !queue_.empty()) {
+        if (now >= io_send_ready_at_) {
+            want.send_now = true;
         } else {
-            got.error = ready.error();
+            deadline = std::min(deadline, io_send_ready_at_);
         }
-        if (stop_.load()) {
+    }
+    return want;
+}
+
+void Connection::io_send_timed_out() {
+    SocketRef socket = io_socket_;
+    if (socket) {
+        lose(socket);  // as a blocking send that gave up after the send time-out
+    }
+}
+
+void Connection::io_service(unsigned got, SteadyTime now, std::span<std::uint8_t> buffer) {
+    SocketRef socket;
+    {
+        std::lock_guard lock(mutex_);
+        if (stop_.load() || socket_ != io_socket_ || generation_ != io_generation_) {
+            return;  // changed since the poll: the next round looks again
+        }
+        socket = io_socket_;
+    }
+    if ((got & (net::kReadable | net::kHangup | net::kError)) != 0) {
+        const auto r = socket->recv(buffer);
+        if (r.count > 0) {
+            reassemble(buffer.first(r.count));
+        } else if (r.error != net::NetError::would_block && r.error != net::NetError::interrupted) {
+            // End of stream or a failed read: the connection is gone either way, and
+            // nothing read before it is handed on.
+            lose(socket);
             return;
         }
-        if (got.count > 0) {
-            reassemble({buffer.get(), got.count});
-            continue;
-        }
-        if (got.error == net::NetError::would_block || got.error == net::NetError::interrupted) {
-            continue;
-        }
-        // End of stream or a failed read: the connection is gone either way, and nothing
-        // read before it is handed on.
-        lose(socket);
-        socket.reset();
+    }
+    if ((got & net::kWritable) != 0) {
+        send_one(socket, now);
     }
 }
 
 void Connection::reassemble(std::span<const std::uint8_t> chunk) {
-    if (discard_rx_.exchange(false)) {
-        assembler_.clear();
-    }
     assembler_.append(chunk);
-    bool delivered = false;
+    std::chrono::milliseconds gap{0};
     for (;;) {
         const auto cut = assembler_.next();
         if (cut.kind == frame::FrameAssembler::Kind::need_more) {
             return;
         }
-        if (cut.kind == frame::FrameAssembler::Kind::frame) {
-            if (delivered) {
-                pause(services_.timing.frame_gap);  // controllers' hosts expect the spacing
-            }
-            if (stop_.load()) {
-                return;
-            }
-            awaiting_since.store(0);
-            try {
-                dispatch_frame(services_, *this, cut.bytes);
-            } catch (...) {
-                // Out of memory for one frame's text: that frame is lost, the link is not.
-            }
-            delivered = true;
-        } else {
-            awaiting_since.store(0);  // the controller answered, if with a broken frame
+        awaiting_since.store(0);  // the controller answered, if with a broken frame
+        if (cut.kind != frame::FrameAssembler::Kind::frame) {
+            continue;
         }
-        if (stop_.load()) {
-            return;
+        const auto parsed = frame::parse_frame(cut.bytes);
+        if (!parsed) {
+            continue;
         }
-        if (discard_rx_.exchange(false)) {
-            assembler_.clear();
-            return;
+        if (!frame::is_report(parsed->cmd)) {
+            last_reply.store(services_.clock->seconds());
         }
+        frames_received.fetch_add(1, std::memory_order_relaxed);
+        services_.counters.frames_received.fetch_add(1, std::memory_order_relaxed);
+        std::vector<std::uint8_t> bytes(cut.bytes.begin(), cut.bytes.end());
+        // Frames cut from one read reach the host 5 ms apart, as controllers' hosts expect.
+        post([self = shared_from_this(),
+              bytes = std::move(bytes)] { dispatch_frame(self->services_, *self, bytes); },
+             gap);
+        gap = services_.timing.frame_gap;
     }
 }
 
-void Connection::send_loop() {
-    for (;;) {
-        SocketRef socket;
-        std::vector<std::uint8_t> chunk;
-        {
-            std::unique_lock lock(mutex_);
-            cv_.wait(lock, [this] {
-                return stop_.load() || (online_.load() && socket_ && !queue_.empty());
-            });
-            if (stop_.load()) {
-                return;
-            }
-            socket = socket_;
-            chunk = std::move(queue_.front());
-            queue_.pop_front();
+void Connection::send_one(const SocketRef& socket, SteadyTime now) {
+    if (io_pending_.empty()) {
+        std::lock_guard lock(mutex_);
+        if (!online_.load() || queue_.empty() || generation_ != io_generation_) {
+            return;
         }
-        std::size_t sent = 0;
-        net::IoResult r{};
-        while (sent < chunk.size()) {
-            r = socket->send(std::span<const std::uint8_t>(chunk).subspan(sent));
-            if (!r.ok() || r.count == 0) {
-                break;
-            }
-            sent += r.count;  // a partial send carries on with the rest of the chunk
-        }
-        if (sent < chunk.size()) {
-            {
-                // Not delivered whole: it goes first once the link is up again.
-                std::lock_guard lock(mutex_);
-                if (!stop_.load()) {
-                    queue_.push_front(std::move(chunk));
-                }
-            }
-            lose(socket);
+        io_pending_ = std::move(queue_.front());
+        queue_.pop_front();
+        io_pending_sent_ = 0;
+        io_pending_since_ = now;
+    }
+    while (io_pending_sent_ < io_pending_.size()) {
+        const auto r =
+            socket->send(std::span<const std::uint8_t>(io_pending_).subspan(io_pending_sent_));
+        if (r.count > 0) {
+            io_pending_sent_ += r.count;  // a partial send carries on with the rest
             continue;
         }
-        pause(services_.timing.send_gap);
+        if (r.error == net::NetError::would_block || r.error == net::NetError::interrupted) {
+            return;  // the rest goes when the socket is writable again
+        }
+        lose(socket);
+        return;
     }
+    io_pending_.clear();
+    chunks_sent.fetch_add(1, std::memory_order_relaxed);
+    io_send_ready_at_ = now + services_.timing.send_gap;
 }
 
 }  // namespace zorvik::access

@@ -1,19 +1,22 @@
-// One registered controller: its key, its link state and times, its TCP socket, and the
-// two threads that move its bytes.
+// One registered controller: its key, its link state and times, its TCP socket, its
+// send queue and frame reassembly.
 //
-// The receive thread blocks on the socket (and on a waker, so a stop or a replaced
-// socket ends the wait at once), cuts frames out of the stream and hands them to the
-// frame dispatch, which raises the data callbacks on this thread. The send thread blocks
-// on the send queue and sends each chunk whole while the link is online. Both live from
-// registration to Zorvik_Disconnect, across any number of reconnects, and always pick up
-// the current socket.
+// A connection has no thread of its own. The library's I/O thread (IoLoop) polls its
+// socket with every other link's, reads it, cuts frames and sends its queued frames; the
+// callbacks the link raises (frames, loss, reconnect) go through its DeliveryQueue to the
+// delivery threads, in order. The io_* members are the I/O thread's and run only there.
 //
-// Lifetime: connections are shared. The table, a thread working on a link, the
+// Frames are queued only while the link is online, and the queue is emptied whenever
+// the link goes offline or gets a new socket: a frame is sent on the connection that
+// existed when it was queued, or never.
+//
+// Lifetime: connections are shared. The table, the I/O loop, queued callbacks, the
 // supervisor and an export in progress each hold a reference, so a connection is freed
 // only when nothing can use it any more.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -23,19 +26,23 @@
 #include <string>
 #include <vector>
 
+#include "delivery.h"
 #include "frame/assembler.h"
+#include "io_loop.h"
 #include "link_services.h"
 #include "net/socket.h"
 #include "net/socket_options.h"
-#include "net/thread.h"
 
 namespace zorvik::access {
 
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    // Creates an unconnected link with no threads yet. times starts as the rules want
-    // them at registration: lastAttempt and lastReply now, no frame outstanding.
-    Connection(LinkServices& services, std::string ip, int port);
+    using SteadyTime = std::chrono::steady_clock::time_point;
+
+    // Creates an unconnected link. times starts as the rules want them at registration:
+    // lastAttempt and lastReply now, no frame outstanding.
+    Connection(LinkServices& services, std::shared_ptr<IoLoop> io,
+               std::shared_ptr<Delivery> delivery, std::string ip, int port);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -43,8 +50,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const std::string& ip() const { return ip_; }
     int port() const { return port_; }
 
-    // Starts the receive and the send thread; false when the system gave no thread or
-    // no waker (the connection is then unusable and must be dropped).
+    // Hands the link to the I/O loop.
     bool start();
 
     // One connection attempt: closes the socket held so far, connects within the
@@ -57,25 +63,31 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // False when the link is being stopped (then no callback may follow).
     bool go_online(bool reconnect);
 
-    // The reply time-out: no frame came back in time. Marks the link offline and drops
-    // half-received bytes, but leaves the socket to the next connection attempt. True when
-    // the link was online (the caller raises DisConnCallback).
+    // Raises ConnCallback(1) for a reconnect on a delivery thread, behind the link's
+    // earlier callbacks (its loss among them).
+    void report_reconnected();
+
+    // The reply time-out: no frame came back in time. Marks the link offline, empties the
+    // send queue and drops half-received bytes, but leaves the socket to the next
+    // connection attempt. When the link was online, raises DisConnCallback (on a delivery
+    // thread) and returns true.
     bool declare_silent();
 
-    // Queues a frame or raw packet for the send thread. False once the link is stopped.
-    bool enqueue(std::vector<std::uint8_t> bytes);
+    // Queues a frame or raw packet for the I/O thread. False (nothing queued) unless the
+    // link is online. expects_reply marks a reply as outstanding (awaitingSince) before
+    // the bytes can leave.
+    bool enqueue(std::vector<std::uint8_t> bytes, bool expects_reply);
     std::size_t queued() const;
 
-    // The supervisor brackets its work on this link (a connection attempt or the reply
-    // time-out, with the callback that follows) with these; begin fails once the link is
-    // stopping.
+    // The supervisor brackets a connection attempt on this link with these; begin fails
+    // once the link is stopping.
     bool begin_supervision();
     void end_supervision();
 
-    // Ends both threads and waits until they have left, and until the supervisor is done
-    // with the link (a thread of the link itself, or the supervisor, calling this from a
-    // callback is not waited for; it finishes its callback and leaves). Once stop() has
-    // returned, no callback of this link is raised by any other thread.
+    // Closes the link: drops its socket and queue, leaves the I/O loop, drops its pending
+    // callbacks and waits until none of them runs and the supervisor is done with the link
+    // (a callback of this very link closing it is not waited for: it finishes and no other
+    // follows). Once stop() has returned, no callback of this link is raised.
     void stop(bool on_supervisor_thread);
     bool stopping() const { return stop_.load(); }
 
@@ -88,37 +100,65 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::atomic<std::int64_t> awaiting_since{0};
     std::atomic<std::int64_t> last_reply{0};
 
+    // Counters: valid frames cut from this link's stream, reports handed to
+    // DoorDataUpCallback, and chunks sent whole.
+    std::atomic<std::uint64_t> frames_received{0};
+    std::atomic<std::uint64_t> reports_raised{0};
+    std::atomic<std::uint64_t> chunks_sent{0};
+
+    // The I/O thread's side. What the link waits for now (kInvalidSocket: nothing), and
+    // the earliest time it needs another look (deadline is lowered, never raised).
+    struct IoWant {
+        net::NativeSocket socket = net::kInvalidSocket;
+        unsigned events = 0;
+        bool send_timed_out = false;  // a half-sent chunk went nowhere for too long
+        bool send_now = false;        // a queued chunk may go now (no need to poll first)
+    };
+    IoWant io_prepare(SteadyTime now, SteadyTime& deadline);
+    // The socket of the last io_prepare became ready (got: net::PollEvents).
+    void io_service(unsigned got, SteadyTime now, std::span<std::uint8_t> buffer);
+    // The socket of the last io_prepare could not take a chunk within the send time-out.
+    void io_send_timed_out();
+
   private:
     using SocketRef = std::shared_ptr<net::Socket>;
 
-    void receive_loop();
-    void send_loop();
     void reassemble(std::span<const std::uint8_t> chunk);
-    void pause(std::chrono::milliseconds how_long);
+    void send_one(const SocketRef& socket, SteadyTime now);
     // The socket failed (end of stream, a read or a send error). If it is still the
     // current one it is dropped, and an online link is reported lost.
     void lose(const SocketRef& socket);
+    void post(std::function<void()> work,
+              std::chrono::milliseconds gap = std::chrono::milliseconds(0));
 
     LinkServices& services_;
+    const std::shared_ptr<IoLoop> io_;
+    const std::shared_ptr<Delivery> delivery_;
+    const std::shared_ptr<DeliveryQueue> callbacks_queue_ = std::make_shared<DeliveryQueue>();
     const std::string ip_;
     const int port_;
 
-    mutable std::mutex mutex_;    // guards socket_, generation_, queue_, and online_ changes
-    std::condition_variable cv_;  // socket, queue, online or stop changed
+    mutable std::mutex mutex_;  // guards socket_, generation_, queue_, supervised_, online_ changes
+    std::condition_variable supervision_done_;
     SocketRef socket_;
-    std::uint64_t generation_ = 0;  // bumped whenever socket_ changes
+    // Bumped whenever socket_ changes or the link goes offline: what was received or
+    // queued under an older generation is never handed on or sent.
+    std::uint64_t generation_ = 0;
     std::deque<std::vector<std::uint8_t>> queue_;
     std::atomic<bool> online_{false};
     std::atomic<bool> stop_{false};
     bool supervised_ = false;
 
     std::mutex attempt_mutex_;
-    net::Waker waker_;                     // wakes the receive thread's socket wait
-    std::atomic<bool> discard_rx_{false};  // drop half-received bytes before the next read
-    frame::FrameAssembler assembler_;      // receive thread only
 
-    net::Thread receive_thread_;
-    net::Thread send_thread_;
+    // The I/O thread's own state.
+    SocketRef io_socket_;
+    std::uint64_t io_generation_ = 0;
+    frame::FrameAssembler assembler_;
+    std::vector<std::uint8_t> io_pending_;  // a chunk partly sent
+    std::size_t io_pending_sent_ = 0;
+    SteadyTime io_pending_since_{};
+    SteadyTime io_send_ready_at_{};
 };
 
 }  // namespace zorvik::access

@@ -142,4 +142,12 @@ unsigned char ZORVIK_CALL Zorvik_FileCheckCrc16(const char* path, unsigned short
     });
 }
 
+int ZORVIK_CALL Zorvik_GetCounters(unsigned int* values, int count) {
+    return guarded<>(0, [&] { return library().counters(values, count); });
+}
+
+int ZORVIK_CALL Zorvik_GetLinkCounters(const char* ip, int port, unsigned int* values, int count) {
+    return guarded<>(0, [&] { return library().link_counters(ip, port, values, count); });
+}
+
 }  // extern "C"

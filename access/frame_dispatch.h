@@ -1,8 +1,9 @@
 // What happens to a frame once it has been cut from a controller's stream.
 //
 // Reports (0x12..0x1F) go to DoorDataUpCallback with upper-case hex. Every other code is
-// a reply: it sets the link's lastReply, is offered to the calls waiting for a reply, and
-// goes to DoorCommandRecvCallback with lower-case hex when none of them takes it.
+// a reply: it is offered to the calls waiting for a reply, and goes to
+// DoorCommandRecvCallback with lower-case hex when none of them takes it. (The I/O thread
+// has set the link's lastReply when it cut the frame.) Runs on a delivery thread.
 #pragma once
 
 #include <cstdint>

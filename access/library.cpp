@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "connection.h"
+#include "delivery.h"
 #include "frame/crc16.h"
 #include "frame/frame.h"
 #include "frame/hex.h"
 #include "frame/packets.h"
+#include "io_loop.h"
 #include "supervisor.h"
 
 namespace zorvik::access {
@@ -66,7 +69,7 @@ Library::Library(std::shared_ptr<Clock> clock, LinkTiming timing) {
 Library::~Library() {
     services_.clock->unsubscribe(clock_listener_);
     disconnect_all();
-    stop_supervisor();
+    stop_threads();
     // A link thread that disconnected its own link from a callback ends on its own.
     services_.threads.wait_for_zero();
 }
@@ -87,25 +90,52 @@ ConnectionTable::Ref Library::lookup(const char* ip, int port) const {
     return table_.find(ip, port);
 }
 
-void Library::start_supervisor() {
+bool Library::start_threads() {
     std::lock_guard lock(lifecycle_mutex_);
     stopped_.store(false);
+    if (!io_) {
+        auto io = std::make_shared<IoLoop>(services_.threads, services_.timing.receive_buffer);
+        if (!io->start()) {
+            return false;
+        }
+        io_ = std::move(io);
+    }
+    if (!delivery_) {
+        auto delivery = std::make_shared<Delivery>(services_.threads);
+        if (!delivery->start()) {
+            return false;
+        }
+        delivery_ = std::move(delivery);
+    }
     if (!supervisor_) {
         auto supervisor = std::make_shared<Supervisor>(*this);
-        if (supervisor->start()) {
-            supervisor_ = std::move(supervisor);
+        if (!supervisor->start()) {
+            return false;
         }
+        supervisor_ = std::move(supervisor);
     }
+    return true;
 }
 
-void Library::stop_supervisor() {
+void Library::stop_threads() {
     std::shared_ptr<Supervisor> supervisor;
+    std::shared_ptr<IoLoop> io;
+    std::shared_ptr<Delivery> delivery;
     {
         std::lock_guard lock(lifecycle_mutex_);
         supervisor = std::move(supervisor_);
+        io = std::move(io_);
+        delivery = std::move(delivery_);
     }
+    // On a thread of its own each of these only tells it to end.
     if (supervisor) {
-        supervisor->stop();  // on the supervisor thread itself it only detaches
+        supervisor->stop();
+    }
+    if (io) {
+        io->stop();
+    }
+    if (delivery) {
+        delivery->stop();
     }
 }
 
@@ -113,16 +143,31 @@ int Library::connect(const char* ip, int port) {
     if (!valid_key(ip, port)) {
         return 0;  // a longer text would be cut into another controller's key
     }
-    auto link = std::make_shared<Connection>(services_, std::string(ip), port);
-    if (!table_.add(link)) {
+    if (table_.find(ip, port)) {
         return 0;  // registered already: nothing done, nothing raised
+    }
+    if (!start_threads()) {
+        return 0;
+    }
+    std::shared_ptr<IoLoop> io;
+    std::shared_ptr<Delivery> delivery;
+    {
+        std::lock_guard lock(lifecycle_mutex_);
+        io = io_;
+        delivery = delivery_;
+    }
+    if (!io || !delivery) {
+        return 0;  // stopped meanwhile by another thread
+    }
+    auto link = std::make_shared<Connection>(services_, io, delivery, std::string(ip), port);
+    if (!table_.add(link)) {
+        return 0;  // registered meanwhile by another thread
     }
     if (!link->start()) {
         table_.remove(*link);
         link->stop(false);
         return 0;
     }
-    start_supervisor();
     const bool up = link->attempt_connection() && link->go_online(false);
     services_.callbacks.link_up(link->ip(), link->port(), up);
     return up ? 1 : 0;
@@ -147,11 +192,22 @@ int Library::disconnect_all() {
         return 0;
     }
     services_.replies.wake_all();  // pending waits give up now
-    stop_supervisor();
+    {
+        // The supervisor ends first, so it starts no connection attempt on a closed link.
+        std::shared_ptr<Supervisor> supervisor;
+        {
+            std::lock_guard lock(lifecycle_mutex_);
+            supervisor = std::move(supervisor_);
+        }
+        if (supervisor) {
+            supervisor->stop();
+        }
+    }
     auto links = table_.snapshot();
     for (auto it = links.rbegin(); it != links.rend(); ++it) {
         disconnect(*it);
     }
+    stop_threads();
     return 1;
 }
 
@@ -161,18 +217,15 @@ bool Library::send_frame(Connection& link, std::uint8_t cmd, std::uint32_t ap_co
     if (!frame::append_frame(bytes, cmd, ap_code, psw, payload)) {
         return false;
     }
-    // Marked outstanding before it can leave: a controller may answer before enqueue()
-    // returns, and its answer must find the mark to clear.
-    link.awaiting_since.store(services_.clock->seconds());
-    link.enqueue(std::move(bytes));
-    return true;
+    return link.enqueue(std::move(bytes), true);
 }
 
 int Library::send_data(const char* ip, int port, int cmd, int ap_code, int psw, const char* data,
                        int data_len) {
     const auto link = lookup(ip, port);
     // A frame over the size limit is refused rather than reported as queued: it would
-    // never be sent, and the link would be declared lost for want of its reply.
+    // never be sent, and the link would be declared lost for want of its reply. A frame
+    // for an offline link is refused: it is sent now or never.
     if (!link || !fits_a_frame(data_len)) {
         return 0;
     }
@@ -236,8 +289,7 @@ int Library::enable_upload(const char* ip, int port, int enable) {
         return 9;
     }
     const auto packet = frame::upload_switch((enable & 0xFF) != 0);
-    link->enqueue(std::vector<std::uint8_t>(packet.begin(), packet.end()));
-    return 0;
+    return link->enqueue(std::vector<std::uint8_t>(packet.begin(), packet.end()), false) ? 0 : 9;
 }
 
 int Library::init(const char* ip, int port) {
@@ -286,6 +338,41 @@ int Library::online_list(char* out, std::size_t size) const {
     }
     out[used] = '\0';
     return count;
+}
+
+namespace {
+
+int copy_counters(std::initializer_list<std::uint64_t> all, unsigned int* values, int count) {
+    if (values == nullptr || count <= 0) {
+        return 0;
+    }
+    int n = 0;
+    for (const auto v : all) {
+        if (n == count) {
+            break;
+        }
+        values[n++] = static_cast<unsigned int>(v);
+    }
+    return n;
+}
+
+}  // namespace
+
+int Library::counters(unsigned int* values, int count) const {
+    const auto& c = services_.counters;
+    return copy_counters(
+        {c.frames_received.load(), c.reports_raised.load(), c.replies_raised.load(),
+         c.replies_to_waits.load(), c.without_callback.load()},
+        values, count);
+}
+
+int Library::link_counters(const char* ip, int port, unsigned int* values, int count) const {
+    const auto link = lookup(ip, port);
+    if (!link) {
+        return 0;
+    }
+    return copy_counters({link->frames_received.load(), link->reports_raised.load()}, values,
+                         count);
 }
 
 int Library::set_pass(int value) {

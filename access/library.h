@@ -30,6 +30,8 @@
 namespace zorvik::access {
 
 class Supervisor;
+class IoLoop;
+class Delivery;
 
 class Library {
   public:
@@ -62,6 +64,12 @@ class Library {
     // size bounds what is written to out (NUL included); kUnbounded for hosts that pass none.
     int online_list(char* out, std::size_t size) const;
 
+    // The library's counters (LinkCounters, in its order) and a link's (frames received,
+    // reports raised), as 32-bit values that wrap; at most count of them. Returns how many
+    // were written; 0 for an unknown link.
+    int counters(unsigned int* values, int count) const;
+    int link_counters(const char* ip, int port, unsigned int* values, int count) const;
+
     int set_pass(int value);
     int set_encrypt_key(const unsigned int* key);
 
@@ -82,10 +90,15 @@ class Library {
     std::uint32_t psw_of_own_commands() const {
         return static_cast<std::uint32_t>(pass_value_.load()) & 0xFFFFFFU;
     }
-    void start_supervisor();
-    void stop_supervisor();
+    // Starts the supervisor, the I/O thread and the delivery threads unless they run;
+    // false when the system gave no thread (nothing can be registered then).
+    bool start_threads();
+    // Ends them and waits for them (a thread of the library calling this is not waited
+    // for; it ends on its own once its work is done).
+    void stop_threads();
     // Builds a frame and queues it on the link, marking a reply as outstanding. False
-    // when the payload is too long for a frame (nothing is queued then).
+    // when the link is offline or the payload is too long for a frame (nothing is queued
+    // then).
     bool send_frame(Connection& link, std::uint8_t cmd, std::uint32_t ap_code, std::uint32_t psw,
                     std::span<const std::uint8_t> payload);
     int request(const ConnectionTable::Ref& link, std::uint8_t cmd, std::uint16_t ap_code,
@@ -107,6 +120,8 @@ class Library {
     std::atomic<bool> stopped_{true};
     mutable std::mutex lifecycle_mutex_;
     std::shared_ptr<Supervisor> supervisor_;
+    std::shared_ptr<IoLoop> io_;
+    std::shared_ptr<Delivery> delivery_;
     int clock_listener_ = 0;
 };
 

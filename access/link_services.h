@@ -1,9 +1,11 @@
 // What every connection shares with the library around it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -46,12 +48,25 @@ class ThreadCount {
     int count_ = 0;
 };
 
+// What went through the library since it was created, to check that nothing is lost
+// between a controller and the host. Each frame cut from a stream ends in exactly one of
+// reports_raised, replies_raised, replies_to_waits and without_callback, unless its link
+// was closed before its turn came (the difference is what is in flight or was dropped).
+struct LinkCounters {
+    std::atomic<std::uint64_t> frames_received{0};   // valid frames cut from controller streams
+    std::atomic<std::uint64_t> reports_raised{0};    // DoorDataUpCallback calls
+    std::atomic<std::uint64_t> replies_raised{0};    // DoorCommandRecvCallback calls
+    std::atomic<std::uint64_t> replies_to_waits{0};  // replies a waiting call took
+    std::atomic<std::uint64_t> without_callback{0};  // frames no callback was registered for
+};
+
 struct LinkServices {
     std::shared_ptr<Clock> clock;
     Callbacks callbacks;
     ReplyWaitList replies;
     LinkTiming timing;
     ThreadCount threads;
+    LinkCounters counters;
 };
 
 }  // namespace zorvik::access

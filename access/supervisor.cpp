@@ -123,7 +123,7 @@ void Supervisor::reconnect(const ConnectionTable::Ref& link) {
         return;
     }
     if (link->attempt_connection() && link->go_online(true)) {
-        library_.services_.callbacks.link_up(link->ip(), link->port(), true);
+        link->report_reconnected();
     } else if (!link->stopping()) {
         link->last_attempt.store(library_.clock().seconds());
     }
@@ -135,9 +135,6 @@ bool Supervisor::time_out(const ConnectionTable::Ref& link) {
         return false;
     }
     const bool lost = link->declare_silent();
-    if (lost) {
-        library_.services_.callbacks.link_lost(link->ip(), link->port());
-    }
     link->end_supervision();
     return lost;
 }
@@ -164,9 +161,12 @@ void Supervisor::keep_alive(const std::vector<ConnectionTable::Ref>& links) {
             const std::uint16_t ap_code = library_.next_ap_code();
             const auto payload = frame::time_payload(clock.local_time());
             InFlight f{link, replies.add(link.get(), ap_code, clock.ticks(), event), clock.ticks()};
-            library_.send_frame(*link, frame::kCmdSetTime, ap_code, library_.psw_of_own_commands(),
-                                payload);
-            flying.push_back(std::move(f));
+            if (library_.send_frame(*link, frame::kCmdSetTime, ap_code,
+                                    library_.psw_of_own_commands(), payload)) {
+                flying.push_back(std::move(f));
+            } else {
+                finish(f);  // the link went offline meanwhile: nothing to wait for
+            }
         }
         if (flying.empty()) {
             return;

@@ -6,8 +6,10 @@
 //  - report-to-callback latency (p50, p99) at a steady report rate spread over the links,
 //  - the time until every link is online again after every controller restarted (the
 //    library waits the specified 30 seconds before a reconnect).
-// Goals: idle CPU under 2 % of one core at 1,000 links, under 100 KiB per link, p99
-// under 10 ms.
+// Goals: the 32-bit build under Wine holds 1,000 links, all online within 15 s, with
+// under 100 KiB per link and a report-to-callback p99 under 10 ms at 1,000 reports/s
+// (500 links); natively idle CPU stays under 0.3 % of one core and p99 under 1 ms at
+// 1,000 links. Each line prints its goal.
 //
 //     access_links [--links 100,500,1000] [--idle 30] [--rate 1000] [--reports 10]
 //                  [--no-restart] [--control PORT]
@@ -41,6 +43,16 @@
 namespace {
 
 using namespace std::chrono;
+
+#ifdef _WIN32
+constexpr double kIdleGoalPercent = 5.0;  // the door server's whole budget under Wine
+constexpr double kP99GoalMs = 10.0;
+#else
+constexpr double kIdleGoalPercent = 0.3;
+constexpr double kP99GoalMs = 1.0;
+#endif
+constexpr double kOnlineGoalMs = 15000.0;  // for 1,000 links
+constexpr double kPerLinkGoalKib = 100.0;
 using porvex::bench::address_space_bytes;
 using porvex::bench::committed_private_bytes;
 using porvex::bench::cpu_seconds;
@@ -239,7 +251,8 @@ void run(int links, const Args& args) {
     std::this_thread::sleep_for(seconds(1));  // the upload switches and their answers settle
     const auto rss_after = resident_bytes();
     if (all_up) {
-        std::printf("links %d: all online after start     %8.1f ms\n", links, up_ms);
+        std::printf("links %d: all online after start     %8.1f ms (goal < %.0f at 1,000 links)\n",
+                    links, up_ms, kOnlineGoalMs);
     } else {
         std::printf("links %d: NOT ALL online after       %8.1f ms: %d of %d\n", links, up_ms,
                     online.load(), links);
@@ -247,8 +260,8 @@ void run(int links, const Args& args) {
     auto per_link_kib = [links](std::uint64_t before, std::uint64_t after) {
         return (static_cast<double>(after) - static_cast<double>(before)) / 1024.0 / links;
     };
-    std::printf("links %d: resident memory per link    %8.1f KiB (goal < 100)\n", links,
-                per_link_kib(rss_before, rss_after));
+    std::printf("links %d: resident memory per link    %8.1f KiB (goal < %.0f)\n", links,
+                per_link_kib(rss_before, rss_after), kPerLinkGoalKib);
 #ifdef _WIN32
     // What limits a 32-bit process, and what Windows charges it.
     std::printf("links %d: address space per link      %8.1f KiB\n", links,
@@ -265,8 +278,9 @@ void run(int links, const Args& args) {
         const auto t0 = steady_clock::now();
         std::this_thread::sleep_for(seconds(args.idle_seconds));
         const double wall = duration<double>(steady_clock::now() - t0).count();
-        std::printf("links %d: idle CPU over %d s          %8.2f %% of one core (goal < 2)\n",
-                    links, args.idle_seconds, 100.0 * (cpu_seconds() - cpu0) / wall);
+        std::printf("links %d: idle CPU over %d s          %8.2f %% of one core (goal < %.1f)\n",
+                    links, args.idle_seconds, 100.0 * (cpu_seconds() - cpu0) / wall,
+                    kIdleGoalPercent);
     }
 
     if (args.report_seconds > 0) {
@@ -289,9 +303,9 @@ void run(int links, const Args& args) {
         std::vector<std::int64_t> seen(latencies_us.begin(), latencies_us.begin() + got);
         std::printf(
             "links %d: report latency at %.0f/s    p50 %.2f ms, p99 %.2f ms, max %.2f ms "
-            "(%zu of %zu delivered; goal p99 < 10)\n",
+            "(%zu of %zu delivered; goal p99 < %.0f)\n",
             links, achieved, percentile(seen, 0.5), percentile(seen, 0.99), percentile(seen, 1.0),
-            got, total);
+            got, total, kP99GoalMs);
     }
     if (lost.load() != 0) {
         std::printf("links %d: %d links were lost before the restart\n", links, lost.load());
@@ -323,7 +337,7 @@ int main(int argc, char** argv) {
     const Args args = parse(argc, argv);
     const int most = *std::max_element(args.links.begin(), args.links.end());
     std::string detail;
-    // Per link: the connection and the receive thread's waker.
+    // Per link its connection; the library's own waker and the simulator's side besides.
     if (zorvik::net::ensure_socket_capacity(static_cast<std::size_t>(most) * 4 + 256, &detail) !=
         zorvik::net::NetError::none) {
         std::fprintf(stderr, "access_links: %s\n", detail.c_str());

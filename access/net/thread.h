@@ -1,10 +1,8 @@
 // A thread with a chosen stack reservation.
 //
-// The access library runs two threads per controller link; on 32-bit Windows a
-// thousand links are two thousand threads, which only fit the 2 GiB address space with
-// small stacks (the default reservation is 1 MiB). std::thread cannot choose its stack,
-// so this class starts threads through the platform (_beginthreadex with a reservation,
-// pthread_create with a stack size).
+// std::thread cannot choose its stack, so this class starts threads through the
+// platform (_beginthreadex with a reservation, pthread_create with a stack size). The
+// access library starts its threads with it.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +13,7 @@ namespace zorvik::net {
 
 class Thread {
   public:
-    // 64 KiB: room for the link threads' own frames and a host callback of ordinary depth.
+    // 64 KiB: room for the frames of a library thread that runs no host code.
     static constexpr std::size_t kSmallStack = 64 * 1024;
 
     Thread() = default;

@@ -71,6 +71,8 @@ const Export kExports[] = {
     {"Zorvik_SetPass", 4},
     {"Zorvik_SetEncryptKey", 4},
     {"Zorvik_FileCheckCrc16", 8},
+    {"Zorvik_GetCounters", 8},
+    {"Zorvik_GetLinkCounters", 16},
 };
 
 // The exports, resolved by name with the header's types.
@@ -102,6 +104,9 @@ struct Api {
     decltype(&Zorvik_SetPass) set_pass = fn<decltype(set_pass)>("Zorvik_SetPass");
     decltype(&Zorvik_SetEncryptKey) set_key = fn<decltype(set_key)>("Zorvik_SetEncryptKey");
     decltype(&Zorvik_FileCheckCrc16) file_crc = fn<decltype(file_crc)>("Zorvik_FileCheckCrc16");
+    decltype(&Zorvik_GetCounters) counters = fn<decltype(counters)>("Zorvik_GetCounters");
+    decltype(&Zorvik_GetLinkCounters) link_counters =
+        fn<decltype(link_counters)>("Zorvik_GetLinkCounters");
 
     template <class F>
     static F fn(const char* name) {
@@ -287,8 +292,20 @@ TEST(Exports, OneLinkToTheSimulatorRaisesTheHostsCallbacks) {
     EXPECT_EQ(api.online_list_ex(list, sizeof list), 1);
     EXPECT_EQ(std::string(list), "127.0.0.1:" + std::to_string(port) + "|");
 
-    sim.report("frame", 0, "30 01A2 ap=5");
+    unsigned int before[5] = {};
+    ASSERT_EQ(api.counters(before, 5), 5);
+    sim.deliver("frame", 0, "30 01A2 ap=5");
     EXPECT_TRUE(seen.wait_for("report 30 5 01A2 4"));
+    unsigned int after[6] = {};
+    EXPECT_EQ(api.counters(after, 6), 5);
+    EXPECT_EQ(after[0] - before[0], 1u);  // one frame received ...
+    EXPECT_EQ(after[1] - before[1], 1u);  // ... and handed to DoorDataUpCallback
+    unsigned int link[2] = {};
+    EXPECT_EQ(api.link_counters("127.0.0.1", port, link, 2), 2);
+    EXPECT_EQ(link[0], 1u);
+    EXPECT_EQ(link[1], 1u);
+    EXPECT_EQ(api.link_counters("127.0.0.1", port + 1, link, 2), 0);
+    EXPECT_EQ(api.counters(nullptr, 5), 0);
     EXPECT_EQ(api.send_data("127.0.0.1", port, 0x21, 6, 0, "01", 2), 1);
     ASSERT_TRUE(sim.wait_received(0, 0x21));
     EXPECT_TRUE(seen.wait_prefix("reply 33 6 "));  // lower-case hex of the status byte
@@ -309,6 +326,48 @@ TEST(Exports, OneLinkToTheSimulatorRaisesTheHostsCallbacks) {
     EXPECT_EQ(api.disconnect_all(), 1);
     EXPECT_EQ(api.disconnect_all(), 0);
     EXPECT_EQ(seen.count_prefix("disconn "), 1u);
+}
+
+TEST(Exports, AnOfflineLinkRefusesFramesAndNoneOfThemIsSentLater) {
+    const Api& api = api_once();
+    api.set_conn(&on_conn);
+    api.set_disconn(&on_disconn);
+    api.set_report(&on_report);
+    api.set_reply(&on_reply);
+    ctlsim::testing::Ctlsim sim;
+    const int port = sim.port(0);
+    const std::string key = "127.0.0.1 " + std::to_string(port);
+    ASSERT_EQ(api.connect("127.0.0.1", port), 1);
+    ASSERT_TRUE(sim.wait_upload(0, true));
+    sim.ok("disconnect 0");
+    ASSERT_TRUE(seen.wait_for("disconn " + key));
+    sim.clear_received(0);
+
+    // A remote open for a door whose controller is away is refused, not kept for later.
+    EXPECT_EQ(api.send_data("127.0.0.1", port, 0x20, 11, 0, "01", 2), 0);
+    char reply[8];
+    int len = -1;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(api.send_with_ret_ex("127.0.0.1", port, 0x20, 12, 0, "01", 2, 5000, reply,
+                                   sizeof reply, &len),
+              9);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));  // no wait
+    EXPECT_EQ(len, -1);
+    EXPECT_EQ(api.enable_upload("127.0.0.1", port, 1), 9);
+    EXPECT_EQ(api.init("127.0.0.1", port), 9);
+    EXPECT_EQ(api.verify_time("127.0.0.1", port), 9);
+
+    // The host brings the controller back (the library's own retry waits 30 s).
+    api.disconnect("127.0.0.1", port);
+    ASSERT_EQ(api.connect("127.0.0.1", port), 1);
+    ASSERT_TRUE(sim.wait_upload(0, true));
+    EXPECT_EQ(api.send_data("127.0.0.1", port, 0x21, 13, 0, "01", 2), 1);
+    ASSERT_TRUE(sim.wait_received(0, 0x21));
+    const auto got = sim.received(0);
+    ASSERT_EQ(got.size(), 2u);  // the upload switch and the frame sent while online: no other
+    EXPECT_TRUE(got[0].upload_switch);
+    EXPECT_EQ(got[1].ap_code, 13);
+    EXPECT_EQ(api.disconnect_all(), 1);
 }
 
 #ifdef _WIN32

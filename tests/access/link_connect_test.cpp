@@ -36,8 +36,8 @@ TEST_F(Connect, AFailedFirstAttemptRegistersTheLinkOfflineAndTheSupervisorRetrie
     EXPECT_EQ(recorder.of(Event::conn)[0].connected, 0);
     EXPECT_EQ(lib->connection_count(), 1u);
     EXPECT_EQ(lib->is_online(kLocal, port(1)), 0);
-    // Frames for an offline link are queued and go out after the reconnect.
-    EXPECT_EQ(lib->send_data(kLocal, port(1), 0x21, 11, 0, "01", 2), 1);
+    // A frame for an offline link is refused: it is sent now or never.
+    EXPECT_EQ(lib->send_data(kLocal, port(1), 0x21, 11, 0, "01", 2), 0);
 
     sim.fault(1, "refuse off");
     advance(30);  // not more than 30 seconds yet
@@ -46,10 +46,13 @@ TEST_F(Connect, AFailedFirstAttemptRegistersTheLinkOfflineAndTheSupervisorRetrie
     ASSERT_TRUE(recorder.wait_for(Event::conn, 2));
     const auto up = recorder.of(Event::conn)[1];
     EXPECT_EQ(up.connected, 1);
-    EXPECT_NE(up.thread, std::this_thread::get_id());  // the supervisor's
-    ASSERT_TRUE(sim.wait_received(1, 0x21));
-    EXPECT_EQ(sim.received(1)[0].ap_code, 11);
+    EXPECT_NE(up.thread, std::this_thread::get_id());  // a thread of the library
     EXPECT_TRUE(sim.wait_upload(1, true));
+    EXPECT_EQ(lib->send_data(kLocal, port(1), 0x21, 12, 0, "01", 2), 1);
+    ASSERT_TRUE(sim.wait_received(1, 0x21));
+    const auto got = sim.received(1);
+    ASSERT_EQ(got.size(), 2u);  // the upload switch, then the frame sent while online
+    EXPECT_EQ(got[1].ap_code, 12);
 }
 
 TEST_F(Connect, FailedRetriesRaiseNothingAndComeEvery31Seconds) {

@@ -89,10 +89,10 @@ TEST_F(Frames, SplitReadsTwoFramesInOneReadAndStrayBytesCostNoFrame) {
     // Two frames in one write come out both, in order; the controller's acknowledgement
     // and garbage in front of a frame are stepped over.
     const std::string ack = "AAAA00BB";
-    sim.report("raw", 0, hex_of(a) + hex_of(b));
-    sim.report("raw", 0, "0000" + hex_of(a));
-    sim.report("raw", 0, ack + hex_of(b) + "13" + ack);
-    sim.report("raw", 0, "007E" + hex_of(c));
+    sim.deliver("raw", 0, hex_of(a) + hex_of(b));
+    sim.deliver("raw", 0, "0000" + hex_of(a));
+    sim.deliver("raw", 0, ack + hex_of(b) + "13" + ack);
+    sim.deliver("raw", 0, "007E" + hex_of(c));
     ASSERT_TRUE(recorder.wait_for(Event::report, 5));
     ASSERT_TRUE(recorder.wait_for(Event::reply, 1));
     const auto reports = recorder.of(Event::report);
@@ -109,8 +109,8 @@ TEST_F(Frames, ABrokenFrameIsDroppedAndTheLinkStaysUp) {
     connect_online(0);
     auto bad = frame::build_frame(30, 1, 0, std::vector<std::uint8_t>{0x01});
     bad[4] ^= 0x01;  // Crc no longer matches
-    sim.report("raw", 0, hex_of(bad));
-    sim.report("frame", 0, "28 01 ap=2");
+    sim.deliver("raw", 0, hex_of(bad));
+    sim.deliver("frame", 0, "28 01 ap=2");
     ASSERT_TRUE(recorder.wait_for(Event::report));
     EXPECT_EQ(recorder.of(Event::report)[0].ap_code, 2);
     EXPECT_EQ(recorder.count(Event::report), 1u);
@@ -170,7 +170,7 @@ TEST_F(Frames, ARequestWithoutReplyTimesOutWithTheClockAndItsLateReplyGoesToTheH
     const auto sent = sim.received(0).back();
     EXPECT_EQ(sent.data, (std::vector<std::uint8_t>{0x21, 0x03, 0x07, 0x00, 0x09, 0x05, 0x02}));
     // Its reply, arriving after the call gave up, reaches DoorCommandRecvCallback.
-    sim.report("frame", 0, "0x11 - ap=" + std::to_string(sent.ap_code));
+    sim.deliver("frame", 0, "0x11 - ap=" + std::to_string(sent.ap_code));
     ASSERT_TRUE(recorder.wait_for(Event::reply));
     EXPECT_EQ(recorder.of(Event::reply)[0].cmd, 0x11);
 }
@@ -239,7 +239,7 @@ TEST_F(Frames, AReplyIsMatchedAcrossLinksWhenOnlyAnotherLinkWaitsForIt) {
                                          sizeof reply, &len);
     });
     ASSERT_TRUE(sim.wait_received(0, 0x21));
-    sim.report("frame", 1, "0x21 BEEF ap=43");
+    sim.deliver("frame", 1, "0x21 BEEF ap=43");
     caller.join();
     EXPECT_EQ(result.load(), 0x21);
     EXPECT_EQ(std::string(reply, len), "beef");

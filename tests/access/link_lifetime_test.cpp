@@ -44,7 +44,7 @@ TEST_F(Lifetime, DisconnectEndsTheLinksThreadsWithinMilliseconds) {
     EXPECT_EQ(lib->disconnect(kLocal, port(0)), 0);
     EXPECT_TRUE(sim.wait_connected(0, false));
     // Nothing of the closed link reaches the host any more.
-    sim.report("frame", 1, "30 01 ap=1");
+    sim.deliver("frame", 1, "30 01 ap=1");
     ASSERT_TRUE(recorder.wait_for(Event::report));
     EXPECT_EQ(recorder.of(Event::report)[0].port, port(1));
     EXPECT_EQ(recorder.count(Event::disconn), 0u);
@@ -79,7 +79,7 @@ TEST_F(Lifetime, AHostMayDisconnectALinkFromItsOwnReportCallback) {
     // Two frames in one read: the second is not delivered once the link is closed.
     const auto one = frame::build_frame(30, 1, 0, std::vector<std::uint8_t>{0x01});
     const auto two = frame::build_frame(30, 2, 0, std::vector<std::uint8_t>{0x02});
-    sim.report(
+    sim.deliver(
         "raw", 0,
         frame::to_hex(one, frame::HexCase::upper) + frame::to_hex(two, frame::HexCase::upper));
     ASSERT_TRUE(recorder.wait_for(Event::report));
@@ -90,7 +90,7 @@ TEST_F(Lifetime, AHostMayDisconnectALinkFromItsOwnReportCallback) {
     EXPECT_EQ(recorder.count(Event::disconn), 0u);
     // The other link carries on.
     on_event = nullptr;
-    sim.report("frame", 1, "30 01 ap=7");
+    sim.deliver("frame", 1, "30 01 ap=7");
     ASSERT_TRUE(recorder.wait_for(Event::report, 2));
 }
 

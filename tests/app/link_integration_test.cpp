@@ -133,15 +133,15 @@ TEST_F(LinkIntegrationTest, ReportsOfEveryKindReachTheirDoors) {
     EXPECT_EQ(text(server.door(d2).LastCardNode), "最后一个刷卡人卡片号码:87654321");
 
     const std::size_t d3 = door_index(1, 3);  // reader 8
-    plant.sim().report("door-events", 1, "alarm=8");
+    plant.sim().deliver("door-events", 1, "alarm=8");
     // The door's open state is not known yet (not closed): an alarm means held open.
     ASSERT_TRUE(wait_until([&] { return server.door(d3).ContactAlarm == 2; }));
     EXPECT_EQ(text(server.door(d3).StateNode), "门禁状态:报警");
-    plant.sim().report("alarms-cleared", 1, "8");
+    plant.sim().deliver("alarms-cleared", 1, "8");
     ASSERT_TRUE(wait_until([&] { return server.door(d3).ContactAlarm == 0; }));
     EXPECT_EQ(text(server.door(d3).StateNode), "门禁状态:正常");
 
-    plant.sim().report("tamper", 1, "2");
+    plant.sim().deliver("tamper", 1, "2");
     ASSERT_TRUE(wait_until(
         [&] { return text(server.door(door_index(1, 7)).TamperNode) == "防拆报警:报警"; }));
     EXPECT_EQ(text(server.door(door_index(1, 0)).TamperNode), "防拆报警:正常");
@@ -151,7 +151,7 @@ TEST_F(LinkIntegrationTest, ReportsOfEveryKindReachTheirDoors) {
 TEST_F(LinkIntegrationTest, AControllerThatDropsAndReturnsChangesItsDoorsAndGetsUploadAgain) {
     server.connect_pass({}, std::chrono::milliseconds(0));
     ASSERT_TRUE(plant.sim().wait_upload(0, true));
-    plant.sim().report("card", 0, "0000abcd:1:granted");
+    plant.sim().deliver("card", 0, "0000abcd:1:granted");
     ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == 1; }));
 
     plant.sim().ok("disconnect 0");
@@ -168,7 +168,7 @@ TEST_F(LinkIntegrationTest, AControllerThatDropsAndReturnsChangesItsDoorsAndGets
     for (int i = 0; i < 8; ++i) {
         EXPECT_TRUE(shows_normal(server, door_index(0, i))) << i;
     }
-    plant.sim().report("card", 0, "0000abce:2:granted");
+    plant.sim().deliver("card", 0, "0000abce:2:granted");
     ASSERT_TRUE(wait_until(
         [&] { return text(server.door(1).LastCardNode) == "最后一个刷卡人卡片号码:0000ABCE"; }));
 }

@@ -23,7 +23,7 @@ TEST(ZorvikLink, TheDoorServerRunsOnTheLibraryExports) {
         ASSERT_TRUE(plant.sim().wait_upload(1, true));
         EXPECT_TRUE(shows_normal(server, door_index(1, 6)));
 
-        plant.sim().report("card", 1, "00c0ffee:64:granted");
+        plant.sim().deliver("card", 1, "00c0ffee:64:granted");
         ASSERT_TRUE(wait_until([&] {
             return server.node_text(server.door(door_index(1, 6)).LastCardNode) ==
                    "最后一个刷卡人卡片号码:00C0FFEE";

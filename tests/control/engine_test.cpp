@@ -141,14 +141,14 @@ TEST_F(EngineTest, UploadSwitchAndItsAcknowledgement) {
     EXPECT_EQ(link(0).upload_state, 1) << "enabled twice, not acknowledged";
 
     sim.fault(0, "silent off");
-    sim.report("raw", 0, "aa0000bb");  // an acknowledgement with another middle
+    sim.deliver("raw", 0, "aa0000bb");  // an acknowledgement with another middle
     ASSERT_TRUE(pump_until([&] { return link(0).upload_state == 2; }));
     EXPECT_TRUE(recorder.reports.empty()) << "an acknowledgement raises no event";
 
     EXPECT_EQ(engine->set_upload(kHost, port(0), false), kOk);
     EXPECT_EQ(link(0).upload_state, 0);
     ASSERT_TRUE(sim.wait(0, "switch=off"));
-    sim.report("raw", 0, "aaaa00bb");
+    sim.deliver("raw", 0, "aaaa00bb");
     pump_for(100ms);
     EXPECT_EQ(link(0).upload_state, 0) << "only an enable that was sent is acknowledged";
 }
@@ -250,7 +250,7 @@ TEST_F(EngineTest, OneReplyForTwoRequestsOfTheSameApCodeFreesBothAndFiresOnce) {
     ASSERT_EQ(send(0, 0x20, 5, 0, "01"), kOk);
     ASSERT_TRUE(sim.wait_received(0, 0x20, 2));
     sim.fault(0, "silent off");
-    sim.report("frame", 0, "0x20 - ap=5");
+    sim.deliver("frame", 0, "0x20 - ap=5");
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 1; }));
     pump_for(100ms);
     EXPECT_EQ(recorder.reports.size(), 1u);
@@ -262,7 +262,7 @@ TEST_F(EngineTest, ReportCodeIsQueuedEvenWithAnOutstandingRequestsApCode) {
     sim.fault(0, "silent on");
     ASSERT_EQ(send(0, 0x20, 5, 0, "01"), kOk);
     sim.fault(0, "silent off");
-    sim.report("frame", 0, "0x15 ab ap=5");
+    sim.deliver("frame", 0, "0x15 ab ap=5");
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 1; }));
     EXPECT_EQ(recorder.reports[0].ret_code, 0x15);
     EXPECT_EQ(recorder.reports[0].origin, NoticeOrigin::dispatch_thread) << "through the queue";
@@ -277,7 +277,7 @@ TEST_F(EngineTest, ReportsAndUnclaimedRepliesArriveThroughTheQueue) {
     EXPECT_EQ(recorder.reports[0].data, "010012ab340180000000000000") << "lower-case text";
     EXPECT_EQ(recorder.reports[0].data_len, 26);
 
-    sim.report("frame", 0, "0x20 - ap=77");  // a reply nobody waits for
+    sim.deliver("frame", 0, "0x20 - ap=77");  // a reply nobody waits for
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 2; }));
     EXPECT_EQ(recorder.reports[1].ap_code, 77);
 }
@@ -288,26 +288,27 @@ TEST_F(EngineTest, SamePayloadTwiceInOneChunkFiresOnce) {
     auto first = zorvik::frame::build_frame(0x1A, 1, 0, payload);
     auto second = zorvik::frame::build_frame(0x1C, 2, 0, payload);
     auto other = zorvik::frame::build_frame(0x1A, 3, 0, std::vector<std::uint8_t>{9});
-    sim.report("raw", 0, hex_of(first) + hex_of(second));
+    sim.deliver("raw", 0, hex_of(first) + hex_of(second));
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 1; }));
     pump_for(100ms);
     EXPECT_EQ(recorder.reports.size(), 1u) << "ApCode and RetCode differ, payload does not";
 
     // With another report between them, all three fire.
-    sim.report("raw", 0, hex_of(first) + hex_of(other) + hex_of(second));
+    sim.deliver("raw", 0, hex_of(first) + hex_of(other) + hex_of(second));
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 4; }));
 
     // In separate chunks both fire.
-    sim.report("raw", 0, hex_of(first));
+    sim.deliver("raw", 0, hex_of(first));
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 5; }));
-    sim.report("raw", 0, hex_of(first));
+    sim.deliver("raw", 0, hex_of(first));
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 6; }));
 }
 
 TEST_F(EngineTest, StrayByteBeforeAFrameIsSkipped) {
     supervised(0);
-    sim.report("raw", 0,
-               "00" + hex_of(zorvik::frame::build_frame(0x1E, 4, 0, std::vector<std::uint8_t>{4})));
+    sim.deliver(
+        "raw", 0,
+        "00" + hex_of(zorvik::frame::build_frame(0x1E, 4, 0, std::vector<std::uint8_t>{4})));
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 1; }));
     EXPECT_EQ(recorder.reports[0].ap_code, 4);
 }
@@ -318,7 +319,7 @@ TEST_F(EngineTest, PayloadLongerThan2048BytesIsDeliveredWhole) {
     for (std::size_t i = 0; i < payload.size(); ++i) {
         payload[i] = static_cast<std::uint8_t>(i * 13);
     }
-    sim.report("frame", 0, "0x1e " + hex_of(payload));
+    sim.deliver("frame", 0, "0x1e " + hex_of(payload));
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 1; }));
     EXPECT_EQ(recorder.reports[0].data_len, 6000);
     EXPECT_EQ(recorder.reports[0].data, hex_of(payload));
@@ -454,7 +455,7 @@ TEST_F(EngineTest, HostStopsEverythingFromInsideAQueuedReport) {
         engine->stop_all();
         recorder.on_data = nullptr;
     };
-    sim.report("tamper", 0, "1");
+    sim.deliver("tamper", 0, "1");
     ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 1; }));
     EXPECT_EQ(recorder.reports[0].origin, NoticeOrigin::dispatch_thread);
     EXPECT_EQ(engine->link_count(), 0u);
@@ -492,9 +493,12 @@ TEST_F(EngineTest, ControlThreadKeepsWorkingWhileNoticesStream) {
     supervised(0);
     std::atomic<bool> streaming{true};
     // Reports with changing payloads, from a second control connection's worth of commands.
+    int asked = 0;
+    int sent = 0;
     std::thread reporter([&] {
         for (int i = 0; streaming && i < 400; ++i) {
-            sim.report("door-events", 0, "bits=" + std::to_string(1000 + i));
+            ++asked;
+            sent += sim.report("door-events", 0, "bits=" + std::to_string(1000 + i));
         }
     });
     const auto until = std::chrono::steady_clock::now() + 2s;
@@ -511,6 +515,7 @@ TEST_F(EngineTest, ControlThreadKeepsWorkingWhileNoticesStream) {
     }
     streaming = false;
     reporter.join();
+    EXPECT_EQ(sent, asked) << "the controller had its link and upload on throughout";
     EXPECT_GT(cycles, 5);
     const auto replies = std::count_if(recorder.reports.begin(), recorder.reports.end(),
                                        [](const FrameReport& r) { return r.ret_code == 0x20; });

@@ -155,7 +155,7 @@ TEST_F(HostTest, ReportsArriveAsDataReceiveAndDuplicatesInOneChunkCollapse) {
     const auto a = zorvik::frame::build_frame(0x1A, 1, 0, payload);
     const auto b = zorvik::frame::build_frame(0x1C, 2, 0, payload);
     const std::wstring both = hex_of(a) + hex_of(b);
-    sim.report("raw", 0, std::string(both.begin(), both.end()));
+    sim.deliver("raw", 0, std::string(both.begin(), both.end()));
     ASSERT_TRUE(wait_events(kEventDataReceive, 2));
     pump_for(200ms);
     EXPECT_EQ(sink->count(kEventDataReceive), 2u) << "same payload twice in one chunk: once";

@@ -88,21 +88,21 @@ TEST_F(CtlsimTest, ReportsFlowOnlyWhileUploadIsEnabled) {
 
 TEST_F(CtlsimTest, EachReportKindHasItsDocumentedBytes) {
     auto link = uploading_link(0);
-    sim.report("door-events", 0, "open=1 alarm=1,128");
+    sim.deliver("door-events", 0, "open=1 alarm=1,128");
     EXPECT_EQ(link->read_frame(), frame(26, 0, 0, {0x00, 0x00, 0x80, 0x03}));
-    sim.report("door-events", 0, "bits=00000002 ap=12 psw=34");
+    sim.deliver("door-events", 0, "bits=00000002 ap=12 psw=34");
     EXPECT_EQ(link->read_frame(), frame(26, 12, 34, {0x00, 0x00, 0x00, 0x02}));
-    sim.report("alarms-cleared", 0, "1,4");
+    sim.deliver("alarms-cleared", 0, "1,4");
     EXPECT_EQ(link->read_frame(), frame(27, 0, 0, {0x00, 0x00, 0x00, 0x05}));
-    sim.report("tamper", 0, "2");
+    sim.deliver("tamper", 0, "2");
     EXPECT_EQ(link->read_frame(), frame(28, 0, 0, {0x00, 0x00, 0x00, 0x02}));
-    sim.report("card", 0, "0012ab34:1:granted:210307090502 55555555:128:refused:000000000000");
+    sim.deliver("card", 0, "0012ab34:1:granted:210307090502 55555555:128:refused:000000000000");
     EXPECT_EQ(link->read_frame(),
               frame(30, 0, 0,
                     {0x02, 0x00, 0x12, 0xAB, 0x34, 0x01, 0x80, 0x21, 0x03, 0x07, 0x09, 0x05, 0x02,
                      0x55, 0x55, 0x55, 0x55, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
     // Without extra bytes the record carries a time stamp: only the first six are fixed.
-    sim.report("card", 0, "1:2:0x7F");
+    sim.deliver("card", 0, "1:2:0x7F");
     const auto stamped = link->read_frame();
     ASSERT_TRUE(stamped);
     ASSERT_EQ(stamped->size(), 11u + 13u);

@@ -256,6 +256,14 @@ int Ctlsim::report(std::string_view kind, std::size_t ctl, std::string_view argu
     return sent == fields.end() ? 0 : static_cast<int>(to_number(sent->second, 10));
 }
 
+void Ctlsim::deliver(std::string_view kind, std::size_t ctl, std::string_view arguments) {
+    if (report(kind, ctl, arguments) == 0) {
+        throw CtlsimError("ctlsim: '" + std::string(kind) + " " + std::to_string(ctl) + " " +
+                          std::string(arguments) +
+                          "' sent nothing: " + command("info " + std::to_string(ctl)));
+    }
+}
+
 std::vector<Received> parse_received(std::string_view reply) {
     const auto t = tokens_of(reply);
     if (t.size() < 2 || t[0] != "ok") {

@@ -98,9 +98,13 @@ class Ctlsim {
     // `fault <ctl> <what>`, e.g. fault(0, "silent on").
     void fault(std::size_t ctl, std::string_view what);
     // A report command for one controller ("card", "door-events", "tamper",
-    // "alarms-cleared", "frame", "raw") with its arguments; returns the frames sent
-    // (0 when the controller is not connected or upload is off).
-    int report(std::string_view kind, std::size_t ctl, std::string_view arguments);
+    // "alarms-cleared", "frame", "raw") with its arguments; returns the frames (or raw
+    // writes) sent: 0 when the controller is not connected, or for a report when its
+    // upload is off or it is silent. Check the result, or use deliver().
+    [[nodiscard]] int report(std::string_view kind, std::size_t ctl, std::string_view arguments);
+    // The same, for a report that must go out: throws CtlsimError when nothing was sent,
+    // so a test never carries on as if the controller had sent it.
+    void deliver(std::string_view kind, std::size_t ctl, std::string_view arguments);
 
   private:
     std::string read_reply(std::chrono::milliseconds timeout);
