@@ -39,7 +39,8 @@ class ControllerLink {
     // on_connection on the calling thread before this returns.
     virtual bool connect(const std::string& ip, int port) = 0;
 
-    // Queues a frame; true when the controller is registered (online or not).
+    // Hands a frame to the library for the current connection; false when the controller
+    // is not registered or its link is not up (the library never keeps a frame for later).
     virtual bool send_data(const std::string& ip, int port, int cmd, int ap_code, int psw,
                            std::string_view hex) = 0;
 
