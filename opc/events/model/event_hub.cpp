@@ -124,9 +124,10 @@ std::optional<TDelivery> TEventHub::TakeDue(TSubscriberId id, std::uint32_t buff
         report.severity = 500;
         report.message = std::to_wstring(delivery.dropped) +
                          L" events were dropped: the subscription's buffer was full";
-        report.attributes.push_back(
-            {kLostEventsAttribute,
-             static_cast<std::int32_t>(std::min<std::uint64_t>(delivery.dropped, 0x7FFFFFFF))});
+        report.attributes.resize(1);
+        report.attributes[0].id = kLostEventsAttribute;
+        report.attributes[0].value.emplace<std::int32_t>(
+            static_cast<std::int32_t>(std::min<std::uint64_t>(delivery.dropped, 0x7FFFFFFF)));
         delivery.events.push_back(std::move(report));
     }
     const std::uint32_t room =
