@@ -514,3 +514,60 @@ TEST_F(RemoteEventsTest, AreaBrowser) {
 
 }  // namespace
 }  // namespace porvex::opc::remote
+
+namespace porvex::opc::remote {
+namespace {
+
+class OpcClientEventsTest : public RemoteEventsTest {};
+
+TEST_F(OpcClientEventsTest, ListsPrintsAndAcknowledges) {
+    const TRunResult servers = Client({"servers"});
+    EXPECT_EQ(servers.exit_code, 0);
+    EXPECT_TRUE(
+        servers.Has("opcsample.SampleEvents.1  {6F1C0D42-9B7E-4E55-A3C1-5D2E8B6A9F10}  AE  "
+                    "Porvex OPC Sample Event Server"));
+
+    Write(L"Events.Tank2Level", TVariant::I4(95));
+    const TRunResult events =
+        Client({"events", "opcsample.SampleEvents.1", "--filter", "type=condition", "--filter",
+                "source=*Tank2", "--refresh", "--count", "1", "--duration", "20"});
+    EXPECT_EQ(events.exit_code, 0);
+    ASSERT_EQ(events.lines.size(), 1u);
+    const std::string& line = events.lines[0];
+    EXPECT_EQ(line.rfind("refresh ", 0), 0u) << line;
+    for (const char* part :
+         {" Plant.Hall2.Tank2 condition \"Level alarm\" severity=800 condition=HighLevel/HiHi",
+          " state=enabled,active,unacked ", " \"level 95 (HiHi)\" Level=95"}) {
+        EXPECT_NE(line.find(part), std::string::npos) << line;
+    }
+
+    const std::vector<std::string> ack = {"ack",
+                                          "opcsample.SampleEvents.1",
+                                          "Plant.Hall2.Tank2",
+                                          "HighLevel",
+                                          "--actor",
+                                          "tester",
+                                          "--comment",
+                                          "seen"};
+    const TRunResult first = Client(ack);
+    EXPECT_EQ(first.exit_code, 0);
+    ASSERT_EQ(first.lines.size(), 1u);
+    EXPECT_NE(first.lines[0].find("acknowledged by tester"), std::string::npos) << first.lines[0];
+    const TRunResult second = Client(ack);
+    EXPECT_EQ(second.exit_code, 0);
+    ASSERT_EQ(second.lines.size(), 1u);
+    EXPECT_NE(second.lines[0].find("was already acknowledged"), std::string::npos);
+
+    Write(L"Events.Tank2Level", TVariant::I4(0));
+    Write(L"Events.Tank1Level", TVariant::I4(0));
+    const TRunResult none = Client(
+        {"ack", "opcsample.SampleEvents.1", "Plant.Hall2.Tank2", "HighLevel", "--actor", "x"});
+    EXPECT_EQ(none.exit_code, 1);  // cleared and acknowledged: nothing to acknowledge
+    EXPECT_EQ(
+        Client({"events", "opcsample.SampleEvents.1", "--filter", "category=77", "--duration", "1"})
+            .exit_code,
+        3);  // the server refuses the filter
+}
+
+}  // namespace
+}  // namespace porvex::opc::remote
