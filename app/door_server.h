@@ -51,6 +51,8 @@ class DoorServer final : private LinkEvents {
 
     // Observers are added before start().
     void add_observer(DoorObserver* observer);
+    // Observers of discrete door events (doors/door_events.h), also before start().
+    void add_event_observer(DoorEventObserver* observer);
     // Registers the four library callbacks and starts the event worker.
     void start();
 
@@ -127,6 +129,7 @@ class DoorServer final : private LinkEvents {
     void ZorvikReConnect(Update& update, std::string_view ip, int port);
     void ZorvikFailedConnect(Update& update, std::string_view ip, int port);
     void mark_not_monitored(Update& update, AList* door);
+    void link_event(Update& update, std::string_view ip, int port, bool up);
     void notify(const Update& update);
 
     const PointSet enabled_;
@@ -150,6 +153,7 @@ class DoorServer final : private LinkEvents {
 
     std::mutex notify_lock_;
     std::vector<DoorObserver*> observers_;
+    std::vector<DoorEventObserver*> event_observers_;
 };
 
 }  // namespace porvex

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "doors/door_events.h"
 #include "doors/server_tree.h"
 
 namespace porvex {
@@ -27,11 +28,13 @@ class DoorObserver {
     virtual void leaves_changed(std::span<const LeafChange> changes) = 0;
 };
 
-// One operation on the model: its "now" and the leaf changes it made.
+// One operation on the model: its "now", the leaf changes it made and the door events it
+// saw.
 struct Update {
     explicit Update(Moment at) : now(at) {}
     Moment now;
     std::vector<LeafChange> changes;
+    std::vector<DoorEvent> events;
 };
 
 }  // namespace porvex
