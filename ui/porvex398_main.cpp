@@ -1,8 +1,8 @@
 // Porvex398: the door server program, a window application that is also the OPC DA local
-// server Porvex398.PorvexServer.3.
+// server Porvex398.PorvexServer.3 and the OPC Alarms & Events server Porvex398.PorvexEvents.1.
 //
-//   Porvex398 -regserver     register the OPC class and end
-//   Porvex398 -unregserver   remove the registration and end
+//   Porvex398 -regserver     register the OPC classes and end
+//   Porvex398 -unregserver   remove the registrations and end
 //   Porvex398                refresh the registration silently, show the monitor window
 //                            and serve until the window closes
 //   started by COM           the same; ends when its last OPC client went
@@ -32,6 +32,7 @@
 #include "opc/registration/register_server.h"
 #include "opc/registration/start_mode.h"
 #include "settings/registry_settings_store.h"
+#include "ui/door_event_server.h"
 #include "ui/file_log.h"
 #include "ui/main_form.h"
 
@@ -96,6 +97,7 @@ int Run(HINSTANCE instance, TFileLog& log) {
     opc::TComServer com;
     opc::RegisterOpcServer(kPorvexServerClsid, kPorvexServerVersion, kPorvexServerDescription,
                            std::make_unique<PorvexServer>(), L"");
+    ui::TDoorEventServer door_events;  // the Alarms & Events class, outliving the window
     if (const std::optional<int> code = com.Start(GetCommandLineW())) {
         return *code;
     }

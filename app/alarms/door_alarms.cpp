@@ -104,7 +104,13 @@ const AlarmDoor* DoorAlarms::door(std::size_t index) const {
     return index < doors_.size() ? &doors_[index] : nullptr;
 }
 
+void DoorAlarms::set_doors(std::vector<AlarmDoor> doors) {
+    std::lock_guard lock(doors_lock_);
+    doors_ = std::move(doors);
+}
+
 void DoorAlarms::door_events(std::span<const DoorEvent> events) {
+    std::lock_guard lock(doors_lock_);
     for (const DoorEvent& event : events) {
         one(event);
     }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -59,10 +60,12 @@ std::wstring controller_source(std::string_view ip, int port);
 
 opc::events::TEventCatalog door_alarm_catalog(const std::vector<AlarmDoor>& doors);
 
-// Feeds the hub from the door model's events (any thread; the hub locks).
+// Feeds the hub from the door model's events (any thread; the hub locks). The doors may
+// be given after the door model started (set_doors), when they are loaded.
 class DoorAlarms final : public DoorEventObserver {
   public:
-    DoorAlarms(opc::events::TEventHub& hub, std::vector<AlarmDoor> doors);
+    explicit DoorAlarms(opc::events::TEventHub& hub, std::vector<AlarmDoor> doors = {});
+    void set_doors(std::vector<AlarmDoor> doors);
     void door_events(std::span<const DoorEvent> events) override;
 
   private:
@@ -70,6 +73,7 @@ class DoorAlarms final : public DoorEventObserver {
     const AlarmDoor* door(std::size_t index) const;
 
     opc::events::TEventHub& hub_;
+    std::mutex doors_lock_;
     std::vector<AlarmDoor> doors_;  // by door Index
 };
 

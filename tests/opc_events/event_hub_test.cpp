@@ -165,6 +165,27 @@ TEST(EventHub, FullBufferIsReportedWithTheNextDelivery) {
     EXPECT_EQ(rest->dropped, 0u);
 }
 
+TEST(EventHub, CatalogReplacedWhileEventsArrive) {
+    Clock clock;
+    TEventHub hub(TEventCatalog(), clock.Functions());
+    const auto id = hub.AddSubscriber();
+    EXPECT_FALSE(hub.SetCondition(L"Site.North.Door1", L"DoorForced", true, 0, L"", 0, L""));
+    std::thread poster([&] {
+        for (int i = 0; i < 2000; ++i) {
+            hub.Post(Card(L"Site.North.Door1"));
+        }
+    });
+    hub.ReplaceCatalog(Catalog());
+    poster.join();
+    EXPECT_TRUE(hub.Catalog().Source(L"Site.North.Door1"));
+    EXPECT_TRUE(
+        hub.SetCondition(L"Site.North.Door1", L"DoorForced", true, 0, L"DoorForced", 0, L"m"));
+    const auto delivery = hub.TakeDue(id, 0, 0);
+    ASSERT_TRUE(delivery);
+    EXPECT_EQ(delivery->events.size(), 2001u);
+    EXPECT_EQ(delivery->events.back().area, L"Site.North");
+}
+
 TEST(EventHub, PostsFromOtherThreadsAllArrive) {
     Clock clock;
     TEventHub hub(Catalog(), clock.Functions());

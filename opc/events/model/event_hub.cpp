@@ -6,6 +6,17 @@ namespace porvex::opc::events {
 
 TEventHub::TEventHub(TEventCatalog catalog, TEventClock clock)
     : catalog_(std::move(catalog)), clock_(std::move(clock)) {
+    MakeConditionsLocked();
+}
+
+void TEventHub::ReplaceCatalog(TEventCatalog catalog) {
+    std::lock_guard lock(mutex_);
+    catalog_ = std::move(catalog);
+    MakeConditionsLocked();
+}
+
+void TEventHub::MakeConditionsLocked() {
+    conditions_.clear();
     std::uint32_t cookie = 0;
     for (const TSourceInfo& source : catalog_.Sources()) {
         for (const std::wstring& name : source.conditions) {
@@ -34,13 +45,13 @@ void TEventHub::DistributeLocked(const TEvent& event) {
 }
 
 void TEventHub::Post(TEvent event) {
-    if (const TSourceInfo* source = catalog_.Source(event.source)) {
-        event.area = source->area;
-    }
     if (event.time == 0) {
         event.time = clock_.wall();
     }
     std::lock_guard lock(mutex_);
+    if (const TSourceInfo* source = catalog_.Source(event.source)) {
+        event.area = source->area;
+    }
     DistributeLocked(event);
 }
 
@@ -48,6 +59,10 @@ bool TEventHub::SetCondition(const std::wstring& source, const std::wstring& con
                              TFileTime time, const std::wstring& subcondition,
                              std::uint32_t severity, const std::wstring& message,
                              std::vector<TAttribute> attributes) {
+    if (time == 0) {
+        time = clock_.wall();
+    }
+    std::lock_guard lock(mutex_);
     if (severity == 0) {
         severity = 500;
         if (const TConditionInfo* info = catalog_.Condition(condition)) {
@@ -58,10 +73,6 @@ bool TEventHub::SetCondition(const std::wstring& source, const std::wstring& con
             }
         }
     }
-    if (time == 0) {
-        time = clock_.wall();
-    }
-    std::lock_guard lock(mutex_);
     const auto found = conditions_.find({source, condition});
     if (found == conditions_.end()) {
         return false;
@@ -163,11 +174,11 @@ std::vector<TEvent> TEventHub::ReportableConditions(const TEventFilter& filter) 
 TAckOutcome TEventHub::Acknowledge(const std::wstring& source, const std::wstring& condition,
                                    TFileTime activeTime, std::uint32_t cookie,
                                    const std::wstring& actor, const std::wstring& comment) {
+    const TFileTime now = clock_.wall();
+    std::lock_guard lock(mutex_);
     if (!catalog_.Source(source)) {
         return TAckOutcome::UnknownSource;
     }
-    const TFileTime now = clock_.wall();
-    std::lock_guard lock(mutex_);
     const auto found = conditions_.find({source, condition});
     if (found == conditions_.end()) {
         return TAckOutcome::UnknownCondition;
@@ -197,24 +208,24 @@ void TEventHub::EnableLocked(const TSourceInfo& source, bool enable, TFileTime n
 }
 
 bool TEventHub::EnableSource(const std::wstring& source, bool enable) {
+    const TFileTime now = clock_.wall();
+    std::lock_guard lock(mutex_);
     const TSourceInfo* info = catalog_.Source(source);
     if (!info) {
         return false;
     }
-    const TFileTime now = clock_.wall();
-    std::lock_guard lock(mutex_);
     EnableLocked(*info, enable, now);
     return true;
 }
 
 bool TEventHub::EnableArea(const std::wstring& area, bool enable) {
-    if (!catalog_.IsArea(area)) {
-        return false;
-    }
     const TFileTime now = clock_.wall();
     TEventFilter within;
     within.areas.push_back(area);
     std::lock_guard lock(mutex_);
+    if (!catalog_.IsArea(area)) {
+        return false;
+    }
     for (const TSourceInfo& source : catalog_.Sources()) {
         TEvent probe;
         probe.area = source.area;

@@ -3,7 +3,8 @@
 // any thread; every event is put, under one lock, into the buffer of each active
 // subscriber whose filter lets it through. The event server objects (on the COM thread)
 // take what is due from their subscriber, acknowledge, enable and disable conditions and
-// read their states through it. Portable: no COM, clocks injected.
+// read their states through it. Portable: no COM, clocks injected. The catalog is read
+// under the lock wherever another thread may be at work.
 #pragma once
 
 #include <cstdint>
@@ -61,7 +62,12 @@ class TEventHub {
 
     TEventHub(TEventCatalog catalog, TEventClock clock);
 
+    // The catalog, for the COM side on the thread that replaces it (no lock).
     const TEventCatalog& Catalog() const noexcept { return catalog_; }
+    // Replaces what the server offers (a program that learns its sources after it started
+    // serving): conditions are made anew, inactive; subscriptions stay with their filters.
+    // Called on the thread that serves the COM calls.
+    void ReplaceCatalog(TEventCatalog catalog);
     TFileTime Now() const { return clock_.wall(); }
     TMilliseconds Monotonic() const { return clock_.monotonic(); }
 
@@ -114,6 +120,7 @@ class TEventHub {
         }
     }
     void EnableLocked(const TSourceInfo& source, bool enable, TFileTime now);
+    void MakeConditionsLocked();
 
     TEventCatalog catalog_;
     TEventClock clock_;
