@@ -305,6 +305,7 @@ void DoorServer::on_connection(std::string_view ip, int port, bool connected) {
             ZorvikFailedConnect(update, ip, port);
         }
     }
+    link_event(update, ip, port, connected);
     notify(update);
     if (connected) {
         // Outside DataLock: the controller starts sending its reports.
@@ -321,6 +322,7 @@ void DoorServer::on_disconnection(std::string_view ip, int port) {
         std::lock_guard lock(DataLock);
         ZorvikFailedConnect(update, ip, port);
     }
+    link_event(update, ip, port, false);
     notify(update);
 }
 
@@ -385,6 +387,20 @@ void DoorServer::receive(const TZorvikRecvData& entry) {
     notify(update);
 }
 
+void DoorServer::link_event(Update& update, std::string_view ip, int port, bool up) {
+    DoorEvent event;
+    event.kind = up ? DoorEvent::Kind::link_up : DoorEvent::Kind::link_down;
+    event.ip = std::string(ip);
+    event.port = port;
+    event.at = update.now;
+    update.events.push_back(std::move(event));
+}
+
+void DoorServer::add_event_observer(DoorEventObserver* observer) {
+    std::lock_guard lock(notify_lock_);
+    event_observers_.push_back(observer);
+}
+
 void DoorServer::notify(const Update& update) {
     if (!update.remote_open_ends.empty()) {
         std::vector<std::string> lines;
@@ -402,12 +418,19 @@ void DoorServer::notify(const Update& update) {
             log_.write(LogLevel::info, line);
         }
     }
-    if (update.changes.empty()) {
+    if (update.changes.empty() && update.events.empty()) {
         return;
     }
     std::lock_guard lock(notify_lock_);
-    for (DoorObserver* observer : observers_) {
-        observer->leaves_changed(update.changes);
+    if (!update.changes.empty()) {
+        for (DoorObserver* observer : observers_) {
+            observer->leaves_changed(update.changes);
+        }
+    }
+    if (!update.events.empty()) {
+        for (DoorEventObserver* observer : event_observers_) {
+            observer->door_events(update.events);
+        }
     }
 }
 

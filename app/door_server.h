@@ -51,6 +51,8 @@ class DoorServer final : private LinkEvents {
 
     // Observers are added before start().
     void add_observer(DoorObserver* observer);
+    // Observers of discrete door events (doors/door_events.h), also before start().
+    void add_event_observer(DoorEventObserver* observer);
     // Registers the four library callbacks and starts the event worker.
     void start();
 
@@ -141,6 +143,7 @@ class DoorServer final : private LinkEvents {
     void ZorvikReConnect(Update& update, std::string_view ip, int port);
     void ZorvikFailedConnect(Update& update, std::string_view ip, int port);
     void mark_not_monitored(Update& update, AList* door);
+    void link_event(Update& update, std::string_view ip, int port, bool up);
     // Hands the changes to the observers and logs the remote opens that ended.
     void notify(const Update& update);
     // "<door text> (<ip>:<port>, readers <in>/<out>)" under DataLock.
@@ -167,6 +170,7 @@ class DoorServer final : private LinkEvents {
 
     std::mutex notify_lock_;
     std::vector<DoorObserver*> observers_;
+    std::vector<DoorEventObserver*> event_observers_;
 };
 
 }  // namespace porvex

@@ -11,6 +11,7 @@
 #include "item_server/porvex_server.h"
 #include "opc/com/text.h"
 #include "opc/registration/com_server.h"
+#include "ui/door_event_server.h"
 #include "ui/message_dialog.h"
 #include "ui/progress_form.h"
 #include "ui/wait_pumping.h"
@@ -40,6 +41,7 @@ void TMainForm::FormCreate() {
     link_ = options_.make_link();
     doors_ = std::make_unique<DoorServer>(settings_.points, *link_, *options_.clock, log_);
     doors_->add_observer(mailbox_.get());
+    AttachDoorEvents(*doors_);
     doors_->start();
 
     settings_page_.Load(settings_);
@@ -64,6 +66,7 @@ void TMainForm::FormCreate() {
             break;
     }
     server_view_->Build(*doors_);
+    DoorEventsLoaded(*doors_);
     if (PorvexServer* server = ItemServer()) {
         // A namespace that a client had built during start-up (empty) is built again.
         server->attach(doors_.get(), monitor_.get());
@@ -207,6 +210,9 @@ void TMainForm::ReleaseDoors() {
     // frees the records.
     if (PorvexServer* server = ItemServer()) {
         server->attach(nullptr, nullptr);
+    }
+    if (TDoorEventServer* events = TDoorEventServer::Instance()) {
+        events->Detach();
     }
     if (server_view_) {
         server_view_->Detach();

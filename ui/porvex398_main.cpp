@@ -1,8 +1,8 @@
 // Porvex398: the door server program, a window application that is also the OPC DA local
-// server Porvex398.PorvexServer.3.
+// server Porvex398.PorvexServer.3 and the OPC Alarms & Events server Porvex398.PorvexEvents.1.
 //
-//   Porvex398 -regserver     register the OPC class and end
-//   Porvex398 -unregserver   remove the registration and end
+//   Porvex398 -regserver     register the OPC classes and end
+//   Porvex398 -unregserver   remove the registrations and end
 //                            (a failure shows a message box with the reason, unless /s or
 //                            -silent is given, and ends with exit code 1)
 //   Porvex398                refresh the registration silently, show the monitor window
@@ -41,6 +41,7 @@
 #include "opc/registration/start_mode.h"
 #include "settings/registry_settings_store.h"
 #include "ui/exit_deadline.h"
+#include "ui/door_event_server.h"
 #include "ui/file_log.h"
 #include "ui/main_form.h"
 #include "ui/single_door_server.h"
@@ -171,6 +172,7 @@ int Run(HINSTANCE instance, TFileLog& log, TSingleDoorServer* single, TExitDeadl
         TExitDeadline& deadline;
         ~TForgetBeforeEnd() { deadline.SetBeforeEnd({}); }
     } forget_before_end{deadline};
+    ui::TDoorEventServer door_events;  // the Alarms & Events class, outliving the window
     if (const std::optional<int> code = com.Start(GetCommandLineW())) {
         return *code;
     }

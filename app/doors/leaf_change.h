@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "doors/door_events.h"
 #include "doors/server_tree.h"
 
 namespace porvex {
@@ -35,13 +36,14 @@ struct RemoteOpenEnd {
     std::string_view result;  // "reply: opened", "reply: refused", "time-out"
 };
 
-// One operation on the model: its "now", the leaf changes it made and the remote opens
-// it ended (for the operator log).
+// One operation on the model: its "now", the leaf changes it made, the door events it saw
+// and the remote opens it ended (for the operator log).
 struct Update {
     explicit Update(Moment at) : now(at) {}
     Moment now;
     std::vector<LeafChange> changes;
     std::vector<RemoteOpenEnd> remote_open_ends;
+    std::vector<DoorEvent> events;
 };
 
 }  // namespace porvex

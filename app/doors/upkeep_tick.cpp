@@ -83,6 +83,7 @@ void UpkeepTick::remote_open_timeout(Update& update, AList& door) {
         update.remote_open_ends.push_back({door.Index, "time-out, no reply"});
     }
     set.set_leaf(door.RemoteOpenNode, prefix, words::kFailure, false);
+    update.events.push_back(door_event(DoorEvent::Kind::remote_open_failed, door, update.now));
     if (TItemInfo* holder = dir_.tree().info(door.RemoteOpenNode)) {
         holder->Value = std::int32_t{1};
     }

@@ -71,6 +71,8 @@ void EventDecoder::door_events(Update& update, std::string_view ip, int port,
             if (enabled.has(PointKind::contact_alarm)) {
                 set.SetContactAlarm(door, door->DoorOpen != 0 ? kHeldOpen : kForcedEntry);
             }
+            update.events.push_back(door_event(DoorEvent::Kind::contact_alarm, *door, update.now,
+                                               door->DoorOpen != 0 ? kHeldOpen : kForcedEntry));
         }
     }
 }
@@ -90,6 +92,7 @@ void EventDecoder::alarms_cleared(Update& update, std::string_view ip, int port,
         set.SetDoorState(door, words::kNormal);
         set.SetContactAlarm(door, 0);
         set.SetContactOpen(door, 0);
+        update.events.push_back(door_event(DoorEvent::Kind::alarms_cleared, *door, update.now));
     }
 }
 
@@ -102,7 +105,12 @@ void EventDecoder::tamper(Update& update, std::string_view ip, int port, std::st
     for (int i = 0; i < kReaderCount; ++i) {
         const bool low_group = i < 4;
         if ((low_group && (group & 1u)) || (!low_group && (group & 2u))) {
-            set.SetTamper(dir_.FindDoor(ip, port, reader_of(i)), words::kAlarm);
+            AList* door = dir_.FindDoor(ip, port, reader_of(i));
+            set.SetTamper(door, words::kAlarm);
+            if (door != nullptr) {
+                update.events.push_back(
+                    door_event(DoorEvent::Kind::tamper_alarm, *door, update.now));
+            }
         }
     }
 }
@@ -128,12 +136,19 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
         if (card != kNoCard) {
             set.SetLastCard(door, card);
         }
-        if (hex_field(rest, 11, 12) >= 128) {
+        const bool granted = hex_field(rest, 11, 12) >= 128;
+        if (granted) {
             set.SetDoorOpen(door, 1);
             door->OpenedTime = update.now;
         } else {
             set.SetInvalidCard(door, card);
         }
+        DoorEvent read =
+            door_event(granted ? DoorEvent::Kind::card_granted : DoorEvent::Kind::card_refused,
+                       *door, update.now);
+        read.card = card;
+        read.reader = reader;
+        update.events.push_back(std::move(read));
         rest.remove_prefix(kCardRecordLength);
     }
 }
@@ -155,6 +170,12 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
         } else {
             set.SetRemoteOpenResult(door, words::kFailure);
             update.remote_open_ends.push_back({door->Index, "reply: refused"});
+        }
+        if (door != nullptr) {
+            update.events.push_back(door_event(cmd == kCmdRemoteOpen
+                                                   ? DoorEvent::Kind::remote_open_done
+                                                   : DoorEvent::Kind::remote_open_failed,
+                                               *door, update.now));
         }
     } else if (entry->Kind == kPendingStatusQuery) {
         HandleStatusReply(update, door, cmd, data);

@@ -1,6 +1,7 @@
 // Self-registration of the OPC proxy/stub DLL (PorvexOpcPS.dll).
 //
-// The DLL marshals the OPC DA 1.0/2.0 and OPC Common custom interfaces across processes.
+// The DLL marshals the OPC DA 1.0/2.0, OPC Alarms & Events 1.10 and OPC Common custom
+// interfaces across processes.
 // A machine may already have the OPC Foundation's marshalling components; they stay in
 // charge: registration writes the Interface key of an interface only when that interface
 // has none yet, and unregistration removes only the Interface keys that name this DLL's

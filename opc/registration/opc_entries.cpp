@@ -33,10 +33,6 @@ class TComForStep {
     HRESULT hr_;
 };
 
-const CATID kCategories[] = {CATID_OPCDAServer20, CATID_OPCDAServer10};
-const wchar_t* const kDescriptions[] = {L"OPC Data Access Servers Version 2.0",
-                                        L"OPC Data Access Servers Version 1.0"};
-
 TComPtr<ICatRegister> CategoryManager() {
     TComPtr<ICatRegister> manager;
     const HRESULT hr =
@@ -54,26 +50,42 @@ void Check(HRESULT hr, const wchar_t* what) {
     }
 }
 
+std::vector<CATID> Ids(const std::vector<TOpcCategory>& categories) {
+    std::vector<CATID> ids;
+    for (const TOpcCategory& category : categories) {
+        ids.push_back(category.id);
+    }
+    return ids;
+}
+
 }  // namespace
 
-void RegisterOpcEntries(const CLSID& clsid, const std::wstring& progId,
-                        const std::wstring& vendor) {
+std::vector<TOpcCategory> DataAccessCategories() {
+    return {{CATID_OPCDAServer20, L"OPC Data Access Servers Version 2.0"},
+            {CATID_OPCDAServer10, L"OPC Data Access Servers Version 1.0"}};
+}
+
+void RegisterOpcEntries(const CLSID& clsid, const std::wstring& progId, const std::wstring& vendor,
+                        const std::vector<TOpcCategory>& categories) {
     {
         TComForStep com;
         TComPtr<ICatRegister> manager = CategoryManager();
-        CATEGORYINFO infos[2] = {};
+        std::vector<CATEGORYINFO> infos(categories.size());
         const LCID locale = GetUserDefaultLCID();
-        for (int i = 0; i < 2; ++i) {
-            infos[i].catid = kCategories[i];
+        for (std::size_t i = 0; i < categories.size(); ++i) {
+            infos[i].catid = categories[i].id;
             infos[i].lcid = locale;
-            const std::wstring_view text(kDescriptions[i]);
+            const std::wstring_view text(categories[i].description);
             const std::size_t length = std::min<std::size_t>(text.size(), 127);
             std::copy_n(text.data(), length, infos[i].szDescription);
             infos[i].szDescription[length] = L'\0';
         }
-        Check(manager->RegisterCategories(2, infos), L"the OPC categories could not be registered");
-        Check(manager->RegisterClassImplCategories(clsid, 2, const_cast<CATID*>(kCategories)),
-              L"the OPC categories could not be claimed");
+        std::vector<CATID> ids = Ids(categories);
+        Check(manager->RegisterCategories(static_cast<ULONG>(infos.size()), infos.data()),
+              L"the OPC categories could not be registered");
+        Check(
+            manager->RegisterClassImplCategories(clsid, static_cast<ULONG>(ids.size()), ids.data()),
+            L"the OPC categories could not be claimed");
     }
     // The vendor text: written once; what is there already stays.
     const std::wstring opc_key = progId + L"\\Opc";
@@ -84,11 +96,14 @@ void RegisterOpcEntries(const CLSID& clsid, const std::wstring& progId,
     }
 }
 
-void UnregisterOpcEntries(const CLSID& clsid, const std::wstring& progId) {
+void UnregisterOpcEntries(const CLSID& clsid, const std::wstring& progId,
+                          const std::vector<TOpcCategory>& categories) {
     {
         TComForStep com;
         TComPtr<ICatRegister> manager = CategoryManager();
-        Check(manager->UnRegisterClassImplCategories(clsid, 2, const_cast<CATID*>(kCategories)),
+        std::vector<CATID> ids = Ids(categories);
+        Check(manager->UnRegisterClassImplCategories(clsid, static_cast<ULONG>(ids.size()),
+                                                     ids.data()),
               L"the claim to the OPC categories could not be taken back");
     }
     // The manager may leave the class's list of categories behind, empty.

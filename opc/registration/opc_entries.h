@@ -11,13 +11,25 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace porvex::opc {
 
+// A component category an OPC server class claims, with the text it is registered with.
+struct TOpcCategory {
+    GUID id;  // CATID
+    std::wstring description;
+};
+
+// The two Data Access categories (the default of the functions below).
+std::vector<TOpcCategory> DataAccessCategories();
+
 // EOpcError with the system's code when the categories cannot be registered or claimed;
 // failures to write the vendor keys are ignored.
-void RegisterOpcEntries(const CLSID& clsid, const std::wstring& progId, const std::wstring& vendor);
+void RegisterOpcEntries(const CLSID& clsid, const std::wstring& progId, const std::wstring& vendor,
+                        const std::vector<TOpcCategory>& categories = DataAccessCategories());
 // EOpcError when the claim cannot be taken back.
-void UnregisterOpcEntries(const CLSID& clsid, const std::wstring& progId);
+void UnregisterOpcEntries(const CLSID& clsid, const std::wstring& progId,
+                          const std::vector<TOpcCategory>& categories = DataAccessCategories());
 
 }  // namespace porvex::opc

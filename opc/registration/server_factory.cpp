@@ -20,12 +20,14 @@ std::wstring ExecutableName() {
 }
 
 TOpcServerFactory::TOpcServerFactory(const CLSID& clsid, std::wstring className,
-                                     std::wstring description, std::wstring vendor)
+                                     std::wstring description, std::wstring vendor,
+                                     TServerClassKind kind)
     : clsid_(clsid),
       class_name_(std::move(className)),
       prog_id_(ExecutableName() + L"." + class_name_),
       description_(std::move(description)),
-      vendor_(std::move(vendor)) {}
+      vendor_(std::move(vendor)),
+      kind_(std::move(kind)) {}
 
 TLocalServerClass TOpcServerFactory::ClassEntry() const {
     TLocalServerClass entry;
@@ -40,10 +42,10 @@ void TOpcServerFactory::ApplyRegistration(bool registering) {
     const TLocalServerClass entry = ClassEntry();
     if (registering) {
         RegisterLocalServerClass(entry);
-        RegisterOpcEntries(clsid_, prog_id_, vendor_);
+        RegisterOpcEntries(clsid_, prog_id_, vendor_, kind_.categories);
         return;
     }
-    UnregisterOpcEntries(clsid_, prog_id_);
+    UnregisterOpcEntries(clsid_, prog_id_, kind_.categories);
     for (const std::wstring& key : UnregisterLocalServerClass(entry)) {
         LogLine(L"unregistering " + prog_id_ + L": could not delete " + key);
     }
@@ -68,7 +70,7 @@ HRESULT TOpcServerFactory::CreateInstance(IUnknown* outer, REFIID riid, void** o
     if (outer) {
         return CLASS_E_NOAGGREGATION;
     }
-    return CreateServerObject(riid, object);
+    return kind_.create ? kind_.create(riid, object) : CreateServerObject(riid, object);
 }
 
 HRESULT TOpcServerFactory::LockServer(BOOL lock) noexcept {

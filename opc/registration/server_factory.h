@@ -14,15 +14,25 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "opc/registration/class_registration.h"
+#include "opc/registration/opc_entries.h"
 
 namespace porvex::opc {
+
+// What a class object makes for a client and the OPC categories its class claims: by
+// default the Data Access server object and the two Data Access categories. The Alarms &
+// Events class (opc/events) gives its own.
+struct TServerClassKind {
+    HRESULT (*create)(REFIID riid, void** object) noexcept = nullptr;
+    std::vector<TOpcCategory> categories = DataAccessCategories();
+};
 
 class TOpcServerFactory final : public IClassFactory {
   public:
     TOpcServerFactory(const CLSID& clsid, std::wstring className, std::wstring description,
-                      std::wstring vendor);
+                      std::wstring vendor, TServerClassKind kind = {});
     TOpcServerFactory(const TOpcServerFactory&) = delete;
     TOpcServerFactory& operator=(const TOpcServerFactory&) = delete;
 
@@ -58,6 +68,7 @@ class TOpcServerFactory final : public IClassFactory {
     std::wstring prog_id_;
     std::wstring description_;
     std::wstring vendor_;
+    TServerClassKind kind_;
     std::atomic<long> locks_{0};
 };
 

@@ -56,6 +56,42 @@ TEST(OptionsTest, SubscriptionLimits) {
     EXPECT_FALSE(Parse({"subscribe", "S"}).count.has_value());
 }
 
+TEST(OptionsTest, EventFiltersAndAcknowledgements) {
+    TOptions events =
+        Parse({"events", "S", "--filter", "type=condition,simple", "--filter=category=1,3",
+               "--filter", "severity=500-900", "--filter", "area=Plant.*", "--filter", "area=Yard",
+               "--filter", "source=*Door1", "--refresh", "--count", "2", "--duration", "3"});
+    EXPECT_EQ(events.command, TCommand::Events);
+    EXPECT_EQ(events.event_filter.types, 5u);
+    EXPECT_EQ(events.event_filter.categories, (std::vector<unsigned long>{1, 3}));
+    EXPECT_EQ(events.event_filter.low_severity, 500u);
+    EXPECT_EQ(events.event_filter.high_severity, 900u);
+    EXPECT_EQ(events.event_filter.areas, (std::vector<std::string>{"Plant.*", "Yard"}));
+    EXPECT_EQ(events.event_filter.sources, std::vector<std::string>{"*Door1"});
+    EXPECT_TRUE(events.refresh);
+    EXPECT_EQ(events.count, 2u);
+    EXPECT_EQ(Parse({"events", "S"}).event_filter.types, 7u);
+    EXPECT_EQ(Error({"events", "S", "--filter", "kind=x"}),
+              "--filter knows type, category, severity, area and source, not 'kind'");
+    EXPECT_EQ(Error({"events", "S", "--filter", "type=alarm"}),
+              "--filter type= takes simple, tracking and condition");
+    EXPECT_EQ(Error({"events", "S", "--filter", "severity=900-100"}),
+              "--filter severity= takes LOW-HIGH within 1-1000");
+    EXPECT_EQ(Error({"events", "S", "--filter", "category"}),
+              "--filter takes KEY=VALUE, not 'category'");
+    EXPECT_EQ(Error({"events", "S", "extra"}), "unexpected argument 'extra'");
+
+    TOptions ack =
+        Parse({"ack", "S", "Plant.Hall1.Tank1", "HighLevel", "--actor", "op 7", "--comment=seen"});
+    EXPECT_EQ(ack.items, (std::vector<std::string>{"Plant.Hall1.Tank1", "HighLevel"}));
+    EXPECT_EQ(ack.actor, "op 7");
+    EXPECT_EQ(ack.comment, "seen");
+    EXPECT_EQ(Error({"ack", "S", "Src"}), "ack takes a SOURCE and a CONDITION");
+    EXPECT_EQ(Error({"ack", "S", "Src", "Cond"}), "ack needs --actor: who acknowledges");
+    EXPECT_EQ(Error({"read", "S", "A", "--actor", "x"}),
+              "option --actor does not apply to this command");
+}
+
 TEST(OptionsTest, MistakesAreNamed) {
     EXPECT_EQ(Error({}), "no command given");
     EXPECT_EQ(Error({"reed", "S"}), "unknown command 'reed'");

@@ -11,6 +11,7 @@
 #include "opc/com/task_mem.h"
 #include "opc/com/text.h"
 #include "opc/com/variant.h"
+#include "opc/idl/opc_ae_interfaces.h"
 #include "output.h"
 #include "value_text.h"
 
@@ -146,10 +147,11 @@ int RunServers(const TOptions&) {
         throw TClientFailure{kExitServerFailed, L"the component categories cannot be read: " +
                                                     ResultText(nullptr, hr)};
     }
-    // Class text -> the OPC DA versions it claims.
+    // Class text -> the OPC specifications it claims (DA 1.0, DA 2.0, Alarms & Events).
     std::map<std::wstring, std::wstring> servers;
     const std::pair<CATID, const wchar_t*> versions[] = {{CATID_OPCDAServer10, L"DA1"},
-                                                         {CATID_OPCDAServer20, L"DA2"}};
+                                                         {CATID_OPCDAServer20, L"DA2"},
+                                                         {CATID_OPCEventServerCATID, L"AE"}};
     for (const auto& [catid, version] : versions) {
         TComPtr<IEnumGUID> classes;
         CATID wanted = catid;

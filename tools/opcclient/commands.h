@@ -17,6 +17,8 @@ int RunProps(const TOptions& options);
 int RunRead(const TOptions& options);
 int RunWrite(const TOptions& options);
 int RunSubscribe(const TOptions& options);
+int RunEvents(const TOptions& options);
+int RunAck(const TOptions& options);
 
 // Every item ID below branch (the whole namespace for an empty one), through flat browsing.
 std::vector<std::wstring> BrowseItemIds(const TSession& session, const std::wstring& branch,

@@ -1,5 +1,5 @@
-// opcclient: a command-line OPC DA client for checking an installation, for scripts and for
-// the project's tests (docs/opcclient.md).
+// opcclient: a command-line OPC DA and Alarms & Events client for checking an installation, for
+// scripts and for the project's tests (docs/opcclient.md).
 #include <windows.h>
 
 #include <cstdio>
@@ -34,6 +34,10 @@ int Run(const TOptions& options) {
             return RunWrite(options);
         case TCommand::Subscribe:
             return RunSubscribe(options);
+        case TCommand::Events:
+            return RunEvents(options);
+        case TCommand::Ack:
+            return RunAck(options);
     }
     return kExitUsage;
 }

@@ -15,8 +15,27 @@ struct TCommandName {
 constexpr TCommandName kCommands[] = {
     {"help", TCommand::Help},     {"servers", TCommand::Servers},     {"status", TCommand::Status},
     {"browse", TCommand::Browse}, {"props", TCommand::Props},         {"read", TCommand::Read},
-    {"write", TCommand::Write},   {"subscribe", TCommand::Subscribe},
+    {"write", TCommand::Write},   {"subscribe", TCommand::Subscribe}, {"events", TCommand::Events},
+    {"ack", TCommand::Ack},
 };
+
+// "a,b,c" split at commas (empty parts dropped).
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = text.find(',', start);
+        const std::size_t end = comma == std::string::npos ? text.size() : comma;
+        if (end > start) {
+            parts.push_back(text.substr(start, end - start));
+        }
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    return parts;
+}
 
 bool NeedsServer(TCommand c) { return c != TCommand::Help && c != TCommand::Servers; }
 
@@ -159,6 +178,9 @@ class TParser {
             return Allowed(name, {TCommand::Browse, TCommand::Subscribe}) &&
                    Value(name, inline_value, has_inline, i, options_.branch);
         }
+        if (name == "filter" && options_.command == TCommand::Events) {
+            return Value(name, inline_value, has_inline, i, value) && EventFilter(value);
+        }
         if (name == "filter") {
             return Allowed(name, {TCommand::Browse}) &&
                    Value(name, inline_value, has_inline, i, options_.filter);
@@ -189,7 +211,7 @@ class TParser {
         }
         if (name == "count") {
             unsigned long count = 0;
-            if (!Allowed(name, {TCommand::Subscribe}) ||
+            if (!Allowed(name, {TCommand::Subscribe, TCommand::Events}) ||
                 !Value(name, inline_value, has_inline, i, value)) {
                 return false;
             }
@@ -202,7 +224,7 @@ class TParser {
         }
         if (name == "duration") {
             double seconds = 0.0;
-            if (!Allowed(name, {TCommand::Subscribe}) ||
+            if (!Allowed(name, {TCommand::Subscribe, TCommand::Events}) ||
                 !Value(name, inline_value, has_inline, i, value)) {
                 return false;
             }
@@ -213,7 +235,86 @@ class TParser {
             options_.duration_s = seconds;
             return true;
         }
+        if (name == "refresh") {
+            return Flag(name, {TCommand::Events}, has_inline, options_.refresh);
+        }
+        if (name == "actor") {
+            return Allowed(name, {TCommand::Ack}) &&
+                   Value(name, inline_value, has_inline, i, options_.actor);
+        }
+        if (name == "comment") {
+            return Allowed(name, {TCommand::Ack}) &&
+                   Value(name, inline_value, has_inline, i, options_.comment);
+        }
         error_ = "unknown option --" + name;
+        return false;
+    }
+
+    // One KEY=VALUE of --filter: type=simple,tracking,condition  category=1,3
+    // severity=LOW-HIGH  area=PATTERN  source=PATTERN (area and source repeatable).
+    bool EventFilter(const std::string& text) {
+        const std::size_t eq = text.find('=');
+        const std::string key = text.substr(0, eq);
+        const std::string value = eq == std::string::npos ? std::string() : text.substr(eq + 1);
+        TEventFilterOptions& filter = options_.event_filter;
+        if (eq == std::string::npos || value.empty()) {
+            error_ = "--filter takes KEY=VALUE, not '" + text + "'";
+            return false;
+        }
+        if (key == "type") {
+            filter.types = 0;
+            for (const std::string& type : SplitList(value)) {
+                if (type == "simple") {
+                    filter.types |= 1;
+                } else if (type == "tracking") {
+                    filter.types |= 2;
+                } else if (type == "condition") {
+                    filter.types |= 4;
+                } else {
+                    error_ = "--filter type= takes simple, tracking and condition";
+                    return false;
+                }
+            }
+            if (filter.types == 0) {
+                error_ = "--filter type= names no type";
+                return false;
+            }
+            return true;
+        }
+        if (key == "category") {
+            for (const std::string& part : SplitList(value)) {
+                unsigned long id = 0;
+                if (!ParseUnsigned(part, id)) {
+                    error_ = "--filter category= takes category numbers";
+                    return false;
+                }
+                filter.categories.push_back(id);
+            }
+            return true;
+        }
+        if (key == "severity") {
+            const std::size_t dash = value.find('-');
+            unsigned long low = 0;
+            unsigned long high = 0;
+            if (dash == std::string::npos || !ParseUnsigned(value.substr(0, dash), low) ||
+                !ParseUnsigned(value.substr(dash + 1), high) || low < 1 || high > 1000 ||
+                low > high) {
+                error_ = "--filter severity= takes LOW-HIGH within 1-1000";
+                return false;
+            }
+            filter.low_severity = low;
+            filter.high_severity = high;
+            return true;
+        }
+        if (key == "area") {
+            filter.areas.push_back(value);
+            return true;
+        }
+        if (key == "source") {
+            filter.sources.push_back(value);
+            return true;
+        }
+        error_ = "--filter knows type, category, severity, area and source, not '" + key + "'";
         return false;
     }
 
@@ -285,6 +386,22 @@ class TParser {
                     return false;
                 }
                 return true;
+            case TCommand::Events:
+                if (!options_.items.empty()) {
+                    error_ = "unexpected argument '" + options_.items.front() + "'";
+                    return false;
+                }
+                return true;
+            case TCommand::Ack:
+                if (options_.items.size() != 2) {
+                    error_ = "ack takes a SOURCE and a CONDITION";
+                    return false;
+                }
+                if (options_.actor.empty()) {
+                    error_ = "ack needs --actor: who acknowledges";
+                    return false;
+                }
+                return true;
             case TCommand::Subscribe:
                 if (!options_.items.empty() && !options_.branch.empty()) {
                     error_ = "subscribe takes item IDs or --branch, not both";
@@ -318,9 +435,18 @@ const char* UsageText() {
            "                                  none is named)  [--branch PATH] [--rate MS]\n"
            "                                  [--deadband PCT] [--count N] [--duration S]\n"
            "                                  [--da1[=data|time]]\n"
+           "  events    SERVER                print alarms and events as they come (an OPC\n"
+           "                                  Alarms & Events server)  [--filter KEY=VALUE]...\n"
+           "                                  [--refresh] [--count N] [--duration S]\n"
+           "                                  KEY: type=simple,tracking,condition\n"
+           "                                  category=N,N  severity=LOW-HIGH  area=PATTERN\n"
+           "                                  source=PATTERN\n"
+           "  ack       SERVER SOURCE CONDITION  acknowledge the condition's latest activation\n"
+           "                                  --actor ID [--comment TEXT]\n"
            "  help                            this text\n"
            "\n"
-           "SERVER is a ProgID (opcsample.SampleServer.1) or a class ID in braces.\n"
+           "SERVER is a ProgID (opcsample.SampleServer.1, opcsample.SampleEvents.1) or a\n"
+           "class ID in braces.\n"
            "Exit codes: 0 done, 1 an item failed or --count was not reached, 2 usage,\n"
            "3 the server failed or could not be reached, 4 the server asked to disconnect.\n";
 }

@@ -8,7 +8,7 @@
 
 namespace porvex::opcclient {
 
-enum class TCommand { Help, Servers, Status, Browse, Props, Read, Write, Subscribe };
+enum class TCommand { Help, Servers, Status, Browse, Props, Read, Write, Subscribe, Events, Ack };
 
 // How a read, a write or a subscription talks to the server.
 enum class TTransport {
@@ -21,6 +21,18 @@ enum class TTransport {
 struct TWriteRequest {
     std::string item;
     std::string value;
+};
+
+// The filter of an event subscription (events --filter KEY=VALUE, repeatable): event types
+// (bits of OPC_SIMPLE_EVENT 1, OPC_TRACKING_EVENT 2, OPC_CONDITION_EVENT 4), categories, a
+// severity range, areas and sources (patterns).
+struct TEventFilterOptions {
+    unsigned long types = 7;
+    std::vector<unsigned long> categories;
+    unsigned long low_severity = 1;
+    unsigned long high_severity = 1000;
+    std::vector<std::string> areas;
+    std::vector<std::string> sources;
 };
 
 struct TOptions {
@@ -36,7 +48,13 @@ struct TOptions {
     unsigned long rate_ms = 1000;
     float deadband = 0.0f;
     std::optional<unsigned long> count;  // subscribe: stop after this many values
-    std::optional<double> duration_s;    // subscribe: stop after this time
+    std::optional<double> duration_s;    // subscribe, events: stop after this time
+    // events
+    TEventFilterOptions event_filter;
+    bool refresh = false;  // events: first the active and unacknowledged conditions
+    // ack: SOURCE CONDITION (in items), who acknowledges and why
+    std::string actor;
+    std::string comment;
 };
 
 // The options, or the text of what is wrong with the command line (args without the

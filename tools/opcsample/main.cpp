@@ -2,7 +2,8 @@
 // (sample_items.h). It is the subject of the out-of-process tests and a server to try
 // clients against without the door server:
 //
-//   opcsample -regserver     register (ProgID opcsample.SampleServer.1) and end
+//   opcsample -regserver     register (ProgIDs opcsample.SampleServer.1 for DA and
+//                            opcsample.SampleEvents.1 for Alarms & Events) and end
 //   opcsample -unregserver   remove the registration and end
 //   started by COM           serves its clients and ends after the last one went
 //   opcsample                registers silently and serves until the process is ended
@@ -17,8 +18,11 @@
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/text.h"
+#include "opc/events/com/event_engine.h"
+#include "opc/events/com/register_event_server.h"
 #include "opc/registration/com_server.h"
 #include "opc/registration/register_server.h"
+#include "tools/opcsample/sample_events.h"
 #include "tools/opcsample/sample_server.h"
 
 namespace {
@@ -26,9 +30,13 @@ namespace {
 // {2BA2546D-BF15-42CC-B885-DD3C29527601}
 constexpr CLSID kSampleClsid = {
     0x2BA2546D, 0xBF15, 0x42CC, {0xB8, 0x85, 0xDD, 0x3C, 0x29, 0x52, 0x76, 0x01}};
+// {6F1C0D42-9B7E-4E55-A3C1-5D2E8B6A9F10}: the Alarms & Events class
+constexpr CLSID kSampleEventsClsid = {
+    0x6F1C0D42, 0x9B7E, 0x4E55, {0xA3, 0xC1, 0x5D, 0x2E, 0x8B, 0x6A, 0x9F, 0x10}};
 constexpr int kVersion = 1;
 constexpr wchar_t kDescription[] = L"Porvex OPC Sample Server";
 constexpr wchar_t kVendor[] = L"Porvex";
+constexpr wchar_t kEventsDescription[] = L"Porvex OPC Sample Event Server";
 
 int Serve() {
     using namespace porvex::opc;
@@ -36,6 +44,13 @@ int Serve() {
     TComServer com;
     RegisterOpcServer(kSampleClsid, kVersion, kDescription,
                       std::make_unique<sample::SampleServer>(), kVendor);
+    events::TEventEngine engine(sample::SampleEventCatalog(),
+                                std::wstring(kEventsDescription) + L" " + kVendor);
+    engine.SetItemIdTranslator(
+        [](const std::wstring& source, std::uint32_t, const std::wstring&, const std::wstring&,
+           std::uint32_t attribute) { return sample::SampleAttributeItem(source, attribute); },
+        kSampleClsid);
+    events::RegisterEventServer(kSampleEventsClsid, L"SampleEvents.1", kEventsDescription, kVendor);
     if (const std::optional<int> exit_code = com.Start(GetCommandLineW())) {
         return *exit_code;
     }

@@ -74,6 +74,11 @@ TSampleItems::TSampleItems() : start_ms_(GetTickCount64()) {
     }
     Add(L"Control.Shutdown", TItemKind::Shutdown, VT_BSTR, kAccessWrite);
     Add(L"Control.Exit", TItemKind::Exit, VT_BOOL, kAccessWrite);
+    // Their value gives the type writes are converted to; it never changes.
+    Add(L"Events.CardRead", TItemKind::EventControl, VT_BSTR, kAccessWrite, TVariant::String(L""));
+    Add(L"Events.CardBurst", TItemKind::EventControl, VT_I4, kAccessWrite, TVariant::I4(0));
+    Add(L"Events.Tank1Level", TItemKind::EventControl, VT_I4, kAccessWrite, TVariant::I4(0));
+    Add(L"Events.Tank2Level", TItemKind::EventControl, VT_I4, kAccessWrite, TVariant::I4(0));
     Add(L"Diagnostics.Clients", TItemKind::Diagnostic, VT_I4, kRead);
     Add(L"Diagnostics.Groups", TItemKind::Diagnostic, VT_I4, kRead);
     Add(L"Diagnostics.CallbackFailures", TItemKind::Diagnostic, VT_I4, kRead);
@@ -134,6 +139,7 @@ void TSampleItems::Read(TItemHandle handle, TVariant& value) {
         case TItemKind::Exit:
             value = TVariant::Bool(false);
             return;
+        case TItemKind::EventControl:
         case TItemKind::WriteOnly:
         case TItemKind::Memory:
         case TItemKind::Constant:
@@ -172,6 +178,11 @@ void TSampleItems::Write(TItemHandle handle, const VARIANT& value) {
         case TItemKind::Exit:
             if (value.vt == VT_BOOL && value.boolVal && on_exit) {
                 on_exit();
+            }
+            return;
+        case TItemKind::EventControl:
+            if (on_event_write) {
+                on_event_write(item.id, value);
             }
             return;
         case TItemKind::Shutdown:

@@ -21,6 +21,10 @@
 //                                                   close)
 //   Diagnostics.*               read    clients, groups, callback failures, the last one,
 //                                       the process ID and its command line
+//   Events.CardRead             BSTR    write       a card read event with the written card
+//   Events.CardBurst            I4      write       that many card read events at once
+//   Events.Tank1Level           I4      write       the level of a simulated tank; its
+//   Events.Tank2Level           I4      write       HighLevel alarm follows (sample_events.h)
 #pragma once
 
 #include <windows.h>
@@ -47,6 +51,7 @@ enum class TItemKind {
     Shutdown,
     Exit,
     Diagnostic,
+    EventControl,  // a write goes to on_event_write
 };
 
 struct TSampleItem {
@@ -87,6 +92,8 @@ class TSampleItems {
 
     std::function<void(const std::wstring&)> on_shutdown;
     std::function<void()> on_exit;
+    // Writes to the Events.* items: (item ID, value written).
+    std::function<void(const std::wstring&, const VARIANT&)> on_event_write;
     // Read by the diagnostic items; updated by the server on its main thread.
     TDiagnostics diagnostics;
 

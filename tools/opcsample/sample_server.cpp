@@ -5,8 +5,10 @@
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/safe_array.h"
+#include "opc/events/com/event_engine.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/registration/com_server.h"
+#include "tools/opcsample/sample_events.h"
 
 namespace porvex::opc::sample {
 namespace {
@@ -68,6 +70,13 @@ SampleServer::SampleServer() {
         Window().Post(std::make_unique<TShutdownWork>(*this, reason));
     };
     items_.on_exit = [this] { Window().Post(std::make_unique<TExitWork>()); };
+    // The events only wait in their subscriptions' buffers here; the event engine delivers
+    // them on its own timer, after this write has returned.
+    items_.on_event_write = [](const std::wstring& itemId, const VARIANT& value) {
+        if (events::TEventEngine* engine = events::TEventEngine::Instance()) {
+            ApplyEventWrite(engine->Hub(), itemId, value);
+        }
+    };
 }
 
 SampleServer::~SampleServer() { DisconnectClients(); }

@@ -1,0 +1,41 @@
+// TAreaBrowser: a client's walk through the event server's areas (IOPCEventAreaBrowser).
+// It starts at the root; areas are the catalog's area paths, sources are listed by their
+// name within their area and qualified to their full name.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "opc/com/com_object.h"
+#include "opc/com/com_ptr.h"
+#include "opc/idl/opc_ae_interfaces.h"
+
+namespace porvex::opc::events {
+
+class TEventEngine;
+
+class TAreaBrowser final : public TComObject<IOPCEventAreaBrowser> {
+  public:
+    static TComPtr<TAreaBrowser> Create(TEventEngine& engine);
+
+    HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCAEBROWSEDIRECTION dwBrowseDirection,
+                                                   LPCWSTR szString) noexcept override;
+    HRESULT STDMETHODCALLTYPE BrowseOPCAreas(OPCAEBROWSETYPE dwBrowseFilterType,
+                                             LPCWSTR szFilterCriteria,
+                                             LPENUMSTRING* ppIEnumString) noexcept override;
+    HRESULT STDMETHODCALLTYPE GetQualifiedAreaName(LPCWSTR szAreaName,
+                                                   LPWSTR* pszQualifiedAreaName) noexcept override;
+    HRESULT STDMETHODCALLTYPE
+    GetQualifiedSourceName(LPCWSTR szSourceName, LPWSTR* pszQualifiedSourceName) noexcept override;
+
+  private:
+    explicit TAreaBrowser(TEventEngine& engine) : engine_(&engine) {}
+    // The engine, or null when it has gone since the browser was made.
+    TEventEngine* Engine() const noexcept;
+
+    TEventEngine* engine_;
+    std::wstring position_;  // "" is the root
+};
+
+}  // namespace porvex::opc::events
