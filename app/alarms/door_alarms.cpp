@@ -148,7 +148,7 @@ void DoorAlarms::one(const DoorEvent& event) {
             open.severity = done ? 300 : 500;
             open.message = done ? L"remote open done" : L"remote open failed";
             open.attributes = {{kOutcomeAttribute, std::wstring(done ? L"success" : L"failure")},
-                               {kClientAttribute, std::wstring()}};
+                               {kClientAttribute, wide_text(event.client)}};
             hub_.Post(std::move(open));
             return;
         }

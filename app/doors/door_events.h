@@ -34,6 +34,7 @@ struct DoorEvent {
     std::string card;
     int reader = 0;
     int state = 0;
+    std::string client;  // remote opens: the OPC client that wrote the open
     Moment at{};
 };
 
@@ -46,6 +47,9 @@ inline DoorEvent door_event(DoorEvent::Kind kind, const AList& door, Moment at, 
     event.port = door.LinkPort;
     event.state = state;
     event.at = at;
+    if (kind == DoorEvent::Kind::remote_open_done || kind == DoorEvent::Kind::remote_open_failed) {
+        event.client = door.RemoteOpenBy;
+    }
     return event;
 }
 

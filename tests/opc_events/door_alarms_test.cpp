@@ -141,8 +141,9 @@ TEST(DoorAlarms, TamperAndControllerLink) {
     EXPECT_EQ(events[2].new_state & kStateActive, 0);
 }
 
-TEST(DoorAlarms, RemoteOpenTimeoutIsAFailedTrackingEvent) {
+TEST(DoorAlarms, RemoteOpenTimeoutIsAFailedTrackingEventNamingItsClient) {
     Alarms a;
+    a.doors.dir.door(0).RemoteOpenBy = "SCADA 北楼";
     Update send(a.doors.clock.now());
     ASSERT_TRUE(a.doors.decoder.SendRemoteOpen(send, &a.doors.dir.door(0)));
     a.doors.clock.advance(11.0);
@@ -153,6 +154,8 @@ TEST(DoorAlarms, RemoteOpenTimeoutIsAFailedTrackingEvent) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].type, kTrackingEvent);
     EXPECT_EQ(events[0].message, L"remote open failed");
+    EXPECT_EQ(std::get<std::wstring>(*FindAttribute(events[0], door_alarms::kClientAttribute)),
+              wide_text("SCADA 北楼"));
 }
 
 TEST(DoorAlarms, CatalogOfDoorsAndControllers) {
