@@ -122,6 +122,9 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
         if (door == nullptr) {
             return;
         }
+        if (counters_ != nullptr) {
+            counters_->card_record_applied();
+        }
         if (card != kNoCard) {
             set.SetLastCard(door, card);
         }
