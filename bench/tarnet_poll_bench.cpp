@@ -111,7 +111,7 @@ HWND owner_window(tarnet::NoticeReceiver& receiver) {
 }
 
 void run(int links, int silent, int passes, int reports) {
-    ctlsim::testing::Ctlsim sim(static_cast<std::size_t>(std::max(links, 1)));
+    ctlsim::testing::Ctlsim sim(static_cast<std::size_t>(std::max(links, 1)), {"--quiet"});
     Host host;
     tarnet::NoticeReceiver receiver(host);
     HWND window = owner_window(receiver);

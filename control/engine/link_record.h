@@ -3,8 +3,8 @@
 //
 // The control's thread, the poll thread and the supervision thread use a link; its small
 // fields are guarded by the link's own lock, which is never held across a socket call or
-// a notice. The socket is shared: a thread that works with it holds a reference, so a close on another
-// thread never frees a socket handle that is in use (the handle is closed when the last
+// a notice. The socket is shared: a thread that works with it holds a reference, so a close on
+// another thread never frees a socket handle that is in use (the handle is closed when the last
 // reference goes). The receive buffer belongs to the poll thread alone.
 #pragma once
 
