@@ -66,15 +66,23 @@ class CountingLog final : public LogSink {
 class CardLatency {
   public:
     // A newer card at the same door before the next update replaces the older one in
-    // the door's value: the client is only ever sent the door's latest card.
+    // the door's value: the client is only ever sent the door's latest card. Only a card
+    // sent at most kReplaceWithin before the newer one counts as replaced; an older one
+    // that has not arrived stays missing (it would otherwise hide a loss).
+    static constexpr std::chrono::milliseconds kReplaceWithin{2500};
     void sent(int door, const std::wstring& card) {
         std::lock_guard lock(mutex_);
+        const Wall::time_point now = Wall::now();
         if (const auto it = door_card_.find(door); it != door_card_.end()) {
-            superseded_ += pending_.erase(it->second);
+            if (const auto older = pending_.find(it->second);
+                older != pending_.end() && now - older->second <= kReplaceWithin) {
+                pending_.erase(older);
+                ++superseded_;
+            }
         }
         door_card_[door] = card;
         card_door_[card] = door;
-        pending_[card] = Wall::now();
+        pending_[card] = now;
     }
     void forget(const std::wstring& card) {
         std::lock_guard lock(mutex_);

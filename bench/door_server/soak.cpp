@@ -25,9 +25,26 @@ namespace door_bench {
 
 namespace {
 
-// Times during which a controller's link was down or about to go down.
+// Times during which a controller's link was down or about to go down, and every fault.
 class FaultWindows {
   public:
+    void note(int controller, double at_s, std::string what) {
+        std::lock_guard lock(mutex_);
+        notes_.push_back({controller, at_s, std::move(what)});
+    }
+    // The faults a controller had, as text.
+    std::string faults_of(int controller) const {
+        std::lock_guard lock(mutex_);
+        std::string out;
+        for (const Note& n : notes_) {
+            if (n.controller == controller) {
+                char at[32];
+                std::snprintf(at, sizeof at, " %.1f s ", n.at_s);
+                out += at + n.what + ";";
+            }
+        }
+        return out.empty() ? " none" : out;
+    }
     void add(int controller, Wall::time_point from, Wall::time_point to) {
         std::lock_guard lock(mutex_);
         windows_.push_back({controller, from, to});
@@ -48,8 +65,14 @@ class FaultWindows {
         Wall::time_point from;
         Wall::time_point to;
     };
+    struct Note {
+        int controller;
+        double at_s;
+        std::string what;
+    };
     mutable std::mutex mutex_;
     std::vector<Window> windows_;
+    std::vector<Note> notes_;
 };
 
 // True when every door of the controller shows its link up again.
@@ -181,6 +204,7 @@ int run_soak(const Options& o, SoakParts p) {
                     if (controller_online(p.doors, it->controller, o.doors) ||
                         now - it->undo_at > 90s) {
                         windows.add(it->controller, it->from, now + update_period);
+                        windows.note(it->controller, seconds_since(start), "doors online again");
                         it = pending.erase(it);
                         continue;
                     }
@@ -208,6 +232,9 @@ int run_soak(const Options& o, SoakParts p) {
             // model applied just before may be replaced by "没有监控" before the client's
             // next update.
             const Wall::time_point from = now - update_period;
+            static constexpr const char* kKinds[] = {"connection dropped", "garbage", "split 5 s",
+                                                     "silent 40 s"};
+            windows.note(controller, seconds_since(start), kKinds[turn % 4]);
             switch (turn++ % 4) {
                 case 0:
                     control.command("disconnect " + c);
@@ -277,9 +304,10 @@ int run_soak(const Options& o, SoakParts p) {
             if (shown++ < 10) {
                 std::printf(
                     "  LOST with its link up: card %ls, controller %d reader %d, sent "
-                    "%.1f s into the soak\n",
+                    "%.1f s into the soak; the controller's faults:%s\n",
                     m.card.c_str(), m.door / 256, m.door % 256,
-                    std::chrono::duration<double>(m.sent - start).count());
+                    std::chrono::duration<double>(m.sent - start).count(),
+                    windows.faults_of(m.door / 256).c_str());
             }
         }
     }
