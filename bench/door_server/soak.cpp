@@ -15,6 +15,7 @@
 #include "soak.h"
 
 #include <random>
+#include <string_view>
 #include <thread>
 
 #include "card_run.h"
@@ -73,6 +74,15 @@ class FaultWindows {
     mutable std::mutex mutex_;
     std::vector<Window> windows_;
     std::vector<Note> notes_;
+
+  public:
+    // True when the controller had a fault of that kind before `at_s`.
+    bool had_before(int controller, std::string_view what, double at_s) const {
+        std::lock_guard lock(mutex_);
+        return std::any_of(notes_.begin(), notes_.end(), [&](const Note& n) {
+            return n.controller == controller && n.what == what && n.at_s <= at_s;
+        });
+    }
 };
 
 // True when every door of the controller shows its link up again.
@@ -295,12 +305,17 @@ int run_soak(const Options& o, SoakParts p) {
 
     int lost_around_fault = 0;
     int lost_link_up = 0;
+    int lost_after_garbage = 0;
     int shown = 0;
     for (const auto& m : p.cards.all_missing()) {
         if (windows.covers(m.door / 256, m.sent)) {
             ++lost_around_fault;
         } else {
             ++lost_link_up;
+            if (windows.had_before(m.door / 256, "garbage",
+                                   std::chrono::duration<double>(m.sent - start).count())) {
+                ++lost_after_garbage;
+            }
             if (shown++ < 10) {
                 std::printf(
                     "  LOST with its link up: card %ls, controller %d reader %d, sent "
