@@ -337,6 +337,10 @@ int run_soak(const Options& o, SoakParts p) {
         sent.load(), send_s, send_s > 0 ? sent.load() / send_s : 0.0, not_sent.load(), delivered,
         p.cards.superseded(), lost_around_fault, lost_link_up, ended ? "" : " (gave up waiting)");
     std::printf(
+        "  of the cards lost with the link up, %d went to a controller after garbage "
+        "bytes had reached its link\n",
+        lost_after_garbage);
+    std::printf(
         "  soak faults: %d connections dropped, %d garbage bursts, %d split periods, %d "
         "silences; %d door-event and %d alarms-cleared reports sent\n",
         faults.disconnects.load(), faults.garbage.load(), faults.splits.load(),
