@@ -34,7 +34,9 @@ DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& cloc
       events_(options.queue_limit),
       worker_(
           events_, [this](const TZorvikRecvData& entry) { receive(entry); }, log,
-          options.batch_pause) {}
+          options.batch_pause) {
+    decoder_.count_into(&counters_);
+}
 
 DoorServer::~DoorServer() { stop(); }
 
@@ -293,6 +295,11 @@ void DoorServer::release_doors() {
 }
 
 void DoorServer::on_connection(std::string_view ip, int port, bool connected) {
+    if (connected) {
+        counters_.link_up();
+    } else {
+        counters_.link_lost();
+    }
     if (StopFlag) {
         return;
     }
@@ -314,6 +321,7 @@ void DoorServer::on_connection(std::string_view ip, int port, bool connected) {
 }
 
 void DoorServer::on_disconnection(std::string_view ip, int port) {
+    counters_.link_lost();
     if (StopFlag) {
         return;
     }
@@ -328,12 +336,19 @@ void DoorServer::on_disconnection(std::string_view ip, int port) {
 
 void DoorServer::on_frame(std::string_view ip, int port, int ap_code, int psw, int cmd,
                           std::string_view hex) {
+    const auto code = static_cast<std::uint8_t>(cmd & 0xFF);
+    counters_.callback(ip, port, code);
     if (StopFlag) {
         return;
     }
-    events_.push(TZorvikRecvData{std::string(ip), port, ap_code, psw,
-                                 static_cast<std::uint8_t>(cmd & 0xFF), std::string(hex),
-                                 static_cast<int>(hex.size())});
+    const EventQueue::PushResult pushed = events_.push(TZorvikRecvData{
+        std::string(ip), port, ap_code, psw, code, std::string(hex), static_cast<int>(hex.size())});
+    if (pushed.queued) {
+        counters_.queued();
+    }
+    if (pushed.dropped_oldest) {
+        counters_.dropped(1);
+    }
 }
 
 void DoorServer::ZorvikReConnect(Update& update, std::string_view ip, int port) {
@@ -379,6 +394,7 @@ void DoorServer::mark_not_monitored(Update& update, AList* door) {
 }
 
 void DoorServer::receive(const TZorvikRecvData& entry) {
+    counters_.handled(entry.Cmd == kCmdCardRecords);
     Update update(clock_.now());
     {
         std::lock_guard lock(DataLock);
@@ -421,6 +437,7 @@ void DoorServer::notify(const Update& update) {
     if (update.changes.empty() && update.events.empty()) {
         return;
     }
+    counters_.leaf_changes(update.changes.size());
     std::lock_guard lock(notify_lock_);
     if (!update.changes.empty()) {
         for (DoorObserver* observer : observers_) {

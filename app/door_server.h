@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,6 +28,7 @@
 #include "link/event_queue.h"
 #include "link/event_worker.h"
 #include "link/pending_commands.h"
+#include "link/report_counters.h"
 
 namespace porvex {
 
@@ -116,6 +118,10 @@ class DoorServer final : private LinkEvents {
     std::uint64_t event_batches() const { return worker_.batches(); }
     // Queued reports and replies the event worker has handled.
     std::uint64_t events_handled() const { return worker_.handled(); }
+    // Every stage's count of reports and replies since start (see link/report_counters.h).
+    ReportCounts report_counts() const { return counters_.snapshot(); }
+    // Report callbacks per link ("ip:port").
+    std::map<std::string, std::uint64_t> callbacks_per_link() const { return counters_.per_link(); }
 
     // Runs fn(const DoorDirectory&) under DataLock, for readers that need several
     // values at one moment (the monitor window filling its tree).
@@ -161,6 +167,7 @@ class DoorServer final : private LinkEvents {
     EventDecoder decoder_;
     UpkeepTick tick_;
 
+    ReportCounters counters_;
     EventQueue events_;
     TZorvikDataTrd worker_;
     std::atomic<bool> StopFlag{false};

@@ -38,6 +38,7 @@ enum : DISPID {
     kDispDisconnect = 8,
     kDispDisconnectH = 9,
     kDispDisconnectAll = 10,
+    kDispDroppedReports = 11,
     kDispAboutBox = -552,
 };
 

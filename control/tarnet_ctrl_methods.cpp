@@ -1,5 +1,8 @@
-// The dispatch members of _DTarnet: the DefaultPort property and the methods, each a
-// thin call into the engine. Arguments arrive already of their declared types.
+// The dispatch members of _DTarnet: the DefaultPort and DroppedReports properties and
+// the methods, each a thin call into the engine. Arguments arrive already of their declared types.
+#include <algorithm>
+#include <cstdint>
+
 #include "about_box.h"
 #include "bstr.h"
 #include "identifiers.h"
@@ -29,6 +32,14 @@ HRESULT CTarnetCtrl::invoke_member(DISPID id, ax::MemberAccess access, VARIANT* 
                 set_short(result, default_port_);
             }
             return S_OK;
+        case kDispDroppedReports: {
+            // Counted since the engine (one per process) was made; saturates rather than
+            // wrapping to a negative count.
+            const std::uint64_t total = engine_->report_drops().total();
+            V_VT(result) = VT_I4;
+            V_I4(result) = static_cast<LONG>(std::min<std::uint64_t>(total, 0x7FFFFFFF));
+            return S_OK;
+        }
         case kDispConnectToServer:
             set_short(result, connect_to_server(text(a[0]), V_I2(&a[1])));
             return S_OK;

@@ -241,6 +241,8 @@ LRESULT TMainForm::Handle(UINT message, WPARAM wp, LPARAM lp) {
                 Timer1Timer();
             } else if (wp == 2) {
                 tmrConnectDoorTimer();
+            } else if (wp == kTimerCounts) {
+                LogReportCounts();
             }
             return 0;
         case WM_SHOWWINDOW:

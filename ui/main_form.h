@@ -118,6 +118,9 @@ class TMainForm {
     void FormShow();
     void tmrConnectDoorTimer();
     void Timer1Timer();
+    // Writes every stage's report counts to the log (every 10 minutes and at the end).
+    void LogReportCounts();
+    static constexpr UINT_PTR kTimerCounts = 3;
     void suiButton1Click();  // save settings
     void OPC1Click();        // orderly OPC exit
     void N1Click();          // show the window again

@@ -12,6 +12,7 @@
 #include "opc/com/text.h"
 #include "opc/registration/com_server.h"
 #include "ui/door_event_server.h"
+#include "opc/update/delivery_counts.h"
 #include "ui/message_dialog.h"
 #include "ui/progress_form.h"
 #include "ui/wait_pumping.h"
@@ -21,6 +22,9 @@ namespace {
 
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT_PTR kTmrConnectDoor = 2;
+// The report counts go to the log this often (and once at the end), so a site can see
+// whether every controller report reached the clients.
+constexpr UINT kCountsLogMs = 10 * 60 * 1000;
 
 std::wstring Wide(std::string_view text) { return opc::WideFromUtf8(text); }
 
@@ -74,6 +78,20 @@ void TMainForm::FormCreate() {
     if (doors_loaded_ && doors_->upkeep_tick_enabled()) {
         SetTimer(window_, kTimer1, 2000, nullptr);
     }
+    SetTimer(window_, kTimerCounts, kCountsLogMs, nullptr);
+}
+
+void TMainForm::LogReportCounts() {
+    if (!doors_) {
+        return;
+    }
+    const opc::DeliveryCounts opc = opc::delivery_counts();
+    std::string line = counts_text(doors_->report_counts());
+    line += "; OPC update ticks: values found changed " + std::to_string(opc.values_changed);
+    line += ", sent in OnDataChange " + std::to_string(opc.values_sent);
+    line += ", accepted by the clients " + std::to_string(opc.values_accepted);
+    line += ", failed calls " + std::to_string(opc.calls_failed);
+    log_.write(LogLevel::info, line);
 }
 
 void TMainForm::FormShow() {
@@ -196,10 +214,12 @@ void TMainForm::FormClose() {
     closed_ = true;
     KillTimer(window_, kTimer1);
     KillTimer(window_, kTmrConnectDoor);
+    KillTimer(window_, kTimerCounts);
     if (doors_) {
         // StopFlag, the library's links, the callbacks, then the worker after the event it
         // is handling.
         doors_->stop();
+        LogReportCounts();
     }
 }
 

@@ -133,6 +133,9 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
         }
         // The records carry no time this program reads: the time is the reception's.
         set.SetSwipeTime(door, received);
+        if (counters_ != nullptr) {
+            counters_->card_record_applied();
+        }
         if (card != kNoCard) {
             set.SetLastCard(door, card);
         }

@@ -9,18 +9,10 @@
 #include "doors/leaf_change.h"
 #include "link/controller_link.h"
 #include "link/pending_commands.h"
+#include "link/report_codes.h"
+#include "link/report_counters.h"
 
 namespace porvex {
-
-// Command codes (decimal, as the controllers document them).
-inline constexpr int kCmdDoorEvents = 26;
-inline constexpr int kCmdAlarmsCleared = 27;
-inline constexpr int kCmdTamper = 28;
-inline constexpr int kCmdCardRecords = 30;
-inline constexpr int kCmdRemoteOpen = 32;
-inline constexpr int kCmdStatusQuery = 33;
-inline constexpr int kFirstReportCode = 0x12;
-inline constexpr int kLastReportCode = 0x1F;
 
 // Card number a card record carries when no card was read.
 inline constexpr std::string_view kNoCard = "55555555";
@@ -68,6 +60,9 @@ class EventDecoder {
     // Sends a status query; true when the library queued it.
     bool SendStatusQuery(Update& update, AList* door);
 
+    // Counts every card record applied to a door there from now on.
+    void count_into(ReportCounters* counters) { counters_ = counters; }
+
   private:
     void door_events(Update& update, std::string_view ip, int port, std::string_view data);
     void alarms_cleared(Update& update, std::string_view ip, int port, std::string_view data);
@@ -80,6 +75,7 @@ class EventDecoder {
     DoorDirectory& dir_;
     PendingCommands& pending_;
     ControllerLink& link_;
+    ReportCounters* counters_ = nullptr;
 };
 
 // The payload of a remote-open or status command: InReader + OutReader as two

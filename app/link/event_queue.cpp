@@ -2,19 +2,23 @@
 
 namespace porvex {
 
-void EventQueue::push(TZorvikRecvData item) {
+EventQueue::PushResult EventQueue::push(TZorvikRecvData item) {
+    PushResult result;
     {
         std::lock_guard lock(mutex_);
         if (stopped_) {
-            return;
+            return result;
         }
         if (items_.size() >= limit_) {
             items_.pop_front();
             ++dropped_;
+            result.dropped_oldest = true;
         }
         items_.push_back(std::move(item));
+        result.queued = true;
     }
     wake_.notify_one();
+    return result;
 }
 
 bool EventQueue::wait_take_all(std::vector<TZorvikRecvData>& batch) {

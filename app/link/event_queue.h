@@ -33,7 +33,11 @@ class EventQueue {
 
     explicit EventQueue(std::size_t limit = kDefaultLimit) : limit_(limit) {}
 
-    void push(TZorvikRecvData item);
+    struct PushResult {
+        bool queued = false;          // false once the queue is stopped
+        bool dropped_oldest = false;  // the bound made room by dropping the oldest entry
+    };
+    PushResult push(TZorvikRecvData item);
 
     // Waits until something is queued or the queue is stopped, then moves everything
     // queued into batch (in arrival order). Returns false once stopped.

@@ -35,9 +35,9 @@ ParseEnd ReceiveBuffer::process_chunk(std::span<const std::uint8_t> chunk, Chunk
     std::memcpy(bytes_.data() + count_, chunk.data(), chunk.size());
     count_ += chunk.size();
 
-    // The payload text last queued from this chunk; none at its start, so the first
-    // report of a chunk is always queued, even one without payload.
-    std::optional<std::string> last_queued;
+    // The frame last queued from this chunk; none at its start, so the first report of a
+    // chunk is always queued, even one without payload.
+    std::optional<FrameReport> last_queued;
     std::size_t pos = 0;
     ParseEnd end = ParseEnd::finished;
     while (pos < count_) {
@@ -81,9 +81,13 @@ ParseEnd ReceiveBuffer::process_chunk(std::span<const std::uint8_t> chunk, Chunk
         }
         FrameReport report = report_from_frame({p, n + 11}, server, port);
         const bool delivered = !is_report_code(report.ret_code) && handler.reply_claimed(report);
-        if (!delivered && (!last_queued || *last_queued != report.data)) {
-            handler.queue_report(report);
-            last_queued = std::move(report.data);
+        if (!delivered) {
+            if (last_queued && same_frame(*last_queued, report)) {
+                handler.repeat_dropped(report);
+            } else {
+                handler.queue_report(report);
+                last_queued = std::move(report);
+            }
         }
         pos += n + 11;
     }

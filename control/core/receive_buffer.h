@@ -39,6 +39,9 @@ class ChunkHandler {
     virtual bool reply_claimed(const FrameReport& reply) = 0;
     // A report, or a reply that answered no request: to the report queue.
     virtual void queue_report(const FrameReport& report) = 0;
+    // A frame repeated right after itself in one chunk (every field equal) was not
+    // queued a second time.
+    virtual void repeat_dropped(const FrameReport& report) = 0;
 };
 
 enum class ParseEnd { finished, stopped };
@@ -49,8 +52,10 @@ class ReceiveBuffer {
     static constexpr std::size_t kMaxPayload = kCapacity - 11;  // 4085
 
     // Appends a chunk (at most kCapacity bytes are kept) and parses what is buffered.
-    // Reports carry server and port. Two frames of the chunk with the same payload text,
-    // one right after the other on their way to the queue, are queued once.
+    // Reports carry server and port. A frame that repeats the frame queued right before it
+    // from the same chunk (same RetCode, ApCode, Psw and payload: a controller's
+    // retransmission) is queued once and counted through repeat_dropped; frames that
+    // differ in any field, the command code included, are all queued.
     ParseEnd process_chunk(std::span<const std::uint8_t> chunk, ChunkHandler& handler,
                            const std::string& server, std::int16_t port);
 
@@ -66,6 +71,11 @@ class ReceiveBuffer {
 // The report a valid frame yields (fields of the frame; payload as lower-case text).
 FrameReport report_from_frame(std::span<const std::uint8_t> frame, const std::string& server,
                               std::int16_t port);
+
+// The same frame: every field a host sees in DataReceive (the link aside) is equal.
+inline bool same_frame(const FrameReport& a, const FrameReport& b) {
+    return a.ret_code == b.ret_code && a.ap_code == b.ap_code && a.psw == b.psw && a.data == b.data;
+}
 
 inline constexpr bool is_report_code(std::int32_t ret_code) {
     return ret_code >= 18 && ret_code <= 31;

@@ -41,15 +41,19 @@ class CheckingHandler : public ChunkHandler {
     }
     void queue_report(const FrameReport& report) override {
         check_report(report);
-        // Two queued in a row from one chunk never share their payload text.
-        require(!last_ || *last_ != report.data);
-        last_ = report.data;
+        // Two queued in a row from one chunk are never the same frame.
+        require(!last_ || !same_frame(*last_, report));
+        last_ = report;
+    }
+    void repeat_dropped(const FrameReport& report) override {
+        // Only a repeat of the frame queued just before is left out.
+        require(last_ && same_frame(*last_, report));
     }
     void new_chunk() { last_.reset(); }
 
   private:
     std::uint8_t mode_;
-    std::optional<std::string> last_;
+    std::optional<FrameReport> last_;
 };
 
 }  // namespace

@@ -7,9 +7,10 @@ void ReportQueue::push(const FrameReport& report) {
     reports_.push_back(report);
 }
 
-std::optional<FrameReport> ReportQueue::pop(bool& thin) {
+std::optional<FrameReport> ReportQueue::pop(bool& thin, std::size_t& dropped) {
     std::lock_guard guard(lock_);
     thin = false;
+    dropped = 0;
     if (reports_.empty()) {
         return std::nullopt;
     }
@@ -17,6 +18,7 @@ std::optional<FrameReport> ReportQueue::pop(bool& thin) {
     std::optional<FrameReport> oldest(std::move(reports_.front()));
     reports_.pop_front();
     if (reports_.size() > kDropAbove) {
+        dropped = reports_.size();
         reports_.clear();
     }
     if (reports_.empty()) {
@@ -25,10 +27,12 @@ std::optional<FrameReport> ReportQueue::pop(bool& thin) {
     return oldest;
 }
 
-void ReportQueue::drop_all() {
+std::size_t ReportQueue::drop_all() {
     std::lock_guard guard(lock_);
+    const std::size_t dropped = reports_.size();
     reports_.clear();
     release_storage();
+    return dropped;
 }
 
 std::size_t ReportQueue::size() const {
@@ -44,6 +48,12 @@ std::string DuplicateKeys::key_of(const FrameReport& report) {
     key += report.server;
     key += '\n';
     key += std::to_string(report.port);
+    key += '\n';
+    key += std::to_string(report.ret_code);
+    key += ':';
+    key += std::to_string(report.ap_code);
+    key += ':';
+    key += std::to_string(report.psw);
     return key;
 }
 
@@ -74,11 +84,17 @@ void DuplicateKeys::clear() {
     counts_.clear();
 }
 
-std::optional<FrameReport> next_to_deliver(ReportQueue& queue, DuplicateKeys& keys) {
+std::optional<FrameReport> next_to_deliver(ReportQueue& queue, DuplicateKeys& keys,
+                                           ReportDropCounter& drops) {
     keys.trim();
     bool thin = false;
-    std::optional<FrameReport> report = queue.pop(thin);
+    std::size_t dropped = 0;
+    std::optional<FrameReport> report = queue.pop(thin, dropped);
+    if (dropped > 0) {
+        drops.backlog(dropped);
+    }
     if (report && thin && keys.seen_before(*report)) {
+        drops.thinned();
         return std::nullopt;
     }
     return report;

@@ -398,12 +398,12 @@ void Engine::start_threads() {
     if (!gen->stop_event) {
         return;
     }
-    auto start_one = [&](bool poll) -> UniqueHandle {
+    auto start_one = [&](ThreadRole role) -> UniqueHandle {
         static const char module_anchor = 0;
         HMODULE module = nullptr;
         ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                              reinterpret_cast<LPCWSTR>(&module_anchor), &module);
-        auto* start = new (std::nothrow) ThreadStart{shared_from_this(), gen, poll, module};
+        auto* start = new (std::nothrow) ThreadStart{shared_from_this(), gen, role, module};
         HANDLE h =
             start ? ::CreateThread(nullptr, 0, &Engine::thread_entry, start, 0, nullptr) : nullptr;
         if (h == nullptr) {
@@ -416,13 +416,16 @@ void Engine::start_threads() {
     };
     {
         std::lock_guard guard(threads_lock_);
-        gen->poll_thread = start_one(true);
+        gen->poll_thread = start_one(ThreadRole::poll);
         if (gen->poll_thread) {
-            gen->dispatch_thread = start_one(false);
+            gen->dispatch_thread = start_one(ThreadRole::dispatch);
+        }
+        if (gen->dispatch_thread) {
+            gen->supervise_thread = start_one(ThreadRole::supervise);
         }
         current_ = gen;
     }
-    if (!gen->poll_thread || !gen->dispatch_thread) {
+    if (!gen->poll_thread || !gen->dispatch_thread || !gen->supervise_thread) {
         gen->request_stop();
         join(*gen);
         std::lock_guard guard(threads_lock_);
@@ -433,7 +436,8 @@ void Engine::start_threads() {
 }
 
 void Engine::join(Generation& gen) {
-    for (HANDLE h : {gen.poll_thread.get(), gen.dispatch_thread.get()}) {
+    for (HANDLE h :
+         {gen.poll_thread.get(), gen.dispatch_thread.get(), gen.supervise_thread.get()}) {
         if (h == nullptr) {
             continue;
         }
@@ -448,7 +452,8 @@ void Engine::join(Generation& gen) {
 void Engine::reap_retired() {
     std::lock_guard guard(threads_lock_);
     std::erase_if(retired_, [](const std::shared_ptr<Generation>& gen) {
-        for (HANDLE h : {gen->poll_thread.get(), gen->dispatch_thread.get()}) {
+        for (HANDLE h :
+             {gen->poll_thread.get(), gen->dispatch_thread.get(), gen->supervise_thread.get()}) {
             if (h != nullptr && ::WaitForSingleObject(h, 0) == WAIT_TIMEOUT) {
                 return false;
             }

@@ -118,6 +118,9 @@ class Engine : public std::enable_shared_from_this<Engine> {
     bool threads_running() const { return threads_running_.load(); }
     bool stop_requested() const { return stop_requested_.load(); }
     std::size_t queued_reports() const { return queue_.size(); }
+    // Reports that never became a DataReceive, by reason (see report_queue.h); the
+    // control's DroppedReports property is their total.
+    ReportDrops report_drops() const { return drops_.snapshot(); }
     PollStatistics poll_statistics() const;
     // Stopped thread sets whose threads have not left yet (they were parked on a notice).
     std::size_t retired_thread_sets();
@@ -143,6 +146,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
     static DWORD WINAPI thread_entry(void* start);
     void poll_loop(const Generation& gen);
     void dispatch_loop(const Generation& gen);
+    void supervise_loop(const Generation& gen);
     bool poll_supervise(const Generation& gen, const std::shared_ptr<LinkRecord>& link);
     void report_one_request(const Generation& gen, const std::shared_ptr<LinkRecord>& link,
                             int slot);
@@ -157,6 +161,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
     LinkTable table_;
     ReportQueue queue_;
+    ReportDropCounter drops_;
 
     Gate poll_idle_;
     Gate receive_pass_;

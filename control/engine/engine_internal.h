@@ -27,9 +27,10 @@ struct Engine::Generation {
     std::atomic<bool> stop{false};
     UniqueHandle poll_thread;
     UniqueHandle dispatch_thread;
+    UniqueHandle supervise_thread;
 };
 
-enum class ThreadRole { control, poll, dispatch };
+enum class ThreadRole { control, poll, dispatch, supervise };
 
 // The role of the calling thread (control for every thread the engine did not start).
 ThreadRole current_thread_role();
@@ -45,7 +46,7 @@ namespace tarnet {
 struct Engine::ThreadStart {
     std::shared_ptr<Engine> engine;
     std::shared_ptr<Generation> generation;
-    bool poll = true;
+    ThreadRole role = ThreadRole::poll;
     HMODULE module = nullptr;  // pinned: the module stays loaded until the thread ends
 };
 

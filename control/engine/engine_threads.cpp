@@ -1,5 +1,5 @@
-// The engine's poll thread (receive, parse, time out, supervise) and dispatch thread
-// (deliver queued reports at a steady pace).
+// The engine's poll thread (receive, parse, time out, act on supervision), supervision
+// thread (echo probes) and dispatch thread (deliver queued reports at a steady pace).
 //
 // FD_SETSIZE: the poll thread watches up to 512 sockets in one select.
 #define FD_SETSIZE 512
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "engine_internal.h"
@@ -48,12 +49,19 @@ DWORD WINAPI Engine::thread_entry(void* argument) {
     {
         std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
         module = start->module;
-        if (start->poll) {
-            set_current_thread_role(ThreadRole::poll);
-            start->engine->poll_loop(*start->generation);
-        } else {
-            set_current_thread_role(ThreadRole::dispatch);
-            start->engine->dispatch_loop(*start->generation);
+        set_current_thread_role(start->role);
+        switch (start->role) {
+            case ThreadRole::poll:
+                start->engine->poll_loop(*start->generation);
+                break;
+            case ThreadRole::dispatch:
+                start->engine->dispatch_loop(*start->generation);
+                break;
+            case ThreadRole::supervise:
+                start->engine->supervise_loop(*start->generation);
+                break;
+            case ThreadRole::control:
+                break;
         }
     }  // lets go of the engine; the last holder frees it
     if (module != nullptr) {
@@ -83,6 +91,7 @@ class Engine::PassHandler : public ChunkHandler {
         queued.origin = NoticeOrigin::dispatch_thread;
         engine_.queue_.push(queued);
     }
+    void repeat_dropped(const FrameReport&) override { engine_.drops_.repeat(); }
 
   private:
     Engine& engine_;
@@ -124,7 +133,10 @@ void Engine::handle_lost_link(const Generation& gen, const std::shared_ptr<LinkR
     }
 }
 
-// Step c of a pass for one link: returns true when the link is supervised.
+// Step c of a pass for one link: acts on what the supervision thread's probes found
+// (a reconnect request for a disconnected link whose host answered, the lost-link
+// handling for a connected link whose host did not answer 5 probes), as long as the link
+// is still in the state it was probed in. Returns true when the link is supervised.
 bool Engine::poll_supervise(const Generation& gen, const std::shared_ptr<LinkRecord>& link) {
     if (link->upload_state() == LinkRecord::kUploadOff) {
         return false;
@@ -133,23 +145,17 @@ bool Engine::poll_supervise(const Generation& gen, const std::shared_ptr<LinkRec
         receive_pass_.open();
         return true;  // being closed on another thread: it decides what the link is now
     }
-    const std::string server = link->server();
-    if (!link->connected()) {
-        if (probe(link->address(), gen.stop_event.get()) && !gen.stopped()) {
+    const std::optional<ProbeOutcome> outcome = link->take_probe();
+    const bool connected = link->connected();
+    if (outcome && outcome->serial == link->connection_serial() &&
+        outcome->connected == connected && !gen.stopped()) {
+        if (!connected && outcome->answered) {
+            const std::string server = link->server();
             window_gate_.close();
             hand_over(&gen, UM_RECONNECTREQUEST, static_cast<WPARAM>(link->port()),
                       reinterpret_cast<LPARAM>(server.c_str()));
             window_gate_.open();
-        }
-    } else {
-        bool answered = false;
-        for (int i = 0; i < kProbesPerCheck && !answered && !gen.stopped(); ++i) {
-            answered = probe(link->address(), gen.stop_event.get());
-            if (!answered) {
-                ::Sleep(1);
-            }
-        }
-        if (!answered && !gen.stopped() && !link->removed()) {
+        } else if (connected && !outcome->answered && !link->removed()) {
             poll_idle_.open();
             handle_lost_link(gen, link);
             poll_idle_.close();
@@ -157,6 +163,45 @@ bool Engine::poll_supervise(const Generation& gen, const std::shared_ptr<LinkRec
     }
     receive_pass_.open();
     return true;
+}
+
+// The supervision thread: probes every supervised link in table order, again and
+// again, and leaves each outcome on its link for the poll thread. A probe takes 100 ms
+// or more (600 ms for a host that does not answer), so probing on the poll thread made
+// every report wait for the probes of all links (51 s a pass with 500 links); here it
+// delays nobody's reports. Probes wake on the generation's stop event.
+void Engine::supervise_loop(const Generation& gen) {
+    constexpr DWORD kRestBetweenRoundsMs = 100;
+    while (!gen.stopped()) {
+        for (const auto& link : table_.snapshot()) {
+            if (gen.stopped()) {
+                return;
+            }
+            if (link->removed() || link->closing() ||
+                link->upload_state() == LinkRecord::kUploadOff) {
+                continue;
+            }
+            ProbeOutcome outcome;
+            outcome.serial = link->connection_serial();
+            outcome.connected = link->connected();
+            const std::string address = link->address();
+            if (outcome.connected) {
+                for (int i = 0; i < kProbesPerCheck && !outcome.answered && !gen.stopped(); ++i) {
+                    outcome.answered = probe(address, gen.stop_event.get());
+                    if (!outcome.answered) {
+                        ::Sleep(1);
+                    }
+                }
+            } else {
+                outcome.answered = probe(address, gen.stop_event.get());
+            }
+            if (gen.stopped()) {
+                return;
+            }
+            link->record_probe(outcome);
+        }
+        ::WaitForSingleObject(gen.stop_event.get(), kRestBetweenRoundsMs);
+    }
 }
 
 void Engine::poll_loop(const Generation& gen) {
@@ -188,7 +233,7 @@ void Engine::poll_loop(const Generation& gen) {
             any_supervised = poll_supervise(gen, link) || any_supervised;
         }
         if (!any_supervised) {
-            queue_.drop_all();
+            drops_.unsupervised(queue_.drop_all());
         }
         if (gen.stopped()) {
             return;
@@ -257,8 +302,7 @@ void Engine::poll_loop(const Generation& gen) {
                 continue;
             }
             if (!is_readable) {
-                ::Sleep(5);
-                continue;
+                continue;  // no pause: it would only delay the reports of the links after it
             }
             send_gate_.close();
             const int got = ::recv(s, chunk.data(), static_cast<int>(chunk.size()), 0);
@@ -288,7 +332,6 @@ void Engine::poll_loop(const Generation& gen) {
             if (end == ParseEnd::stopped && gen.stopped()) {
                 return;
             }
-            ::Sleep(5);
         }
 
         poll_idle_.open();
@@ -303,7 +346,7 @@ void Engine::dispatch_loop(const Generation& gen) {
     DuplicateKeys keys;
     while (!gen.stopped()) {
         dispatch_idle_.close();
-        if (std::optional<FrameReport> report = next_to_deliver(queue_, keys)) {
+        if (std::optional<FrameReport> report = next_to_deliver(queue_, keys, drops_)) {
             // Not while the poll thread hands over a notice of its own.
             HANDLE handles[2] = {window_gate_.handle(), gen.stop_event.get()};
             if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0) {

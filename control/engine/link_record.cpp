@@ -1,5 +1,7 @@
 #include "link_record.h"
 
+#include <utility>
+
 namespace tarnet {
 
 std::string LinkRecord::address() const {
@@ -99,6 +101,16 @@ void LinkRecord::end_close() {
 bool LinkRecord::closing() const {
     std::lock_guard guard(lock_);
     return closing_;
+}
+
+void LinkRecord::record_probe(const ProbeOutcome& outcome) {
+    std::lock_guard guard(lock_);
+    probe_ = outcome;
+}
+
+std::optional<ProbeOutcome> LinkRecord::take_probe() {
+    std::lock_guard guard(lock_);
+    return std::exchange(probe_, std::nullopt);
 }
 
 std::uint64_t LinkRecord::connection_serial() const {

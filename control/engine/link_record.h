@@ -1,10 +1,10 @@
 // One link of the engine: a TCP connection to a controller, named by the server text and
 // port the host gave.
 //
-// The control's thread and the poll thread both use a link; its small fields are guarded
-// by the link's own lock, which is never held across a socket call or a notice. The
-// socket is shared: a thread that works with it holds a reference, so a close on another
-// thread never frees a socket handle that is in use (the handle is closed when the last
+// The control's thread, the poll thread and the supervision thread use a link; its small
+// fields are guarded by the link's own lock, which is never held across a socket call or
+// a notice. The socket is shared: a thread that works with it holds a reference, so a close on
+// another thread never frees a socket handle that is in use (the handle is closed when the last
 // reference goes). The receive buffer belongs to the poll thread alone.
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "receive_buffer.h"
@@ -42,6 +43,14 @@ using SharedSocket = std::shared_ptr<OwnedSocket>;
 struct PendingRequest {
     std::int32_t code = -1;  // ApCode; -1: free
     std::uint32_t sent = 0;  // tick count when sent
+};
+
+// What the supervision thread's echo probes found for a link, and in which state of the
+// link: the poll thread acts on it only while the link is still in that state.
+struct ProbeOutcome {
+    std::uint64_t serial = 0;  // connection_serial() when the probes began
+    bool connected = false;    // connected() when the probes began
+    bool answered = false;     // the host answered (one of up to 5 probes when connected)
 };
 
 class LinkRecord {
@@ -88,6 +97,10 @@ class LinkRecord {
     bool removed() const;
     void mark_removed();
 
+    // The supervision thread records the outcome of its probes; the poll thread takes it.
+    void record_probe(const ProbeOutcome& outcome);
+    std::optional<ProbeOutcome> take_probe();
+
     // Poll thread only: the buffer, emptied first when the link has connected anew.
     ReceiveBuffer& receive_buffer(std::uint64_t serial);
 
@@ -104,6 +117,7 @@ class LinkRecord {
     std::int16_t upload_ = kUploadOff;
     bool removed_ = false;
     bool closing_ = false;
+    std::optional<ProbeOutcome> probe_;
 
     ReceiveBuffer receive_;
     std::uint64_t receive_serial_ = 0;

@@ -4,6 +4,7 @@
 #include "opc/group/group_impl.h"
 #include "opc/server/item_server.h"
 #include "opc/server/server_impl.h"
+#include "opc/update/delivery_counts.h"
 
 namespace porvex::opc {
 
@@ -39,6 +40,7 @@ void TGroupImpl::Tick() {
     if (changed_.empty()) {
         return;
     }
+    detail::count_changed(changed_.size());
     // The client may release or remove this group from inside its callbacks.
     TComPtr<IUnknown> keep(Identity());
     if (data_callback_ && enabled_) {
@@ -91,6 +93,9 @@ void TGroupImpl::DeliverDataChange(OPCDATASOURCE source, DWORD transactionId,
         transactionId, client_handle_, master_quality, master_error, static_cast<DWORD>(count),
         handles.data(), reinterpret_cast<VARIANT*>(values.data()), qualities.data(), times.data(),
         errors.data());
+    if (transactionId == 0) {
+        detail::count_sent(count, SUCCEEDED(hr));
+    }
     if (FAILED(hr)) {
         ReportCallbackFailure(hr, ckDataChange);
     } else if (owner_) {

@@ -362,5 +362,47 @@ TEST_F(LinkManagerTest, TheTickDoesNothingWhileTheDoorStatePointIsDisabled) {
     EXPECT_TRUE(link.sent().empty());
 }
 
+class CountsTest : public LinkManagerTest {
+  protected:
+    // A long pause between batches and a bound of 3 entries: a burst overflows the queue
+    // while the worker rests.
+    CountsTest() : LinkManagerTest(options()) {}
+    static DoorServerOptions options() {
+        DoorServerOptions o;
+        o.batch_pause = std::chrono::milliseconds(500);
+        o.queue_limit = 3;
+        return o;
+    }
+};
+
+TEST_F(CountsTest, EveryStageCountsItsReportsAndTheQueueBoundsDropsAreCounted) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    const ReportCounts start = server.report_counts();
+    EXPECT_EQ(start.links_up, 2u);
+    link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");  // the worker takes it, then rests
+    ASSERT_TRUE(wait_until([&] { return server.report_counts().handled == 1; }));
+    for (int i = 0; i < 5; ++i) {
+        char card[64];
+        std::snprintf(card, sizeof card, "01%08X0180000000000000", 0x100 + i);
+        link.raise_frame(kCtlA, kCtlPort, 0, 30, card);
+    }
+    link.raise_frame(kCtlB, kCtlPort, 7, 32, "");  // a reply no command waits for
+    ASSERT_TRUE(wait_until([&] { return server.report_counts().handled == 4; }));
+    const ReportCounts c = server.report_counts();
+    EXPECT_EQ(c.callbacks, 7u);
+    EXPECT_EQ(c.card_reports, 5u);
+    EXPECT_EQ(c.queued, 7u);
+    EXPECT_EQ(c.dropped, 3u) << "six entries met a bound of three: the oldest three went";
+    EXPECT_EQ(c.card_reports_handled, 2u);
+    EXPECT_EQ(c.card_records, 2u);
+    EXPECT_GT(c.leaf_changes, start.leaf_changes);
+    EXPECT_EQ(text(server.door(0).LastCardNode), "最后一个刷卡人卡片号码:00000104");
+    const auto per_link = server.callbacks_per_link();
+    EXPECT_EQ(per_link.at("10.0.0.1:5768"), 6u) << "reports only; the reply is not one";
+    EXPECT_EQ(per_link.count("10.0.0.2:5768"), 0u);
+    EXPECT_NE(counts_text(c).find("dropped at the queue bound 3"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace porvex::test

@@ -282,26 +282,35 @@ TEST_F(EngineTest, ReportsAndUnclaimedRepliesArriveThroughTheQueue) {
     EXPECT_EQ(recorder.reports[1].ap_code, 77);
 }
 
-TEST_F(EngineTest, SamePayloadTwiceInOneChunkFiresOnce) {
+TEST_F(EngineTest, SamePayloadWithAnotherCodeFiresTwiceAndOnlyAnExactRepeatIsCounted) {
     supervised(0);
     const std::vector<std::uint8_t> payload{1, 2, 3};
     auto first = zorvik::frame::build_frame(0x1A, 1, 0, payload);
     auto second = zorvik::frame::build_frame(0x1C, 2, 0, payload);
     auto other = zorvik::frame::build_frame(0x1A, 3, 0, std::vector<std::uint8_t>{9});
-    sim.deliver("raw", 0, hex_of(first) + hex_of(second));
-    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 1; }));
+    // Two reports that carry the same bytes are two reports.
+    ASSERT_EQ(sim.report("raw", 0, hex_of(first) + hex_of(second)), 1);
+    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 2; }));
+    EXPECT_EQ(recorder.reports[1].ret_code, 0x1C);
+    EXPECT_EQ(engine->report_drops().total(), 0u);
+
+    // The same frame right after itself in one read is a retransmission: once, counted.
+    ASSERT_EQ(sim.report("raw", 0, hex_of(first) + hex_of(first)), 1);
+    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 3; }));
     pump_for(100ms);
-    EXPECT_EQ(recorder.reports.size(), 1u) << "ApCode and RetCode differ, payload does not";
+    EXPECT_EQ(recorder.reports.size(), 3u);
+    EXPECT_EQ(engine->report_drops().repeats, 1u);
 
     // With another report between them, all three fire.
-    sim.deliver("raw", 0, hex_of(first) + hex_of(other) + hex_of(second));
-    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 4; }));
+    ASSERT_EQ(sim.report("raw", 0, hex_of(first) + hex_of(other) + hex_of(first)), 1);
+    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 6; }));
 
     // In separate chunks both fire.
-    sim.deliver("raw", 0, hex_of(first));
-    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 5; }));
-    sim.deliver("raw", 0, hex_of(first));
-    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 6; }));
+    ASSERT_EQ(sim.report("raw", 0, hex_of(first)), 1);
+    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 7; }));
+    ASSERT_EQ(sim.report("raw", 0, hex_of(first)), 1);
+    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == 8; }));
+    EXPECT_EQ(engine->report_drops().total(), 1u);
 }
 
 TEST_F(EngineTest, StrayByteBeforeAFrameIsSkipped) {

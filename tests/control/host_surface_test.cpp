@@ -142,7 +142,7 @@ TEST_F(SurfaceTest, TypeLibraryDeclaresTheControlsIdentifiers) {
     EXPECT_EQ(type->typekind, TKIND_DISPATCH);
     EXPECT_NE(type->wTypeFlags & TYPEFLAG_FHIDDEN, 0);
     EXPECT_NE(type->wTypeFlags & TYPEFLAG_FDISPATCHABLE, 0);
-    EXPECT_EQ(type->cVars, 1) << "DefaultPort";
+    EXPECT_EQ(type->cVars, 2) << "DefaultPort, DroppedReports";
     dispatch->ReleaseTypeAttr(type);
     EXPECT_EQ(doc_string(dispatch.get()), L"Dispatch interface for Tarnet Control");
     expect_methods(dispatch.get(), kMethods);
@@ -151,6 +151,12 @@ TEST_F(SurfaceTest, TypeLibraryDeclaresTheControlsIdentifiers) {
     EXPECT_EQ(port->memid, 1);
     EXPECT_EQ(port->elemdescVar.tdesc.vt, VT_I2);
     dispatch->ReleaseVarDesc(port);
+    VARDESC* dropped = nullptr;
+    ASSERT_EQ(dispatch->GetVarDesc(1, &dropped), S_OK);
+    EXPECT_EQ(dropped->memid, 11);
+    EXPECT_EQ(dropped->elemdescVar.tdesc.vt, VT_I4);
+    EXPECT_NE(dropped->wVarFlags & VARFLAG_FREADONLY, 0) << "the host reads it only";
+    dispatch->ReleaseVarDesc(dropped);
 
     com::ComPtr<ITypeInfo> events;
     ASSERT_EQ(library->GetTypeInfoOfGuid(DIID__DTarnetEvents, events.put()), S_OK);
@@ -187,6 +193,7 @@ TEST_F(SurfaceTest, TypeLibraryDeclaresTheControlsIdentifiers) {
 
 TEST_F(SurfaceTest, NamesMapToTheirDispatchIds) {
     EXPECT_EQ(control.id_of(L"DefaultPort"), 1);
+    EXPECT_EQ(control.id_of(L"DroppedReports"), 11);
     for (const auto& m : kMethods) {
         EXPECT_EQ(control.id_of(m.name), m.id);
     }

@@ -140,7 +140,7 @@ TEST_F(HostTest, SendDataResultsFramesAndReplies) {
     EXPECT_EQ(send(port(0), 0x20, 200, 0, L"01", 2), 2) << "eight outstanding";
 }
 
-TEST_F(HostTest, ReportsArriveAsDataReceiveAndDuplicatesInOneChunkCollapse) {
+TEST_F(HostTest, ReportsArriveAsDataReceiveAndOnlyExactRepeatsInOneChunkCollapseCounted) {
     ASSERT_EQ(connect(0), 0);
     ASSERT_EQ(control.call(L"EnableUpload", {kHost, port(0), short{1}}).as_short(), 0);
     ASSERT_TRUE(sim.wait_upload(0, true));
@@ -151,14 +151,27 @@ TEST_F(HostTest, ReportsArriveAsDataReceiveAndDuplicatesInOneChunkCollapse) {
     EXPECT_EQ(sink->events[0].args[5].as_text(), L"010012ab340180000000000000");
     EXPECT_EQ(sink->events[0].args[6].as_long(), 26);
 
+    // Same payload, other command code, in one read: two reports, both delivered. The
+    // same frame repeated right after itself is delivered once and counted.
+    auto dropped = [&] {
+        Value v;
+        EXPECT_EQ(control.invoke(control.id_of(L"DroppedReports"), DISPATCH_PROPERTYGET, {}, &v),
+                  S_OK);
+        return v.as_long();
+    };
+    const int dropped_before = dropped();
     const std::vector<std::uint8_t> payload{1, 2, 3};
     const auto a = zorvik::frame::build_frame(0x1A, 1, 0, payload);
-    const auto b = zorvik::frame::build_frame(0x1C, 2, 0, payload);
-    const std::wstring both = hex_of(a) + hex_of(b);
-    sim.deliver("raw", 0, std::string(both.begin(), both.end()));
-    ASSERT_TRUE(wait_events(kEventDataReceive, 2));
+    const auto b = zorvik::frame::build_frame(0x1B, 1, 0, payload);
+    const std::wstring three = hex_of(a) + hex_of(b) + hex_of(b);
+    ASSERT_EQ(sim.report("raw", 0, std::string(three.begin(), three.end())), 1);
+    ASSERT_TRUE(wait_events(kEventDataReceive, 3));
     pump_for(200ms);
-    EXPECT_EQ(sink->count(kEventDataReceive), 2u) << "same payload twice in one chunk: once";
+    ASSERT_EQ(sink->count(kEventDataReceive), 3u);
+    EXPECT_EQ(sink->events[1].args[4].as_short(), 0x1A);
+    EXPECT_EQ(sink->events[2].args[4].as_short(), 0x1B) << "not collapsed into the first";
+    EXPECT_EQ(sink->events[2].args[5].as_text(), L"010203");
+    EXPECT_EQ(dropped() - dropped_before, 1) << "the repeated frame is counted";
 }
 
 TEST_F(HostTest, SupervisedLinkLostAndReconnectedWithOneReConnect) {

@@ -27,6 +27,7 @@ class Recorder : public ChunkHandler {
         return claim;
     }
     void queue_report(const FrameReport& report) override { queued.push_back(report); }
+    void repeat_dropped(const FrameReport& report) override { repeats.push_back(report); }
     int reports() const { return static_cast<int>(queued.size() + delivered.size()); }
 
     bool claim = false;
@@ -36,6 +37,7 @@ class Recorder : public ChunkHandler {
     std::vector<FrameReport> asked;
     std::vector<FrameReport> delivered;
     std::vector<FrameReport> queued;
+    std::vector<FrameReport> repeats;
 };
 
 Bytes frame(std::uint8_t cmd, std::uint16_t ap, std::uint32_t psw, Bytes payload) {
@@ -91,14 +93,30 @@ TEST_F(ReceiveBufferTest, StrayByteAndCrcMismatchCostOneByteEach) {
     EXPECT_GE(handler.skipped, 2);  // the stray byte and the false start at least
 }
 
-TEST_F(ReceiveBufferTest, SamePayloadBackToBackInOneChunkIsQueuedOnce) {
-    feed(join({frame(0x1A, 1, 0, {7, 7}), frame(0x1C, 2, 0, {7, 7})}));
+TEST_F(ReceiveBufferTest, SamePayloadWithAnotherCommandCodeInOneChunkIsQueuedToo) {
+    // Two different reports that happen to carry the same bytes (door events and alarms
+    // cleared for the same readers): both are data, neither may be lost.
+    feed(join({frame(0x1A, 1, 0, {7, 7}), frame(0x1B, 1, 0, {7, 7}), frame(0x1B, 2, 0, {7, 7}),
+               frame(0x1B, 2, 5, {7, 7})}));
+    ASSERT_EQ(handler.queued.size(), 4u);
+    EXPECT_EQ(handler.queued[0].ret_code, 0x1A);
+    EXPECT_EQ(handler.queued[1].ret_code, 0x1B);
+    EXPECT_EQ(handler.queued[2].ap_code, 2);
+    EXPECT_EQ(handler.queued[3].psw, 5);
+    EXPECT_TRUE(handler.repeats.empty());
+}
+
+TEST_F(ReceiveBufferTest, ARepeatedFrameInOneChunkIsQueuedOnceAndCounted) {
+    feed(join({frame(0x1A, 1, 0, {7, 7}), frame(0x1A, 1, 0, {7, 7})}));
     EXPECT_EQ(handler.queued.size(), 1u);
+    ASSERT_EQ(handler.repeats.size(), 1u);
+    EXPECT_EQ(handler.repeats[0].data, "0707");
     // In two chunks, or with another report between them, both count.
-    feed(frame(0x1A, 3, 0, {7, 7}));
+    feed(frame(0x1A, 1, 0, {7, 7}));
     EXPECT_EQ(handler.queued.size(), 2u);
     feed(join({frame(0x1A, 1, 0, {7, 7}), frame(0x1A, 1, 0, {8}), frame(0x1A, 1, 0, {7, 7})}));
     EXPECT_EQ(handler.queued.size(), 5u);
+    EXPECT_EQ(handler.repeats.size(), 1u);
 }
 
 TEST_F(ReceiveBufferTest, FirstReportOfAChunkIsQueuedEvenWithoutPayload) {

@@ -19,10 +19,12 @@ FrameReport report(const std::string& data, const std::string& server = "s", sho
     return r;
 }
 
-std::vector<std::string> drain(ReportQueue& queue, DuplicateKeys& keys, int passes) {
+std::vector<std::string> drain(ReportQueue& queue, DuplicateKeys& keys, int passes,
+                               ReportDropCounter* drops = nullptr) {
+    ReportDropCounter ignored;
     std::vector<std::string> delivered;
     for (int i = 0; i < passes; ++i) {
-        if (auto r = next_to_deliver(queue, keys)) {
+        if (auto r = next_to_deliver(queue, keys, drops != nullptr ? *drops : ignored)) {
             delivered.push_back(r->data);
         }
     }
@@ -46,21 +48,33 @@ TEST(ReportQueue, ThinsDuplicatesWhileMoreThanOneHundredWait) {
     for (int i = 0; i < 150; ++i) {
         queue.push(report("p" + std::to_string(i % 10), i % 2 ? "a" : "b"));
     }
-    const auto delivered = drain(queue, keys, 150);
+    ReportDropCounter drops;
+    const auto delivered = drain(queue, keys, 150, &drops);
     // Taken while more than 100 waited (the first 50): only the first of each of the 10
-    // keys (payload, server) goes out; then everything.
+    // keys (payload, server) goes out; then everything. The 40 left out are counted.
     EXPECT_EQ(delivered.size(), 10u + 100u);
     EXPECT_EQ(queue.size(), 0u);
+    EXPECT_EQ(drops.snapshot().thinned, 40u);
+    EXPECT_EQ(drops.snapshot().total(), 40u);
 }
 
-TEST(ReportQueue, KeyIncludesServerAndPort) {
+TEST(ReportQueue, KeyIsTheWholeFrameWithServerAndPort) {
     FrameReport a = report("x", "s", 1);
     FrameReport b = report("x", "s", 2);
     FrameReport c = report("x", "t", 1);
+    FrameReport other_code = a;
+    other_code.ret_code = 0x1B;
+    FrameReport other_ap = a;
+    other_ap.ap_code = 7;
+    FrameReport other_psw = a;
+    other_psw.psw = 9;
     DuplicateKeys keys;
     EXPECT_FALSE(keys.seen_before(a));
     EXPECT_FALSE(keys.seen_before(b));
     EXPECT_FALSE(keys.seen_before(c));
+    EXPECT_FALSE(keys.seen_before(other_code)) << "same payload, another report";
+    EXPECT_FALSE(keys.seen_before(other_ap));
+    EXPECT_FALSE(keys.seen_before(other_psw));
     EXPECT_TRUE(keys.seen_before(a));
 }
 
@@ -70,17 +84,27 @@ TEST(ReportQueue, BacklogAboveFiveHundredIsDroppedWhole) {
         queue.push(report(std::to_string(i)));
     }
     bool thin = false;
-    auto first = queue.pop(thin);
+    std::size_t dropped = 0;
+    auto first = queue.pop(thin, dropped);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->data, "0");
     EXPECT_TRUE(thin);
     EXPECT_EQ(queue.size(), 0u) << "501 were left behind the first";
+    EXPECT_EQ(dropped, 501u) << "and counted";
 
     for (int i = 0; i < 501; ++i) {
         queue.push(report(std::to_string(i)));
     }
-    (void)queue.pop(thin);
+    (void)queue.pop(thin, dropped);
     EXPECT_EQ(queue.size(), 500u) << "exactly 500 left is kept";
+    EXPECT_EQ(dropped, 0u);
+    ReportDropCounter drops;
+    DuplicateKeys keys;
+    queue.push(report("late"));
+    queue.push(report("later"));
+    (void)next_to_deliver(queue, keys, drops);
+    EXPECT_EQ(drops.snapshot().backlog, 501u) << "the dispatch thread counts what it drops";
+    EXPECT_EQ(queue.drop_all(), 0u);
 }
 
 TEST(ReportQueue, ForgetsTheOldestThousandKeysBeyondTwoThousand) {
@@ -104,6 +128,7 @@ TEST(ReportQueue, ProducerAndConsumerThreadsKeepTheOrder) {
     DuplicateKeys keys;
     constexpr int kBursts = 100;
     constexpr int kBurst = 150;  // the backlog passes the thinning and the dropping limits
+    ReportDropCounter drops;
     std::atomic<int> taken{0};
     std::atomic<bool> done{false};
     int pushed = 0;
@@ -132,7 +157,7 @@ TEST(ReportQueue, ProducerAndConsumerThreadsKeepTheOrder) {
     bool ordered = true;
     for (;;) {
         const bool finished = done;
-        if (auto r = next_to_deliver(queue, keys)) {
+        if (auto r = next_to_deliver(queue, keys, drops)) {
             const int value = std::stoi(r->data);
             ordered = ordered && value > last;
             last = value;
