@@ -7,11 +7,18 @@
 //   started by COM           serves its clients and ends after the last one went
 //   opcsample                registers silently and serves until the process is ended
 //
+// With "-MinUpdateRate MS" (any of the above) the groups update no faster than MS
+// milliseconds (default 50; the engine's floor is 10).
+//
 // Its log (clients asked to disconnect, failed client callbacks, errors) goes to
 // opcsample.log in the user's temporary folder, the debugger and standard error.
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdio>
+#include <cwchar>
+#include <memory>
 
 #include "opc/com/com_apartment.h"
 #include "opc/com/errors.h"
@@ -30,12 +37,38 @@ constexpr int kVersion = 1;
 constexpr wchar_t kDescription[] = L"Porvex OPC Sample Server";
 constexpr wchar_t kVendor[] = L"Porvex";
 
+// The value of -MinUpdateRate (or /MinUpdateRate), the default without it. EOpcError
+// E_INVALIDARG when it is not a positive number.
+int MinUpdateRateFromCommandLine() {
+    using porvex::opc::EqualNoCase;
+    int count = 0;
+    std::unique_ptr<LPWSTR, decltype(&LocalFree)> argv(
+        CommandLineToArgvW(GetCommandLineW(), &count), &LocalFree);
+    for (int i = 1; argv && i < count; ++i) {
+        const wchar_t* arg = argv.get()[i];
+        if ((arg[0] == L'-' || arg[0] == L'/') && EqualNoCase(arg + 1, L"MinUpdateRate")) {
+            wchar_t* end = nullptr;
+            const long rate = i + 1 < count ? std::wcstol(argv.get()[i + 1], &end, 10) : 0;
+            if (rate <= 0 || rate > 3600000 || !end || *end != L'\0') {
+                throw porvex::opc::EOpcError(E_INVALIDARG,
+                                             L"-MinUpdateRate needs a number of milliseconds");
+            }
+            return static_cast<int>(rate);
+        }
+    }
+    return porvex::opc::sample::SampleServer::kDefaultMinUpdateRate;
+}
+
 int Serve() {
     using namespace porvex::opc;
     TComApartment apartment;
     TComServer com;
-    RegisterOpcServer(kSampleClsid, kVersion, kDescription,
-                      std::make_unique<sample::SampleServer>(), kVendor);
+    auto item_server = std::make_unique<sample::SampleServer>(MinUpdateRateFromCommandLine());
+    sample::SampleServer& sample_server = *item_server;
+    RegisterOpcServer(kSampleClsid, kVersion, kDescription, std::move(item_server), kVendor);
+    // The status's vendor text is the server's name alone (the engine's default appends the
+    // vendor, which the name already holds).
+    sample_server.SetVendorInfo(kDescription);
     if (const std::optional<int> exit_code = com.Start(GetCommandLineW())) {
         return *exit_code;
     }
