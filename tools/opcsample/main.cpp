@@ -14,11 +14,11 @@
 // opcsample.log in the user's temporary folder, the debugger and standard error.
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <cstdio>
 #include <cwchar>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "opc/com/com_apartment.h"
 #include "opc/com/errors.h"
@@ -26,6 +26,7 @@
 #include "opc/com/text.h"
 #include "opc/registration/com_server.h"
 #include "opc/registration/register_server.h"
+#include "opc/registration/start_mode.h"
 #include "tools/opcsample/sample_server.h"
 
 namespace {
@@ -41,14 +42,13 @@ constexpr wchar_t kVendor[] = L"Porvex";
 // E_INVALIDARG when it is not a positive number.
 int MinUpdateRateFromCommandLine() {
     using porvex::opc::EqualNoCase;
-    int count = 0;
-    std::unique_ptr<LPWSTR, decltype(&LocalFree)> argv(
-        CommandLineToArgvW(GetCommandLineW(), &count), &LocalFree);
-    for (int i = 1; argv && i < count; ++i) {
-        const wchar_t* arg = argv.get()[i];
-        if ((arg[0] == L'-' || arg[0] == L'/') && EqualNoCase(arg + 1, L"MinUpdateRate")) {
+    const std::vector<std::wstring> args = porvex::opc::CommandLineArguments(GetCommandLineW());
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        if (arg.size() > 1 && (arg[0] == L'-' || arg[0] == L'/') &&
+            EqualNoCase(std::wstring_view(arg).substr(1), L"MinUpdateRate")) {
             wchar_t* end = nullptr;
-            const long rate = i + 1 < count ? std::wcstol(argv.get()[i + 1], &end, 10) : 0;
+            const long rate = i + 1 < args.size() ? std::wcstol(args[i + 1].c_str(), &end, 10) : 0;
             if (rate <= 0 || rate > 3600000 || !end || *end != L'\0') {
                 throw porvex::opc::EOpcError(E_INVALIDARG,
                                              L"-MinUpdateRate needs a number of milliseconds");
