@@ -1,96 +1,86 @@
 // Benchmark of the OPC DA server out of process, under Wine, against the sample server
-// (opcsample) through the project's proxy/stub DLL. It prints:
-//   - activation: the first CoCreateInstance (COM starts the server) and one against the
-//     running server;
-//   - the floor: a cross-process round trip of an empty call (IOPCCommon::GetLocaleID on the
-//     server, and an empty call to an echo object in a process of its own);
-//   - the marshalling of the data: the same values as a read of n items (handles, values,
-//     qualities, time stamps, errors) carried by one call to the echo object;
-//   - SyncIO reads of 1, 100 and 1,000 items from the cache;
-//   - OnDataChange callbacks and values per second with 1,000 items changing at every tick
-//     across 10 groups, at 500 ms and at the server's fastest rate (50 ms), with the
-//     server's CPU time.
-// Goals: a 1,000-item read within 3 x the floor plus the marshalling of its data; 20,000
-// values per second delivered to one client.
+// (opcsample) through the project's proxy/stub DLL. For one server build, or two compared
+// (--baseline FOLDER: a folder holding another build's opcsample.exe), run alternately in
+// one run, it measures:
+//   - activation: the first CoCreateInstance (COM starts the server) and the median of
+//     CoCreateInstance against the running server;
+//   - the call floor: medians of 1,000 IOPCServer::GetStatus and IOPCCommon::GetLocaleID;
+//   - SyncIO reads of 1, 100 and 1,000 items from the cache and from the device, and
+//     AddItems of 1,000 items (medians);
+//   - the server's resident memory after activation and with 1,000 items in a group;
+//   - one group of 1,000 items, every value changing at every tick, asked for 50 ms and
+//     10 ms: the rate granted, values/s delivered and the server's CPU per value less its
+//     idle CPU (sample server started with -MinUpdateRate, default 10 ms);
+//   - after the table, the cost of the single-threaded apartment: empty calls to an echo
+//     object in a single-threaded and in the multithreaded apartment of its own process;
+// Each build's figure is the median over the repetitions (--repetitions, default 5); the
+// table gives the ratio this build / baseline against the targets.
 //
-// Started by COM with -Embedding the program is the echo object's server instead.
+//   bench_opc_remote [--baseline FOLDER] [--repetitions N] [--min-update-rate MS]
 #include <windows.h>
 
 #include <objbase.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "opc/com/com_object.h"
+#include "echo_server.h"
+#include "measures.h"
 #include "opc/com/com_ptr.h"
 #include "opc/com/registry.h"
 #include "opc/com/task_mem.h"
 #include "opc/com/text.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc_data_callback.h"
+#include "server_process.h"
 
 namespace {
 
 using namespace porvex::opc;
+using namespace porvex::bench;
 using Clock = std::chrono::steady_clock;
 
-// {9E23AD05-DA44-440C-95D6-D85B376064EB}: the echo object of this benchmark.
-constexpr CLSID kEchoClsid = {
-    0x9E23AD05, 0xDA44, 0x440C, {0x95, 0xD6, 0xD8, 0x5B, 0x37, 0x60, 0x64, 0xEB}};
 constexpr wchar_t kSample[] = L"opcsample.SampleServer.1";
+constexpr double kValuesTarget10ms = 60000;
 
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// ---- The echo server ---------------------------------------------------------------------
+// The median duration of calls, in seconds, after one call that sets up what the later
+// ones reuse.
+template <class Call>
+double MedianSeconds(int repeats, Call&& call) {
+    call();
+    std::vector<double> times;
+    times.reserve(static_cast<std::size_t>(repeats));
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = Clock::now();
+        call();
+        times.push_back(SecondsSince(start));
+    }
+    return Median(times);
+}
 
-// Takes every call and does nothing with it.
-class TEcho final : public porvex::bench::TIgnoringDataCallback {};
-
-class TEchoFactory final : public IClassFactory {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *object = this;
-            return S_OK;
+void Pump(double ms) {
+    const auto end = Clock::now() + std::chrono::duration<double, std::milli>(ms);
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&msg);
         }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid,
-                                             void** object) noexcept override {
-        *object = nullptr;
-        if (outer) {
-            return CLASS_E_NOAGGREGATION;
+        const double left = std::chrono::duration<double, std::milli>(end - Clock::now()).count();
+        if (left <= 0) {
+            return;
         }
-        TComPtr<TEcho> echo(new TEcho());
-        return echo->QueryInterface(riid, object);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) noexcept override { return S_OK; }
-};
-
-int ServeEcho() {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const DWORD thread = GetCurrentThreadId();
-    TComObjectCount::SetOnLastRelease([thread] { PostThreadMessageW(thread, WM_QUIT, 0, 0); });
-    TEchoFactory factory;
-    DWORD cookie = 0;
-    CoRegisterClassObject(kEchoClsid, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        DispatchMessageW(&msg);
-    }
-    CoRevokeClassObject(cookie);
-    CoUninitialize();
-    return 0;
 }
 
 // ---- Set-up ------------------------------------------------------------------------------
@@ -117,29 +107,24 @@ bool RunToEnd(const std::wstring& command) {
     return code == 0;
 }
 
-bool Register() {
+bool RegisterProxy() {
     HMODULE dll = LoadLibraryW((Folder() + L"PorvexOpcPS.dll").c_str());
     auto reg = dll ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
                          reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")))
                    : nullptr;
-    if (!reg || FAILED(reg())) {
-        std::fprintf(stderr, "the proxy/stub DLL could not be registered\n");
-        return false;
-    }
-    if (!RunToEnd(L"\"" + Folder() + L"opcsample.exe\" -regserver")) {
-        std::fprintf(stderr, "the sample server could not be registered\n");
-        return false;
-    }
-    const std::wstring key = L"CLSID\\" + GuidText(kEchoClsid);
-    return WriteKeyDefault(HKEY_CLASSES_ROOT, key, L"OPC benchmark echo") == ERROR_SUCCESS &&
-           WriteKeyDefault(HKEY_CLASSES_ROOT, key + L"\\LocalServer32", ModulePath(nullptr)) ==
-               ERROR_SUCCESS;
+    return reg && SUCCEEDED(reg());
 }
 
-void UnregisterEcho() {
-    const std::wstring key = L"CLSID\\" + GuidText(kEchoClsid);
-    DeleteKey(HKEY_CLASSES_ROOT, key + L"\\LocalServer32");
-    DeleteKey(HKEY_CLASSES_ROOT, key);
+// Registers the sample server of a build and has COM start it with the minimum update
+// rate (a build that does not know the switch ignores it).
+bool RegisterSample(const std::wstring& program, int minRate, CLSID& clsid) {
+    if (!RunToEnd(L"\"" + program + L"\" -regserver") || FAILED(CLSIDFromProgID(kSample, &clsid))) {
+        std::fwprintf(stderr, L"%ls could not be registered\n", program.c_str());
+        return false;
+    }
+    const std::wstring command = L"\"" + program + L"\" -MinUpdateRate " + std::to_wstring(minRate);
+    return WriteKeyDefault(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(clsid) + L"\\LocalServer32",
+                           command) == ERROR_SUCCESS;
 }
 
 bool SampleRunning() {
@@ -155,276 +140,356 @@ bool SampleRunning() {
     return running;
 }
 
-template <class I>
-HRESULT Create(const CLSID& clsid, TComPtr<I>& out) {
-    return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(I),
-                            reinterpret_cast<void**>(out.Put()));
+bool WaitForSampleExit() {
+    for (int i = 0; i < 200 && SampleRunning(); ++i) {
+        Pump(50);
+    }
+    return !SampleRunning();
 }
 
-// ---- Groups and sinks --------------------------------------------------------------------
+// ---- Groups ------------------------------------------------------------------------------
 
 struct TGroup {
+    IOPCServer* server = nullptr;
     TComPtr<IOPCItemMgt> items;
     OPCHANDLE handle = 0;
+    DWORD revised_rate = 0;
     std::vector<OPCHANDLE> handles;
+
+    TGroup() = default;
+    TGroup(const TGroup&) = delete;
+    TGroup& operator=(const TGroup&) = delete;
+    ~TGroup() {
+        if (items) {
+            items.Reset();
+            server->RemoveGroup(handle, TRUE);
+        }
+    }
 };
 
-TGroup AddGroup(IOPCServer* server, DWORD rate, int first, int count) {
-    TGroup group;
-    DWORD revised = 0;
-    server->AddGroup(L"", TRUE, rate, 1, nullptr, nullptr, 0, &group.handle, &revised,
-                     IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group.items.Put()));
-    std::vector<std::wstring> ids;
+std::vector<OPCITEMDEF> LoadItemDefs(std::vector<std::wstring>& ids, int count) {
     std::vector<OPCITEMDEF> defs(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
+    ids.resize(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < defs.size(); ++i) {
         wchar_t id[32];
-        std::swprintf(id, 32, L"Load.Item%04d", first + i);
-        ids.emplace_back(id);
+        std::swprintf(id, 32, L"Load.Item%04u", static_cast<unsigned>(i));
+        ids[i] = id;
+        defs[i].szAccessPath = const_cast<LPWSTR>(L"");
+        defs[i].szItemID = const_cast<LPWSTR>(ids[i].c_str());
+        defs[i].bActive = TRUE;
+        defs[i].hClient = static_cast<OPCHANDLE>(i + 1);
     }
-    for (int i = 0; i < count; ++i) {
-        defs[static_cast<std::size_t>(i)].szAccessPath = const_cast<LPWSTR>(L"");
-        defs[static_cast<std::size_t>(i)].szItemID = const_cast<LPWSTR>(ids[i].c_str());
-        defs[static_cast<std::size_t>(i)].bActive = TRUE;
-        defs[static_cast<std::size_t>(i)].hClient = static_cast<OPCHANDLE>(i + 1);
-    }
-    TTaskBlock<OPCITEMRESULT> results;
-    TTaskBlock<HRESULT> errors;
-    group.items->AddItems(static_cast<DWORD>(count), defs.data(), results.Put(), errors.Put());
-    for (int i = 0; i < count; ++i) {
-        group.handles.push_back(results[static_cast<std::size_t>(i)].hServer);
+    return defs;
+}
+
+std::unique_ptr<TGroup> AddGroup(IOPCServer* server, DWORD rate) {
+    auto group = std::make_unique<TGroup>();
+    group->server = server;
+    const HRESULT hr = server->AddGroup(L"", TRUE, rate, 1, nullptr, nullptr, 0, &group->handle,
+                                        &group->revised_rate, IID_IOPCItemMgt,
+                                        reinterpret_cast<IUnknown**>(group->items.Put()));
+    if (FAILED(hr)) {
+        group->items.Reset();
     }
     return group;
 }
 
-class TCounter final : public porvex::bench::TIgnoringDataCallback {
+bool AddItems(TGroup& group, std::vector<OPCITEMDEF>& defs) {
+    TTaskBlock<OPCITEMRESULT> results;
+    TTaskBlock<HRESULT> errors;
+    if (group.items->AddItems(static_cast<DWORD>(defs.size()), defs.data(), results.Put(),
+                              errors.Put()) != S_OK) {
+        return false;
+    }
+    group.handles.clear();
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+        group.handles.push_back(results[i].hServer);
+    }
+    return true;
+}
+
+void RemoveItems(TGroup& group) {
+    TTaskBlock<HRESULT> errors;
+    group.items->RemoveItems(static_cast<DWORD>(group.handles.size()), group.handles.data(),
+                             errors.Put());
+    group.handles.clear();
+}
+
+DWORD ServerProcessId(IOPCServer* server) {
+    std::unique_ptr<TGroup> diag = AddGroup(server, 600000);
+    OPCITEMDEF def{};
+    def.szAccessPath = const_cast<LPWSTR>(L"");
+    def.szItemID = const_cast<LPWSTR>(L"Diagnostics.ProcessId");
+    std::vector<OPCITEMDEF> defs{def};
+    TComPtr<IOPCSyncIO> sync;
+    if (!diag->items || !AddItems(*diag, defs) || FAILED(diag->items.As(sync))) {
+        return 0;
+    }
+    TTaskBlock<OPCITEMSTATE> states;
+    TTaskBlock<HRESULT> errors;
+    if (sync->Read(OPC_DS_DEVICE, 1, diag->handles.data(), states.Put(), errors.Put()) != S_OK) {
+        return 0;
+    }
+    return static_cast<DWORD>(states[0].vDataValue.lVal);
+}
+
+// ---- Measures ----------------------------------------------------------------------------
+
+class TCounter final : public TIgnoringDataCallback {
   public:
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD count,
                                            OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
                                            HRESULT*) noexcept override {
-        ++callbacks;
         values += count;
         return S_OK;
     }
-    unsigned long long callbacks = 0;
     unsigned long long values = 0;
 };
 
-void Pump(double ms) {
-    const auto end = Clock::now() + std::chrono::duration<double, std::milli>(ms);
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&msg);
-        }
-        const double left = std::chrono::duration<double, std::milli>(end - Clock::now()).count();
-        if (left <= 0) {
-            return;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
-    }
-}
-
-double CpuSeconds(HANDLE process) {
-    FILETIME created{}, ended{}, kernel{}, user{};
-    if (!process || !GetProcessTimes(process, &created, &ended, &kernel, &user)) {
-        return 0.0;
-    }
-    auto ticks = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
-}
-
 struct TFlow {
-    double callbacks_per_s = 0;
-    double values_per_s = 0;
-    double server_cpu_percent = 0;
+    double granted_ms = NAN;
+    double values_per_s = NAN;
+    double cpu_per_value = NAN;
+    double system_cpu_per_value = NAN;
 };
 
-// 10 groups of per_group items each (group g starts at item g x 100, so with 100 items the
-// groups share none) at rate, measured for seconds after the first reports.
-TFlow MeasureFlow(IOPCServer* server, HANDLE process, DWORD rate, int perGroup, double seconds) {
+// One group of the 1,000 load items (each changes at every read) at rate, measured for
+// seconds once the first reports came; CPU per value less the idle CPU.
+TFlow MeasureFlow(IOPCServer* server, const TServerProcess& process, DWORD rate,
+                  double idleCpuPerSecond, double idleSystemCpuPerSecond, double seconds) {
+    TFlow flow;
+    std::unique_ptr<TGroup> group = AddGroup(server, rate);
+    std::vector<std::wstring> ids;
+    std::vector<OPCITEMDEF> defs = LoadItemDefs(ids, 1000);
+    TComPtr<IConnectionPointContainer> container;
+    TComPtr<IConnectionPoint> point;
     TComPtr<TCounter> counter(new TCounter());
-    std::vector<TGroup> groups;
-    std::vector<DWORD> cookies;
-    std::vector<TComPtr<IConnectionPoint>> points;
-    for (int g = 0; g < 10; ++g) {
-        groups.push_back(AddGroup(server, rate, perGroup == 100 ? g * 100 : 0, perGroup));
-        TComPtr<IConnectionPointContainer> container;
-        groups.back().items.As(container);
-        TComPtr<IConnectionPoint> point;
-        container->FindConnectionPoint(IID_IOPCDataCallback, point.Put());
-        DWORD cookie = 0;
-        point->Advise(counter->Identity(), &cookie);
-        points.push_back(point);
-        cookies.push_back(cookie);
+    DWORD cookie = 0;
+    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.As(container)) ||
+        FAILED(container->FindConnectionPoint(IID_IOPCDataCallback, point.Put())) ||
+        FAILED(point->Advise(counter->Identity(), &cookie))) {
+        return flow;
     }
-    Pump(1500);  // the first reports and the advise refreshes
-    const unsigned long long callbacks = counter->callbacks;
+    flow.granted_ms = group->revised_rate;
+    Pump(1000);
     const unsigned long long values = counter->values;
-    const double cpu = CpuSeconds(process);
+    const double cpu = process.CpuSeconds();
+    const double system_cpu = process.CpuSecondsReportedBySystem();
     const auto start = Clock::now();
     Pump(seconds * 1000.0);
-    const double elapsed = MsSince(start) / 1000.0;
-    TFlow flow;
-    flow.callbacks_per_s = static_cast<double>(counter->callbacks - callbacks) / elapsed;
-    flow.values_per_s = static_cast<double>(counter->values - values) / elapsed;
-    flow.server_cpu_percent = (CpuSeconds(process) - cpu) / elapsed * 100.0;
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        points[g]->Unadvise(cookies[g]);
-        const OPCHANDLE handle = groups[g].handle;
-        groups[g].items.Reset();
-        server->RemoveGroup(handle, TRUE);
-    }
+    const double elapsed = SecondsSince(start);
+    const double delivered = static_cast<double>(counter->values - values);
+    const double cpu_used = process.CpuSeconds() - cpu - idleCpuPerSecond * elapsed;
+    const double system_used =
+        process.CpuSecondsReportedBySystem() - system_cpu - idleSystemCpuPerSecond * elapsed;
+    flow.values_per_s = delivered / elapsed;
+    flow.cpu_per_value = delivered > 0 ? cpu_used / delivered : NAN;
+    flow.system_cpu_per_value = delivered > 0 ? system_used / delivered : NAN;
+    point->Unadvise(cookie);
+    group.reset();
     Pump(200);
     return flow;
 }
 
-// The mean of repeated calls in milliseconds.
-template <class Call>
-double MeanMs(int repeats, Call&& call) {
-    call();  // the first call sets up what the later ones reuse
-    const auto start = Clock::now();
-    for (int i = 0; i < repeats; ++i) {
-        call();
+void MeasureReads(IOPCServer* server, TMeasures& m) {
+    std::unique_ptr<TGroup> group = AddGroup(server, 600000);
+    std::vector<std::wstring> ids;
+    std::vector<OPCITEMDEF> defs = LoadItemDefs(ids, 1000);
+    TComPtr<IOPCSyncIO> io;
+    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.As(io))) {
+        std::fprintf(stderr, "the read group could not be made\n");
+        return;
     }
-    return MsSince(start) / repeats;
+    const TMeasure cache[] = {kReadCache1, kReadCache100, kReadCache1000};
+    const TMeasure device[] = {kReadDevice1, kReadDevice100, kReadDevice1000};
+    const int counts[] = {1, 100, 1000};
+    for (int source = 0; source < 2; ++source) {
+        for (int i = 0; i < 3; ++i) {
+            const int n = counts[i];
+            m[source == 0 ? cache[i] : device[i]] = MedianSeconds(n == 1000 ? 200 : 500, [&] {
+                TTaskBlock<OPCITEMSTATE> states;
+                TTaskBlock<HRESULT> errors;
+                io->Read(source == 0 ? OPC_DS_CACHE : OPC_DS_DEVICE, static_cast<DWORD>(n),
+                         group->handles.data(), states.Put(), errors.Put());
+            });
+        }
+    }
 }
 
-int Bench() {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) || !Register()) {
-        return 1;
+void MeasureAddItems(IOPCServer* server, const TServerProcess& process, TMeasures& m) {
+    std::unique_ptr<TGroup> group = AddGroup(server, 600000);
+    std::vector<std::wstring> ids;
+    std::vector<OPCITEMDEF> defs = LoadItemDefs(ids, 1000);
+    if (!group->items) {
+        return;
     }
-    CLSID sample_clsid{};
-    CLSIDFromProgID(kSample, &sample_clsid);
-    if (SampleRunning()) {
-        std::fprintf(stderr, "a sample server is already running: the cold start is not\n");
+    std::vector<double> times;
+    for (int i = 0; i < 31; ++i) {
+        const auto start = Clock::now();
+        const bool added = AddItems(*group, defs);
+        times.push_back(SecondsSince(start));
+        if (!added) {
+            std::fprintf(stderr, "AddItems failed\n");
+            return;
+        }
+        if (i == 0) {
+            Pump(100);
+            m[kResident1000Items] = process.ResidentBytes();
+        }
+        RemoveItems(*group);
     }
-    TComPtr<IOPCServer> server;
-    auto start = Clock::now();
-    if (FAILED(Create(sample_clsid, server))) {
-        std::fprintf(stderr, "the sample server could not be started\n");
-        return 1;
-    }
-    const double cold_ms = MsSince(start);
-    const double warm_ms = MeanMs(20, [&] {
-        TComPtr<IOPCServer> other;
-        Create(sample_clsid, other);
-    });
-    std::printf("activation: cold start %.0f ms, against the running server %.1f ms\n", cold_ms,
-                warm_ms);
+    times.erase(times.begin());  // the first sets up what the later ones reuse
+    m[kAddItems1000] = Median(times);
+}
 
-    TComPtr<IOPCDataCallback> echo;
-    if (FAILED(Create(kEchoClsid, echo))) {
-        std::fprintf(stderr, "the echo server could not be started\n");
-        return 1;
+// Every measure of one build, its server started by COM at the beginning and gone at the
+// end.
+bool MeasureBuild(const std::wstring& program, int minRate, TMeasures& m) {
+    CLSID clsid{};
+    if (!WaitForSampleExit() || !RegisterSample(program, minRate, clsid)) {
+        std::fprintf(stderr, "a sample server still runs or cannot be registered\n");
+        return false;
     }
+    auto create = [&](TComPtr<IOPCServer>& out) {
+        return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                                reinterpret_cast<void**>(out.Put()));
+    };
+    TComPtr<IOPCServer> server;
+    const auto start = Clock::now();
+    if (FAILED(create(server))) {
+        std::fprintf(stderr, "the sample server could not be started\n");
+        return false;
+    }
+    m[kColdActivation] = SecondsSince(start);
+    Pump(500);
+    // Resident memory once activated, before the client used any other interface (each
+    // connection costs the server a thread of the RPC run-time).
+    TServerProcess process(program);
+    m[kResidentActivated] = process.ResidentBytes();
+    process.SetWindowsPid(ServerProcessId(server.Get()));
+    m[kWarmActivation] = MedianSeconds(50, [&] {
+        TComPtr<IOPCServer> other;
+        create(other);
+    });
+    m[kGetStatus] = MedianSeconds(1000, [&] {
+        OPCSERVERSTATUS* status = nullptr;
+        if (SUCCEEDED(server->GetStatus(&status)) && status) {
+            CoTaskMemFree(status->szVendorInfo);
+            CoTaskMemFree(status);
+        }
+    });
     TComPtr<IOPCCommon> common;
     server.As(common);
-    const double floor_server = MeanMs(2000, [&] {
+    m[kGetLocaleId] = MedianSeconds(1000, [&] {
         LCID lcid = 0;
         common->GetLocaleID(&lcid);
     });
-    const double floor_echo = MeanMs(2000, [&] { echo->OnCancelComplete(0, 0); });
-    std::printf("floor (empty cross-process call): %.3f ms to the server, %.3f ms to the echo\n",
-                floor_server, floor_echo);
+    MeasureReads(server.Get(), m);
+    MeasureAddItems(server.Get(), process, m);
 
-    TGroup group = AddGroup(server.Get(), 600000, 0, 1000);
-    TComPtr<IOPCSyncIO> io;
-    group.items.As(io);
-    std::printf("%8s %12s %16s %14s %10s\n", "items", "read (ms)", "marshalling (ms)", "goal (ms)",
-                "verdict");
-    bool read_goal = true;
-    for (int n : {1, 100, 1000}) {
-        const int repeats = n == 1000 ? 200 : 1000;
-        const double read_ms = MeanMs(repeats, [&] {
-            TTaskBlock<OPCITEMSTATE> states;
-            TTaskBlock<HRESULT> errors;
-            io->Read(OPC_DS_CACHE, static_cast<DWORD>(n), group.handles.data(), states.Put(),
-                     errors.Put());
-        });
-        // The same data through the echo: handles, I4 values, qualities, times, errors.
-        std::vector<OPCHANDLE> handles(group.handles.begin(), group.handles.begin() + n);
-        std::vector<TVariant> values(static_cast<std::size_t>(n), TVariant::I4(123456));
-        std::vector<WORD> qualities(static_cast<std::size_t>(n), 0xC0);
-        std::vector<FILETIME> times(static_cast<std::size_t>(n));
-        std::vector<HRESULT> errors(static_cast<std::size_t>(n), S_OK);
-        const double echo_ms = MeanMs(repeats, [&] {
-            echo->OnReadComplete(0, 0, S_OK, S_OK, static_cast<DWORD>(n), handles.data(),
-                                 reinterpret_cast<VARIANT*>(values.data()), qualities.data(),
-                                 times.data(), errors.data());
-        });
-        const double marshalling = std::max(0.0, echo_ms - floor_echo);
-        const double goal = 3.0 * floor_server + marshalling;
-        const bool met = read_ms <= goal;
-        if (n == 1000) {
-            read_goal = met;
-        }
-        std::printf("%8d %12.3f %16.3f %14.3f %10s\n", n, read_ms, marshalling, goal,
-                    met ? "met" : "missed");
+    Pump(300);
+    const double cpu = process.CpuSeconds();
+    const double system_cpu = process.CpuSecondsReportedBySystem();
+    const auto idle_start = Clock::now();
+    Pump(2000);
+    const double idle_s = SecondsSince(idle_start);
+    const double idle = (process.CpuSeconds() - cpu) / idle_s;
+    const double system_idle = (process.CpuSecondsReportedBySystem() - system_cpu) / idle_s;
+    m[kIdleCpu] = idle;
+    const TFlow at50 = MeasureFlow(server.Get(), process, 50, idle, system_idle, 4.0);
+    m[kGranted50] = at50.granted_ms;
+    m[kValues50] = at50.values_per_s;
+    m[kCpuPerValue50] = at50.cpu_per_value;
+    m[kSystemCpuPerValue50] = at50.system_cpu_per_value;
+    const TFlow at10 = MeasureFlow(server.Get(), process, 10, idle, system_idle, 4.0);
+    m[kGranted10] = at10.granted_ms;
+    m[kValues10] = at10.values_per_s;
+    m[kCpuPerValue10] = at10.cpu_per_value;
+    m[kSystemCpuPerValue10] = at10.system_cpu_per_value;
+    if (!process.LinuxPid() && UnderWine()) {
+        std::fprintf(stderr, "the server's Wine process was not found in /proc\n");
     }
-    const OPCHANDLE read_group = group.handle;
-    group.items.Reset();
-    io.Reset();
-    server->RemoveGroup(read_group, TRUE);
-
-    DWORD server_pid = 0;
-    {
-        // The server's process, for its CPU time.
-        TGroup diag;
-        DWORD revised = 0;
-        server->AddGroup(L"", TRUE, 600000, 1, nullptr, nullptr, 0, &diag.handle, &revised,
-                         IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(diag.items.Put()));
-        OPCITEMDEF def{};
-        def.szAccessPath = const_cast<LPWSTR>(L"");
-        def.szItemID = const_cast<LPWSTR>(L"Diagnostics.ProcessId");
-        def.bActive = TRUE;
-        TTaskBlock<OPCITEMRESULT> results;
-        TTaskBlock<HRESULT> errors;
-        diag.items->AddItems(1, &def, results.Put(), errors.Put());
-        TComPtr<IOPCSyncIO> sync;
-        diag.items.As(sync);
-        TTaskBlock<OPCITEMSTATE> states;
-        TTaskBlock<HRESULT> read_errors;
-        OPCHANDLE handle = results[0].hServer;
-        if (SUCCEEDED(sync->Read(OPC_DS_DEVICE, 1, &handle, states.Put(), read_errors.Put()))) {
-            server_pid = static_cast<DWORD>(states[0].vDataValue.lVal);
-        }
-        diag.items.Reset();
-        sync.Reset();
-        server->RemoveGroup(diag.handle, TRUE);
-    }
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server_pid);
-
-    const TFlow slow = MeasureFlow(server.Get(), process, 500, 100, 6.0);
-    std::printf(
-        "1,000 items in 10 groups, every value changing at each 500 ms tick: %.1f "
-        "callbacks/s, %.0f values/s, server CPU %.1f%%\n",
-        slow.callbacks_per_s, slow.values_per_s, slow.server_cpu_percent);
-    const TFlow fast = MeasureFlow(server.Get(), process, 50, 100, 6.0);
-    std::printf(
-        "the same at the fastest rate (50 ms, 20,000 values/s offered): %.1f "
-        "callbacks/s, %.0f values/s, server CPU %.1f%%\n",
-        fast.callbacks_per_s, fast.values_per_s, fast.server_cpu_percent);
-    const TFlow full = MeasureFlow(server.Get(), process, 50, 1000, 6.0);
-    std::printf(
-        "10 groups of all 1,000 items at 50 ms (200,000 values/s offered): %.1f "
-        "callbacks/s, %.0f values/s, server CPU %.1f%%\n",
-        full.callbacks_per_s, full.values_per_s, full.server_cpu_percent);
-    const double delivered = std::max(fast.values_per_s, full.values_per_s);
-    const bool flow_goal = delivered >= 19900.0;  // the offered 20,000 less the timer's jitter
-    std::printf("goal: 1,000-item read within 3 x floor + marshalling: %s\n",
-                read_goal ? "met" : "MISSED");
-    std::printf("goal: 20,000 values/s delivered to one client: %s (%.0f)\n",
-                flow_goal ? "met" : "MISSED", delivered);
-    if (process) {
-        CloseHandle(process);
-    }
-    echo.Reset();
     common.Reset();
     server.Reset();
-    Pump(500);
-    UnregisterEcho();
+    Pump(200);
+    return true;
+}
+
+void PrintRun(const char* label, int repetition, const TMeasures& m) {
+    std::printf("%-9s #%d:", label, repetition + 1);
+    for (int i = 0; i < kMeasureCount; ++i) {
+        std::printf(" %.4g", m[static_cast<std::size_t>(i)] * Info(static_cast<TMeasure>(i)).scale);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+double LoadAverage() {
+    std::FILE* file = _wfopen(L"Z:\\proc\\loadavg", L"rb");
+    double load = NAN;
+    if (file) {
+        if (std::fscanf(file, "%lf", &load) != 1) {
+            load = NAN;
+        }
+        std::fclose(file);
+    }
+    return load;
+}
+
+int Bench(const std::wstring& baseline, int repetitions, int minRate) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) || !RegisterProxy()) {
+        std::fprintf(stderr, "COM or the proxy/stub DLL could not be set up\n");
+        return 1;
+    }
+    const std::wstring current = Folder() + L"opcsample.exe";
+    const std::wstring previous =
+        baseline.empty()
+            ? std::wstring()
+            : baseline + (baseline.back() == L'\\' || baseline.back() == L'/' ? L"" : L"\\") +
+                  L"opcsample.exe";
+    std::printf("this build: %ls\n", current.c_str());
+    if (!previous.empty()) {
+        std::printf("baseline:   %ls\n", previous.c_str());
+    }
+    std::printf(
+        "sample server started with -MinUpdateRate %d; %d repetitions; CPU and memory "
+        "from %s\n",
+        minRate, repetitions, UnderWine() ? "/proc of the Wine process" : "the system");
+    std::printf("load average at the start: %.2f\n", LoadAverage());
+    std::printf("per run, the measures in the table's order and units:\n");
+    std::vector<TMeasures> now_runs;
+    std::vector<TMeasures> before_runs;
+    for (int r = 0; r < repetitions; ++r) {
+        // Alternate which build goes first, so that neither always meets the same moment.
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool baseline_turn = (turn == 0) == (r % 2 == 1);
+            if (baseline_turn && previous.empty()) {
+                continue;
+            }
+            TMeasures m = NewMeasures();
+            if (!MeasureBuild(baseline_turn ? previous : current, minRate, m)) {
+                return 1;
+            }
+            PrintRun(baseline_turn ? "baseline" : "this", r, m);
+            (baseline_turn ? before_runs : now_runs).push_back(std::move(m));
+        }
+    }
+    std::printf("load average at the end: %.2f\n", LoadAverage());
+    PrintTable(now_runs, before_runs, kValuesTarget10ms);
+    if (RegisterEchoServers()) {
+        const TApartmentCost cost = MeasureApartmentCost(2000);
+        std::printf(
+            "\nan empty call to an object in its own process (medians of 2,000, alternating):\n"
+            "  in a single-threaded apartment %.3f ms, in the multithreaded apartment %.3f ms\n",
+            cost.sta_seconds * 1e3, cost.mta_seconds * 1e3);
+        Pump(500);
+        UnregisterEchoServers();
+    }
+    WaitForSampleExit();
+    // Leave this build's sample server registered, as the tests expect.
+    CLSID clsid{};
+    RegisterSample(current, minRate, clsid);
+    RunToEnd(L"\"" + current + L"\" -regserver");
     CoUninitialize();
     return 0;
 }
@@ -432,11 +497,29 @@ int Bench() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring arg = argv[i];
-        if (EqualNoCase(arg, L"-Embedding") || EqualNoCase(arg, L"/Embedding")) {
-            return ServeEcho();
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::wstring(argv[i]) == L"-Echo") {
+            return ServeEcho(std::wstring(argv[i + 1]) == L"sta");
         }
     }
-    return Bench();
+    std::wstring baseline;
+    int repetitions = 5;
+    int min_rate = 10;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (arg == L"--baseline" && has_value) {
+            baseline = argv[++i];
+        } else if (arg == L"--repetitions" && has_value) {
+            repetitions = std::max(1, _wtoi(argv[++i]));
+        } else if (arg == L"--min-update-rate" && has_value) {
+            min_rate = std::max(1, _wtoi(argv[++i]));
+        } else {
+            std::fprintf(stderr,
+                         "usage: bench_opc_remote [--baseline FOLDER] [--repetitions N] "
+                         "[--min-update-rate MS]\n");
+            return 2;
+        }
+    }
+    return Bench(baseline, repetitions, min_rate);
 }

@@ -1,10 +1,5 @@
 #include "opc/registration/start_mode.h"
 
-#include <windows.h>
-
-#include <shellapi.h>
-
-#include <memory>
 #include <vector>
 
 #include "opc/com/text.h"
@@ -41,16 +36,82 @@ TStartMode StartModeFromArguments(std::span<const std::wstring> arguments) {
     return TStartMode::Normal;
 }
 
+std::vector<std::wstring> CommandLineArguments(std::wstring_view commandLine) {
+    std::vector<std::wstring> arguments;
+    std::size_t at = 0;
+    const std::size_t end = commandLine.size();
+    auto blank = [&](std::size_t i) { return commandLine[i] == L' ' || commandLine[i] == L'\t'; };
+    // The program's name: up to the closing quote when quoted, else up to a blank;
+    // backslashes are plain characters in it.
+    if (at < end) {
+        std::wstring program;
+        if (commandLine[at] == L'"') {
+            const std::size_t close = commandLine.find(L'"', at + 1);
+            program = commandLine.substr(at + 1, close == std::wstring_view::npos
+                                                     ? std::wstring_view::npos
+                                                     : close - at - 1);
+            at = close == std::wstring_view::npos ? end : close + 1;
+        } else {
+            while (at < end && !blank(at)) {
+                program += commandLine[at++];
+            }
+        }
+        arguments.push_back(std::move(program));
+    }
+    for (;;) {
+        while (at < end && blank(at)) {
+            ++at;
+        }
+        if (at >= end) {
+            return arguments;
+        }
+        // Quotes group (an odd count is inside); a quote after 2n backslashes leaves n of
+        // them and opens or closes, after 2n + 1 it leaves n and a quote. Within a run of
+        // quotes every third is a literal one.
+        std::wstring argument;
+        int quotes = 0;
+        std::size_t backslashes = 0;
+        while (at < end && !(quotes == 0 && blank(at))) {
+            const wchar_t c = commandLine[at++];
+            if (c == L'\\') {
+                argument += c;
+                ++backslashes;
+                continue;
+            }
+            if (c != L'"') {
+                argument += c;
+                backslashes = 0;
+                continue;
+            }
+            if (backslashes % 2 == 0) {
+                argument.resize(argument.size() - backslashes / 2);
+                ++quotes;
+            } else {
+                argument.resize(argument.size() - backslashes / 2 - 1);
+                argument += L'"';
+            }
+            backslashes = 0;
+            while (at < end && commandLine[at] == L'"') {
+                if (++quotes == 3) {
+                    argument += L'"';
+                    quotes = 0;
+                }
+                ++at;
+            }
+            if (quotes == 2) {
+                quotes = 0;
+            }
+        }
+        arguments.push_back(std::move(argument));
+    }
+}
+
 TStartMode StartModeFromCommandLine(std::wstring_view commandLine) {
-    const std::wstring line(commandLine);
-    int count = 0;
-    std::unique_ptr<LPWSTR, decltype(&LocalFree)> argv(
-        line.empty() ? nullptr : CommandLineToArgvW(line.c_str(), &count), &LocalFree);
-    if (!argv || count < 2) {
+    const std::vector<std::wstring> arguments = CommandLineArguments(commandLine);
+    if (arguments.size() < 2) {
         return TStartMode::Normal;
     }
-    std::vector<std::wstring> arguments(argv.get() + 1, argv.get() + count);
-    return StartModeFromArguments(arguments);
+    return StartModeFromArguments(std::span<const std::wstring>(arguments).subspan(1));
 }
 
 const wchar_t* StartModeName(TStartMode mode) noexcept {

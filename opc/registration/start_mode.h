@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace porvex::opc {
 
@@ -20,6 +21,10 @@ enum class TStartMode {
 
 // The mode named by the arguments (without the program's own name).
 TStartMode StartModeFromArguments(std::span<const std::wstring> arguments);
+// The arguments of a whole command line, the program's name first, split by the system's
+// rules (blanks separate, quotes group, backslashes escape only quotes). The engine splits
+// it itself so that a server does not load the shell's library for it.
+std::vector<std::wstring> CommandLineArguments(std::wstring_view commandLine);
 // The mode named by a whole command line as the system gives it (program name first).
 TStartMode StartModeFromCommandLine(std::wstring_view commandLine);
 

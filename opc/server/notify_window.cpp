@@ -31,6 +31,7 @@ TNotifyWindow::TNotifyWindow(TOpcItemServer& owner) : owner_(owner) {
     if (!hwnd_) {
         throw EOpcServer(L"OPCSERV: Could not allocate Opc Window");
     }
+    thread_ = GetCurrentThreadId();
 }
 
 TNotifyWindow::~TNotifyWindow() {
@@ -46,6 +47,17 @@ TNotifyWindow::~TNotifyWindow() {
 }
 
 void TNotifyWindow::Notify(TNotification kind, void* object) {
+    if (GetCurrentThreadId() == thread_) {
+        // On the window's own thread a sent message is a direct call of the window
+        // procedure; calling the handler directly spares the system's message path (a
+        // notification per item of AddItems and RemoveItems) with the same outcome.
+        try {
+            owner_.DispatchNotification(kind, object);
+        } catch (...) {
+            owner_.ReportException(std::current_exception());
+        }
+        return;
+    }
     sending_.push_back(object);
     SendMessageW(hwnd_, kNotifyMessage, static_cast<WPARAM>(kind),
                  reinterpret_cast<LPARAM>(object));

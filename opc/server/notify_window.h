@@ -1,7 +1,8 @@
 // The engine's notification window: a hidden message-only window (no display needed) on
 // the thread that created the item server. Through it run
-//   - notifications 1-7 to the item server, sent synchronously (message 0x8FFE, wParam the
-//     kind, lParam the object);
+//   - notifications 1-7 to the item server, synchronously (from another thread message
+//     0x8FFE is sent, wParam the kind, lParam the object; on its own thread the handler is
+//     called directly);
 //   - the periodic ticks of groups (WM_TIMER, the timer ID is the group's server handle);
 //   - posted work such as queued asynchronous transactions (message 0x8FFF, wParam the
 //     work object), which always runs after the call that posted it has returned.
@@ -44,7 +45,8 @@ class TNotifyWindow {
 
     HWND Handle() const noexcept { return hwnd_; }
 
-    // Sends notification kind for object and returns when the item server has handled it.
+    // Sends notification kind for object and returns when the item server has handled it
+    // (on the window's thread by a direct call).
     void Notify(TNotification kind, void* object);
     // Starts (or restarts with a new period) the periodic timer key; EOpcError E_FAIL when
     // the platform refuses.
@@ -60,6 +62,7 @@ class TNotifyWindow {
 
     TOpcItemServer& owner_;
     HWND hwnd_ = nullptr;
+    DWORD thread_ = 0;  // the window's thread
     // Objects of notifications being sent right now (nested sends possible): a notification
     // message naming anything else did not come from the engine and is ignored.
     std::vector<void*> sending_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <comcat.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <set>
@@ -11,6 +12,7 @@
 #include "opc/com/com_object.h"
 #include "opc/com/com_ptr.h"
 #include "opc/com/registry.h"
+#include "opc/com/text.h"
 #include "opc/registration/com_server.h"
 #include "opc/registration/register_server.h"
 #include "opc/registration/start_mode.h"
@@ -98,6 +100,25 @@ bool QuitWithin(DWORD timeoutMs) {
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now),
                                   QS_ALLINPUT);
+    }
+}
+
+TEST(StartModeTest, CommandLinesAreSplitAsTheSystemSplitsThem) {
+    for (const wchar_t* line : {
+             L"prog.exe -Embedding",
+             L"\"C:\\my dir\\prog.exe\" -MinUpdateRate 10 -Embedding",
+             L"C:\\dir\\prog.exe  \t a\\b \"c d\" e\"f g\"h",
+             L"prog \\\\\"quoted\\\\\" \\\"literal\\\" \"in \"\" quotes\" x\\\\",
+             L"\"unclosed program",
+             L"prog \"unclosed argument",
+             L"prog \"\" end",
+         }) {
+        int count = 0;
+        LPWSTR* system = CommandLineToArgvW(line, &count);
+        ASSERT_NE(system, nullptr);
+        const std::vector<std::wstring> expected(system, system + count);
+        LocalFree(system);
+        EXPECT_EQ(CommandLineArguments(line), expected) << Utf8FromWide(line);
     }
 }
 

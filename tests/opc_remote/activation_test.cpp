@@ -1,6 +1,7 @@
 // Registration and activation of the sample server as separate processes: the switches
 // write and remove exactly the entries, COM starts the server with -Embedding and it ends
-// after its last object; the proxy/stub DLL leaves interfaces registered by others alone.
+// after its last object, -MinUpdateRate in its command lets groups run faster; the
+// proxy/stub DLL leaves interfaces registered by others alone.
 #include <gtest/gtest.h>
 
 #include <comcat.h>
@@ -83,6 +84,33 @@ TEST_F(ActivationTest, ComStartsTheServerWithEmbeddingAndItEndsAfterTheLastRelea
     EXPECT_EQ(WaitForSingleObject(process, 10000), static_cast<DWORD>(WAIT_OBJECT_0))
         << "the server did not end after its last object";
     CloseHandle(process);
+}
+
+TEST_F(ActivationTest, TheMinimumUpdateRateSwitchLetsGroupsRunAt10Ms) {
+    RegisterSample();
+    const std::optional<std::wstring> command =
+        ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32", L"");
+    ASSERT_TRUE(command);
+    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32",
+                              *command + L" -MinUpdateRate 10"),
+              ERROR_SUCCESS);
+    TComPtr<IOPCServer> server = ConnectSample();
+    ASSERT_TRUE(server);
+    // The rate granted, and whether AddGroup said it differs from the one asked for.
+    auto granted = [&](DWORD requested, HRESULT expected) {
+        OPCHANDLE handle = 0;
+        DWORD revised = 0;
+        TComPtr<IUnknown> group;
+        EXPECT_EQ(server->AddGroup(L"", FALSE, requested, 1, nullptr, nullptr, 0, &handle, &revised,
+                                   IID_IUnknown, group.Put()),
+                  expected);
+        group.Reset();
+        server->RemoveGroup(handle, TRUE);
+        return revised;
+    };
+    EXPECT_EQ(granted(10, S_OK), 10u);
+    EXPECT_EQ(granted(1, OPC_S_UNSUPPORTEDRATE), 10u) << "the engine's floor";
+    EXPECT_EQ(granted(35, S_OK), 35u);
 }
 
 TEST_F(ActivationTest, TheProxyDllLeavesInterfacesOfOthersAlone) {

@@ -1,5 +1,8 @@
 // opcclient against the sample server: every command, its output and its exit codes.
 #include <chrono>
+#include <string>
+
+#include "porvex_version.h"
 
 #include "child_process.h"
 #include "remote_fixture.h"
@@ -10,6 +13,19 @@ namespace {
 const std::string kServer = "opcsample.SampleServer.1";
 
 class OpcClientTest : public RemoteTest {};
+
+// A line of the output that is exactly text (a trailing carriage return aside).
+bool HasLine(const TRunResult& result, const std::string& text) {
+    for (std::string line : result.lines) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line == text) {
+            return true;
+        }
+    }
+    return false;
+}
 
 TEST_F(OpcClientTest, ListsTheServerUnderBothVersions) {
     const TRunResult result = Client({"servers"});
@@ -23,7 +39,13 @@ TEST_F(OpcClientTest, ShowsTheStatus) {
     const TRunResult result = Client({"status", kServer});
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_TRUE(result.Has("state         running"));
-    EXPECT_TRUE(result.Has("vendor        Porvex OPC Sample Server Porvex"));
+    EXPECT_TRUE(HasLine(result, "vendor        Porvex OPC Sample Server"));
+    // Major, minor and build of the project's version (the file version's 1st, 2nd, 4th).
+    constexpr int kVersion[] = {PORVEX_VERSION_NUMBERS};
+    const std::string version = std::to_string(kVersion[0]) + "." + std::to_string(kVersion[1]) +
+                                "." + std::to_string(kVersion[3]);
+    EXPECT_NE(version, "0.0.0");
+    EXPECT_TRUE(HasLine(result, "version       " + version));
 }
 
 TEST_F(OpcClientTest, BrowsesTheTreeAndFlat) {

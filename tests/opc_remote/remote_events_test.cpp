@@ -100,7 +100,7 @@ TEST_F(RemoteEventsTest, StatusAndFilters) {
     ASSERT_EQ(server_->GetStatus(status.Put()), S_OK);
     EXPECT_EQ(status.Get()->dwServerState, OPCAE_STATUS_RUNNING);
     EXPECT_EQ(status.Get()->wMajorVersion, 1);
-    EXPECT_EQ(std::wstring(status.Get()->szVendorInfo), L"Porvex OPC Sample Event Server Porvex");
+    EXPECT_EQ(std::wstring(status.Get()->szVendorInfo), L"Porvex OPC Sample Event Server");
     CoTaskMemFree(status.Get()->szVendorInfo);
     DWORD filters = 0;
     ASSERT_EQ(server_->QueryAvailableFilters(&filters), S_OK);

@@ -8,11 +8,18 @@
 //   started by COM           serves its clients and ends after the last one went
 //   opcsample                registers silently and serves until the process is ended
 //
+// With "-MinUpdateRate MS" (any of the above) the groups update no faster than MS
+// milliseconds (default 50; the engine's floor is 10).
+//
 // Its log (clients asked to disconnect, failed client callbacks, errors) goes to
 // opcsample.log in the user's temporary folder, the debugger and standard error.
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "opc/com/com_apartment.h"
 #include "opc/com/errors.h"
@@ -22,6 +29,7 @@
 #include "opc/events/com/register_event_server.h"
 #include "opc/registration/com_server.h"
 #include "opc/registration/register_server.h"
+#include "opc/registration/start_mode.h"
 #include "tools/opcsample/sample_events.h"
 #include "tools/opcsample/sample_server.h"
 
@@ -38,14 +46,38 @@ constexpr wchar_t kDescription[] = L"Porvex OPC Sample Server";
 constexpr wchar_t kVendor[] = L"Porvex";
 constexpr wchar_t kEventsDescription[] = L"Porvex OPC Sample Event Server";
 
+// The value of -MinUpdateRate (or /MinUpdateRate), the default without it. EOpcError
+// E_INVALIDARG when it is not a positive number.
+int MinUpdateRateFromCommandLine() {
+    using porvex::opc::EqualNoCase;
+    const std::vector<std::wstring> args = porvex::opc::CommandLineArguments(GetCommandLineW());
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        if (arg.size() > 1 && (arg[0] == L'-' || arg[0] == L'/') &&
+            EqualNoCase(std::wstring_view(arg).substr(1), L"MinUpdateRate")) {
+            wchar_t* end = nullptr;
+            const long rate = i + 1 < args.size() ? std::wcstol(args[i + 1].c_str(), &end, 10) : 0;
+            if (rate <= 0 || rate > 3600000 || !end || *end != L'\0') {
+                throw porvex::opc::EOpcError(E_INVALIDARG,
+                                             L"-MinUpdateRate needs a number of milliseconds");
+            }
+            return static_cast<int>(rate);
+        }
+    }
+    return porvex::opc::sample::SampleServer::kDefaultMinUpdateRate;
+}
+
 int Serve() {
     using namespace porvex::opc;
     TComApartment apartment;
     TComServer com;
-    RegisterOpcServer(kSampleClsid, kVersion, kDescription,
-                      std::make_unique<sample::SampleServer>(), kVendor);
-    events::TEventEngine engine(sample::SampleEventCatalog(),
-                                std::wstring(kEventsDescription) + L" " + kVendor);
+    auto item_server = std::make_unique<sample::SampleServer>(MinUpdateRateFromCommandLine());
+    sample::SampleServer& sample_server = *item_server;
+    RegisterOpcServer(kSampleClsid, kVersion, kDescription, std::move(item_server), kVendor);
+    // The status's vendor text is the server's name alone (the engine's default appends the
+    // vendor, which the name already holds).
+    sample_server.SetVendorInfo(kDescription);
+    events::TEventEngine engine(sample::SampleEventCatalog(), kEventsDescription);
     engine.SetItemIdTranslator(
         [](const std::wstring& source, std::uint32_t, const std::wstring&, const std::wstring&,
            std::uint32_t attribute) { return sample::SampleAttributeItem(source, attribute); },

@@ -65,7 +65,7 @@ class TExitWork final : public TPostedWork {
 
 }  // namespace
 
-SampleServer::SampleServer() {
+SampleServer::SampleServer(int minUpdateRate) : min_update_rate_(minUpdateRate) {
     items_.on_shutdown = [this](const std::wstring& reason) {
         Window().Post(std::make_unique<TShutdownWork>(*this, reason));
     };

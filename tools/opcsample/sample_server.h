@@ -1,7 +1,7 @@
 // SampleServer: the item server of the sample OPC server (opcsample.exe). Simulated items
 // (sample_items.h) in a hierarchical namespace; it keeps the diagnostic items up to date
 // from the engine's notifications and asks the clients to disconnect when Control.Shutdown
-// is written.
+// is written. Its minimum update rate is set at the start (the -MinUpdateRate switch).
 #pragma once
 
 #include <memory>
@@ -13,12 +13,14 @@ namespace porvex::opc::sample {
 
 class SampleServer final : public TOpcItemServer {
   public:
-    SampleServer();
+    static constexpr int kDefaultMinUpdateRate = 50;
+
+    explicit SampleServer(int minUpdateRate = kDefaultMinUpdateRate);
     ~SampleServer() override;
 
     void HandleException(std::exception_ptr error) override;
     TServerOptions Options() override;
-    int MinUpdateRate() override { return 50; }
+    int MinUpdateRate() override { return min_update_rate_; }
     TItemHandle GetItemInfoEx(const std::wstring& itemId, std::wstring& accessPath,
                               TAccessRights& accessRights, std::shared_ptr<IEUInfo>& euInfo,
                               std::shared_ptr<IItemProperties>& itemProperties) override;
@@ -34,6 +36,7 @@ class SampleServer final : public TOpcItemServer {
 
   private:
     TSampleItems items_;
+    int min_update_rate_;
 };
 
 }  // namespace porvex::opc::sample

@@ -1,0 +1,96 @@
+#include "measures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace porvex::bench {
+namespace {
+
+constexpr double kMs = 1e3;
+constexpr double kUs = 1e6;
+constexpr double kMb = 1.0 / (1024 * 1024);
+
+// Latencies are stored in seconds, memory in bytes, CPU per value in seconds.
+constexpr TMeasureInfo kInfo[kMeasureCount] = {
+    {"activation, cold (server started by COM)", "ms", kMs, 0.85},
+    {"activation, warm (CoCreateInstance, median)", "ms", kMs, 0.85},
+    {"IOPCServer::GetStatus (median of 1,000)", "ms", kMs, 0.85},
+    {"IOPCCommon::GetLocaleID (median of 1,000)", "ms", kMs, 0.85},
+    {"SyncIO Read 1 item, cache", "ms", kMs, 0.85},
+    {"SyncIO Read 100 items, cache", "ms", kMs, 0.85},
+    {"SyncIO Read 1,000 items, cache", "ms", kMs, 0.85},
+    {"SyncIO Read 1 item, device", "ms", kMs, 0.85},
+    {"SyncIO Read 100 items, device", "ms", kMs, 0.85},
+    {"SyncIO Read 1,000 items, device", "ms", kMs, 0.5},
+    {"AddItems 1,000 items", "ms", kMs, 0.75},
+    {"server resident memory after activation", "MB", kMb, 0.65},
+    {"server resident memory, 1,000 items in a group", "MB", kMb, 0},
+    {"server idle CPU", "%", 100, 0},
+    {"rate granted when 50 ms is asked", "ms", 1, 0},
+    {"values/s, 1,000 items at 50 ms", "1/s", 1, 0},
+    {"server CPU per value at 50 ms, less idle (/proc)", "us", kUs, 1.0},
+    {"  the same from GetProcessTimes", "us", kUs, 0},
+    {"rate granted when 10 ms is asked", "ms", 1, 0},
+    {"values/s, 1,000 items at 10 ms", "1/s", 1, 0},
+    {"server CPU per value at 10 ms, less idle (/proc)", "us", kUs, 1.0},
+    {"  the same from GetProcessTimes", "us", kUs, 0},
+};
+
+double MedianOf(const std::vector<TMeasures>& runs, int measure) {
+    std::vector<double> values;
+    for (const TMeasures& run : runs) {
+        if (!std::isnan(run[static_cast<std::size_t>(measure)])) {
+            values.push_back(run[static_cast<std::size_t>(measure)]);
+        }
+    }
+    return Median(values);
+}
+
+}  // namespace
+
+const TMeasureInfo& Info(TMeasure measure) { return kInfo[measure]; }
+
+TMeasures NewMeasures() {
+    return TMeasures(kMeasureCount, std::numeric_limits<double>::quiet_NaN());
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+void PrintTable(const std::vector<TMeasures>& current, const std::vector<TMeasures>& baseline,
+                double valuesTarget10ms) {
+    const bool compare = !baseline.empty();
+    std::printf("\n%-50s %5s %11s %11s %8s %8s %s\n", "measure (medians over repetitions)", "unit",
+                "this build", compare ? "baseline" : "", compare ? "ratio" : "", "target",
+                "verdict");
+    int missed = 0;
+    for (int m = 0; m < kMeasureCount; ++m) {
+        const TMeasureInfo& info = kInfo[m];
+        const double now = MedianOf(current, m);
+        const double before = compare ? MedianOf(baseline, m) : std::nan("");
+        const double ratio = now / before;
+        char target[16] = "";
+        const char* verdict = "";
+        if (m == kValues10) {
+            std::snprintf(target, sizeof target, ">=%.0f", valuesTarget10ms);
+            verdict = now >= valuesTarget10ms ? "met" : "MISSED";
+        } else if (compare && info.target_ratio > 0) {
+            std::snprintf(target, sizeof target, "<=%.2fx", info.target_ratio);
+            verdict = ratio <= info.target_ratio ? "met" : "MISSED";
+        }
+        missed += verdict[0] == 'M' ? 1 : 0;
+        std::printf("%-50s %5s %11.3f %11.3f %7.2fx %8s %s\n", info.name, info.unit,
+                    now * info.scale, before * info.scale, ratio, target, verdict);
+    }
+    std::printf("targets missed: %d\n", missed);
+}
+
+}  // namespace porvex::bench
