@@ -132,6 +132,10 @@ class TMainForm {
     void CloseNow();
     void FormClose();
     PorvexServer* ItemServer() const;
+    // Asks the clients of both classes (Data Access and Alarms & Events) to disconnect;
+    // the number of client objects still connected.
+    void AskClientsToDisconnect();
+    std::size_t ConnectedClients() const;
 
     HINSTANCE instance_;
     opc::TComServer& com_;

@@ -155,23 +155,22 @@ void TMainForm::OPC1Click() {
     if (options_.exit_started) {
         options_.exit_started();
     }
-    PorvexServer* server = ItemServer();
-    if (server) {
+    if (ItemServer() || TDoorEventServer::Instance()) {
         asking_clients_ = true;
         // Bounded: a client that never lets go does not keep the program from ending.
         const DWORD start = GetTickCount();
-        server->ShutdownClients(kShutdownReason, -1);
-        while (server->ClientCount() > 0 && !close_pending_) {
+        AskClientsToDisconnect();
+        while (ConnectedClients() > 0 && !close_pending_) {
             const DWORD elapsed = GetTickCount() - start;
             if (elapsed >= options_.exit_wait_ms) {
-                log_.write(LogLevel::warning, std::to_string(server->ClientCount()) +
+                log_.write(LogLevel::warning, std::to_string(ConnectedClients()) +
                                                   " OPC client(s) still connected after " +
                                                   std::to_string(options_.exit_wait_ms) +
                                                   " ms; ending anyway");
                 com_.EndServing();
                 break;
             }
-            server->ShutdownClients(kShutdownReason, -1);
+            AskClientsToDisconnect();
             WaitPumping(std::min<DWORD>(500, options_.exit_wait_ms - elapsed));
         }
         asking_clients_ = false;
@@ -179,6 +178,26 @@ void TMainForm::OPC1Click() {
     KillTimer(window_, kTimer1);
     ReleaseDoors();
     CloseNow();
+}
+
+void TMainForm::AskClientsToDisconnect() {
+    if (PorvexServer* server = ItemServer()) {
+        server->ShutdownClients(kShutdownReason, -1);
+    }
+    if (TDoorEventServer* events = TDoorEventServer::Instance()) {
+        events->Engine().RequestShutdown(kShutdownReason);
+    }
+}
+
+std::size_t TMainForm::ConnectedClients() const {
+    std::size_t count = 0;
+    if (PorvexServer* server = ItemServer()) {
+        count += static_cast<std::size_t>(server->ClientCount());
+    }
+    if (TDoorEventServer* events = TDoorEventServer::Instance()) {
+        count += events->Engine().ServerCount();
+    }
+    return count;
 }
 
 void TMainForm::RequestClose(bool ask_user) {

@@ -151,5 +151,61 @@ TEST(PorvexEvents, DoorEventsReachAnEventClient) {
     point->Unadvise(cookie);
 }
 
+class TShutdownSink final : public opc::TComObject<IOPCShutdown> {
+  public:
+    static opc::TComPtr<TShutdownSink> Create() {
+        return opc::TComPtr<TShutdownSink>(new TShutdownSink());
+    }
+    HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR szReason) noexcept override {
+        reasons.emplace_back(szReason ? szReason : L"");
+        return S_OK;
+    }
+    std::vector<std::wstring> reasons;
+
+  private:
+    TShutdownSink() = default;
+};
+
+TEST(PorvexEvents, OpcExitAsksEventClientsToDisconnectToo) {
+    RegisterOnce();
+    test::TempDir dir;
+    ctlsim::testing::Ctlsim sim{1};
+    const std::filesystem::path db = dir.path() / "doors.db";
+    SampleDoorDbOptions options;
+    options.controllers = 1;
+    options.doors_per_controller = 1;
+    options.ports.assign(sim.ports().begin(), sim.ports().end());
+    create_sample_door_db(db, options);
+    WriteSettings(SqliteSettings(db.wstring()));
+    TPorvexApp app(Environment{{L"PORVEX_EXIT_WAIT_MS", L"20000"}});
+    ASSERT_NE(app.Window(), nullptr);
+
+    opc::TComPtr<IOPCEventServer> server;
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(kEventsProgId, &clsid), S_OK);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCEventServer,
+                               reinterpret_cast<void**>(server.Put())),
+              S_OK);
+    opc::TComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(server.As(container), S_OK);
+    opc::TComPtr<IConnectionPoint> point;
+    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCShutdown, point.Put()), S_OK);
+    auto sink = TShutdownSink::Create();
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(sink.Get(), &cookie), S_OK);
+
+    // "OPC退出" through the script's switch: the event client is asked, lets go, and the
+    // program ends well before its bound.
+    ctlsim::testing::ChildProcess exit(TreeProgram("Porvex398.exe"), {"-exit"});
+    ASSERT_TRUE(WaitFor([&] { return !sink->reasons.empty(); }, 15s));
+    EXPECT_EQ(sink->reasons.front(), kShutdownReason);
+    point->Unadvise(cookie);
+    point.Reset();
+    container.Reset();
+    server.Reset();
+    EXPECT_EQ(app.WaitExit(15s).value_or(99), 0u);
+    EXPECT_EQ(exit.wait(15s).value_or(-1), 0);
+}
+
 }  // namespace
 }  // namespace porvex::ui::testing
