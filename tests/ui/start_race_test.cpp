@@ -77,7 +77,15 @@ TEST_F(StartRaceTest, ClientsActivatingWhileTheProgramStartsReachTheOneDoorServe
         }
         CoUninitialize();
     });
-    const bool shown = app.Window() != nullptr;
+    // The program's window, in whichever copy won: on a slow first start COM's own copy
+    // (-Embedding) can claim the door server first, and the copy started here then hands
+    // over and ends.
+    const bool shown = WaitFor(
+        [] {
+            HWND window = FindWindowW(kMainClassName, kMainCaption);
+            return window != nullptr && IsWindowVisible(window);
+        },
+        30s);
     const bool uploading = shown && sim.wait_upload(0, true, 20s);
     Sleep(1000);
     stop = true;
