@@ -32,6 +32,7 @@
 #include "core/log.h"
 #include "ctlsim_driver.h"
 #include "db/door_loader.h"
+#include "door_run.h"
 #include "door_server.h"
 #include "link/zorvik_link.h"
 #include "opc/com/com_object.h"
@@ -44,7 +45,12 @@
 namespace {
 
 using namespace porvex;
-using Wall = std::chrono::steady_clock;
+using bench::CountingLog;
+using bench::doors_online;
+using bench::percentile;
+using bench::Pump;
+using bench::seconds_since;
+using bench::Wall;
 
 struct Options {
     int controllers = 1000;
@@ -54,23 +60,6 @@ struct Options {
     int seconds = 20;
     DWORD buffer_ms = 0;
     int base_port = 21000;  // below the ephemeral range, where outgoing connections sit
-};
-
-double seconds_since(Wall::time_point start) {
-    return std::chrono::duration<double>(Wall::now() - start).count();
-}
-
-class CountingLog final : public LogSink {
-  public:
-    void write(LogLevel level, std::string_view message) override {
-        if (level != LogLevel::info && errors_.fetch_add(1) < 5) {
-            std::fprintf(stderr, "log: %.*s\n", static_cast<int>(message.size()), message.data());
-        }
-    }
-    unsigned long errors() const { return errors_.load(); }
-
-  private:
-    std::atomic<unsigned long> errors_{0};
 };
 
 // Cards sent and not yet seen, and the latencies of those seen.
@@ -150,65 +139,9 @@ class EventSink final : public opc::TComObject<IOPCEventSink> {
     CardLatency& cards_;
 };
 
-// Handles the thread's messages (the engine's timers and notifications run here) for a
-// while, running the door server's 2-second upkeep tick as the window's timer would.
-class Pump {
-  public:
-    explicit Pump(DoorServer& doors) : doors_(doors) {}
-    template <class Done>
-    bool until(Done done, double seconds) {
-        const Wall::time_point end = Wall::now() + std::chrono::duration_cast<Wall::duration>(
-                                                       std::chrono::duration<double>(seconds));
-        while (!done()) {
-            if (Wall::now() >= end) {
-                return false;
-            }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                DispatchMessageW(&msg);
-            }
-            if (Wall::now() >= next_tick_) {
-                doors_.tick(10);
-                next_tick_ = Wall::now() + std::chrono::seconds(2);
-            }
-        }
-        return true;
-    }
-    void for_seconds(double seconds) {
-        until([] { return false; }, seconds);
-    }
-
-  private:
-    DoorServer& doors_;
-    Wall::time_point next_tick_ = Wall::now();
-};
-
-std::size_t doors_online(DoorServer& doors) {
-    return doors.inspect([](const DoorDirectory& dir) {
-        std::size_t online = 0;
-        for (std::size_t i = 0; i < dir.door_count(); ++i) {
-            const std::string& text = dir.tree().text(dir.door(i).StateNode);
-            online += text.find("没有监控") == std::string::npos ? 1 : 0;
-        }
-        return online;
-    });
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
-    return values[index];
-}
-
 Options parse(int argc, char** argv) {
     Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i];
-        const int value = std::atoi(argv[i + 1]);
+    bench::parse_options(argc, argv, [&o](const std::string& name, int value) {
         if (name == "--controllers") {
             o.controllers = value;
         } else if (name == "--doors") {
@@ -224,10 +157,10 @@ Options parse(int argc, char** argv) {
         } else if (name == "--buffer") {
             o.buffer_ms = static_cast<DWORD>(value);
         } else {
-            std::fprintf(stderr, "unknown option %s\n", name.c_str());
-            std::exit(2);
+            return false;
         }
-    }
+        return true;
+    });
     return o;
 }
 
@@ -363,15 +296,5 @@ int run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-        return 2;
-    }
-    int result = 1;
-    try {
-        result = run(parse(argc, argv));
-    } catch (const std::exception& e) {
-        std::printf("door_alarms: %s\n", e.what());
-    }
-    CoUninitialize();
-    return result;
+    return porvex::bench::run_in_apartment("door_alarms", [&] { return run(parse(argc, argv)); });
 }

@@ -1,5 +1,6 @@
 // What the door-server benchmark and its soak share: options, the card tally, the
-// subscribed client, the leaf watch, the message pump with the upkeep tick.
+// subscribed client, the leaf watch, the card senders (the pump and the rest come from
+// bench/support/door_run.h).
 #pragma once
 
 #include <windows.h>
@@ -12,20 +13,27 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <random>
 #include <set>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "core/log.h"
 #include "core/utf.h"
+#include "ctlsim_control.h"
+#include "door_run.h"
 #include "door_server.h"
 #include "opc_data_callback.h"
 
 namespace door_bench {
 
 using namespace porvex;
-using Wall = std::chrono::steady_clock;
+using bench::CountingLog;
+using bench::doors_online;
+using bench::percentile;
+using bench::Pump;
+using bench::seconds_since;
+using bench::Wall;
 
 struct Options {
     int controllers = 1000;
@@ -39,28 +47,10 @@ struct Options {
     bool controllers_given = false;
 };
 
-inline double seconds_since(Wall::time_point start) {
-    return std::chrono::duration<double>(Wall::now() - start).count();
-}
-
 inline std::wstring widen(std::string_view utf8) {
     const std::u16string text = utf8_to_utf16(utf8);
     return std::wstring(text.begin(), text.end());
 }
-
-// Keeps only counts: the operator reads numbers, not a log.
-class CountingLog final : public LogSink {
-  public:
-    void write(LogLevel level, std::string_view message) override {
-        if (level != LogLevel::info && errors_.fetch_add(1) < 5) {
-            std::fprintf(stderr, "log: %.*s\n", static_cast<int>(message.size()), message.data());
-        }
-    }
-    unsigned long errors() const { return errors_.load(); }
-
-  private:
-    std::atomic<unsigned long> errors_{0};
-};
 
 // Card numbers sent and not yet seen, and the latencies of those seen.
 class CardLatency {
@@ -253,51 +243,6 @@ inline void print_stages(const std::vector<std::pair<std::string, long long>>& s
     }
 }
 
-// Handles the thread's messages (the engine's timers and notifications run here) for a
-// while, running the door server's 2-second upkeep tick as the window's timer would.
-class Pump {
-  public:
-    explicit Pump(DoorServer& doors) : doors_(doors) {}
-    template <class Done>
-    bool until(Done done, double seconds) {
-        const Wall::time_point end = Wall::now() + std::chrono::duration_cast<Wall::duration>(
-                                                       std::chrono::duration<double>(seconds));
-        while (!done()) {
-            if (Wall::now() >= end) {
-                return false;
-            }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                DispatchMessageW(&msg);
-            }
-            if (Wall::now() >= next_tick_) {
-                doors_.tick(10);
-                next_tick_ = Wall::now() + std::chrono::seconds(2);
-            }
-        }
-        return true;
-    }
-    void for_seconds(double seconds) {
-        until([] { return false; }, seconds);
-    }
-
-  private:
-    DoorServer& doors_;
-    Wall::time_point next_tick_ = Wall::now();
-};
-
-inline std::size_t doors_online(DoorServer& doors) {
-    return doors.inspect([](const DoorDirectory& dir) {
-        std::size_t online = 0;
-        for (std::size_t i = 0; i < dir.door_count(); ++i) {
-            const std::string& text = dir.tree().text(dir.door(i).StateNode);
-            online += text.find("没有监控") == std::string::npos ? 1 : 0;
-        }
-        return online;
-    });
-}
-
 inline std::vector<std::wstring> every_item_id(DoorServer& doors) {
     return doors.inspect([](const DoorDirectory& dir) {
         std::vector<std::wstring> ids;
@@ -311,13 +256,26 @@ inline std::vector<std::wstring> every_item_id(DoorServer& doors) {
     });
 }
 
-inline double percentile(std::vector<double> values, double p) {
-    if (values.empty()) {
-        return 0;
+// One card read at a random door of sender's share of the controllers (the doors are split
+// among the senders, so that one door's cards keep their order), card number `number` in
+// hex. False when the simulator did not send it (no link with upload on): the card then
+// leaves the tally.
+inline bool send_card(bench::CtlsimControl& control, CardLatency& cards, std::mt19937& random,
+                      int sender, int senders, const Options& o, unsigned number) {
+    const int controller =
+        sender + senders * static_cast<int>(random() % static_cast<unsigned>(
+                                                           std::max(1, o.controllers / senders)));
+    const int reader = 1 << (random() % static_cast<unsigned>(o.doors));
+    char card[16];
+    std::snprintf(card, sizeof card, "%08X", number);
+    cards.sent(controller * 256 + reader, widen(card));
+    const std::string reply = control.command("card " + std::to_string(controller) + " " + card +
+                                              ":" + std::to_string(reader) + ":granted");
+    if (reply.find("dropped=0") == std::string::npos) {
+        cards.forget(widen(card));
+        return false;
     }
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
-    return values[index];
+    return true;
 }
 
 }  // namespace door_bench

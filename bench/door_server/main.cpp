@@ -69,9 +69,7 @@ using namespace door_bench;
 
 Options parse(int argc, char** argv) {
     Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i];
-        const int value = std::atoi(argv[i + 1]);
+    bench::parse_options(argc, argv, [&o](const std::string& name, int value) {
         if (name == "--controllers") {
             o.controllers = value;
             o.controllers_given = true;
@@ -90,10 +88,10 @@ Options parse(int argc, char** argv) {
         } else if (name == "--idle") {
             o.idle_seconds = value;
         } else {
-            std::fprintf(stderr, "unknown option %s\n", name.c_str());
-            std::exit(2);
+            return false;
         }
-    }
+        return true;
+    });
     if (o.soak_minutes > 0 && !o.controllers_given) {
         // Two library threads per controller link: the 32-bit program under Wine holds
         // about 500 links.
@@ -259,21 +257,9 @@ int run(const Options& o) {
             for (int i = s; i < total; i += kSenders) {
                 std::this_thread::sleep_until(next);
                 next += interval;
-                // Doors are split among the senders, so that one door's cards keep their
-                // order.
-                const int controller =
-                    s + kSenders * static_cast<int>(random() % static_cast<unsigned>(std::max(
-                                                                   1, o.controllers / kSenders)));
-                const int reader = 1 << (random() % static_cast<unsigned>(o.doors));
-                char card[16];
-                std::snprintf(card, sizeof card, "%08X", 0x10000000u + static_cast<unsigned>(i));
-                cards.sent(controller * 256 + reader, widen(card));
-                const std::string reply =
-                    control.command("card " + std::to_string(controller) + " " + card + ":" +
-                                    std::to_string(reader) + ":granted");
-                if (reply.find("dropped=0") == std::string::npos) {
+                if (!send_card(control, cards, random, s, kSenders, o,
+                               0x10000000u + static_cast<unsigned>(i))) {
                     ++dropped;  // the controller had no link with upload on: nothing was sent
-                    cards.forget(widen(card));
                 }
                 ++sent;
             }
@@ -426,15 +412,5 @@ int run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-        return 2;
-    }
-    int result = 1;
-    try {
-        result = run(parse(argc, argv));
-    } catch (const std::exception& e) {
-        std::printf("door_server: %s\n", e.what());
-    }
-    CoUninitialize();
-    return result;
+    return porvex::bench::run_in_apartment("door_server", [&] { return run(parse(argc, argv)); });
 }

@@ -149,19 +149,8 @@ int run_soak(const Options& o, SoakParts p) {
             for (unsigned i = static_cast<unsigned>(s); Wall::now() < end; i += kSenders) {
                 std::this_thread::sleep_until(next);
                 next += interval;
-                const int controller =
-                    s + kSenders * static_cast<int>(random() % static_cast<unsigned>(std::max(
-                                                                   1, o.controllers / kSenders)));
-                const int reader = 1 << (random() % static_cast<unsigned>(o.doors));
-                char card[16];
-                std::snprintf(card, sizeof card, "%08X", 0x30000000u + i);
-                p.cards.sent(controller * 256 + reader, widen(card));
-                const std::string reply =
-                    control.command("card " + std::to_string(controller) + " " + card + ":" +
-                                    std::to_string(reader) + ":granted");
-                if (reply.find("dropped=0") == std::string::npos) {
+                if (!send_card(control, p.cards, random, s, kSenders, o, 0x30000000u + i)) {
                     ++not_sent;  // the simulator could not send it: link down or silent
-                    p.cards.forget(widen(card));
                 }
                 ++sent;
             }

@@ -139,4 +139,15 @@ HRESULT FindSinglePoint(TConnectionPoint& point, REFIID riid, IConnectionPoint**
     return S_OK;
 }
 
+HRESULT EnumSinglePoint(IConnectionPoint& point, IEnumConnectionPoints** ppEnum) noexcept {
+    if (!ppEnum) {
+        return E_POINTER;
+    }
+    *ppEnum = nullptr;
+    return OpcBoundary("IConnectionPointContainer::EnumConnectionPoints", [&]() -> HRESULT {
+        *ppEnum = TEnumerateCP::Create(point).Detach();
+        return S_OK;
+    });
+}
+
 }  // namespace porvex::opc

@@ -68,5 +68,8 @@ class TEnumerateCP final : public TComObject<IEnumConnectionPoints> {
 // FindConnectionPoint of a container with the single point: the point for its sink's
 // interface ID, otherwise CONNECT_E_NOCONNECTION with the out pointer cleared.
 HRESULT FindSinglePoint(TConnectionPoint& point, REFIID riid, IConnectionPoint** ppCP) noexcept;
+// EnumConnectionPoints of a container with the single point: E_POINTER without an out
+// pointer, otherwise a TEnumerateCP over the point.
+HRESULT EnumSinglePoint(IConnectionPoint& point, IEnumConnectionPoints** ppEnum) noexcept;
 
 }  // namespace porvex::opc

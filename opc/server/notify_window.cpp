@@ -4,30 +4,12 @@
 
 #include "opc/com/errors.h"
 #include "opc/server/item_server.h"
+#include "opc/server/message_window.h"
 
 namespace porvex::opc {
-namespace {
-
-HINSTANCE ModuleInstance() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&ModuleInstance), &module);
-    return module;
-}
-
-}  // namespace
 
 TNotifyWindow::TNotifyWindow(TOpcItemServer& owner) : owner_(owner) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &TNotifyWindow::WindowProc;
-    wc.hInstance = ModuleInstance();
-    wc.lpszClassName = kNotifyWindowClass;
-    if (!RegisterClassW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        throw EOpcServer(L"OPCSERV: Could not allocate Opc Window");
-    }
-    hwnd_ = CreateWindowExW(0, kNotifyWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                            wc.hInstance, this);
+    hwnd_ = CreateMessageWindow(kNotifyWindowClass, &TNotifyWindow::WindowProc, this);
     if (!hwnd_) {
         throw EOpcServer(L"OPCSERV: Could not allocate Opc Window");
     }

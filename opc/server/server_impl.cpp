@@ -11,9 +11,7 @@ namespace porvex::opc {
 
 TServerImpl::TServerImpl()
     : server_(&TOpcItemServer::Required()),
-      shutdown_point_(*Identity(), *this, IID_IOPCShutdown, [this](IUnknown* sink, bool advise) {
-          return ShutdownAdvised(sink, advise);
-      }) {
+      shutdown_(*Identity(), *this, [this] { return server_ != nullptr; }) {
     locale_id_ = LOCALE_SYSTEM_DEFAULT;
 }
 
@@ -43,8 +41,7 @@ void TServerImpl::Detach() noexcept {
         }
     }
     DestroyGroups();
-    shutdown_point_.Disconnect();
-    shutdown_sink_.Reset();
+    shutdown_.Disconnect();
     {
         TLock lock(server.ClientListLock());
         browse_position_ = nullptr;
@@ -255,49 +252,23 @@ HRESULT TServerImpl::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid,
 
 // ---- IConnectionPointContainer -------------------------------------------------------------
 
-HRESULT TServerImpl::ShutdownAdvised(IUnknown* sink, bool advise) {
-    if (!advise) {
-        shutdown_sink_.Reset();
-        return S_OK;
-    }
-    if (!server_) {
-        return E_FAIL;
-    }
-    TComPtr<IOPCShutdown> shutdown;
-    const HRESULT hr =
-        sink->QueryInterface(IID_IOPCShutdown, reinterpret_cast<void**>(shutdown.Put()));
-    if (SUCCEEDED(hr)) {
-        shutdown_sink_ = std::move(shutdown);
-    }
-    return hr;
-}
-
 HRESULT TServerImpl::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept {
     if (!ppEnum) {
         return E_INVALIDARG;
     }
-    *ppEnum = nullptr;
-    return OpcBoundary("IConnectionPointContainer::EnumConnectionPoints", [&]() -> HRESULT {
-        *ppEnum = TEnumerateCP::Create(shutdown_point_).Detach();
-        return S_OK;
-    });
+    return EnumSinglePoint(shutdown_.Point(), ppEnum);
 }
 
 HRESULT TServerImpl::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept {
-    return FindSinglePoint(shutdown_point_, riid, ppCP);
+    return FindSinglePoint(shutdown_.Point(), riid, ppCP);
 }
 
 bool TServerImpl::RequestShutdown(const std::wstring& reason) {
-    TComPtr<IOPCShutdown> sink = shutdown_sink_;
-    if (!sink) {
+    const std::optional<HRESULT> result = shutdown_.Request(reason);
+    if (!result) {
         return false;
     }
-    const HRESULT hr = sink->ShutdownRequest(reason.c_str());
-    if (IsClientGone(hr) && shutdown_sink_.Get() == sink.Get()) {
-        // A client that cannot be reached is not asked again.
-        shutdown_point_.Disconnect();
-        shutdown_sink_.Reset();
-    }
+    const HRESULT hr = *result;
     if (FAILED(hr) && server_) {
         try {
             server_->ShutdownCallbackFailed(hr, *this, 0);

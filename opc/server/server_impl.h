@@ -14,8 +14,8 @@
 #include "opc/com/com_object.h"
 #include "opc/com/com_ptr.h"
 #include "opc/idl/opc_interfaces.h"
-#include "opc/server/connection_point.h"
 #include "opc/server/public_info.h"
+#include "opc/server/shutdown_point.h"
 
 namespace porvex::opc {
 
@@ -121,15 +121,13 @@ class TServerImpl final : public TComObject<IOPCServer, IOPCCommon, IOPCBrowseSe
   private:
     TServerImpl();
     ~TServerImpl() override;
-    HRESULT ShutdownAdvised(IUnknown* sink, bool advise);
     void DestroyGroups() noexcept;
 
     TOpcItemServer* server_ = nullptr;
     TItemIdList* browse_position_ = nullptr;
     std::map<std::wstring, TGroupImpl*> groups_;
     std::set<TGroupImpl*> removed_groups_;
-    TConnectionPoint shutdown_point_;
-    TComPtr<IOPCShutdown> shutdown_sink_;
+    TShutdownPoint shutdown_;
 };
 
 // Creates a server object for a client (used by the class factory): riid of a new

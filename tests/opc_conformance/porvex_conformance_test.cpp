@@ -9,7 +9,6 @@
 #include "conformance_runs.h"
 #include "ctlsim_driver.h"
 #include "item_server/porvex_server.h"
-#include "sample_door_db.h"
 #include "shutdown_check.h"
 #include "temp_dir.h"
 #include "ui/main_form.h"
@@ -31,13 +30,7 @@ constexpr const char* kPoints[] = {"门禁状态", "遥控开门", "最后一个
 struct TPorvexUnderTest {
     TPorvexUnderTest() {
         app::RegisterOnce();
-        SampleDoorDbOptions options;
-        options.controllers = 1;
-        options.doors_per_controller = 2;
-        options.ports = {sim.port(0)};
-        const std::filesystem::path db = dir.path() / "doors.db";
-        create_sample_door_db(db, options);
-        app::WriteSettings(app::SqliteSettings(db.wstring()));
+        app::WriteOneControllerSettings(dir.path(), sim.port(0), 2);
         program = std::make_unique<app::TPorvexApp>();
         ready = program->Window() != nullptr && sim.wait_upload(0, true, 20s);
     }

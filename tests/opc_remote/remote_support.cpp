@@ -1,7 +1,6 @@
 #include "remote_support.h"
 
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
 #include <chrono>
 
@@ -9,6 +8,7 @@
 #include "opc/com/registry.h"
 #include "opc/com/task_mem.h"
 #include "opc/com/text.h"
+#include "process_list.h"
 
 namespace porvex::opc::remote {
 namespace {
@@ -107,21 +107,7 @@ void RegisterSample() {
 }
 
 std::vector<DWORD> SampleServerProcesses() {
-    std::vector<DWORD> out;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return out;
-    }
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        if (EqualNoCase(entry.szExeFile, L"opcsample.exe")) {
-            out.push_back(entry.th32ProcessID);
-        }
-    }
-    CloseHandle(snapshot);
-    return out;
+    return ctlsim::testing::ProcessesNamed(L"opcsample.exe");
 }
 
 void EndSampleServers() {

@@ -139,6 +139,16 @@ Settings SqliteSettings(const std::wstring& db_file) {
     return s;
 }
 
+void WriteOneControllerSettings(const std::filesystem::path& dir, std::uint16_t port, int doors) {
+    SampleDoorDbOptions options;
+    options.controllers = 1;
+    options.doors_per_controller = doors;
+    options.ports = {port};
+    const std::filesystem::path db = dir / "doors.db";
+    create_sample_door_db(db, options);
+    WriteSettings(SqliteSettings(db.wstring()));
+}
+
 void RegisterOnce() {
     static bool done = false;
     if (done) {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -40,6 +41,9 @@ void WriteSettings(const Settings& settings);
 Settings ReadSettings();
 // Every point enabled, SQLite file `db_file` (a Windows path), R = 10.
 Settings SqliteSettings(const std::wstring& db_file);
+// A sample door database in dir (doors.db) of one controller reached at port with doors
+// doors, and the settings that use it.
+void WriteOneControllerSettings(const std::filesystem::path& dir, std::uint16_t port, int doors);
 
 // The proxy/stub DLL and the OPC class, registered once per test program.
 void RegisterOnce();

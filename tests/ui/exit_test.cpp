@@ -5,7 +5,6 @@
 
 #include "app_support.h"
 #include "ctlsim_driver.h"
-#include "sample_door_db.h"
 #include "temp_dir.h"
 #include "ui/main_form.h"
 
@@ -16,13 +15,7 @@ class ExitTest : public ::testing::Test {
   protected:
     void SetUp() override {
         RegisterOnce();
-        SampleDoorDbOptions options;
-        options.controllers = 1;
-        options.doors_per_controller = 1;
-        options.ports = {sim.port(0)};
-        const std::filesystem::path db = dir.path() / "doors.db";
-        create_sample_door_db(db, options);
-        WriteSettings(SqliteSettings(db.wstring()));
+        WriteOneControllerSettings(dir.path(), sim.port(0), 1);
     }
 
     test::TempDir dir;

@@ -5,8 +5,6 @@
 // holding objects.
 #include <windows.h>
 
-#include <tlhelp32.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,43 +13,21 @@
 #include "app_support.h"
 #include "ctlsim_driver.h"
 #include "item_server/porvex_server.h"
-#include "sample_door_db.h"
+#include "process_list.h"
 #include "temp_dir.h"
 #include "ui/main_form.h"
 
 namespace porvex::ui::testing {
 namespace {
 
-std::vector<DWORD> PorvexProcesses() {
-    std::vector<DWORD> out;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return out;
-    }
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"Porvex398.exe") == 0) {
-            out.push_back(entry.th32ProcessID);
-        }
-    }
-    CloseHandle(snapshot);
-    return out;
-}
+std::vector<DWORD> PorvexProcesses() { return ctlsim::testing::ProcessesNamed(L"Porvex398.exe"); }
 
 class StartRaceTest : public ::testing::Test {
   protected:
     void SetUp() override {
         RegisterOnce();
         ASSERT_TRUE(PorvexProcesses().empty()) << "a Porvex398 of an earlier test still runs";
-        SampleDoorDbOptions options;
-        options.controllers = 1;
-        options.doors_per_controller = 1;
-        options.ports = {sim.port(0)};
-        const std::filesystem::path db = dir.path() / "doors.db";
-        create_sample_door_db(db, options);
-        WriteSettings(SqliteSettings(db.wstring()));
+        WriteOneControllerSettings(dir.path(), sim.port(0), 1);
     }
 
     test::TempDir dir;

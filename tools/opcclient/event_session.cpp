@@ -77,16 +77,9 @@ HRESULT TEventSink::OnEvent(OPCHANDLE, BOOL bRefresh, BOOL bLastRefresh, DWORD d
 }
 
 TEventSession::TEventSession(const std::wstring& server) : name_(server) {
-    CLSID clsid{};
-    HRESULT hr = !server.empty() && server.front() == L'{'
-                     ? CLSIDFromString(server.c_str(), &clsid)
-                     : CLSIDFromProgID(server.c_str(), &clsid);
-    if (FAILED(hr)) {
-        throw TClientFailure{kExitServerFailed, L"no OPC server is registered as " + server +
-                                                    L": " + ResultText(nullptr, hr)};
-    }
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
-                          IID_IOPCEventServer, reinterpret_cast<void**>(server_.Put()));
+    const CLSID clsid = ServerClass(server);
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
+                                  IID_IOPCEventServer, reinterpret_cast<void**>(server_.Put()));
     if (FAILED(hr)) {
         throw TClientFailure{kExitServerFailed, L"cannot start " + server +
                                                     L" as an Alarms & Events server: " +

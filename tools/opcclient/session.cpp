@@ -55,19 +55,24 @@ std::wstring ResultText(IOPCServer* server, HRESULT code) {
     return text.empty() ? Hex(code) : Hex(code) + L" " + text;
 }
 
+CLSID ServerClass(const std::wstring& server) {
+    CLSID clsid{};
+    const HRESULT hr = !server.empty() && server.front() == L'{'
+                           ? CLSIDFromString(server.c_str(), &clsid)
+                           : CLSIDFromProgID(server.c_str(), &clsid);
+    if (FAILED(hr)) {
+        throw TClientFailure{kExitServerFailed, L"no OPC server is registered as " + server +
+                                                    L": " + ResultText(nullptr, hr)};
+    }
+    return clsid;
+}
+
 // ---- TSession ----------------------------------------------------------------------------
 
 TSession::TSession(const std::wstring& server) : name_(server) {
-    CLSID clsid{};
-    HRESULT hr = !server.empty() && server.front() == L'{'
-                     ? CLSIDFromString(server.c_str(), &clsid)
-                     : CLSIDFromProgID(server.c_str(), &clsid);
-    if (FAILED(hr)) {
-        throw TClientFailure{kExitServerFailed, L"no OPC server is registered as " + server +
-                                                    L": " + opcclient::ResultText(nullptr, hr)};
-    }
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
-                          IID_IOPCServer, reinterpret_cast<void**>(server_.Put()));
+    const CLSID clsid = ServerClass(server);
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
+                                  IID_IOPCServer, reinterpret_cast<void**>(server_.Put()));
     if (FAILED(hr)) {
         throw TClientFailure{kExitServerFailed, L"cannot start " + server + L": " +
                                                     opcclient::ResultText(nullptr, hr)};

@@ -26,6 +26,9 @@ struct TClientFailure {
 
 // "0xC0040007 The item is no longer available ..." from the server, else the system.
 std::wstring ResultText(IOPCServer* server, HRESULT code);
+// The class registered as server (a CLSID in braces or a ProgID); TClientFailure with
+// kExitServerFailed when there is none.
+CLSID ServerClass(const std::wstring& server);
 
 class TSession {
   public:

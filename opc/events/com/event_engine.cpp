@@ -9,6 +9,7 @@
 #include "opc/com/log.h"
 #include "opc/events/com/event_server.h"
 #include "opc/events/com/event_subscription.h"
+#include "opc/server/message_window.h"
 
 namespace porvex::opc::events {
 namespace {
@@ -16,14 +17,6 @@ namespace {
 std::atomic<TEventEngine*> the_engine{nullptr};
 constexpr wchar_t kWindowClass[] = L"PorvexEventServerWindow";
 constexpr UINT_PTR kTimerId = 1;
-
-HINSTANCE ModuleInstance() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&ModuleInstance), &module);
-    return module;
-}
 
 TFileTime WallNow() {
     FILETIME now{};
@@ -51,16 +44,7 @@ TEventEngine::TEventEngine(TEventCatalog catalog, std::wstring vendorInfo, TEven
     if (!the_engine.compare_exchange_strong(expected, this)) {
         throw EOpcServer(L"OPCSERV: Only one event server allowed");
     }
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &TEventEngine::WindowProc;
-    wc.hInstance = ModuleInstance();
-    wc.lpszClassName = kWindowClass;
-    if (!RegisterClassW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        the_engine.store(nullptr);
-        throw EOpcServer(L"OPCSERV: Could not allocate the event server window");
-    }
-    hwnd_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                            wc.hInstance, nullptr);
+    hwnd_ = CreateMessageWindow(kWindowClass, &TEventEngine::WindowProc, nullptr);
     if (!hwnd_ || !SetTimer(hwnd_, kTimerId, kTickMs, nullptr)) {
         if (hwnd_) {
             DestroyWindow(hwnd_);

@@ -69,10 +69,7 @@ struct TConditionStateGuard {
 }  // namespace
 
 TEventServer::TEventServer(TEventEngine& engine)
-    : engine_(&engine),
-      shutdown_point_(*Identity(), *this, IID_IOPCShutdown, [this](IUnknown* sink, bool advise) {
-          return ShutdownAdvised(sink, advise);
-      }) {
+    : engine_(&engine), shutdown_(*Identity(), *this, [this] { return engine_ != nullptr; }) {
     engine.Add(*this);
 }
 
@@ -87,8 +84,7 @@ void TEventServer::Detach() noexcept {
         engine_->Remove(*this);
         engine_ = nullptr;
     }
-    shutdown_point_.Disconnect();
-    shutdown_sink_.Reset();
+    shutdown_.Disconnect();
 }
 
 HRESULT CreateEventServerObject(REFIID riid, void** object) noexcept {
@@ -564,49 +560,16 @@ HRESULT TEventServer::AckCondition(DWORD dwCount, LPWSTR szAcknowledgerID, LPWST
 
 // ---- IConnectionPointContainer -------------------------------------------------------------
 
-HRESULT TEventServer::ShutdownAdvised(IUnknown* sink, bool advise) {
-    if (!advise) {
-        shutdown_sink_.Reset();
-        return S_OK;
-    }
-    if (!engine_) {
-        return E_FAIL;
-    }
-    TComPtr<IOPCShutdown> shutdown;
-    const HRESULT hr =
-        sink->QueryInterface(IID_IOPCShutdown, reinterpret_cast<void**>(shutdown.Put()));
-    if (SUCCEEDED(hr)) {
-        shutdown_sink_ = std::move(shutdown);
-    }
-    return hr;
-}
-
 HRESULT TEventServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept {
-    if (!ppEnum) {
-        return E_POINTER;
-    }
-    *ppEnum = nullptr;
-    return OpcBoundary("IConnectionPointContainer::EnumConnectionPoints", [&]() -> HRESULT {
-        *ppEnum = TEnumerateCP::Create(shutdown_point_).Detach();
-        return S_OK;
-    });
+    return EnumSinglePoint(shutdown_.Point(), ppEnum);
 }
 
 HRESULT TEventServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept {
-    return FindSinglePoint(shutdown_point_, riid, ppCP);
+    return FindSinglePoint(shutdown_.Point(), riid, ppCP);
 }
 
 bool TEventServer::RequestShutdown(const std::wstring& reason) {
-    TComPtr<IOPCShutdown> sink = shutdown_sink_;
-    if (!sink) {
-        return false;
-    }
-    const HRESULT hr = sink->ShutdownRequest(reason.c_str());
-    if (IsClientGone(hr) && shutdown_sink_.Get() == sink.Get()) {
-        shutdown_point_.Disconnect();
-        shutdown_sink_.Reset();
-    }
-    return true;
+    return shutdown_.Request(reason).has_value();
 }
 
 }  // namespace porvex::opc::events

@@ -11,7 +11,7 @@
 #include "opc/com/com_object.h"
 #include "opc/com/com_ptr.h"
 #include "opc/idl/opc_ae_interfaces.h"
-#include "opc/server/connection_point.h"
+#include "opc/server/shutdown_point.h"
 
 namespace porvex::opc::events {
 
@@ -79,12 +79,10 @@ class TEventServer final : public TComObject<IOPCEventServer, IConnectionPointCo
     explicit TEventServer(TEventEngine& engine);
     ~TEventServer() override;
 
-    HRESULT ShutdownAdvised(IUnknown* sink, bool advise);
     HRESULT EnableBy(bool areas, bool enable, DWORD count, LPWSTR* names, const char* method);
 
     TEventEngine* engine_;
-    TConnectionPoint shutdown_point_;
-    TComPtr<IOPCShutdown> shutdown_sink_;
+    TShutdownPoint shutdown_;
 };
 
 // The class object's way to make a server object for a client.

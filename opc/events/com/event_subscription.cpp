@@ -308,14 +308,7 @@ HRESULT TEventSubscription::SinkAdvised(IUnknown* sink, bool advise) {
 }
 
 HRESULT TEventSubscription::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept {
-    if (!ppEnum) {
-        return E_POINTER;
-    }
-    *ppEnum = nullptr;
-    return OpcBoundary("IConnectionPointContainer::EnumConnectionPoints", [&]() -> HRESULT {
-        *ppEnum = TEnumerateCP::Create(sink_point_).Detach();
-        return S_OK;
-    });
+    return EnumSinglePoint(sink_point_, ppEnum);
 }
 
 HRESULT TEventSubscription::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept {
