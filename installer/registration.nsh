@@ -2,8 +2,9 @@
 ; order:
 ;   1. PorvexOpcPS.dll  the OPC interfaces' proxy/stub (DllRegisterServer), which every OPC
 ;                       client in another process needs;
-;   2. Porvex398.exe    the OPC server class (-regserver): CLSID, ProgID
-;                       Porvex398.PorvexServer.3, its OPC component categories, the vendor key;
+;   2. Porvex398.exe    the OPC server classes (-regserver): CLSIDs, ProgIDs
+;                       Porvex398.PorvexServer.3 (Data Access) and Porvex398.PorvexEvents.1
+;                       (Alarms & Events), their OPC component categories, the vendor key;
 ;   3. Tarnet.ocx       the ActiveX control with its type library (optional component).
 ; Every key goes to the 32-bit registry view (SetRegView 32 in porvex398.nsi): on 64-bit
 ; Windows these are 32-bit COM servers.
@@ -16,6 +17,7 @@
 
 !define SERVER_CLSID "{E8B390BF-326A-452D-ACF7-49F4C60FF13E}"
 !define SERVER_PROGID "Porvex398.PorvexServer.3"
+!define EVENTS_CLSID "{3C5E7A1B-2D4F-4B8E-9A61-7F0C2E9B5D34}"
 !define TARNET_CLSID "{53FC4E32-4C7A-4F81-B8C0-B5FCA7AD0975}"
 !define CATEGORIES_KEY "Software\Classes\Component Categories"
 
@@ -99,6 +101,8 @@ Function RegisterOpcServer
     ${If} $0 == 0
         ${Log} "registered the OPC server ${SERVER_PROGID} (Porvex398 -regserver)"
         Push "${SERVER_CLSID}"
+        Call NoteCreatedCategories
+        Push "${EVENTS_CLSID}"
         Call NoteCreatedCategories
         ClearErrors
     ${Else}
