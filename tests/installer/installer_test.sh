@@ -205,9 +205,9 @@ full_case() {
     check "installed into Program Files\\Porvex" grep -qi 'program files\\porvex$' <<<"$install_win"
     local created
     created=$(reg_value "$uninstall_key" CreatedCategories)
-    check "the entry notes the two OPC categories as created by the setup" test \
+    check "the entry notes the three OPC categories (DA 1.0, DA 2.0, A&E) as created by the setup" test \
         "$(tr ';' '\n' <<<"$created" | sort | tr '\n' ';')" = \
-        ";{63D5F430-CFE4-11D1-B2C8-0060083BA1FB};{63D5F432-CFE4-11D1-B2C8-0060083BA1FB};"
+        ";{58E13251-AC87-11D1-84D5-00608CB8A7E9};{63D5F430-CFE4-11D1-B2C8-0060083BA1FB};{63D5F432-CFE4-11D1-B2C8-0060083BA1FB};"
     common_checks
     check_installed_entries
     check "Programs and Features: version $version" test "$(reg_value "$uninstall_key" DisplayVersion)" = "$version"
@@ -291,8 +291,8 @@ minimal_case() {
     say "install without the optional components: ${setup_time} s"
     check "silent install succeeded (exit $setup_status)" test "$setup_status" = 0
     check "installed where /D= said" test "$(reg_value "$uninstall_key" InstallLocation)" = "$install_win"
-    check "the entry notes only the DA 2.0 category as created by the setup" test \
-        "$(reg_value "$uninstall_key" CreatedCategories)" = "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB};"
+    check "the entry notes only the DA 2.0 and A&E categories as created by the setup" test \
+        "$(reg_value "$uninstall_key" CreatedCategories)" = "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB};{58E13251-AC87-11D1-84D5-00608CB8A7E9};"
     common_checks
     for f in Tarnet.ocx opcclient.exe ctlsim.exe; do
         check "$f absent" absent_file "$f"
