@@ -44,7 +44,6 @@ struct Options {
     int seconds = 20;
     int idle_seconds = 10;
     int soak_minutes = 0;  // > 0: the soak instead of the idle and card phases
-    bool controllers_given = false;
 };
 
 inline std::wstring widen(std::string_view utf8) {

@@ -72,7 +72,6 @@ Options parse(int argc, char** argv) {
     bench::parse_options(argc, argv, [&o](const std::string& name, int value) {
         if (name == "--controllers") {
             o.controllers = value;
-            o.controllers_given = true;
         } else if (name == "--soak") {
             o.soak_minutes = value;
         } else if (name == "--doors") {
@@ -92,22 +91,12 @@ Options parse(int argc, char** argv) {
         }
         return true;
     });
-    if (o.soak_minutes > 0 && !o.controllers_given) {
-        // Two library threads per controller link: the 32-bit program under Wine holds
-        // about 500 links.
-        o.controllers = sizeof(void*) == 4 ? 500 : 1000;
-    }
     return o;
 }
 
 int run(const Options& o) {
     std::printf("door_server: %d controllers x %d doors, %zu-bit build\n", o.controllers, o.doors,
                 sizeof(void*) * 8);
-    if (o.soak_minutes > 0 && !o.controllers_given && sizeof(void*) == 4) {
-        std::printf(
-            "  (500 controllers, not 1,000: the 32-bit program under Wine holds the two "
-            "library threads of only about 500 controller links)\n");
-    }
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / "porvex-door-server-bench";
     std::filesystem::create_directories(dir);
