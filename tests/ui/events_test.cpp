@@ -39,13 +39,7 @@ TEST(PorvexEvents, DoorEventsReachAnEventClient) {
     RegisterOnce();
     test::TempDir dir;
     ctlsim::testing::Ctlsim sim{1};
-    const std::filesystem::path db = dir.path() / "doors.db";
-    SampleDoorDbOptions options;
-    options.controllers = 1;
-    options.doors_per_controller = 2;
-    options.ports.assign(sim.ports().begin(), sim.ports().end());
-    create_sample_door_db(db, options);
-    WriteSettings(SqliteSettings(db.wstring()));
+    WriteOneControllerSettings(dir.path(), sim.port(0), 2);
     TPorvexApp app(Environment{{L"PORVEX_MANUAL_CLOCK", L"1"}, {L"PORVEX_EXIT_WAIT_MS", L"5000"}});
     ASSERT_NE(app.Window(), nullptr);
     ASSERT_TRUE(sim.wait_upload(0, true, 20s));
@@ -170,13 +164,7 @@ TEST(PorvexEvents, OpcExitAsksEventClientsToDisconnectToo) {
     RegisterOnce();
     test::TempDir dir;
     ctlsim::testing::Ctlsim sim{1};
-    const std::filesystem::path db = dir.path() / "doors.db";
-    SampleDoorDbOptions options;
-    options.controllers = 1;
-    options.doors_per_controller = 1;
-    options.ports.assign(sim.ports().begin(), sim.ports().end());
-    create_sample_door_db(db, options);
-    WriteSettings(SqliteSettings(db.wstring()));
+    WriteOneControllerSettings(dir.path(), sim.port(0), 1);
     TPorvexApp app(Environment{{L"PORVEX_EXIT_WAIT_MS", L"20000"}});
     ASSERT_NE(app.Window(), nullptr);
 
