@@ -28,7 +28,7 @@ endfunction()
 # An unexpected count fails and leaves the file as widl wrote it.
 file(READ ${raw} before)
 run_fix(${raw} 0 result text)
-if(result EQUAL 0 OR NOT text MATCHES "fixed 4[ \t\n]+parameters,[ \t\n]+expected[ \t\n]+0")
+if(result EQUAL 0 OR NOT text MATCHES "fixed[ \t\n]+4[ \t\n]+parameters,[ \t\n]+expected[ \t\n]+0")
     message(FATAL_ERROR "an unexpected count was accepted: ${text}")
 endif()
 file(READ ${raw} after)
