@@ -16,7 +16,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "item_server/porvex_server.h"
+#include "door_opc/porvex_server.h"
 
 namespace porvex::ui {
 

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
+#include "door_opc/porvex_server.h"
 #include "door_server.h"
-#include "item_server/porvex_server.h"
 #include "opc/com/text.h"
 #include "opc/events/com/register_event_server.h"
 

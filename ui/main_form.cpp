@@ -4,8 +4,8 @@
 
 #include <commctrl.h>
 
+#include "door_opc/porvex_server.h"
 #include "door_server.h"
-#include "item_server/porvex_server.h"
 #include "opc/com/text.h"
 #include "opc/registration/com_server.h"
 

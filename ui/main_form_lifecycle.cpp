@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "db/door_loader.h"
+#include "door_opc/porvex_server.h"
 #include "door_server.h"
-#include "item_server/porvex_server.h"
 #include "opc/com/text.h"
 #include "opc/registration/com_server.h"
 #include "opc/update/delivery_counts.h"

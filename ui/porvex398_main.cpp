@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "core/clock.h"
-#include "item_server/porvex_server.h"
+#include "door_opc/porvex_server.h"
 #include "link/zorvik_link.h"
 #include "opc/com/com_apartment.h"
 #include "opc/com/errors.h"

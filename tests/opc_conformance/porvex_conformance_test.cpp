@@ -8,7 +8,7 @@
 #include "app_support.h"
 #include "conformance_runs.h"
 #include "ctlsim_driver.h"
-#include "item_server/porvex_server.h"
+#include "door_opc/porvex_server.h"
 #include "shutdown_check.h"
 #include "temp_dir.h"
 #include "ui/main_form.h"

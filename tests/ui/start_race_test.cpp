@@ -12,7 +12,7 @@
 
 #include "app_support.h"
 #include "ctlsim_driver.h"
-#include "item_server/porvex_server.h"
+#include "door_opc/porvex_server.h"
 #include "process_list.h"
 #include "temp_dir.h"
 #include "ui/main_form.h"

@@ -13,9 +13,9 @@
 
 #include "core/clock.h"
 #include "core/log.h"
+#include "door_opc/porvex_server.h"
 #include "door_server.h"
 #include "fake_link.h"
-#include "item_server/porvex_server.h"
 #include "opc/com/com_ptr.h"
 #include "opc/com/variant.h"
 #include "opc/idl/opc_errors.h"

@@ -1,4 +1,4 @@
-#include "item_server/porvex_server.h"
+#include "door_opc/porvex_server.h"
 
 #include <cstdint>
 #include <exception>
@@ -7,8 +7,8 @@
 #include <string>
 
 #include "core/utf.h"
+#include "door_opc/item_values.h"
 #include "door_server.h"
-#include "item_server/item_values.h"
 #include "opc/com/errors.h"
 #include "opc/idl/opc_errors.h"
 #include "opc/idl/opc_interfaces.h"

@@ -1,4 +1,4 @@
-#include "item_server/item_values.h"
+#include "door_opc/item_values.h"
 
 #include <type_traits>
 
