@@ -24,8 +24,9 @@ class MessagePump {
 
   private:
     friend class WaitEvent;
-    bool quit_seen_ = false;
-    std::uintptr_t quit_code_ = 0;
+    // Only the Windows implementation pumps messages; elsewhere these stay unused.
+    [[maybe_unused]] bool quit_seen_ = false;
+    [[maybe_unused]] std::uintptr_t quit_code_ = 0;
 };
 
 class WaitEvent {
