@@ -10,6 +10,7 @@
 #include "door_opc/item_values.h"
 #include "door_server.h"
 #include "opc/com/errors.h"
+#include "opc/com/log.h"
 #include "opc/idl/opc_errors.h"
 #include "opc/idl/opc_interfaces.h"
 
@@ -42,6 +43,16 @@ std::wstring message_of(const std::exception_ptr& error) {
         return widen(e.what());
     } catch (...) {
         return L"unknown error";
+    }
+}
+
+// Writes what failed, with the exception's text, to the engine's log (the program's log
+// file): the window's log list keeps its fixed lines without it, and a client only sees a
+// result code.
+void log_failure(const std::wstring& what, const std::exception_ptr& error) noexcept {
+    try {
+        opc::LogLine(L"door items: " + what + L": " + message_of(error));
+    } catch (...) {
     }
 }
 
@@ -156,6 +167,8 @@ TItemHandle PorvexServer::GetItemInfo(const std::wstring& itemId, std::wstring&,
             }
         }
     } catch (const std::exception&) {
+        // The client learns only that the item cannot be found; the log says why.
+        log_failure(L"looking up item ID \"" + itemId + L"\" failed", std::current_exception());
         leaf.reset();
     }
     if (!leaf) {
@@ -186,6 +199,8 @@ void PorvexServer::GetItemValue(TItemHandle handle, WORD& quality, opc::TVariant
         // link); the quality says whether the server can know them.
         quality = link_quality(read->link);
     } catch (const std::exception&) {
+        log_failure(L"reading item " + std::to_wstring(handle) + L" failed",
+                    std::current_exception());
         log(L"OPC客户端监控状态异常(" + now_text() + L")");
         value = empty_of(type);
         quality = OPC_QUALITY_BAD;
@@ -223,6 +238,8 @@ void PorvexServer::SetItemValue(TItemHandle handle, const VARIANT& value) {
     } catch (const opc::EOpcError&) {
         throw;
     } catch (const std::exception&) {
+        log_failure(L"writing item " + std::to_wstring(handle) + L" failed",
+                    std::current_exception());
         log(L"OPC客户端遥控开门异常(" + now_text() + L")");
         throw opc::EOpcError(E_FAIL);
     }

@@ -25,8 +25,17 @@ class Thread {
     Thread& operator=(const Thread&) = delete;
 
     // Starts body on a new thread. False when the system refused (no memory, no address
-    // space); the object then stays empty. An exception leaving body is swallowed.
+    // space); the object then stays empty. An exception leaving body ends that thread, not
+    // the process: it is counted and its text handed to the escape reporter.
     bool start(std::function<void()> body, std::size_t stack_size = kSmallStack);
+
+    // Receives the text of an exception that left a thread body (any thread, noexcept).
+    using EscapeReporter = void (*)(const char* what) noexcept;
+    // Replaces the reporter (nullptr restores the default: one line on the debugger
+    // output on Windows, on standard error elsewhere). Returns the previous one.
+    static EscapeReporter set_escape_reporter(EscapeReporter reporter) noexcept;
+    // How many exceptions have left thread bodies in this process so far.
+    static std::uint64_t escaped_exceptions() noexcept;
 
     bool joinable() const { return handle_ != 0; }
     // True on the thread this object started.

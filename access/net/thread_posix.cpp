@@ -3,10 +3,12 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <utility>
 
 #include "thread.h"
+#include "thread_body.h"
 
 namespace zorvik::net {
 namespace {
@@ -26,17 +28,17 @@ constexpr std::size_t kStackFactor = 1;
 
 void* run(void* arg) {
     std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
-    try {
-        (*body)();
-    } catch (...) {
-        // A thread of ours never takes the process down with it.
-    }
+    run_thread_body(*body);
     return nullptr;
 }
 
 pthread_t to_native(std::uintptr_t h) { return static_cast<pthread_t>(h); }
 
 }  // namespace
+
+void report_escape_by_default(const std::string& line) noexcept {
+    std::fputs(line.c_str(), stderr);
+}
 
 Thread::~Thread() { join(); }
 

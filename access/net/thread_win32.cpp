@@ -7,23 +7,24 @@
 #include <utility>
 
 #include "thread.h"
+#include "thread_body.h"
 
 namespace zorvik::net {
 namespace {
 
 unsigned __stdcall run(void* arg) {
     std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
-    try {
-        (*body)();
-    } catch (...) {
-        // A thread of ours never takes the process down with it.
-    }
+    run_thread_body(*body);
     return 0;
 }
 
 HANDLE to_native(std::uintptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 }  // namespace
+
+void report_escape_by_default(const std::string& line) noexcept {
+    OutputDebugStringA(line.c_str());
+}
 
 Thread::~Thread() { join(); }
 

@@ -40,10 +40,8 @@ HRESULT TGroupAsync::DAdvise(FORMATETC* pformatetc, DWORD, IAdviseSink* pAdvSink
         // The new sink gets the cached values of the active items, as if the client had
         // asked for a refresh. The write-complete connection carries no data.
         if (format != sfWriteComplete) {
-            try {
-                QueueRefresh1(static_cast<DWORD>(format), OPC_DS_CACHE);
-            } catch (const EOpcError&) {
-            }
+            RefreshOnAdvise(L"IDataObject",
+                            [&] { QueueRefresh1(static_cast<DWORD>(format), OPC_DS_CACHE); });
         }
         return S_OK;
     });

@@ -6,6 +6,7 @@
 
 #include "opc/async/data_stream.h"
 #include "opc/com/errors.h"
+#include "opc/com/log.h"
 #include "opc/com/task_mem.h"
 #include "opc/group/group_impl.h"
 #include "opc/items/server_item.h"
@@ -72,10 +73,25 @@ void TGroupAsync::DataCallbackChanged(bool advised) {
         return;
     }
     // A client that advises gets the device values of the active items, as if it had
-    // asked for a refresh; a group with nothing to report sends nothing.
+    // asked for a refresh.
+    RefreshOnAdvise(L"IOPCDataCallback", [&] { QueueRefresh2(OPC_DS_DEVICE, 0, true); });
+}
+
+void TGroupAsync::RefreshOnAdvise(const wchar_t* connection,
+                                  const std::function<void()>& queue_refresh) noexcept {
     try {
-        QueueRefresh2(OPC_DS_DEVICE, 0, true);
-    } catch (const EOpcError&) {
+        if (!group_.Active() || group_.ActiveItemHandles().empty()) {
+            return;  // a group with nothing to report sends nothing
+        }
+        queue_refresh();
+    } catch (...) {
+        // The advise itself stands; the client only misses its first values, and the
+        // operator learns why.
+        try {
+            LogLine(L"group \"" + group_.Name() + L"\": the first values for a new " + connection +
+                    L" connection were not sent: " + DescribeException(std::current_exception()));
+        } catch (...) {
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
@@ -118,6 +119,10 @@ class TGroupAsync final : public TGroupExtension,
     // or one without an active item.
     DWORD QueueRefresh2(OPCDATASOURCE source, DWORD transactionId, bool initialReport = false);
     DWORD QueueRefresh1(DWORD connection, OPCDATASOURCE source);
+    // Runs queue_refresh for a client that just advised, unless the group has nothing to
+    // report; a failure is logged (the engine's log), never passed to the advise.
+    void RefreshOnAdvise(const wchar_t* connection,
+                         const std::function<void()>& queue_refresh) noexcept;
     // E_FAIL when the client removed the group or it left its server.
     void CheckUsable() const;
     // CONNECT_E_NOCONNECTION without an IOPCDataCallback.

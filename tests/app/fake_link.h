@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <shared_mutex>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +53,9 @@ class FakeLink final : public ControllerLink {
                    std::string_view hex) override {
         std::lock_guard lock(mutex_);
         sent_.push_back(Sent{ip, port, cmd, ap_code, psw, std::string(hex)});
+        if (!send_throws_.empty()) {
+            throw std::runtime_error(send_throws_);
+        }
         if (send_result_) {
             return *send_result_;
         }
@@ -82,6 +86,11 @@ class FakeLink final : public ControllerLink {
     void set_send_result(std::optional<bool> result) {
         std::lock_guard lock(mutex_);
         send_result_ = result;
+    }
+    // Every send throws this text, as a fault below the door server would.
+    void set_send_throws(std::string message) {
+        std::lock_guard lock(mutex_);
+        send_throws_ = std::move(message);
     }
 
     void raise_connection(const std::string& ip, int port, bool up) {
@@ -132,6 +141,7 @@ class FakeLink final : public ControllerLink {
     std::set<std::pair<std::string, int>> registered_;
     std::map<std::pair<std::string, int>, bool> reachable_;
     std::optional<bool> send_result_;
+    std::string send_throws_;  // a fault inside the library seam, when not empty
     std::vector<Sent> sent_;
     std::vector<std::pair<std::string, int>> connects_;
     std::vector<std::pair<std::string, int>> uploads_;

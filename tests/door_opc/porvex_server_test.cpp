@@ -17,6 +17,7 @@
 #include "door_server.h"
 #include "fake_link.h"
 #include "opc/com/com_ptr.h"
+#include "opc/com/log.h"
 #include "opc/com/variant.h"
 #include "opc/idl/opc_errors.h"
 #include "opc/idl/opc_interfaces.h"
@@ -508,6 +509,23 @@ TEST_F(ItemServerTest, AFrameTheLibraryRefusesFailsTheWrite) {
     // shows it).
     EXPECT_TRUE(log_.contains("by (unnamed client connected "));
     EXPECT_TRUE(log_.contains("refused by the controller library"));
+}
+
+TEST_F(ItemServerTest, AWriteThatThrowsFailsAndTheProgramLogSaysWhy) {
+    std::vector<std::wstring> program_log;
+    opc::TLogSink previous =
+        opc::SetLogSink([&](std::wstring_view line) { program_log.emplace_back(line); });
+    link_.set_send_throws("the link table is gone");
+    const HRESULT written = Write(L"东门(一层).遥控开门", TVariant::I4(1));
+    opc::SetLogSink(std::move(previous));
+
+    EXPECT_EQ(written, E_FAIL);
+    // The window's log list keeps its fixed line; the cause goes to the program's log.
+    ASSERT_FALSE(monitor_.log.empty());
+    EXPECT_EQ(monitor_.log.back().rfind(L"OPC客户端遥控开门异常(", 0), 0u);
+    ASSERT_EQ(program_log.size(), 1u);
+    EXPECT_NE(program_log[0].find(L"the link table is gone"), std::wstring::npos)
+        << std::string(program_log[0].begin(), program_log[0].end());
 }
 
 TEST_F(ItemServerTest, EveryCardReadMovesTheSwipeTimeOn) {
