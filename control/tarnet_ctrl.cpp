@@ -4,9 +4,12 @@
 #include "tarnet_ctrl.h"
 
 #include <new>
+#include <string>
 
 #include "about_box.h"
 #include "bstr.h"
+#include "control_log.h"
+#include "guarded.h"
 #include "identifiers.h"
 #include "notice_messages.h"
 #include "persistence.h"
@@ -64,19 +67,28 @@ void clear_all(std::span<VARIANT> arguments) {
 HRESULT CTarnetCtrl::create_instance(REFIID iid, void** out) {
     auto* control = new (std::nothrow) CTarnetCtrl();
     if (control == nullptr) {
+        log_line("control: no memory for a new control");
         return E_OUTOFMEMORY;
     }
-    const HRESULT hr = control->QueryInterface(iid, out);
-    control->Release();
+    HRESULT hr = control->initialise();
+    if (SUCCEEDED(hr)) {
+        hr = control->QueryInterface(iid, out);
+    }
+    control->Release();  // a control that failed to initialise goes here
     return hr;
 }
 
-CTarnetCtrl::CTarnetCtrl() : OleControl(tarnet_class()) {
+CTarnetCtrl::CTarnetCtrl() : OleControl(tarnet_class()) {}
+
+HRESULT CTarnetCtrl::initialise() {
     WSADATA data;
-    winsock_started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    const int started = ::WSAStartup(MAKEWORD(2, 2), &data);
+    winsock_started_ = started == 0;
     if (!winsock_started_) {
-        // The control still exists; every socket call fails and methods return the error.
-        ::MessageBoxW(nullptr, L"Socket初始化错误!", L"控件警告", MB_OK | MB_ICONERROR);
+        // The control still exists: every socket call fails with WSANOTINITIALISED, and
+        // the methods return that error to the host.
+        log_line("control: Winsock did not start (error " + std::to_string(started) +
+                 "); every method will return the socket error");
     }
 
     // The window the engine's notices reach while the control has no in-place window
@@ -91,12 +103,28 @@ CTarnetCtrl::CTarnetCtrl() : OleControl(tarnet_class()) {
     }
     message_window_ = ::CreateWindowExW(0, kNoticeWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                         nullptr, ax::Module::instance().handle(), this);
-    engine_ = EngineHost::instance().attach(*this);
+    if (message_window_ == nullptr) {
+        const DWORD error = ::GetLastError();
+        log_line("control: its notice window could not be created (error " + std::to_string(error) +
+                 ")");
+        return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
+    return guarded(
+        "control: joining the engine",
+        [&] {
+            engine_ = EngineHost::instance().attach(*this);
+            return S_OK;
+        },
+        [](Failure failure) {
+            return failure == Failure::out_of_memory ? E_OUTOFMEMORY : E_UNEXPECTED;
+        });
 }
 
 void CTarnetCtrl::final_release() {
-    EngineHost::instance().detach(*this);  // the first control stops the engine
-    engine_.reset();
+    if (engine_) {
+        EngineHost::instance().detach(*this);  // the first control stops the engine
+        engine_.reset();
+    }
     if (winsock_started_) {
         ::WSACleanup();
         winsock_started_ = false;
@@ -144,8 +172,20 @@ LRESULT CALLBACK CTarnetCtrl::message_window_procedure(HWND hwnd, UINT msg, WPAR
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     }
     auto* self = reinterpret_cast<CTarnetCtrl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) {
+        return ::DefWindowProcW(hwnd, msg, wparam, lparam);
+    }
+    // A notice that fails (no memory for the event's arguments, say) is logged and lost;
+    // it must not unwind into the window manager and end the host program.
+    return guarded(
+        "control: notice window",
+        [&] { return self->message_window_message(hwnd, msg, wparam, lparam); },
+        [](Failure) { return LRESULT{0}; });
+}
+
+LRESULT CTarnetCtrl::message_window_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     LRESULT result = 0;
-    if (self != nullptr && self->handle_notice(hwnd, msg, wparam, lparam, result)) {
+    if (handle_notice(hwnd, msg, wparam, lparam, result)) {
         return result;
     }
     return ::DefWindowProcW(hwnd, msg, wparam, lparam);

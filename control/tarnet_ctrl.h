@@ -21,6 +21,8 @@ class CTarnetCtrl final : public ax::OleControl,
                           public EventSink,
                           public EngineClient {
   public:
+    // A new control, built in two steps: a constructor that cannot fail, then
+    // initialise(); a control that fails to initialise is released again at once.
     static HRESULT create_instance(REFIID iid, void** out);
 
     // NoticeTarget: the engine's notices, on the control's thread.
@@ -55,6 +57,10 @@ class CTarnetCtrl final : public ax::OleControl,
     CTarnetCtrl();
     ~CTarnetCtrl() override = default;
 
+    // Winsock, the message-only window and the process's engine. What it set up before
+    // a failure is undone by final_release.
+    HRESULT initialise();
+
     // The methods of _DTarnet.
     std::int16_t connect_to_server(const std::string& server, std::int16_t port);
     std::int16_t enable_upload(const std::string& server, std::int16_t port, std::int16_t enabled);
@@ -69,6 +75,7 @@ class CTarnetCtrl final : public ax::OleControl,
     bool handle_notice(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, LRESULT& result);
     static LRESULT CALLBACK message_window_procedure(HWND hwnd, UINT msg, WPARAM wparam,
                                                      LPARAM lparam);
+    LRESULT message_window_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
     std::int16_t default_port_ = 5768;
     bool winsock_started_ = false;

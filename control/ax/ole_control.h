@@ -24,8 +24,8 @@
 #include <oleidl.h>
 
 #include <atomic>
-#include <deque>
 #include <functional>
+#include <list>
 #include <memory>
 #include <span>
 
@@ -196,6 +196,7 @@ class OleControl : public IDispatch,
     bool create_window(HWND parent, const RECT& position);
     void destroy_window();
     static LRESULT CALLBACK window_procedure(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+    LRESULT handle_window_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     const TypeDispatch& dispatcher();
 
     const ControlClass& class_;
@@ -221,7 +222,7 @@ class OleControl : public IDispatch,
         DISPID id;
         std::vector<VARIANT> arguments;
     };
-    std::deque<HeldEvent> held_events_;
+    std::list<HeldEvent> held_events_;  // a list: allocates nothing until an event is held
 };
 
 }  // namespace tarnet::ax

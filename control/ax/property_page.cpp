@@ -195,11 +195,16 @@ void DialogPropertyPage::set_dirty(bool dirty) {
 }
 
 INT_PTR CALLBACK DialogPropertyPage::dialog_procedure(HWND hwnd, UINT msg, WPARAM, LPARAM lparam) {
-    if (msg == WM_INITDIALOG) {
-        ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
-        return TRUE;
-    }
-    return FALSE;
+    return tarnet::guarded(
+        "control: property page",
+        [&]() -> INT_PTR {
+            if (msg == WM_INITDIALOG) {
+                ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
+                return TRUE;
+            }
+            return FALSE;
+        },
+        [](Failure) { return INT_PTR{FALSE}; });
 }
 
 }  // namespace tarnet::ax

@@ -30,8 +30,6 @@ struct Engine::Generation {
     UniqueHandle supervise_thread;
 };
 
-enum class ThreadRole { control, poll, dispatch, supervise };
-
 // The role of the calling thread (control for every thread the engine did not start).
 ThreadRole current_thread_role();
 void set_current_thread_role(ThreadRole role);
