@@ -32,35 +32,12 @@ const ax::ControlClass& tarnet_class() {
     return description;
 }
 
-VARIANT bstr_argument(const std::string& text) {
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = com::from_system_text(text).detach();
-    return v;
+// Event arguments: automation text from the system code page, and numbers.
+win::Variant text_argument(const std::string& text) {
+    return win::Variant::string(com::widen_system_text(text));
 }
-
-VARIANT short_argument(std::int16_t value) {
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = value;
-    return v;
-}
-
-VARIANT long_argument(std::int32_t value) {
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return v;
-}
-
-void clear_all(std::span<VARIANT> arguments) {
-    for (VARIANT& v : arguments) {
-        ::VariantClear(&v);
-    }
-}
+win::Variant short_argument(std::int16_t value) { return win::Variant::i2(value); }
+win::Variant long_argument(std::int32_t value) { return win::Variant::i4(value); }
 
 }  // namespace
 
@@ -192,20 +169,18 @@ LRESULT CTarnetCtrl::message_window_message(HWND hwnd, UINT msg, WPARAM wparam, 
 }
 
 void CTarnetCtrl::data_receive(const FrameReport& report) {
-    VARIANT arguments[] = {
-        bstr_argument(report.server),    short_argument(report.port),
+    const win::Variant arguments[] = {
+        text_argument(report.server),    short_argument(report.port),
         long_argument(report.ap_code),   long_argument(report.psw),
-        short_argument(report.ret_code), bstr_argument(report.data),
+        short_argument(report.ret_code), text_argument(report.data),
         long_argument(report.data_len),
     };
     fire_event(kEventDataReceive, arguments);
-    clear_all(arguments);
 }
 
 void CTarnetCtrl::fire_link_event(DISPID id, const std::string& server, std::int16_t port) {
-    VARIANT arguments[] = {bstr_argument(server), short_argument(port)};
+    const win::Variant arguments[] = {text_argument(server), short_argument(port)};
     fire_event(id, arguments);
-    clear_all(arguments);
 }
 
 void CTarnetCtrl::failed_connect(const std::string& server, std::int16_t port) {

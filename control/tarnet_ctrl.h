@@ -16,6 +16,8 @@
 
 namespace tarnet {
 
+namespace win = porvex::win;
+
 class CTarnetCtrl final : public ax::OleControl,
                           public NoticeTarget,
                           public EventSink,
@@ -39,8 +41,8 @@ class CTarnetCtrl final : public ax::OleControl,
     void drop_taken_over_notices() override { receiver_.drop_taken_over(); }
 
   protected:
-    HRESULT invoke_member(DISPID id, ax::MemberAccess access, VARIANT* args, UINT count,
-                          VARIANT* result) override;
+    HRESULT invoke_member(DISPID id, ax::MemberAccess access, std::span<const win::Variant> args,
+                          win::Variant& result) override;
     void draw(HDC dc, const RECT& bounds) override;
     void reset_properties() override;
     HRESULT save_properties(IStream* stream) override;

@@ -100,12 +100,17 @@ HRESULT ConnectionPoint::EnumConnections(IEnumConnections** out) {
     }
 }
 
-void ConnectionPoint::fire(DISPID id, std::span<VARIANT> arguments) {
+void ConnectionPoint::fire(DISPID id, std::span<const win::Variant> arguments) {
     if (sinks_.empty()) {
         return;
     }
-    // DISPPARAMS carries the arguments last to first.
-    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
+    // DISPPARAMS carries the arguments last to first; the sinks borrow them ([in]), so
+    // plain copies of the VARIANTs that still belong to arguments.
+    std::vector<VARIANT> reversed;
+    reversed.reserve(arguments.size());
+    for (auto it = arguments.rbegin(); it != arguments.rend(); ++it) {
+        reversed.push_back(it->value());
+    }
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     const auto sinks = sinks_;  // each held once more while it is called
     for (const auto& [cookie, sink] : sinks) {

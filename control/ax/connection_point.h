@@ -15,8 +15,11 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "win/variant.h"
 
 namespace tarnet::ax {
+
+namespace win = porvex::win;
 
 class ConnectionPoint final : public IConnectionPoint {
   public:
@@ -36,7 +39,7 @@ class ConnectionPoint final : public IConnectionPoint {
     const IID& events() const { return events_; }
     std::size_t sink_count() const { return sinks_.size(); }
     // Calls every sink's Invoke with the arguments in declaration order.
-    void fire(DISPID id, std::span<VARIANT> arguments);
+    void fire(DISPID id, std::span<const win::Variant> arguments);
     void clear() { sinks_.clear(); }
 
   private:

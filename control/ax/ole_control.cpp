@@ -35,14 +35,7 @@ OleControl::OleControl(const ControlClass& control_class)
     extent_ = {himetric(100), himetric(50)};
 }
 
-OleControl::~OleControl() {
-    destroy_window();
-    for (auto& held : held_events_) {
-        for (auto& v : held.arguments) {
-            ::VariantClear(&v);
-        }
-    }
-}
+OleControl::~OleControl() { destroy_window(); }
 
 HRESULT OleControl::QueryInterface(REFIID iid, void** out) {
     if (out == nullptr) {
@@ -234,24 +227,14 @@ HRESULT OleControl::FreezeEvents(BOOL freeze) {
             HeldEvent held = std::move(held_events_.front());
             held_events_.pop_front();
             events_.fire(held.id, held.arguments);
-            for (auto& v : held.arguments) {
-                ::VariantClear(&v);
-            }
         }
     }
     return S_OK;
 }
 
-void OleControl::fire_event(DISPID id, std::span<VARIANT> arguments) {
+void OleControl::fire_event(DISPID id, std::span<const win::Variant> arguments) {
     if (frozen_ > 0) {
-        HeldEvent held{id, {}};
-        for (const VARIANT& a : arguments) {
-            VARIANT copy;
-            ::VariantInit(&copy);
-            ::VariantCopy(&copy, const_cast<VARIANT*>(&a));
-            held.arguments.push_back(copy);
-        }
-        held_events_.push_back(std::move(held));
+        held_events_.push_back({id, {arguments.begin(), arguments.end()}});
         return;
     }
     com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));

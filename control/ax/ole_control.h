@@ -185,7 +185,7 @@ class OleControl : public IDispatch,
     void set_modified(bool modified = true) { modified_ = modified; }
     // Fires an event to every sink (arguments in declaration order). While the host has
     // frozen events, they wait and fire in order when it thaws them.
-    void fire_event(DISPID id, std::span<VARIANT> arguments);
+    void fire_event(DISPID id, std::span<const win::Variant> arguments);
     // The window to own dialogs: the site's window, or none.
     HWND dialog_owner() const;
     const ControlClass& control_class() const { return class_; }
@@ -220,7 +220,7 @@ class OleControl : public IDispatch,
     int frozen_ = 0;
     struct HeldEvent {
         DISPID id;
-        std::vector<VARIANT> arguments;
+        std::vector<win::Variant> arguments;
     };
     std::list<HeldEvent> held_events_;  // a list: allocates nothing until an event is held
 };

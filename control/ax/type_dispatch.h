@@ -12,21 +12,25 @@
 #include <oaidl.h>
 
 #include <map>
+#include <span>
 #include <vector>
 
 #include "com_ptr.h"
+#include "win/variant.h"
 
 namespace tarnet::ax {
+
+namespace win = porvex::win;
 
 enum class MemberAccess { call, get, put };
 
 class DispatchTarget {
   public:
     virtual ~DispatchTarget() = default;
-    // args: count arguments in declaration order, of the declared types (a put has one,
-    // the new value). result: a VT_EMPTY variant to fill for calls and gets.
-    virtual HRESULT invoke_member(DISPID id, MemberAccess access, VARIANT* args, UINT count,
-                                  VARIANT* result) = 0;
+    // args: the arguments in declaration order, of the declared types (a put has one,
+    // the new value). result: an empty variant to fill for calls and gets.
+    virtual HRESULT invoke_member(DISPID id, MemberAccess access,
+                                  std::span<const win::Variant> args, win::Variant& result) = 0;
 };
 
 class TypeDispatch {

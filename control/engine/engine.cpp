@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <new>
 
 #include "control_wait.h"
@@ -266,12 +265,11 @@ std::int16_t Engine::set_upload(const std::string& server, std::int16_t port, bo
     if (error != 0 && error != WSAEWOULDBLOCK) {
         link->detach();  // the socket is closed once no thread uses it
         const HWND owner = owner_.load();
-        char* text = new char[link->server().size() + 1];
-        std::memcpy(text, link->server().c_str(), link->server().size() + 1);
-        if (owner == nullptr ||
-            !::PostMessageW(owner, UM_FAILEDCONNECT_POSTED, static_cast<WPARAM>(link->port()),
-                            reinterpret_cast<LPARAM>(text))) {
-            delete[] text;
+        PostedText text = posted_text(link->server());
+        if (owner != nullptr &&
+            ::PostMessageW(owner, UM_FAILEDCONNECT_POSTED, static_cast<WPARAM>(link->port()),
+                           reinterpret_cast<LPARAM>(text.get()))) {
+            text.release();  // the message owns it now
         }
         return kSendFailed;
     }
@@ -473,7 +471,7 @@ void Engine::dispatch_posted_notices(bool deliver) {
         if (deliver) {
             ::DispatchMessageW(&msg);
         } else {
-            delete[] reinterpret_cast<char*>(msg.lParam);
+            adopt_posted_text(msg.lParam).reset();
         }
     }
 }
