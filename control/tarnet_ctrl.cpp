@@ -7,13 +7,13 @@
 #include <string>
 
 #include "about_box.h"
-#include "bstr.h"
 #include "control_log.h"
 #include "guarded.h"
 #include "identifiers.h"
 #include "notice_messages.h"
 #include "persistence.h"
 #include "resource.h"
+#include "system_text.h"
 
 namespace tarnet {
 
@@ -34,7 +34,7 @@ const ax::ControlClass& tarnet_class() {
 
 // Event arguments: automation text from the system code page, and numbers.
 win::Variant text_argument(const std::string& text) {
-    return win::Variant::string(com::widen_system_text(text));
+    return win::Variant::string(ax::widen_system_text(text));
 }
 win::Variant short_argument(std::int16_t value) { return win::Variant::i2(value); }
 win::Variant long_argument(std::int32_t value) { return win::Variant::i4(value); }
@@ -135,7 +135,7 @@ bool CTarnetCtrl::handle_notice(HWND window, UINT msg, WPARAM wparam, LPARAM lpa
     // The engine thread that sent msg stays parked until this returns, also while the
     // control goes away when the host released its last reference in the event.
     HandlingNotice handling(NoticeReceiver::sender_of(msg, lparam));
-    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
     return receiver_.handle(window, msg, wparam, lparam, result);
 }
 

@@ -4,15 +4,15 @@
 #include <cstdint>
 
 #include "about_box.h"
-#include "bstr.h"
 #include "identifiers.h"
+#include "system_text.h"
 #include "tarnet_ctrl.h"
 
 namespace tarnet {
 
 namespace {
 
-std::string text(const win::Variant& v) { return com::to_system_text(V_BSTR(v.get())); }
+std::string text(const win::Variant& v) { return ax::to_system_text(V_BSTR(v.get())); }
 std::int16_t short_of(const win::Variant& v) { return V_I2(v.get()); }
 std::int32_t long_of(const win::Variant& v) { return V_I4(v.get()); }
 

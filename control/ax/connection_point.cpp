@@ -64,7 +64,7 @@ HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     }
     // A sink implements the event interface as a dispinterface; script engines often
     // only answer for IDispatch.
-    com::ComPtr<IDispatch> dispatch;
+    win::ComPtr<IDispatch> dispatch;
     if (FAILED(sink->QueryInterface(events_, dispatch.put_void())) &&
         FAILED(sink->QueryInterface(IID_IDispatch, dispatch.put_void()))) {
         return CONNECT_E_CANNOTCONNECT;

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "com_ptr.h"
+#include "win/com_ptr.h"
 #include "win/variant.h"
 
 namespace tarnet::ax {
@@ -45,7 +45,7 @@ class ConnectionPoint final : public IConnectionPoint {
   private:
     IConnectionPointContainer& container_;
     const IID& events_;
-    std::vector<std::pair<DWORD, com::ComPtr<IDispatch>>> sinks_;
+    std::vector<std::pair<DWORD, win::ComPtr<IDispatch>>> sinks_;
     DWORD next_cookie_ = 1;
 };
 

@@ -6,7 +6,7 @@
 
 #include "boundary.h"
 #include "enumerator.h"
-#include "variant.h"
+#include "win/variant.h"
 
 namespace tarnet::ax {
 
@@ -134,7 +134,7 @@ HRESULT OleControl::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* 
         return DISP_E_UNKNOWNINTERFACE;
     }
     // The host may release its last reference from inside an event the call fires.
-    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
     return guarded(
         [&] { return dispatcher().invoke(id, flags, params, result, arg_error, *this); });
 }
@@ -222,7 +222,7 @@ HRESULT OleControl::FreezeEvents(BOOL freeze) {
         return S_OK;
     }
     if (frozen_ > 0 && --frozen_ == 0) {
-        com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+        win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
         while (frozen_ == 0 && !held_events_.empty()) {
             HeldEvent held = std::move(held_events_.front());
             held_events_.pop_front();
@@ -237,7 +237,7 @@ void OleControl::fire_event(DISPID id, std::span<const win::Variant> arguments) 
         held_events_.push_back({id, {arguments.begin(), arguments.end()}});
         return;
     }
-    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
     events_.fire(id, arguments);
 }
 
@@ -247,7 +247,7 @@ HWND OleControl::dialog_owner() const {
         in_place_site_->GetWindow(&owner);
     }
     if (owner == nullptr && site_) {
-        if (auto window = site_.query<IOleWindow>(IID_IOleWindow)) {
+        if (auto window = site_.as<IOleWindow>(IID_IOleWindow)) {
             window->GetWindow(&owner);
         }
     }

@@ -29,13 +29,15 @@
 #include <memory>
 #include <span>
 
-#include "com_ptr.h"
 #include "connection_point.h"
 #include "module.h"
 #include "type_dispatch.h"
 #include "type_library.h"
+#include "win/com_ptr.h"
 
 namespace tarnet::ax {
+
+namespace win = porvex::win;
 
 struct ControlClass {
     const CLSID& clsid;
@@ -205,12 +207,12 @@ class OleControl : public IDispatch,
     ConnectionPoint events_;
     std::unique_ptr<TypeDispatch> dispatch_;
 
-    com::ComPtr<IOleClientSite> site_;
-    com::ComPtr<IOleInPlaceSite> in_place_site_;
-    com::ComPtr<IOleInPlaceFrame> frame_;
-    com::ComPtr<IOleInPlaceUIWindow> document_;
-    com::ComPtr<IOleAdviseHolder> advise_holder_;
-    com::ComPtr<IAdviseSink> view_sink_;
+    win::ComPtr<IOleClientSite> site_;
+    win::ComPtr<IOleInPlaceSite> in_place_site_;
+    win::ComPtr<IOleInPlaceFrame> frame_;
+    win::ComPtr<IOleInPlaceUIWindow> document_;
+    win::ComPtr<IOleAdviseHolder> advise_holder_;
+    win::ComPtr<IAdviseSink> view_sink_;
     DWORD view_aspects_ = 0;
     DWORD view_flags_ = 0;
     HWND window_ = nullptr;

@@ -29,7 +29,7 @@ HRESULT OleControl::in_place_activate(LONG verb, const RECT* position) {
         return E_UNEXPECTED;
     }
     if (!in_place_site_) {
-        auto site = site_.query<IOleInPlaceSite>(IID_IOleInPlaceSite);
+        auto site = site_.as<IOleInPlaceSite>(IID_IOleInPlaceSite);
         if (!site) {
             return E_NOINTERFACE;
         }
@@ -162,7 +162,7 @@ HRESULT OleControl::InPlaceDeactivate() {
     if (!in_place_site_) {
         return S_OK;
     }
-    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
     UIDeactivate();
     destroy_window();
     auto site = std::move(in_place_site_);

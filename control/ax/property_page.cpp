@@ -75,7 +75,7 @@ ULONG DialogPropertyPage::Release() {
 }
 
 HRESULT DialogPropertyPage::SetPageSite(IPropertyPageSite* site) {
-    site_ = com::ComPtr<IPropertyPageSite>(site);
+    site_ = win::ComPtr<IPropertyPageSite>(site);
     return S_OK;
 }
 

@@ -12,10 +12,12 @@
 #include <atomic>
 #include <vector>
 
-#include "com_ptr.h"
 #include "module.h"
+#include "win/com_ptr.h"
 
 namespace tarnet::ax {
+
+namespace win = porvex::win;
 
 class DialogPropertyPage : public IPropertyPage {
   public:
@@ -45,7 +47,7 @@ class DialogPropertyPage : public IPropertyPage {
     // Moves values between the dialog and the objects (to the objects when saving).
     virtual void exchange(bool /*save*/) {}
     void set_dirty(bool dirty);
-    const std::vector<com::ComPtr<IUnknown>>& objects() const { return objects_; }
+    const std::vector<win::ComPtr<IUnknown>>& objects() const { return objects_; }
 
   private:
     static INT_PTR CALLBACK dialog_procedure(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
@@ -55,8 +57,8 @@ class DialogPropertyPage : public IPropertyPage {
     const UINT title_id_;
     std::atomic<ULONG> refs_{1};
     ModuleObject counted_;
-    com::ComPtr<IPropertyPageSite> site_;
-    std::vector<com::ComPtr<IUnknown>> objects_;
+    win::ComPtr<IPropertyPageSite> site_;
+    std::vector<win::ComPtr<IUnknown>> objects_;
     HWND dialog_ = nullptr;
     bool dirty_ = false;
 };

@@ -6,7 +6,7 @@
 
 namespace tarnet::ax {
 
-TypeDispatch::TypeDispatch(com::ComPtr<ITypeInfo> info) : info_(std::move(info)) {
+TypeDispatch::TypeDispatch(win::ComPtr<ITypeInfo> info) : info_(std::move(info)) {
     if (!info_) {
         return;
     }

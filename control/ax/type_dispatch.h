@@ -15,7 +15,7 @@
 #include <span>
 #include <vector>
 
-#include "com_ptr.h"
+#include "win/com_ptr.h"
 #include "win/variant.h"
 
 namespace tarnet::ax {
@@ -42,7 +42,7 @@ class TypeDispatch {
         VARTYPE result = VT_EMPTY;
     };
 
-    explicit TypeDispatch(com::ComPtr<ITypeInfo> info);
+    explicit TypeDispatch(win::ComPtr<ITypeInfo> info);
 
     bool valid() const { return static_cast<bool>(info_); }
     ITypeInfo* type_info() const { return info_.get(); }
@@ -53,7 +53,7 @@ class TypeDispatch {
                    DispatchTarget& target) const;
 
   private:
-    com::ComPtr<ITypeInfo> info_;
+    win::ComPtr<ITypeInfo> info_;
     std::map<DISPID, Member> members_;
 };
 

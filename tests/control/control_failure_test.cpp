@@ -38,11 +38,11 @@ class ControlFailureTest : public ::testing::Test {
     void TearDown() override { stop_failing_allocations(); }
 
     // The control as its class factory creates it, or the failure.
-    static HRESULT create(com::ComPtr<IDispatch>& control) {
+    static HRESULT create(win::ComPtr<IDispatch>& control) {
         IDispatch* raw = nullptr;
         const HRESULT hr =
             CTarnetCtrl::create_instance(IID_IDispatch, reinterpret_cast<void**>(&raw));
-        control = com::ComPtr<IDispatch>::adopt(raw);
+        control = win::ComPtr<IDispatch>::adopt(raw);
         return hr;
     }
 
@@ -56,7 +56,7 @@ TEST_F(ControlFailureTest, CreationFailsCleanlyWhereverAnAllocationFails) {
         ASSERT_LT(nth, 500) << "creation never ran without a failure";
         const int failed_before = failed_allocations();
         fail_allocation_here(nth);
-        com::ComPtr<IDispatch> control;
+        win::ComPtr<IDispatch> control;
         const HRESULT hr = create(control);
         stop_failing_allocations();
         const bool injected = failed_allocations() > failed_before;
@@ -81,14 +81,14 @@ TEST_F(ControlFailureTest, CreationFailsCleanlyWhereverAnAllocationFails) {
     EXPECT_TRUE(log.contains("control: joining the engine: failed: out of memory"));
 
     // The process's engine was left as it was: the next control is its first client.
-    com::ComPtr<IDispatch> control;
+    win::ComPtr<IDispatch> control;
     ASSERT_EQ(create(control), S_OK);
     auto* tarnet = static_cast<CTarnetCtrl*>(control.get());
     EXPECT_TRUE(EngineHost::instance().owns_notices(*tarnet));
 }
 
 TEST_F(ControlFailureTest, NoticeWindowSurvivesAnEventThatCannotBeBuilt) {
-    com::ComPtr<IDispatch> control;
+    win::ComPtr<IDispatch> control;
     ASSERT_EQ(create(control), S_OK);
     auto sink = EventSink::create();
     ASSERT_EQ(sink->connect(Control(control)), S_OK);
