@@ -3,6 +3,7 @@
 // logged, and the thread goes on; the test program (the host) keeps running.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "ctlsim_driver.h"
@@ -78,10 +79,13 @@ TEST_P(EngineFailureTest, FailedAllocationIsCountedLoggedAndTheThreadGoesOn) {
 
     // The engine still works: reports arrive (poll and dispatch threads), and probes go
     // on (supervision thread).
-    const std::size_t reports = recorder.reports.size();
+    // (The report that made the dispatch thread allocate may or may not be lost, depending
+    // on which of its allocations failed.)
     report_card(11);
-    ASSERT_TRUE(pump_until([&] { return recorder.reports.size() == reports + 1; }));
-    EXPECT_EQ(recorder.reports.back().data.substr(2, 8), "0012ab11");
+    ASSERT_TRUE(pump_until([&] {
+        return std::any_of(recorder.reports.begin(), recorder.reports.end(),
+                           [](const FrameReport& r) { return r.data.substr(2, 8) == "0012ab11"; });
+    }));
     const int probes = prober->probes.load();
     ASSERT_TRUE(pump_until([&] { return prober->probes.load() > probes; }));
     EXPECT_TRUE(engine->threads_running());
