@@ -208,8 +208,9 @@ std::int16_t Engine::connect_link(const std::string& server, std::int16_t port, 
     if (raw == INVALID_SOCKET) {
         return static_cast<std::int16_t>(::WSAGetLastError());
     }
+    win::UniqueSocket owned(raw);  // closed on every way out, also when make_shared throws
     ::SetHandleInformation(reinterpret_cast<HANDLE>(raw), HANDLE_FLAG_INHERIT, 0);
-    auto socket = std::make_shared<OwnedSocket>(raw);
+    auto socket = std::make_shared<const win::UniqueSocket>(std::move(owned));
 
     if (!link) {
         try {
@@ -396,7 +397,7 @@ void Engine::start_threads() {
     if (!gen->stop_event) {
         return;
     }
-    auto start_one = [&](ThreadRole role) -> UniqueHandle {
+    auto start_one = [&](ThreadRole role) -> win::UniqueHandle {
         static const char module_anchor = 0;
         HMODULE module = nullptr;
         ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -410,7 +411,7 @@ void Engine::start_threads() {
                 ::FreeLibrary(module);
             }
         }
-        return UniqueHandle(h);
+        return win::UniqueHandle(h);
     };
     {
         std::lock_guard guard(threads_lock_);

@@ -41,11 +41,14 @@
 
 #include "echo_probe.h"
 #include "frame_report.h"
+#include "gate.h"
 #include "link_table.h"
 #include "report_queue.h"
-#include "win32_handle.h"
+#include "win/unique_any.h"
 
 namespace tarnet {
+
+namespace win = porvex::win;
 
 enum class ThreadRole { control, poll, dispatch, supervise };
 

@@ -23,11 +23,11 @@ struct Engine::Generation {
     }
     bool stopped() const { return stop.load(); }
 
-    UniqueHandle stop_event;
+    win::UniqueHandle stop_event;
     std::atomic<bool> stop{false};
-    UniqueHandle poll_thread;
-    UniqueHandle dispatch_thread;
-    UniqueHandle supervise_thread;
+    win::UniqueHandle poll_thread;
+    win::UniqueHandle dispatch_thread;
+    win::UniqueHandle supervise_thread;
 };
 
 // The role of the calling thread (control for every thread the engine did not start).
