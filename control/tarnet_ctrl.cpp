@@ -47,12 +47,10 @@ HRESULT CTarnetCtrl::create_instance(REFIID iid, void** out) {
         log_line("control: no memory for a new control");
         return E_OUTOFMEMORY;
     }
-    HRESULT hr = control->initialise();
-    if (SUCCEEDED(hr)) {
-        hr = control->QueryInterface(iid, out);
-    }
-    control->Release();  // a control that failed to initialise goes here
-    return hr;
+    // A control that fails to initialise goes when this lets go of it.
+    const win::ComPtr<CTarnetCtrl> held(control);
+    const HRESULT hr = control->initialise();
+    return SUCCEEDED(hr) ? control->QueryInterface(iid, out) : hr;
 }
 
 CTarnetCtrl::CTarnetCtrl() : OleControl(tarnet_class()) {}
@@ -97,7 +95,7 @@ HRESULT CTarnetCtrl::initialise() {
         });
 }
 
-void CTarnetCtrl::final_release() {
+void CTarnetCtrl::on_final_release() {
     if (engine_) {
         EngineHost::instance().detach(*this);  // the first control stops the engine
         engine_.reset();

@@ -53,14 +53,14 @@ class CTarnetCtrl final : public ax::OleControl,
     void window_destroying(HWND window) override;
     bool window_message(HWND window, UINT msg, WPARAM wparam, LPARAM lparam,
                         LRESULT& result) override;
-    void final_release() override;
+    void on_final_release() override;
 
   private:
     CTarnetCtrl();
     ~CTarnetCtrl() override = default;
 
     // Winsock, the message-only window and the process's engine. What it set up before
-    // a failure is undone by final_release.
+    // a failure is undone by on_final_release.
     HRESULT initialise();
 
     // The methods of _DTarnet.

@@ -94,7 +94,7 @@ HRESULT ConnectionPoint::EnumConnections(IEnumConnections** out) {
         for (const auto& [cookie, sink] : sinks_) {
             items.push_back(CONNECTDATA{sink.get(), cookie});
         }
-        return ConnectionsEnumerator::create(IID_IEnumConnections, std::move(items), out);
+        return ConnectionsEnumerator::create(std::move(items), out);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

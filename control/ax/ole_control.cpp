@@ -6,6 +6,7 @@
 
 #include "boundary.h"
 #include "enumerator.h"
+#include "guarded.h"
 #include "win/variant.h"
 
 namespace tarnet::ax {
@@ -37,54 +38,20 @@ OleControl::OleControl(const ControlClass& control_class)
 
 OleControl::~OleControl() { destroy_window(); }
 
-HRESULT OleControl::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) {
-        return E_POINTER;
-    }
-    void* found = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == class_.dispatch) {
-        found = static_cast<IDispatch*>(this);
-    } else if (iid == IID_IConnectionPointContainer) {
-        found = static_cast<IConnectionPointContainer*>(this);
-    } else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2) {
-        found = static_cast<IProvideClassInfo2*>(this);
-    } else if (iid == IID_ISpecifyPropertyPages) {
-        found = static_cast<ISpecifyPropertyPages*>(this);
-    } else if (iid == IID_IPersist || iid == IID_IPersistStreamInit || iid == IID_IPersistStream) {
-        // IPersistStream's methods are the start of IPersistStreamInit's.
-        found = static_cast<IPersistStreamInit*>(this);
-    } else if (iid == IID_IPersistPropertyBag) {
-        found = static_cast<IPersistPropertyBag*>(this);
-    } else if (iid == IID_IOleObject) {
-        found = static_cast<IOleObject*>(this);
-    } else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceObject) {
-        found = static_cast<IOleInPlaceObject*>(this);
-    } else if (iid == IID_IOleInPlaceActiveObject) {
-        found = static_cast<IOleInPlaceActiveObject*>(this);
-    } else if (iid == IID_IOleControl) {
-        found = static_cast<IOleControl*>(this);
-    } else if (iid == IID_IViewObject || iid == IID_IViewObject2) {
-        found = static_cast<IViewObject2*>(this);
-    }
-    *out = found;
-    if (found == nullptr) {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+void* OleControl::query_extra(REFIID iid) noexcept {
+    return iid == class_.dispatch ? static_cast<IDispatch*>(this) : nullptr;
 }
 
-ULONG OleControl::AddRef() { return ++refs_; }
-
-ULONG OleControl::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) {
-        // Whatever final_release calls may take and drop references again.
-        refs_ = 1;
-        final_release();
-        delete this;
-    }
-    return left;
+void OleControl::final_release() noexcept {
+    AddRef();  // whatever on_final_release calls may take and drop references again
+    tarnet::guarded(
+        "control: final release",
+        [&] {
+            on_final_release();
+            return 0;
+        },
+        [](Failure) { return 0; });
+    delete this;
 }
 
 const TypeDispatch& OleControl::dispatcher() {
@@ -142,8 +109,7 @@ HRESULT OleControl::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* 
 HRESULT OleControl::EnumConnectionPoints(IEnumConnectionPoints** out) {
     return guarded([&] {
         std::vector<IConnectionPoint*> points{&events_};
-        return ConnectionPointsEnumerator::create(IID_IEnumConnectionPoints, std::move(points),
-                                                  out);
+        return ConnectionPointsEnumerator::create(std::move(points), out);
     });
 }
 

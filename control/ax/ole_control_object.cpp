@@ -134,7 +134,7 @@ HRESULT OleControl::EnumVerbs(IEnumOLEVERB** verbs) {
     return guarded([&] {
         std::vector<OLEVERB> list{
             {OLEIVERB_PROPERTIES, kPropertiesVerb, MF_STRING, OLEVERBATTRIB_ONCONTAINERMENU}};
-        return VerbEnumerator::create(IID_IEnumOLEVERB, std::move(list), verbs);
+        return VerbEnumerator::create(std::move(list), verbs);
     });
 }
 

@@ -51,29 +51,6 @@ DialogPropertyPage::~DialogPropertyPage() {
     }
 }
 
-HRESULT DialogPropertyPage::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) {
-        return E_POINTER;
-    }
-    if (iid == IID_IUnknown || iid == IID_IPropertyPage) {
-        *out = static_cast<IPropertyPage*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG DialogPropertyPage::AddRef() { return ++refs_; }
-
-ULONG DialogPropertyPage::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 HRESULT DialogPropertyPage::SetPageSite(IPropertyPageSite* site) {
     site_ = win::ComPtr<IPropertyPageSite>(site);
     return S_OK;

@@ -9,22 +9,18 @@
 
 #include <ocidl.h>
 
-#include <atomic>
 #include <vector>
 
 #include "module.h"
+#include "win/com_object.h"
 #include "win/com_ptr.h"
 
 namespace tarnet::ax {
 
 namespace win = porvex::win;
 
-class DialogPropertyPage : public IPropertyPage {
+class DialogPropertyPage : public win::ComObject<IPropertyPage> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
     HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* site) override;
     HRESULT STDMETHODCALLTYPE Activate(HWND parent, LPCRECT rect, BOOL modal) override;
     HRESULT STDMETHODCALLTYPE Deactivate() override;
@@ -42,7 +38,7 @@ class DialogPropertyPage : public IPropertyPage {
   protected:
     DialogPropertyPage(UINT dialog_id, UINT title_id)
         : dialog_id_(dialog_id), title_id_(title_id) {}
-    virtual ~DialogPropertyPage();
+    ~DialogPropertyPage() override;
 
     // Moves values between the dialog and the objects (to the objects when saving).
     virtual void exchange(bool /*save*/) {}
@@ -55,8 +51,6 @@ class DialogPropertyPage : public IPropertyPage {
 
     const UINT dialog_id_;
     const UINT title_id_;
-    std::atomic<ULONG> refs_{1};
-    ModuleObject counted_;
     win::ComPtr<IPropertyPageSite> site_;
     std::vector<win::ComPtr<IUnknown>> objects_;
     HWND dialog_ = nullptr;
