@@ -1,5 +1,6 @@
 #include "about_box.h"
 
+#include "guarded.h"
 #include "module.h"
 #include "resource.h"
 
@@ -7,7 +8,7 @@ namespace tarnet {
 
 namespace {
 
-INT_PTR CALLBACK about_procedure(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
+INT_PTR about_message(HWND dialog, UINT msg, WPARAM wparam) {
     switch (msg) {
         case WM_INITDIALOG:
             return TRUE;
@@ -21,6 +22,12 @@ INT_PTR CALLBACK about_procedure(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
             break;
     }
     return FALSE;
+}
+
+INT_PTR CALLBACK about_procedure(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
+    return guarded(
+        "control: About box", [&] { return about_message(dialog, msg, wparam); },
+        [](Failure) { return INT_PTR{FALSE}; });
 }
 
 }  // namespace

@@ -11,10 +11,12 @@ EngineHost& EngineHost::instance() {
 
 std::shared_ptr<Engine> EngineHost::attach(EngineClient& client) {
     std::lock_guard guard(lock_);
-    clients_.push_back(&client);
+    // Everything that can fail comes first: a failed attach leaves nothing behind.
+    clients_.reserve(clients_.size() + 1);
     if (!engine_) {
         engine_ = Engine::create(client.notice_window());
     }
+    clients_.push_back(&client);
     return engine_;
 }
 

@@ -31,6 +31,7 @@ class EngineHost {
   public:
     static EngineHost& instance();
 
+    // Throws std::bad_alloc with nothing changed.
     std::shared_ptr<Engine> attach(EngineClient& client);
     void detach(EngineClient& client);
     void notice_window_changed(EngineClient& client, HWND window);

@@ -4,13 +4,16 @@
 #include "tarnet_ctrl.h"
 
 #include <new>
+#include <string>
 
 #include "about_box.h"
-#include "bstr.h"
+#include "control_log.h"
+#include "guarded.h"
 #include "identifiers.h"
 #include "notice_messages.h"
 #include "persistence.h"
 #include "resource.h"
+#include "system_text.h"
 
 namespace tarnet {
 
@@ -29,54 +32,38 @@ const ax::ControlClass& tarnet_class() {
     return description;
 }
 
-VARIANT bstr_argument(const std::string& text) {
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = com::from_system_text(text).detach();
-    return v;
+// Event arguments: automation text from the system code page, and numbers.
+win::Variant text_argument(const std::string& text) {
+    return win::Variant::string(ax::widen_system_text(text));
 }
-
-VARIANT short_argument(std::int16_t value) {
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = value;
-    return v;
-}
-
-VARIANT long_argument(std::int32_t value) {
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return v;
-}
-
-void clear_all(std::span<VARIANT> arguments) {
-    for (VARIANT& v : arguments) {
-        ::VariantClear(&v);
-    }
-}
+win::Variant short_argument(std::int16_t value) { return win::Variant::i2(value); }
+win::Variant long_argument(std::int32_t value) { return win::Variant::i4(value); }
 
 }  // namespace
 
 HRESULT CTarnetCtrl::create_instance(REFIID iid, void** out) {
     auto* control = new (std::nothrow) CTarnetCtrl();
     if (control == nullptr) {
+        log_line("control: no memory for a new control");
         return E_OUTOFMEMORY;
     }
-    const HRESULT hr = control->QueryInterface(iid, out);
-    control->Release();
-    return hr;
+    // A control that fails to initialise goes when this lets go of it.
+    const win::ComPtr<CTarnetCtrl> held(control);
+    const HRESULT hr = control->initialise();
+    return SUCCEEDED(hr) ? control->QueryInterface(iid, out) : hr;
 }
 
-CTarnetCtrl::CTarnetCtrl() : OleControl(tarnet_class()) {
+CTarnetCtrl::CTarnetCtrl() : OleControl(tarnet_class()) {}
+
+HRESULT CTarnetCtrl::initialise() {
     WSADATA data;
-    winsock_started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    const int started = ::WSAStartup(MAKEWORD(2, 2), &data);
+    winsock_started_ = started == 0;
     if (!winsock_started_) {
-        // The control still exists; every socket call fails and methods return the error.
-        ::MessageBoxW(nullptr, L"Socket初始化错误!", L"控件警告", MB_OK | MB_ICONERROR);
+        // The control still exists: every socket call fails with WSANOTINITIALISED, and
+        // the methods return that error to the host.
+        log_line("control: Winsock did not start (error " + std::to_string(started) +
+                 "); every method will return the socket error");
     }
 
     // The window the engine's notices reach while the control has no in-place window
@@ -91,12 +78,28 @@ CTarnetCtrl::CTarnetCtrl() : OleControl(tarnet_class()) {
     }
     message_window_ = ::CreateWindowExW(0, kNoticeWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                         nullptr, ax::Module::instance().handle(), this);
-    engine_ = EngineHost::instance().attach(*this);
+    if (message_window_ == nullptr) {
+        const DWORD error = ::GetLastError();
+        log_line("control: its notice window could not be created (error " + std::to_string(error) +
+                 ")");
+        return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
+    return guarded(
+        "control: joining the engine",
+        [&] {
+            engine_ = EngineHost::instance().attach(*this);
+            return S_OK;
+        },
+        [](Failure failure) {
+            return failure == Failure::out_of_memory ? E_OUTOFMEMORY : E_UNEXPECTED;
+        });
 }
 
-void CTarnetCtrl::final_release() {
-    EngineHost::instance().detach(*this);  // the first control stops the engine
-    engine_.reset();
+void CTarnetCtrl::on_final_release() {
+    if (engine_) {
+        EngineHost::instance().detach(*this);  // the first control stops the engine
+        engine_.reset();
+    }
     if (winsock_started_) {
         ::WSACleanup();
         winsock_started_ = false;
@@ -130,7 +133,7 @@ bool CTarnetCtrl::handle_notice(HWND window, UINT msg, WPARAM wparam, LPARAM lpa
     // The engine thread that sent msg stays parked until this returns, also while the
     // control goes away when the host released its last reference in the event.
     HandlingNotice handling(NoticeReceiver::sender_of(msg, lparam));
-    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
     return receiver_.handle(window, msg, wparam, lparam, result);
 }
 
@@ -144,28 +147,38 @@ LRESULT CALLBACK CTarnetCtrl::message_window_procedure(HWND hwnd, UINT msg, WPAR
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     }
     auto* self = reinterpret_cast<CTarnetCtrl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) {
+        return ::DefWindowProcW(hwnd, msg, wparam, lparam);
+    }
+    // A notice that fails (no memory for the event's arguments, say) is logged and lost;
+    // it must not unwind into the window manager and end the host program.
+    return guarded(
+        "control: notice window",
+        [&] { return self->message_window_message(hwnd, msg, wparam, lparam); },
+        [](Failure) { return LRESULT{0}; });
+}
+
+LRESULT CTarnetCtrl::message_window_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     LRESULT result = 0;
-    if (self != nullptr && self->handle_notice(hwnd, msg, wparam, lparam, result)) {
+    if (handle_notice(hwnd, msg, wparam, lparam, result)) {
         return result;
     }
     return ::DefWindowProcW(hwnd, msg, wparam, lparam);
 }
 
 void CTarnetCtrl::data_receive(const FrameReport& report) {
-    VARIANT arguments[] = {
-        bstr_argument(report.server),    short_argument(report.port),
+    const win::Variant arguments[] = {
+        text_argument(report.server),    short_argument(report.port),
         long_argument(report.ap_code),   long_argument(report.psw),
-        short_argument(report.ret_code), bstr_argument(report.data),
+        short_argument(report.ret_code), text_argument(report.data),
         long_argument(report.data_len),
     };
     fire_event(kEventDataReceive, arguments);
-    clear_all(arguments);
 }
 
 void CTarnetCtrl::fire_link_event(DISPID id, const std::string& server, std::int16_t port) {
-    VARIANT arguments[] = {bstr_argument(server), short_argument(port)};
+    const win::Variant arguments[] = {text_argument(server), short_argument(port)};
     fire_event(id, arguments);
-    clear_all(arguments);
 }
 
 void CTarnetCtrl::failed_connect(const std::string& server, std::int16_t port) {

@@ -16,11 +16,15 @@
 
 namespace tarnet {
 
+namespace win = porvex::win;
+
 class CTarnetCtrl final : public ax::OleControl,
                           public NoticeTarget,
                           public EventSink,
                           public EngineClient {
   public:
+    // A new control, built in two steps: a constructor that cannot fail, then
+    // initialise(); a control that fails to initialise is released again at once.
     static HRESULT create_instance(REFIID iid, void** out);
 
     // NoticeTarget: the engine's notices, on the control's thread.
@@ -37,8 +41,8 @@ class CTarnetCtrl final : public ax::OleControl,
     void drop_taken_over_notices() override { receiver_.drop_taken_over(); }
 
   protected:
-    HRESULT invoke_member(DISPID id, ax::MemberAccess access, VARIANT* args, UINT count,
-                          VARIANT* result) override;
+    HRESULT invoke_member(DISPID id, ax::MemberAccess access, std::span<const win::Variant> args,
+                          win::Variant& result) override;
     void draw(HDC dc, const RECT& bounds) override;
     void reset_properties() override;
     HRESULT save_properties(IStream* stream) override;
@@ -49,11 +53,15 @@ class CTarnetCtrl final : public ax::OleControl,
     void window_destroying(HWND window) override;
     bool window_message(HWND window, UINT msg, WPARAM wparam, LPARAM lparam,
                         LRESULT& result) override;
-    void final_release() override;
+    void on_final_release() override;
 
   private:
     CTarnetCtrl();
     ~CTarnetCtrl() override = default;
+
+    // Winsock, the message-only window and the process's engine. What it set up before
+    // a failure is undone by on_final_release.
+    HRESULT initialise();
 
     // The methods of _DTarnet.
     std::int16_t connect_to_server(const std::string& server, std::int16_t port);
@@ -69,6 +77,7 @@ class CTarnetCtrl final : public ax::OleControl,
     bool handle_notice(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, LRESULT& result);
     static LRESULT CALLBACK message_window_procedure(HWND hwnd, UINT msg, WPARAM wparam,
                                                      LPARAM lparam);
+    LRESULT message_window_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
     std::int16_t default_port_ = 5768;
     bool winsock_started_ = false;

@@ -4,29 +4,28 @@
 #include <cstdint>
 
 #include "about_box.h"
-#include "bstr.h"
 #include "identifiers.h"
+#include "system_text.h"
 #include "tarnet_ctrl.h"
 
 namespace tarnet {
 
 namespace {
 
-std::string text(const VARIANT& v) { return com::to_system_text(V_BSTR(&v)); }
+std::string text(const win::Variant& v) { return ax::to_system_text(V_BSTR(v.get())); }
+std::int16_t short_of(const win::Variant& v) { return V_I2(v.get()); }
+std::int32_t long_of(const win::Variant& v) { return V_I4(v.get()); }
 
-void set_short(VARIANT* result, std::int16_t value) {
-    V_VT(result) = VT_I2;
-    V_I2(result) = value;
-}
+void set_short(win::Variant& result, std::int16_t value) { result = win::Variant::i2(value); }
 
 }  // namespace
 
-HRESULT CTarnetCtrl::invoke_member(DISPID id, ax::MemberAccess access, VARIANT* a, UINT,
-                                   VARIANT* result) {
+HRESULT CTarnetCtrl::invoke_member(DISPID id, ax::MemberAccess access,
+                                   std::span<const win::Variant> a, win::Variant& result) {
     switch (id) {
         case kDispDefaultPort:
             if (access == ax::MemberAccess::put) {
-                default_port_ = V_I2(&a[0]);
+                default_port_ = short_of(a[0]);
                 set_modified();
             } else {
                 set_short(result, default_port_);
@@ -36,29 +35,29 @@ HRESULT CTarnetCtrl::invoke_member(DISPID id, ax::MemberAccess access, VARIANT* 
             // Counted since the engine (one per process) was made; saturates rather than
             // wrapping to a negative count.
             const std::uint64_t total = engine_->report_drops().total();
-            V_VT(result) = VT_I4;
-            V_I4(result) = static_cast<LONG>(std::min<std::uint64_t>(total, 0x7FFFFFFF));
+            result =
+                win::Variant::i4(static_cast<LONG>(std::min<std::uint64_t>(total, 0x7FFFFFFF)));
             return S_OK;
         }
         case kDispConnectToServer:
-            set_short(result, connect_to_server(text(a[0]), V_I2(&a[1])));
+            set_short(result, connect_to_server(text(a[0]), short_of(a[1])));
             return S_OK;
         case kDispConnectToServerH:
             set_short(result, connect_to_server(text(a[0]), default_port_));
             return S_OK;
         case kDispEnableUpload:
-            set_short(result, enable_upload(text(a[0]), V_I2(&a[1]), V_I2(&a[2])));
+            set_short(result, enable_upload(text(a[0]), short_of(a[1]), short_of(a[2])));
             return S_OK;
         case kDispEnabledUploadH:
-            set_short(result, enable_upload(text(a[0]), default_port_, V_I2(&a[1])));
+            set_short(result, enable_upload(text(a[0]), default_port_, short_of(a[1])));
             return S_OK;
         case kDispSendData:
-            set_short(result, send_data(text(a[0]), V_I2(&a[1]), V_I2(&a[2]), V_I4(&a[3]),
-                                        V_I4(&a[4]), text(a[5]), V_I4(&a[6])));
+            set_short(result, send_data(text(a[0]), short_of(a[1]), short_of(a[2]), long_of(a[3]),
+                                        long_of(a[4]), text(a[5]), long_of(a[6])));
             return S_OK;
         case kDispSendDataH:
-            set_short(result, send_data(text(a[0]), default_port_, V_I2(&a[1]), V_I4(&a[2]),
-                                        V_I4(&a[3]), text(a[4]), V_I4(&a[5])));
+            set_short(result, send_data(text(a[0]), default_port_, short_of(a[1]), long_of(a[2]),
+                                        long_of(a[3]), text(a[4]), long_of(a[5])));
             return S_OK;
         case kDispDisconnect:  // the port is not compared
         case kDispDisconnectH:

@@ -14,9 +14,8 @@ HRESULT CTarnetPropPage::create_instance(REFIID iid, void** out) {
     if (page == nullptr) {
         return E_OUTOFMEMORY;
     }
-    const HRESULT hr = page->QueryInterface(iid, out);
-    page->Release();
-    return hr;
+    const ax::win::ComPtr<CTarnetPropPage> held(page);
+    return page->QueryInterface(iid, out);
 }
 
 }  // namespace tarnet

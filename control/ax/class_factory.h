@@ -6,45 +6,24 @@
 
 #include <unknwn.h>
 
-#include <atomic>
 #include <new>
 
 #include "module.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace tarnet::ax {
 
 template <class T>
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public porvex::win::ComObject<IClassFactory> {
   public:
     static HRESULT create(REFIID iid, void** out) {
         auto* factory = new (std::nothrow) ClassFactory();
         if (factory == nullptr) {
             return E_OUTOFMEMORY;
         }
-        const HRESULT hr = factory->QueryInterface(iid, out);
-        factory->Release();
-        return hr;
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
+        const porvex::win::ComPtr<ClassFactory> held(factory);
+        return factory->QueryInterface(iid, out);
     }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
@@ -64,10 +43,7 @@ class ClassFactory final : public IClassFactory {
 
   private:
     ClassFactory() = default;
-    ~ClassFactory() = default;
-
-    std::atomic<ULONG> refs_{1};
-    ModuleObject counted_;
+    ~ClassFactory() override = default;
 };
 
 }  // namespace tarnet::ax

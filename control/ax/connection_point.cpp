@@ -64,7 +64,7 @@ HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     }
     // A sink implements the event interface as a dispinterface; script engines often
     // only answer for IDispatch.
-    com::ComPtr<IDispatch> dispatch;
+    win::ComPtr<IDispatch> dispatch;
     if (FAILED(sink->QueryInterface(events_, dispatch.put_void())) &&
         FAILED(sink->QueryInterface(IID_IDispatch, dispatch.put_void()))) {
         return CONNECT_E_CANNOTCONNECT;
@@ -94,18 +94,23 @@ HRESULT ConnectionPoint::EnumConnections(IEnumConnections** out) {
         for (const auto& [cookie, sink] : sinks_) {
             items.push_back(CONNECTDATA{sink.get(), cookie});
         }
-        return ConnectionsEnumerator::create(IID_IEnumConnections, std::move(items), out);
+        return ConnectionsEnumerator::create(std::move(items), out);
     } catch (...) {
         return E_OUTOFMEMORY;
     }
 }
 
-void ConnectionPoint::fire(DISPID id, std::span<VARIANT> arguments) {
+void ConnectionPoint::fire(DISPID id, std::span<const win::Variant> arguments) {
     if (sinks_.empty()) {
         return;
     }
-    // DISPPARAMS carries the arguments last to first.
-    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
+    // DISPPARAMS carries the arguments last to first; the sinks borrow them ([in]), so
+    // plain copies of the VARIANTs that still belong to arguments.
+    std::vector<VARIANT> reversed;
+    reversed.reserve(arguments.size());
+    for (auto it = arguments.rbegin(); it != arguments.rend(); ++it) {
+        reversed.push_back(it->value());
+    }
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     const auto sinks = sinks_;  // each held once more while it is called
     for (const auto& [cookie, sink] : sinks) {

@@ -14,9 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "com_ptr.h"
+#include "win/com_ptr.h"
+#include "win/variant.h"
 
 namespace tarnet::ax {
+
+namespace win = porvex::win;
 
 class ConnectionPoint final : public IConnectionPoint {
   public:
@@ -36,13 +39,13 @@ class ConnectionPoint final : public IConnectionPoint {
     const IID& events() const { return events_; }
     std::size_t sink_count() const { return sinks_.size(); }
     // Calls every sink's Invoke with the arguments in declaration order.
-    void fire(DISPID id, std::span<VARIANT> arguments);
+    void fire(DISPID id, std::span<const win::Variant> arguments);
     void clear() { sinks_.clear(); }
 
   private:
     IConnectionPointContainer& container_;
     const IID& events_;
-    std::vector<std::pair<DWORD, com::ComPtr<IDispatch>>> sinks_;
+    std::vector<std::pair<DWORD, win::ComPtr<IDispatch>>> sinks_;
     DWORD next_cookie_ = 1;
 };
 

@@ -9,46 +9,23 @@
 
 #include <unknwn.h>
 
-#include <atomic>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "module.h"
+#include "win/com_object.h"
 
 namespace tarnet::ax {
 
 template <class IEnum, class Item, class Traits>
-class Enumerator final : public IEnum {
+class Enumerator final : public porvex::win::ComObject<IEnum> {
   public:
-    static HRESULT create(const IID& iid, std::vector<Item> items, IEnum** out) {
+    static HRESULT create(std::vector<Item> items, IEnum** out) {
         if (out == nullptr) {
             return E_POINTER;
         }
         auto shared = std::make_shared<Snapshot>(std::move(items));
-        *out = new (std::nothrow) Enumerator(iid, std::move(shared), 0);
-        return *out != nullptr ? S_OK : E_OUTOFMEMORY;
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        if (iid == IID_IUnknown || iid == iid_) {
-            *out = static_cast<IEnum*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
+        return hand_out(new (std::nothrow) Enumerator(std::move(shared), 0), out);
     }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
@@ -83,8 +60,7 @@ class Enumerator final : public IEnum {
         if (out == nullptr) {
             return E_POINTER;
         }
-        *out = new (std::nothrow) Enumerator(iid_, snapshot_, pos_);
-        return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+        return hand_out(new (std::nothrow) Enumerator(snapshot_, pos_), out);
     }
 
   private:
@@ -104,15 +80,22 @@ class Enumerator final : public IEnum {
         std::vector<Item> items;
     };
 
-    Enumerator(const IID& iid, std::shared_ptr<Snapshot> snapshot, std::size_t pos)
-        : iid_(iid), snapshot_(std::move(snapshot)), pos_(pos) {}
-    ~Enumerator() = default;
+    Enumerator(std::shared_ptr<Snapshot> snapshot, std::size_t pos)
+        : snapshot_(std::move(snapshot)), pos_(pos) {}
+    ~Enumerator() override = default;
 
-    const IID& iid_;
+    // The caller's reference to a new enumerator (none when it could not be made).
+    static HRESULT hand_out(Enumerator* made, IEnum** out) {
+        *out = made;
+        if (made == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        made->AddRef();
+        return S_OK;
+    }
+
     std::shared_ptr<Snapshot> snapshot_;
     std::size_t pos_ = 0;
-    std::atomic<ULONG> refs_{1};
-    ModuleObject counted_;
 };
 
 }  // namespace tarnet::ax

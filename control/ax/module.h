@@ -7,6 +7,8 @@
 #include <atomic>
 #include <string>
 
+#include "win/com_object.h"
+
 namespace tarnet::ax {
 
 class Module {
@@ -18,25 +20,15 @@ class Module {
     std::wstring path() const;
     std::wstring load_string(UINT id) const;
 
-    void add_object() { objects_.fetch_add(1); }
-    void remove_object() { objects_.fetch_sub(1); }
     void lock(bool locked) { locks_.fetch_add(locked ? 1 : -1); }
-    bool can_unload() const { return objects_.load() == 0 && locks_.load() <= 0; }
-    long objects() const { return objects_.load(); }
+    bool can_unload() const { return objects() == 0 && locks_.load() <= 0; }
+    // Live COM objects: every object of the library is a win::ComObject, which counts
+    // itself.
+    long objects() const { return porvex::win::ObjectCount::live(); }
 
   private:
     HINSTANCE handle_ = nullptr;
-    std::atomic<long> objects_{0};
     std::atomic<long> locks_{0};
-};
-
-// Counts one live object of the module for its lifetime.
-class ModuleObject {
-  public:
-    ModuleObject() { Module::instance().add_object(); }
-    ~ModuleObject() { Module::instance().remove_object(); }
-    ModuleObject(const ModuleObject&) = delete;
-    ModuleObject& operator=(const ModuleObject&) = delete;
 };
 
 }  // namespace tarnet::ax

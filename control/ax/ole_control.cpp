@@ -6,7 +6,8 @@
 
 #include "boundary.h"
 #include "enumerator.h"
-#include "variant.h"
+#include "guarded.h"
+#include "win/variant.h"
 
 namespace tarnet::ax {
 
@@ -35,63 +36,22 @@ OleControl::OleControl(const ControlClass& control_class)
     extent_ = {himetric(100), himetric(50)};
 }
 
-OleControl::~OleControl() {
-    destroy_window();
-    for (auto& held : held_events_) {
-        for (auto& v : held.arguments) {
-            ::VariantClear(&v);
-        }
-    }
+OleControl::~OleControl() { destroy_window(); }
+
+void* OleControl::query_extra(REFIID iid) noexcept {
+    return iid == class_.dispatch ? static_cast<IDispatch*>(this) : nullptr;
 }
 
-HRESULT OleControl::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) {
-        return E_POINTER;
-    }
-    void* found = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == class_.dispatch) {
-        found = static_cast<IDispatch*>(this);
-    } else if (iid == IID_IConnectionPointContainer) {
-        found = static_cast<IConnectionPointContainer*>(this);
-    } else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2) {
-        found = static_cast<IProvideClassInfo2*>(this);
-    } else if (iid == IID_ISpecifyPropertyPages) {
-        found = static_cast<ISpecifyPropertyPages*>(this);
-    } else if (iid == IID_IPersist || iid == IID_IPersistStreamInit || iid == IID_IPersistStream) {
-        // IPersistStream's methods are the start of IPersistStreamInit's.
-        found = static_cast<IPersistStreamInit*>(this);
-    } else if (iid == IID_IPersistPropertyBag) {
-        found = static_cast<IPersistPropertyBag*>(this);
-    } else if (iid == IID_IOleObject) {
-        found = static_cast<IOleObject*>(this);
-    } else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceObject) {
-        found = static_cast<IOleInPlaceObject*>(this);
-    } else if (iid == IID_IOleInPlaceActiveObject) {
-        found = static_cast<IOleInPlaceActiveObject*>(this);
-    } else if (iid == IID_IOleControl) {
-        found = static_cast<IOleControl*>(this);
-    } else if (iid == IID_IViewObject || iid == IID_IViewObject2) {
-        found = static_cast<IViewObject2*>(this);
-    }
-    *out = found;
-    if (found == nullptr) {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG OleControl::AddRef() { return ++refs_; }
-
-ULONG OleControl::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) {
-        // Whatever final_release calls may take and drop references again.
-        refs_ = 1;
-        final_release();
-        delete this;
-    }
-    return left;
+void OleControl::final_release() noexcept {
+    AddRef();  // whatever on_final_release calls may take and drop references again
+    tarnet::guarded(
+        "control: final release",
+        [&] {
+            on_final_release();
+            return 0;
+        },
+        [](Failure) { return 0; });
+    delete this;
 }
 
 const TypeDispatch& OleControl::dispatcher() {
@@ -141,7 +101,7 @@ HRESULT OleControl::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* 
         return DISP_E_UNKNOWNINTERFACE;
     }
     // The host may release its last reference from inside an event the call fires.
-    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
     return guarded(
         [&] { return dispatcher().invoke(id, flags, params, result, arg_error, *this); });
 }
@@ -149,8 +109,7 @@ HRESULT OleControl::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* 
 HRESULT OleControl::EnumConnectionPoints(IEnumConnectionPoints** out) {
     return guarded([&] {
         std::vector<IConnectionPoint*> points{&events_};
-        return ConnectionPointsEnumerator::create(IID_IEnumConnectionPoints, std::move(points),
-                                                  out);
+        return ConnectionPointsEnumerator::create(std::move(points), out);
     });
 }
 
@@ -229,32 +188,22 @@ HRESULT OleControl::FreezeEvents(BOOL freeze) {
         return S_OK;
     }
     if (frozen_ > 0 && --frozen_ == 0) {
-        com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+        win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
         while (frozen_ == 0 && !held_events_.empty()) {
             HeldEvent held = std::move(held_events_.front());
             held_events_.pop_front();
             events_.fire(held.id, held.arguments);
-            for (auto& v : held.arguments) {
-                ::VariantClear(&v);
-            }
         }
     }
     return S_OK;
 }
 
-void OleControl::fire_event(DISPID id, std::span<VARIANT> arguments) {
+void OleControl::fire_event(DISPID id, std::span<const win::Variant> arguments) {
     if (frozen_ > 0) {
-        HeldEvent held{id, {}};
-        for (const VARIANT& a : arguments) {
-            VARIANT copy;
-            ::VariantInit(&copy);
-            ::VariantCopy(&copy, const_cast<VARIANT*>(&a));
-            held.arguments.push_back(copy);
-        }
-        held_events_.push_back(std::move(held));
+        held_events_.push_back({id, {arguments.begin(), arguments.end()}});
         return;
     }
-    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
     events_.fire(id, arguments);
 }
 
@@ -264,7 +213,7 @@ HWND OleControl::dialog_owner() const {
         in_place_site_->GetWindow(&owner);
     }
     if (owner == nullptr && site_) {
-        if (auto window = site_.query<IOleWindow>(IID_IOleWindow)) {
+        if (auto window = site_.as<IOleWindow>(IID_IOleWindow)) {
             window->GetWindow(&owner);
         }
     }

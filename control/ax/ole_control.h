@@ -24,18 +24,21 @@
 #include <oleidl.h>
 
 #include <atomic>
-#include <deque>
 #include <functional>
+#include <list>
 #include <memory>
 #include <span>
 
-#include "com_ptr.h"
 #include "connection_point.h"
 #include "module.h"
 #include "type_dispatch.h"
 #include "type_library.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace tarnet::ax {
+
+namespace win = porvex::win;
 
 struct ControlClass {
     const CLSID& clsid;
@@ -47,24 +50,17 @@ struct ControlClass {
     const wchar_t* window_class;  // of the in-place window
 };
 
-class OleControl : public IDispatch,
-                   public IConnectionPointContainer,
-                   public IProvideClassInfo2,
-                   public ISpecifyPropertyPages,
-                   public IPersistStreamInit,
-                   public IPersistPropertyBag,
-                   public IOleObject,
-                   public IOleInPlaceObject,
-                   public IOleInPlaceActiveObject,
-                   public IOleControl,
-                   public IViewObject2,
-                   protected DispatchTarget {
-  public:
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+// IUnknown is the IDispatch; IPersistStream is answered by IPersistStreamInit (its
+// methods are the start of IPersistStreamInit's), IOleWindow by IOleInPlaceObject.
+using OleControlBase =
+    win::ComObject<IDispatch, IConnectionPointContainer,
+                   win::Interface<IProvideClassInfo2, IProvideClassInfo>, ISpecifyPropertyPages,
+                   win::Interface<IPersistStreamInit, IPersist, IPersistStream>,
+                   IPersistPropertyBag, IOleObject, win::Interface<IOleInPlaceObject, IOleWindow>,
+                   IOleInPlaceActiveObject, IOleControl, win::Interface<IViewObject2, IViewObject>>;
 
+class OleControl : public OleControlBase, protected DispatchTarget {
+  public:
     // IDispatch
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
@@ -164,7 +160,7 @@ class OleControl : public IDispatch,
 
   protected:
     explicit OleControl(const ControlClass& control_class);
-    virtual ~OleControl();
+    ~OleControl() override;
 
     // Drawing: the control's whole appearance within bounds.
     virtual void draw(HDC dc, const RECT& bounds) = 0;
@@ -179,13 +175,14 @@ class OleControl : public IDispatch,
     virtual void window_destroying(HWND) {}
     // The in-place window's messages, before the framework's handling.
     virtual bool window_message(HWND, UINT, WPARAM, LPARAM, LRESULT&) { return false; }
-    // Runs when the last reference is released, before the object is deleted.
-    virtual void final_release() {}
+    // Runs when the last reference is released, before the object is deleted (holding a
+    // reference of its own, so whatever it calls may take and drop references).
+    virtual void on_final_release() {}
 
     void set_modified(bool modified = true) { modified_ = modified; }
     // Fires an event to every sink (arguments in declaration order). While the host has
     // frozen events, they wait and fire in order when it thaws them.
-    void fire_event(DISPID id, std::span<VARIANT> arguments);
+    void fire_event(DISPID id, std::span<const win::Variant> arguments);
     // The window to own dialogs: the site's window, or none.
     HWND dialog_owner() const;
     const ControlClass& control_class() const { return class_; }
@@ -196,20 +193,22 @@ class OleControl : public IDispatch,
     bool create_window(HWND parent, const RECT& position);
     void destroy_window();
     static LRESULT CALLBACK window_procedure(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+    LRESULT handle_window_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     const TypeDispatch& dispatcher();
+    // The default dispinterface's IID is known at run time only.
+    void* query_extra(REFIID iid) noexcept override;
+    void final_release() noexcept override;
 
     const ControlClass& class_;
-    std::atomic<ULONG> refs_{1};
-    ModuleObject counted_;
     ConnectionPoint events_;
     std::unique_ptr<TypeDispatch> dispatch_;
 
-    com::ComPtr<IOleClientSite> site_;
-    com::ComPtr<IOleInPlaceSite> in_place_site_;
-    com::ComPtr<IOleInPlaceFrame> frame_;
-    com::ComPtr<IOleInPlaceUIWindow> document_;
-    com::ComPtr<IOleAdviseHolder> advise_holder_;
-    com::ComPtr<IAdviseSink> view_sink_;
+    win::ComPtr<IOleClientSite> site_;
+    win::ComPtr<IOleInPlaceSite> in_place_site_;
+    win::ComPtr<IOleInPlaceFrame> frame_;
+    win::ComPtr<IOleInPlaceUIWindow> document_;
+    win::ComPtr<IOleAdviseHolder> advise_holder_;
+    win::ComPtr<IAdviseSink> view_sink_;
     DWORD view_aspects_ = 0;
     DWORD view_flags_ = 0;
     HWND window_ = nullptr;
@@ -219,9 +218,9 @@ class OleControl : public IDispatch,
     int frozen_ = 0;
     struct HeldEvent {
         DISPID id;
-        std::vector<VARIANT> arguments;
+        std::vector<win::Variant> arguments;
     };
-    std::deque<HeldEvent> held_events_;
+    std::list<HeldEvent> held_events_;  // a list: allocates nothing until an event is held
 };
 
 }  // namespace tarnet::ax

@@ -2,6 +2,8 @@
 // the window procedure.
 #include "ole_control.h"
 
+#include "guarded.h"
+
 namespace tarnet::ax {
 
 namespace {
@@ -27,7 +29,7 @@ HRESULT OleControl::in_place_activate(LONG verb, const RECT* position) {
         return E_UNEXPECTED;
     }
     if (!in_place_site_) {
-        auto site = site_.query<IOleInPlaceSite>(IID_IOleInPlaceSite);
+        auto site = site_.as<IOleInPlaceSite>(IID_IOleInPlaceSite);
         if (!site) {
             return E_NOINTERFACE;
         }
@@ -105,8 +107,17 @@ LRESULT CALLBACK OleControl::window_procedure(HWND hwnd, UINT msg, WPARAM wparam
     if (self == nullptr) {
         return ::DefWindowProcW(hwnd, msg, wparam, lparam);
     }
+    // Nothing thrown while handling a message may unwind into the window manager: it
+    // would end the host program.
+    return tarnet::guarded(
+        "control: in-place window",
+        [&] { return self->handle_window_message(hwnd, msg, wparam, lparam); },
+        [](Failure) { return LRESULT{0}; });
+}
+
+LRESULT OleControl::handle_window_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     LRESULT result = 0;
-    if (self->window_message(hwnd, msg, wparam, lparam, result)) {
+    if (window_message(hwnd, msg, wparam, lparam, result)) {
         return result;
     }
     switch (msg) {
@@ -115,7 +126,7 @@ LRESULT CALLBACK OleControl::window_procedure(HWND hwnd, UINT msg, WPARAM wparam
             HDC dc = ::BeginPaint(hwnd, &paint);
             RECT client;
             ::GetClientRect(hwnd, &client);
-            self->draw(dc, client);
+            draw(dc, client);
             ::EndPaint(hwnd, &paint);
             return 0;
         }
@@ -123,7 +134,7 @@ LRESULT CALLBACK OleControl::window_procedure(HWND hwnd, UINT msg, WPARAM wparam
             // Drawing into a device context the caller gives (PrintWindow, animations).
             RECT client;
             ::GetClientRect(hwnd, &client);
-            self->draw(reinterpret_cast<HDC>(wparam), client);
+            draw(reinterpret_cast<HDC>(wparam), client);
             return 0;
         }
         case WM_ERASEBKGND:
@@ -151,7 +162,7 @@ HRESULT OleControl::InPlaceDeactivate() {
     if (!in_place_site_) {
         return S_OK;
     }
-    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
     UIDeactivate();
     destroy_window();
     auto site = std::move(in_place_site_);

@@ -41,7 +41,7 @@ HRESULT OleControl::SetClientSite(IOleClientSite* site) {
     if (site == nullptr) {
         InPlaceDeactivate();
     }
-    site_ = com::ComPtr<IOleClientSite>(site);
+    site_ = win::ComPtr<IOleClientSite>(site);
     return S_OK;
 }
 
@@ -49,14 +49,14 @@ HRESULT OleControl::GetClientSite(IOleClientSite** site) {
     if (site == nullptr) {
         return E_POINTER;
     }
-    *site = com::ComPtr<IOleClientSite>(site_).detach();
+    *site = win::ComPtr<IOleClientSite>(site_).detach();
     return S_OK;
 }
 
 HRESULT OleControl::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
 
 HRESULT OleControl::Close(DWORD save_option) {
-    com::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
+    win::ComPtr<IDispatch> alive(static_cast<IDispatch*>(this));
     InPlaceDeactivate();
     if (modified_ && site_ &&
         (save_option == OLECLOSE_SAVEIFDIRTY || save_option == OLECLOSE_PROMPTSAVE)) {
@@ -89,7 +89,7 @@ HRESULT OleControl::GetClipboardData(DWORD, IDataObject** data) {
 HRESULT OleControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent,
                            LPCRECT position) {
     if (site != nullptr && !site_) {
-        site_ = com::ComPtr<IOleClientSite>(site);
+        site_ = win::ComPtr<IOleClientSite>(site);
     }
     switch (verb) {
         case OLEIVERB_PRIMARY:
@@ -116,7 +116,7 @@ HRESULT OleControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND pa
 HRESULT OleControl::show_properties(HWND parent) {
     // The container may show the frame itself (with its own extended properties).
     if (site_) {
-        if (auto control_site = site_.query<IOleControlSite>(IID_IOleControlSite)) {
+        if (auto control_site = site_.as<IOleControlSite>(IID_IOleControlSite)) {
             if (control_site->ShowPropertyFrame() == S_OK) {
                 return S_OK;
             }
@@ -134,7 +134,7 @@ HRESULT OleControl::EnumVerbs(IEnumOLEVERB** verbs) {
     return guarded([&] {
         std::vector<OLEVERB> list{
             {OLEIVERB_PROPERTIES, kPropertiesVerb, MF_STRING, OLEVERBATTRIB_ONCONTAINERMENU}};
-        return VerbEnumerator::create(IID_IEnumOLEVERB, std::move(list), verbs);
+        return VerbEnumerator::create(std::move(list), verbs);
     });
 }
 

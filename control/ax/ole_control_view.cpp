@@ -37,7 +37,7 @@ HRESULT OleControl::Unfreeze(DWORD) { return E_NOTIMPL; }
 HRESULT OleControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
     view_aspects_ = aspects;
     view_flags_ = flags;
-    view_sink_ = com::ComPtr<IAdviseSink>(sink);
+    view_sink_ = win::ComPtr<IAdviseSink>(sink);
     return S_OK;
 }
 
@@ -49,7 +49,7 @@ HRESULT OleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) 
         *flags = view_flags_;
     }
     if (sink != nullptr) {
-        *sink = com::ComPtr<IAdviseSink>(view_sink_).detach();
+        *sink = win::ComPtr<IAdviseSink>(view_sink_).detach();
     }
     return S_OK;
 }

@@ -2,14 +2,16 @@
 
 #include <oleauto.h>
 
-#include "variant.h"
+#include "win/variant.h"
 
 namespace tarnet::ax {
 
 namespace {
 
+namespace win = porvex::win;
+
 HRESULT read_as(IPropertyBag* bag, IErrorLog* log, const wchar_t* name, VARTYPE type,
-                com::Variant& value) {
+                win::Variant& value) {
     V_VT(value.get()) = type;
     const HRESULT hr = bag->Read(name, value.get(), log);
     if (FAILED(hr)) {
@@ -17,13 +19,11 @@ HRESULT read_as(IPropertyBag* bag, IErrorLog* log, const wchar_t* name, VARTYPE 
         return hr == E_INVALIDARG || hr == E_FAIL ? S_FALSE : hr;
     }
     if (V_VT(value.get()) != type) {
-        com::Variant converted;
+        win::Variant converted;
         if (FAILED(::VariantChangeType(converted.get(), value.get(), 0, type))) {
             return DISP_E_TYPEMISMATCH;
         }
-        value.clear();
-        *value.get() = *converted.get();
-        V_VT(converted.get()) = VT_EMPTY;
+        value = std::move(converted);
     }
     return S_OK;
 }
@@ -31,7 +31,7 @@ HRESULT read_as(IPropertyBag* bag, IErrorLog* log, const wchar_t* name, VARTYPE 
 }  // namespace
 
 HRESULT read_short(IPropertyBag* bag, IErrorLog* log, const wchar_t* name, std::int16_t& value) {
-    com::Variant v;
+    win::Variant v;
     const HRESULT hr = read_as(bag, log, name, VT_I2, v);
     if (hr == S_OK) {
         value = V_I2(v.get());
@@ -40,14 +40,14 @@ HRESULT read_short(IPropertyBag* bag, IErrorLog* log, const wchar_t* name, std::
 }
 
 HRESULT write_short(IPropertyBag* bag, const wchar_t* name, std::int16_t value) {
-    com::Variant v;
+    win::Variant v;
     V_VT(v.get()) = VT_I2;
     V_I2(v.get()) = value;
     return bag->Write(name, v.get());
 }
 
 HRESULT read_long(IPropertyBag* bag, IErrorLog* log, const wchar_t* name, LONG& value) {
-    com::Variant v;
+    win::Variant v;
     const HRESULT hr = read_as(bag, log, name, VT_I4, v);
     if (hr == S_OK) {
         value = V_I4(v.get());
@@ -56,7 +56,7 @@ HRESULT read_long(IPropertyBag* bag, IErrorLog* log, const wchar_t* name, LONG& 
 }
 
 HRESULT write_long(IPropertyBag* bag, const wchar_t* name, LONG value) {
-    com::Variant v;
+    win::Variant v;
     V_VT(v.get()) = VT_I4;
     V_I4(v.get()) = value;
     return bag->Write(name, v.get());

@@ -51,31 +51,8 @@ DialogPropertyPage::~DialogPropertyPage() {
     }
 }
 
-HRESULT DialogPropertyPage::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) {
-        return E_POINTER;
-    }
-    if (iid == IID_IUnknown || iid == IID_IPropertyPage) {
-        *out = static_cast<IPropertyPage*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG DialogPropertyPage::AddRef() { return ++refs_; }
-
-ULONG DialogPropertyPage::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 HRESULT DialogPropertyPage::SetPageSite(IPropertyPageSite* site) {
-    site_ = com::ComPtr<IPropertyPageSite>(site);
+    site_ = win::ComPtr<IPropertyPageSite>(site);
     return S_OK;
 }
 
@@ -195,11 +172,16 @@ void DialogPropertyPage::set_dirty(bool dirty) {
 }
 
 INT_PTR CALLBACK DialogPropertyPage::dialog_procedure(HWND hwnd, UINT msg, WPARAM, LPARAM lparam) {
-    if (msg == WM_INITDIALOG) {
-        ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
-        return TRUE;
-    }
-    return FALSE;
+    return tarnet::guarded(
+        "control: property page",
+        [&]() -> INT_PTR {
+            if (msg == WM_INITDIALOG) {
+                ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
+                return TRUE;
+            }
+            return FALSE;
+        },
+        [](Failure) { return INT_PTR{FALSE}; });
 }
 
 }  // namespace tarnet::ax

@@ -9,20 +9,18 @@
 
 #include <ocidl.h>
 
-#include <atomic>
 #include <vector>
 
-#include "com_ptr.h"
 #include "module.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace tarnet::ax {
 
-class DialogPropertyPage : public IPropertyPage {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+namespace win = porvex::win;
 
+class DialogPropertyPage : public win::ComObject<IPropertyPage> {
+  public:
     HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* site) override;
     HRESULT STDMETHODCALLTYPE Activate(HWND parent, LPCRECT rect, BOOL modal) override;
     HRESULT STDMETHODCALLTYPE Deactivate() override;
@@ -40,12 +38,12 @@ class DialogPropertyPage : public IPropertyPage {
   protected:
     DialogPropertyPage(UINT dialog_id, UINT title_id)
         : dialog_id_(dialog_id), title_id_(title_id) {}
-    virtual ~DialogPropertyPage();
+    ~DialogPropertyPage() override;
 
     // Moves values between the dialog and the objects (to the objects when saving).
     virtual void exchange(bool /*save*/) {}
     void set_dirty(bool dirty);
-    const std::vector<com::ComPtr<IUnknown>>& objects() const { return objects_; }
+    const std::vector<win::ComPtr<IUnknown>>& objects() const { return objects_; }
 
   private:
     static INT_PTR CALLBACK dialog_procedure(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
@@ -53,10 +51,8 @@ class DialogPropertyPage : public IPropertyPage {
 
     const UINT dialog_id_;
     const UINT title_id_;
-    std::atomic<ULONG> refs_{1};
-    ModuleObject counted_;
-    com::ComPtr<IPropertyPageSite> site_;
-    std::vector<com::ComPtr<IUnknown>> objects_;
+    win::ComPtr<IPropertyPageSite> site_;
+    std::vector<win::ComPtr<IUnknown>> objects_;
     HWND dialog_ = nullptr;
     bool dirty_ = false;
 };

@@ -2,11 +2,11 @@
 
 #include <oleauto.h>
 
-#include "variant.h"
+#include "win/variant.h"
 
 namespace tarnet::ax {
 
-TypeDispatch::TypeDispatch(com::ComPtr<ITypeInfo> info) : info_(std::move(info)) {
+TypeDispatch::TypeDispatch(win::ComPtr<ITypeInfo> info) : info_(std::move(info)) {
     if (!info_) {
         return;
     }
@@ -58,7 +58,7 @@ bool is_missing(const VARIANT& v) {
 }
 
 HRESULT convert(const VARIANT& from, VARTYPE to, VARIANT& out) {
-    com::Variant plain;
+    win::Variant plain;
     HRESULT hr = ::VariantCopyInd(plain.get(), const_cast<VARIANT*>(&from));
     if (SUCCEEDED(hr)) {
         hr = ::VariantChangeType(&out, plain.get(), 0, to);
@@ -146,24 +146,13 @@ HRESULT TypeDispatch::invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT*
         }
     }
 
-    std::vector<VARIANT> args(expected);
-    for (auto& a : args) {
-        ::VariantInit(&a);
-    }
-    struct Clear {
-        std::vector<VARIANT>& v;
-        ~Clear() {
-            for (auto& a : v) {
-                ::VariantClear(&a);
-            }
-        }
-    } clear{args};
+    std::vector<win::Variant> args(expected);
 
     for (UINT p = 0; p < expected; ++p) {
         if (source[p] < 0 || is_missing(params->rgvarg[source[p]])) {
             return DISP_E_PARAMNOTOPTIONAL;
         }
-        const HRESULT hr = convert(params->rgvarg[source[p]], types[p], args[p]);
+        const HRESULT hr = convert(params->rgvarg[source[p]], types[p], *args[p].put());
         if (FAILED(hr)) {
             if (arg_error != nullptr) {
                 *arg_error = static_cast<UINT>(source[p]);
@@ -172,11 +161,11 @@ HRESULT TypeDispatch::invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT*
         }
     }
 
-    com::Variant value;
-    const HRESULT hr = target.invoke_member(id, access, args.data(), expected, value.get());
+    win::Variant value;
+    const HRESULT hr = target.invoke_member(id, access, args, value);
     if (SUCCEEDED(hr) && result != nullptr && access != MemberAccess::put) {
         ::VariantInit(result);
-        return ::VariantCopy(result, value.get());
+        value.move_to(*result);
     }
     return hr;
 }

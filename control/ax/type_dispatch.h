@@ -12,21 +12,25 @@
 #include <oaidl.h>
 
 #include <map>
+#include <span>
 #include <vector>
 
-#include "com_ptr.h"
+#include "win/com_ptr.h"
+#include "win/variant.h"
 
 namespace tarnet::ax {
+
+namespace win = porvex::win;
 
 enum class MemberAccess { call, get, put };
 
 class DispatchTarget {
   public:
     virtual ~DispatchTarget() = default;
-    // args: count arguments in declaration order, of the declared types (a put has one,
-    // the new value). result: a VT_EMPTY variant to fill for calls and gets.
-    virtual HRESULT invoke_member(DISPID id, MemberAccess access, VARIANT* args, UINT count,
-                                  VARIANT* result) = 0;
+    // args: the arguments in declaration order, of the declared types (a put has one,
+    // the new value). result: an empty variant to fill for calls and gets.
+    virtual HRESULT invoke_member(DISPID id, MemberAccess access,
+                                  std::span<const win::Variant> args, win::Variant& result) = 0;
 };
 
 class TypeDispatch {
@@ -38,7 +42,7 @@ class TypeDispatch {
         VARTYPE result = VT_EMPTY;
     };
 
-    explicit TypeDispatch(com::ComPtr<ITypeInfo> info);
+    explicit TypeDispatch(win::ComPtr<ITypeInfo> info);
 
     bool valid() const { return static_cast<bool>(info_); }
     ITypeInfo* type_info() const { return info_.get(); }
@@ -49,7 +53,7 @@ class TypeDispatch {
                    DispatchTarget& target) const;
 
   private:
-    com::ComPtr<ITypeInfo> info_;
+    win::ComPtr<ITypeInfo> info_;
     std::map<DISPID, Member> members_;
 };
 

@@ -8,7 +8,7 @@ namespace tarnet::ax {
 
 HRESULT register_type_library() {
     const std::wstring path = Module::instance().path();
-    com::ComPtr<ITypeLib> library;
+    win::ComPtr<ITypeLib> library;
     return ::LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, library.put());
 }
 
@@ -16,15 +16,15 @@ HRESULT unregister_type_library(const TypeLibraryId& id) {
     return ::UnRegisterTypeLib(id.libid, id.major, id.minor, id.lcid, SYS_WIN32);
 }
 
-com::ComPtr<ITypeInfo> load_type_info(const TypeLibraryId& id, const GUID& type) {
-    com::ComPtr<ITypeLib> library;
+win::ComPtr<ITypeInfo> load_type_info(const TypeLibraryId& id, const GUID& type) {
+    win::ComPtr<ITypeLib> library;
     if (FAILED(::LoadRegTypeLib(id.libid, id.major, id.minor, id.lcid, library.put()))) {
         const std::wstring path = Module::instance().path();
         if (FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put()))) {
             return nullptr;
         }
     }
-    com::ComPtr<ITypeInfo> info;
+    win::ComPtr<ITypeInfo> info;
     library->GetTypeInfoOfGuid(type, info.put());
     return info;
 }

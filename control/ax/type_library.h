@@ -6,9 +6,11 @@
 
 #include <oaidl.h>
 
-#include "com_ptr.h"
+#include "win/com_ptr.h"
 
 namespace tarnet::ax {
+
+namespace win = porvex::win;
 
 struct TypeLibraryId {
     GUID libid;
@@ -23,6 +25,6 @@ HRESULT unregister_type_library(const TypeLibraryId& id);
 
 // The type information of type: from the registered library (LoadRegTypeLib), or, when
 // the library is not registered, from the module's own resource.
-com::ComPtr<ITypeInfo> load_type_info(const TypeLibraryId& id, const GUID& type);
+win::ComPtr<ITypeInfo> load_type_info(const TypeLibraryId& id, const GUID& type);
 
 }  // namespace tarnet::ax

@@ -12,10 +12,14 @@
 
 #include "echo_packet.h"
 #include "echo_probe.h"
+#include "win/unique_any.h"
+#include "win/unique_socket.h"
 
 namespace tarnet {
 
 namespace {
+
+namespace win = porvex::win;
 
 constexpr DWORD kPauseBeforeWaitMs = 100;
 constexpr DWORD kWaitSliceMs = 50;
@@ -30,26 +34,22 @@ bool cancelled(HANDLE cancel, DWORD wait_ms) {
     return ::WaitForSingleObject(cancel, wait_ms) == WAIT_OBJECT_0;
 }
 
-class RawSocket {
-  public:
-    RawSocket() : s_(::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP)) {
-        if (s_ != INVALID_SOCKET) {
-            // Programs the host starts must not inherit it.
-            ::SetHandleInformation(reinterpret_cast<HANDLE>(s_), HANDLE_FLAG_INHERIT, 0);
-        }
+win::UniqueSocket raw_icmp_socket() {
+    win::UniqueSocket s(::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
+    if (s) {
+        // Programs the host starts must not inherit it.
+        ::SetHandleInformation(reinterpret_cast<HANDLE>(s.get()), HANDLE_FLAG_INHERIT, 0);
     }
-    ~RawSocket() {
-        if (s_ != INVALID_SOCKET) {
-            ::closesocket(s_);
-        }
-    }
-    RawSocket(const RawSocket&) = delete;
-    RawSocket& operator=(const RawSocket&) = delete;
-    SOCKET get() const { return s_; }
+    return s;
+}
 
-  private:
-    SOCKET s_;
+// The ICMP echo API's handle.
+struct IcmpHandleTraits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type h) noexcept { ::IcmpCloseHandle(h); }
 };
+using UniqueIcmpHandle = win::UniqueAny<IcmpHandleTraits>;
 
 }  // namespace
 
@@ -73,8 +73,8 @@ bool SystemEchoProber::probe(const std::string& address, unsigned timeout_ms, un
 
 bool SystemEchoProber::probe_raw(unsigned long target, unsigned timeout_ms, unsigned size,
                                  HANDLE cancel, bool& no_raw_socket) {
-    RawSocket s;
-    if (s.get() == INVALID_SOCKET) {
+    const win::UniqueSocket s = raw_icmp_socket();
+    if (!s) {
         no_raw_socket = true;
         return false;
     }
@@ -126,21 +126,20 @@ bool SystemEchoProber::probe_raw(unsigned long target, unsigned timeout_ms, unsi
 }
 
 bool SystemEchoProber::probe_api(unsigned long target, unsigned timeout_ms, unsigned size) {
-    HANDLE icmp = ::IcmpCreateFile();
-    if (icmp == INVALID_HANDLE_VALUE) {
+    const UniqueIcmpHandle icmp(::IcmpCreateFile());
+    if (!icmp) {
         return false;
     }
     std::vector<std::uint8_t> payload(size, kEchoFill);
     std::vector<std::uint8_t> replies(sizeof(ICMP_ECHO_REPLY) + size + 8 + 64);
     const DWORD count = ::IcmpSendEcho(
-        icmp, target, payload.data(), static_cast<WORD>(payload.size()), nullptr, replies.data(),
-        static_cast<DWORD>(replies.size()), kPauseBeforeWaitMs + timeout_ms);
+        icmp.get(), target, payload.data(), static_cast<WORD>(payload.size()), nullptr,
+        replies.data(), static_cast<DWORD>(replies.size()), kPauseBeforeWaitMs + timeout_ms);
     bool answered = false;
     const auto* reply = reinterpret_cast<const ICMP_ECHO_REPLY*>(replies.data());
     for (DWORD i = 0; i < count; ++i) {
         answered = answered || (reply[i].Status == IP_SUCCESS && reply[i].Address == target);
     }
-    ::IcmpCloseHandle(icmp);
     return answered;
 }
 

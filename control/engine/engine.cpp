@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <new>
 
 #include "control_wait.h"
@@ -209,8 +208,9 @@ std::int16_t Engine::connect_link(const std::string& server, std::int16_t port, 
     if (raw == INVALID_SOCKET) {
         return static_cast<std::int16_t>(::WSAGetLastError());
     }
+    win::UniqueSocket owned(raw);  // closed on every way out, also when make_shared throws
     ::SetHandleInformation(reinterpret_cast<HANDLE>(raw), HANDLE_FLAG_INHERIT, 0);
-    auto socket = std::make_shared<OwnedSocket>(raw);
+    auto socket = std::make_shared<const win::UniqueSocket>(std::move(owned));
 
     if (!link) {
         try {
@@ -266,12 +266,11 @@ std::int16_t Engine::set_upload(const std::string& server, std::int16_t port, bo
     if (error != 0 && error != WSAEWOULDBLOCK) {
         link->detach();  // the socket is closed once no thread uses it
         const HWND owner = owner_.load();
-        char* text = new char[link->server().size() + 1];
-        std::memcpy(text, link->server().c_str(), link->server().size() + 1);
-        if (owner == nullptr ||
-            !::PostMessageW(owner, UM_FAILEDCONNECT_POSTED, static_cast<WPARAM>(link->port()),
-                            reinterpret_cast<LPARAM>(text))) {
-            delete[] text;
+        PostedText text = posted_text(link->server());
+        if (owner != nullptr &&
+            ::PostMessageW(owner, UM_FAILEDCONNECT_POSTED, static_cast<WPARAM>(link->port()),
+                           reinterpret_cast<LPARAM>(text.get()))) {
+            text.release();  // the message owns it now
         }
         return kSendFailed;
     }
@@ -398,7 +397,7 @@ void Engine::start_threads() {
     if (!gen->stop_event) {
         return;
     }
-    auto start_one = [&](ThreadRole role) -> UniqueHandle {
+    auto start_one = [&](ThreadRole role) -> win::UniqueHandle {
         static const char module_anchor = 0;
         HMODULE module = nullptr;
         ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -412,7 +411,7 @@ void Engine::start_threads() {
                 ::FreeLibrary(module);
             }
         }
-        return UniqueHandle(h);
+        return win::UniqueHandle(h);
     };
     {
         std::lock_guard guard(threads_lock_);
@@ -473,7 +472,7 @@ void Engine::dispatch_posted_notices(bool deliver) {
         if (deliver) {
             ::DispatchMessageW(&msg);
         } else {
-            delete[] reinterpret_cast<char*>(msg.lParam);
+            adopt_posted_text(msg.lParam).reset();
         }
     }
 }

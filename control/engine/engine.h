@@ -41,11 +41,16 @@
 
 #include "echo_probe.h"
 #include "frame_report.h"
+#include "gate.h"
 #include "link_table.h"
 #include "report_queue.h"
-#include "win32_handle.h"
+#include "win/unique_any.h"
 
 namespace tarnet {
+
+namespace win = porvex::win;
+
+enum class ThreadRole { control, poll, dispatch, supervise };
 
 // The control whose method runs on the calling thread: connect link and send frame fire
 // ReConnect and FailedConnect on it before they return.
@@ -122,6 +127,9 @@ class Engine : public std::enable_shared_from_this<Engine> {
     // control's DroppedReports property is their total.
     ReportDrops report_drops() const { return drops_.snapshot(); }
     PollStatistics poll_statistics() const;
+    // Exceptions that left the body of an engine thread (each is logged; the thread runs
+    // its loop again after a short rest, so the engine keeps working).
+    std::uint64_t thread_failures() const { return thread_failures_.load(); }
     // Stopped thread sets whose threads have not left yet (they were parked on a notice).
     std::size_t retired_thread_sets();
 
@@ -144,6 +152,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
     // Engine threads.
     static DWORD WINAPI thread_entry(void* start);
+    void run_thread(ThreadRole role, const Generation& gen) noexcept;
     void poll_loop(const Generation& gen);
     void dispatch_loop(const Generation& gen);
     void supervise_loop(const Generation& gen);
@@ -178,6 +187,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
     mutable std::mutex stats_lock_;
     PollStatistics stats_;
+    std::atomic<std::uint64_t> thread_failures_{0};
 };
 
 // Set on the control's thread while it handles a notice that an engine thread handed

@@ -23,14 +23,12 @@ struct Engine::Generation {
     }
     bool stopped() const { return stop.load(); }
 
-    UniqueHandle stop_event;
+    win::UniqueHandle stop_event;
     std::atomic<bool> stop{false};
-    UniqueHandle poll_thread;
-    UniqueHandle dispatch_thread;
-    UniqueHandle supervise_thread;
+    win::UniqueHandle poll_thread;
+    win::UniqueHandle dispatch_thread;
+    win::UniqueHandle supervise_thread;
 };
-
-enum class ThreadRole { control, poll, dispatch, supervise };
 
 // The role of the calling thread (control for every thread the engine did not start).
 ThreadRole current_thread_role();

@@ -7,14 +7,15 @@
 // winsock2.h before windows.h
 #include <windows.h>
 
-#include <cerrno>
+#include <array>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "control_log.h"
 #include "engine_internal.h"
+#include "guarded.h"
 #include "notice_messages.h"
 
 namespace tarnet {
@@ -26,10 +27,12 @@ double elapsed_ms(std::chrono::steady_clock::time_point since) {
         .count();
 }
 
-// Opens the given gates when the thread leaves its loop, however it leaves.
+// Opens the given gates when the thread leaves its loop, however it leaves (also by an
+// exception). Allocates nothing, so it cannot fail itself.
+template <std::size_t N>
 class OpenOnExit {
   public:
-    explicit OpenOnExit(std::initializer_list<const Gate*> gates) : gates_(gates) {}
+    explicit OpenOnExit(const std::array<const Gate*, N>& gates) : gates_(gates) {}
     ~OpenOnExit() {
         for (const Gate* g : gates_) {
             g->open();
@@ -39,8 +42,26 @@ class OpenOnExit {
     OpenOnExit& operator=(const OpenOnExit&) = delete;
 
   private:
-    std::vector<const Gate*> gates_;
+    std::array<const Gate*, N> gates_;
 };
+
+void log_link(const LinkRecord& link, const std::string& what) {
+    log_line("link " + link.server() + ":" + std::to_string(link.port()) + " " + what);
+}
+
+const char* thread_name(ThreadRole role) {
+    switch (role) {
+        case ThreadRole::poll:
+            return "poll thread";
+        case ThreadRole::dispatch:
+            return "dispatch thread";
+        case ThreadRole::supervise:
+            return "supervision thread";
+        case ThreadRole::control:
+            break;
+    }
+    return "control thread";
+}
 
 }  // namespace
 
@@ -50,24 +71,50 @@ DWORD WINAPI Engine::thread_entry(void* argument) {
         std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
         module = start->module;
         set_current_thread_role(start->role);
-        switch (start->role) {
-            case ThreadRole::poll:
-                start->engine->poll_loop(*start->generation);
-                break;
-            case ThreadRole::dispatch:
-                start->engine->dispatch_loop(*start->generation);
-                break;
-            case ThreadRole::supervise:
-                start->engine->supervise_loop(*start->generation);
-                break;
-            case ThreadRole::control:
-                break;
-        }
+        start->engine->run_thread(start->role, *start->generation);
     }  // lets go of the engine; the last holder frees it
     if (module != nullptr) {
         ::FreeLibraryAndExitThread(module, 0);
     }
     return 0;
+}
+
+// Runs the thread's loop until its generation stops. An exception that leaves the loop
+// (no memory for a report, a fault in a report path) would end the host program if it
+// left the thread; it is counted and logged instead, and the loop runs again after a
+// rest, so one failed pass does not silently leave the engine without that thread. The
+// loops leave their gates open however they end.
+void Engine::run_thread(ThreadRole role, const Generation& gen) noexcept {
+    constexpr DWORD kRestAfterFailureMs = 100;
+    const char* name = thread_name(role);
+    for (;;) {
+        const bool ended = guarded(
+            name,
+            [&] {
+                switch (role) {
+                    case ThreadRole::poll:
+                        poll_loop(gen);
+                        break;
+                    case ThreadRole::dispatch:
+                        dispatch_loop(gen);
+                        break;
+                    case ThreadRole::supervise:
+                        supervise_loop(gen);
+                        break;
+                    case ThreadRole::control:
+                        break;
+                }
+                return true;
+            },
+            [&](Failure) {
+                thread_failures_.fetch_add(1);
+                return false;
+            });
+        if (ended || gen.stopped()) {
+            return;
+        }
+        ::WaitForSingleObject(gen.stop_event.get(), kRestAfterFailureMs);
+    }
 }
 
 // What the poll thread does with the frames of one received chunk.
@@ -205,7 +252,7 @@ void Engine::supervise_loop(const Generation& gen) {
 }
 
 void Engine::poll_loop(const Generation& gen) {
-    OpenOnExit open_gates{&poll_idle_, &receive_pass_, &send_gate_, &window_gate_};
+    OpenOnExit<4> open_gates({&poll_idle_, &receive_pass_, &send_gate_, &window_gate_});
     std::vector<char> chunk(ReceiveBuffer::kCapacity);
     for (;;) {
         poll_idle_.close();
@@ -310,6 +357,8 @@ void Engine::poll_loop(const Generation& gen) {
             send_gate_.open();
             if (got == SOCKET_ERROR) {
                 if (error != WSAEWOULDBLOCK) {
+                    log_link(*w.link,
+                             "lost: receive failed with Winsock error " + std::to_string(error));
                     poll_idle_.open();
                     handle_lost_link(gen, w.link);
                     poll_idle_.close();
@@ -317,8 +366,9 @@ void Engine::poll_loop(const Generation& gen) {
                 continue;
             }
             if (got == 0) {
+                // The controller closed the connection: a lost link like any other.
+                log_link(*w.link, "closed by the controller");
                 poll_idle_.open();
-                std::fprintf(stderr, "RecvBytes == 0: %s\n", std::strerror(errno));
                 handle_lost_link(gen, w.link);
                 poll_idle_.close();
                 continue;
@@ -342,7 +392,7 @@ void Engine::poll_loop(const Generation& gen) {
 }
 
 void Engine::dispatch_loop(const Generation& gen) {
-    OpenOnExit open_gate{&dispatch_idle_};
+    OpenOnExit<1> open_gate({&dispatch_idle_});
     DuplicateKeys keys;
     while (!gen.stopped()) {
         dispatch_idle_.close();

@@ -18,27 +18,13 @@
 #include <string>
 
 #include "receive_buffer.h"
+#include "win/unique_socket.h"
 
 namespace tarnet {
 
-// A socket handle closed by the destructor.
-class OwnedSocket {
-  public:
-    explicit OwnedSocket(SOCKET s) : s_(s) {}
-    ~OwnedSocket() {
-        if (s_ != INVALID_SOCKET) {
-            ::closesocket(s_);
-        }
-    }
-    OwnedSocket(const OwnedSocket&) = delete;
-    OwnedSocket& operator=(const OwnedSocket&) = delete;
-    SOCKET get() const { return s_; }
-
-  private:
-    SOCKET s_;
-};
-
-using SharedSocket = std::shared_ptr<OwnedSocket>;
+// A link's socket, shared by the threads that use it: it closes when the last one lets go,
+// so a handle number is never reused under a recv.
+using SharedSocket = std::shared_ptr<const porvex::win::UniqueSocket>;
 
 struct PendingRequest {
     std::int32_t code = -1;  // ApCode; -1: free

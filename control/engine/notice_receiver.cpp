@@ -49,11 +49,10 @@ bool NoticeReceiver::handle(HWND window, UINT msg, WPARAM wparam, LPARAM lparam,
             origin = sent_by_engine ? NoticeOrigin::poll_thread : NoticeOrigin::control_thread;
             break;
         case UM_FAILEDCONNECT_POSTED: {
-            char* owned = reinterpret_cast<char*>(lparam);
+            const PostedText owned = adopt_posted_text(lparam);
             notice.kind = Notice::Kind::failed;
-            notice.server = owned != nullptr ? owned : "";
+            notice.server = owned ? owned.get() : "";
             notice.port = static_cast<std::int16_t>(wparam);
-            delete[] owned;
             break;
         }
         case UM_FLUSHNOTICES:

@@ -14,7 +14,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <string>
 
 #include "frame_report.h"
@@ -65,7 +65,9 @@ class NoticeReceiver {
     void fire(const Notice& notice);
 
     NoticeTarget& target_;
-    std::deque<Notice> pending_;
+    // A list, not a deque: an empty list allocates nothing, so the control's constructor
+    // cannot fail.
+    std::list<Notice> pending_;
     bool flush_posted_ = false;
 };
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <stdexcept>
 
-#include "bstr.h"
 #include "identifiers.h"
+#include "system_text.h"
 
 namespace tarnet::testing {
 
@@ -24,7 +24,7 @@ std::string build_file_narrow(const std::string& name) {
 }
 
 std::wstring build_file(const std::string& name) {
-    return com::widen_system_text(build_file_narrow(name));
+    return ax::widen_system_text(build_file_narrow(name));
 }
 
 HRESULT register_tarnet() {
@@ -46,7 +46,7 @@ Control Control::create() {
     if (FAILED(hr)) {
         throw std::runtime_error("CLSIDFromProgID failed: " + std::to_string(hr));
     }
-    com::ComPtr<IDispatch> dispatch;
+    win::ComPtr<IDispatch> dispatch;
     hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                             dispatch.put_void());
     if (FAILED(hr)) {
@@ -60,7 +60,7 @@ DISPID Control::id_of(const wchar_t* name) {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     const HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     if (FAILED(hr)) {
-        throw std::runtime_error("no member " + com::to_system_text(std::wstring_view(name)));
+        throw std::runtime_error("no member " + ax::to_system_text(std::wstring_view(name)));
     }
     return id;
 }
@@ -106,8 +106,8 @@ void Control::set_port(short port) {
     }
 }
 
-com::ComPtr<EventSink> EventSink::create() {
-    return com::ComPtr<EventSink>::adopt(new EventSink());
+win::ComPtr<EventSink> EventSink::create() {
+    return win::ComPtr<EventSink>::adopt(new EventSink());
 }
 
 HRESULT EventSink::QueryInterface(REFIID iid, void** out) {

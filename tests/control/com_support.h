@@ -14,10 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "com_ptr.h"
 #include "message_pump.h"
+#include "win/com_apartment.h"
+#include "win/com_ptr.h"
 
 namespace tarnet::testing {
+
+namespace win = porvex::win;
 
 // The build tree's file bin/name as a Windows path (Z:\... under Wine).
 std::wstring build_file(const std::string& name);
@@ -26,20 +29,7 @@ std::string build_file_narrow(const std::string& name);
 // Registers Tarnet.ocx of the build tree (its DllRegisterServer).
 HRESULT register_tarnet();
 
-class ComApartment {
-  public:
-    ComApartment() { ok_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
-    ~ComApartment() {
-        if (ok_) {
-            ::CoUninitialize();
-        }
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-  private:
-    bool ok_ = false;
-};
+using porvex::win::ComApartment;
 
 // A VARIANT value for calls and results (copyable, cleared when it goes).
 class Value {
@@ -79,12 +69,12 @@ class Control {
   public:
     // Created by ProgID (CLSIDFromProgID, then CoCreateInstance in process).
     static Control create();
-    explicit Control(com::ComPtr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
+    explicit Control(win::ComPtr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
 
     IDispatch* get() const { return dispatch_.get(); }
     template <class T>
-    com::ComPtr<T> as(REFIID iid) const {
-        return dispatch_.query<T>(iid);
+    win::ComPtr<T> as(REFIID iid) const {
+        return dispatch_.as<T>(iid);
     }
 
     // Calls a method (arguments in declaration order); throws on a failed HRESULT.
@@ -97,7 +87,7 @@ class Control {
     void set_port(short port);
 
   private:
-    com::ComPtr<IDispatch> dispatch_;
+    win::ComPtr<IDispatch> dispatch_;
 };
 
 struct Event {
@@ -108,7 +98,7 @@ struct Event {
 // An event sink: records every event; on_event lets a test act inside one.
 class EventSink final : public IDispatch {
   public:
-    static com::ComPtr<EventSink> create();
+    static win::ComPtr<EventSink> create();
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
@@ -132,7 +122,7 @@ class EventSink final : public IDispatch {
     EventSink() = default;
     ~EventSink() = default;
     std::atomic<ULONG> refs_{1};
-    com::ComPtr<IConnectionPoint> point_;
+    win::ComPtr<IConnectionPoint> point_;
     DWORD cookie_ = 0;
 };
 

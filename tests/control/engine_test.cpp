@@ -560,7 +560,7 @@ TEST_F(EchoProbeTest, PlatformEchoApiGivesTheSameAnswers) {
 
 TEST_F(EchoProbeTest, CancelEndsTheWait) {
     SystemEchoProber prober;
-    UniqueHandle cancel(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    win::UniqueHandle cancel(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(prober.probe("198.51.100.7", 500, 32, cancel.get()));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
@@ -585,7 +585,7 @@ TEST(NoticeHandOver, NoticesDuringAWaitAreTakenOverAndFireAfterwardsInOrder) {
     Recorder recorder([] { return std::shared_ptr<Engine>(); });
     NoticeReceiver receiver(recorder);
     OwnerWindow window(receiver);
-    UniqueHandle sent_all(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    win::UniqueHandle sent_all(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     constexpr int kNotices = 1100;
     std::thread sender([&] {
         for (int i = 0; i < kNotices; ++i) {

@@ -114,7 +114,7 @@ void expect_methods(ITypeInfo* info, const std::vector<MemberShape>& shapes) {
 }
 
 TEST_F(SurfaceTest, TypeLibraryDeclaresTheControlsIdentifiers) {
-    com::ComPtr<ITypeLib> library;
+    win::ComPtr<ITypeLib> library;
     ASSERT_EQ(::LoadRegTypeLib(LIBID_TARNETLib, 1, 0, 0x409, library.put()), S_OK);
     TLIBATTR* attr = nullptr;
     ASSERT_EQ(library->GetLibAttr(&attr), S_OK);
@@ -135,7 +135,7 @@ TEST_F(SurfaceTest, TypeLibraryDeclaresTheControlsIdentifiers) {
     ::SysFreeString(doc);
     ::SysFreeString(help);
 
-    com::ComPtr<ITypeInfo> dispatch;
+    win::ComPtr<ITypeInfo> dispatch;
     ASSERT_EQ(library->GetTypeInfoOfGuid(DIID__DTarnet, dispatch.put()), S_OK);
     TYPEATTR* type = nullptr;
     ASSERT_EQ(dispatch->GetTypeAttr(&type), S_OK);
@@ -158,12 +158,12 @@ TEST_F(SurfaceTest, TypeLibraryDeclaresTheControlsIdentifiers) {
     EXPECT_NE(dropped->wVarFlags & VARFLAG_FREADONLY, 0) << "the host reads it only";
     dispatch->ReleaseVarDesc(dropped);
 
-    com::ComPtr<ITypeInfo> events;
+    win::ComPtr<ITypeInfo> events;
     ASSERT_EQ(library->GetTypeInfoOfGuid(DIID__DTarnetEvents, events.put()), S_OK);
     EXPECT_EQ(doc_string(events.get()), L"Event interface for Tarnet Control");
     expect_methods(events.get(), kEvents);
 
-    com::ComPtr<ITypeInfo> coclass;
+    win::ComPtr<ITypeInfo> coclass;
     ASSERT_EQ(library->GetTypeInfoOfGuid(CLSID_Tarnet, coclass.put()), S_OK);
     ASSERT_EQ(coclass->GetTypeAttr(&type), S_OK);
     EXPECT_EQ(type->typekind, TKIND_COCLASS);
@@ -177,7 +177,7 @@ TEST_F(SurfaceTest, TypeLibraryDeclaresTheControlsIdentifiers) {
         coclass->GetImplTypeFlags(i, &flags);
         HREFTYPE ref = 0;
         coclass->GetRefTypeOfImplType(i, &ref);
-        com::ComPtr<ITypeInfo> implemented;
+        win::ComPtr<ITypeInfo> implemented;
         coclass->GetRefTypeInfo(ref, implemented.put());
         TYPEATTR* impl = nullptr;
         implemented->GetTypeAttr(&impl);
@@ -252,7 +252,7 @@ TEST_F(SurfaceTest, DefaultPortPropertyMarksTheControlModified) {
 TEST_F(SurfaceTest, StreamPersistenceRoundTrip) {
     auto persist = control.as<IPersistStreamInit>(IID_IPersistStreamInit);
     control.set_port(1234);
-    com::ComPtr<IStream> stream;
+    win::ComPtr<IStream> stream;
     ASSERT_EQ(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
     ASSERT_EQ(persist->Save(stream.get(), TRUE), S_OK);
     EXPECT_EQ(persist->IsDirty(), S_FALSE);
@@ -272,7 +272,7 @@ TEST_F(SurfaceTest, StreamPersistenceRoundTrip) {
 
     // IPersistStream is served as well, and a stream of another format is refused.
     EXPECT_TRUE(other.as<IPersistStream>(IID_IPersistStream));
-    com::ComPtr<IStream> foreign;
+    win::ComPtr<IStream> foreign;
     ASSERT_EQ(::CreateStreamOnHGlobal(nullptr, TRUE, foreign.put()), S_OK);
     const DWORD wrong = 0x00020000;
     foreign->Write(&wrong, sizeof wrong, nullptr);
@@ -339,7 +339,7 @@ TEST_F(SurfaceTest, ClassInformationPagesMiscStatusAndVerbs) {
     GUID source{};
     ASSERT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
     EXPECT_EQ(source, DIID__DTarnetEvents);
-    com::ComPtr<ITypeInfo> coclass;
+    win::ComPtr<ITypeInfo> coclass;
     ASSERT_EQ(info->GetClassInfo(coclass.put()), S_OK);
     TYPEATTR* attr = nullptr;
     coclass->GetTypeAttr(&attr);
@@ -361,7 +361,7 @@ TEST_F(SurfaceTest, ClassInformationPagesMiscStatusAndVerbs) {
     ASSERT_EQ(object->GetUserType(USERCLASSTYPE_FULL, &type), S_OK);
     EXPECT_EQ(std::wstring(type), L"Tarnet Control");
     ::CoTaskMemFree(type);
-    com::ComPtr<IEnumOLEVERB> verbs;
+    win::ComPtr<IEnumOLEVERB> verbs;
     ASSERT_EQ(object->EnumVerbs(verbs.put()), S_OK);
     OLEVERB verb{};
     ASSERT_EQ(verbs->Next(1, &verb, nullptr), S_OK);
@@ -410,7 +410,7 @@ TEST_F(SurfaceTest, DrawsAWhiteRectangleWithAnInscribedEllipse) {
 }
 
 TEST_F(SurfaceTest, PropertyPageGeneral) {
-    com::ComPtr<IPropertyPage> page;
+    win::ComPtr<IPropertyPage> page;
     ASSERT_EQ(::CoCreateInstance(CLSID_TarnetPropPage, nullptr, CLSCTX_INPROC_SERVER,
                                  IID_IPropertyPage, page.put_void()),
               S_OK);

@@ -51,7 +51,7 @@ class HostTest : public ::testing::Test {
     ComApartment apartment;
     ctlsim::testing::Ctlsim sim{2};
     Control control = Control::create();
-    com::ComPtr<EventSink> sink = EventSink::create();
+    win::ComPtr<EventSink> sink = EventSink::create();
 };
 
 TEST_F(HostTest, DefaultPortIs5768AndTheHVariantsUseIt) {

@@ -8,13 +8,12 @@
 #include "child_process.h"
 #include "com_support.h"
 #include "identifiers.h"
-#include "registry_key.h"
+#include "win/registry.h"
 
 namespace tarnet::testing {
 namespace {
 
-using com::guid_text;
-using com::RegistryKey;
+using porvex::win::guid_text;
 
 std::string system_program(const char* name) {
     char dir[MAX_PATH] = {};
@@ -23,18 +22,10 @@ std::string system_program(const char* name) {
 }
 
 std::wstring value_of(const std::wstring& path, const std::wstring& name = L"") {
-    RegistryKey key;
-    std::wstring value;
-    if (!RegistryKey::open(HKEY_CLASSES_ROOT, path, key) || !key.get_string(name, value)) {
-        return L"<missing>";
-    }
-    return value;
+    return porvex::win::read_key_text(HKEY_CLASSES_ROOT, path, name).value_or(L"<missing>");
 }
 
-bool exists(const std::wstring& path) {
-    RegistryKey key;
-    return RegistryKey::open(HKEY_CLASSES_ROOT, path, key);
-}
+bool exists(const std::wstring& path) { return porvex::win::key_exists(HKEY_CLASSES_ROOT, path); }
 
 // Tarnet.ocx loaded into the test, for its exports.
 class Library {
@@ -128,17 +119,17 @@ TEST(Registration, ClassObjectsAndUnloading) {
         library.entry<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject");
     ASSERT_NE(get_class_object, nullptr);
 
-    com::ComPtr<IClassFactory> factory;
+    win::ComPtr<IClassFactory> factory;
     EXPECT_EQ(get_class_object(IID_IDispatch, IID_IClassFactory, factory.put_void()),
               CLASS_E_CLASSNOTAVAILABLE);
     ASSERT_EQ(get_class_object(CLSID_Tarnet, IID_IClassFactory, factory.put_void()), S_OK);
     EXPECT_EQ(library.call("DllCanUnloadNow"), S_FALSE) << "a factory is alive";
 
-    com::ComPtr<IUnknown> aggregated;
+    win::ComPtr<IUnknown> aggregated;
     IUnknown* outer = factory.get();
     EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, aggregated.put_void()),
               CLASS_E_NOAGGREGATION);
-    com::ComPtr<IDispatch> control;
+    win::ComPtr<IDispatch> control;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, control.put_void()), S_OK);
     factory.reset();
     EXPECT_EQ(library.call("DllCanUnloadNow"), S_FALSE) << "a control is alive";
@@ -146,7 +137,7 @@ TEST(Registration, ClassObjectsAndUnloading) {
     EXPECT_EQ(library.call("DllCanUnloadNow"), S_OK);
 
     ASSERT_EQ(get_class_object(CLSID_TarnetPropPage, IID_IClassFactory, factory.put_void()), S_OK);
-    com::ComPtr<IPropertyPage> page;
+    win::ComPtr<IPropertyPage> page;
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IPropertyPage, page.put_void()), S_OK);
 }
 

@@ -169,8 +169,8 @@ class SiteTest : public ::testing::Test {
     ctlsim::testing::Ctlsim sim{1};
     short port = static_cast<short>(sim.port(0));
     Control control = Control::create();
-    com::ComPtr<EventSink> sink = EventSink::create();
-    com::ComPtr<IOleObject> object;
+    win::ComPtr<EventSink> sink = EventSink::create();
+    win::ComPtr<IOleObject> object;
     HWND host = nullptr;
     std::unique_ptr<Site> site;
     HHOOK hook = nullptr;

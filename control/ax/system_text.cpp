@@ -1,6 +1,6 @@
-#include "bstr.h"
+#include "system_text.h"
 
-namespace tarnet::com {
+namespace tarnet::ax {
 
 std::string to_system_text(BSTR text) {
     return to_system_text(std::wstring_view(text != nullptr ? text : L"", ::SysStringLen(text)));
@@ -33,9 +33,4 @@ std::wstring widen_system_text(std::string_view text) {
     return out;
 }
 
-Bstr from_system_text(std::string_view text) {
-    const std::wstring wide = widen_system_text(text);
-    return Bstr(wide.c_str(), static_cast<UINT>(wide.size()));
-}
-
-}  // namespace tarnet::com
+}  // namespace tarnet::ax

@@ -1,43 +1,14 @@
-// Owned Win32 handles: kernel handles and the engine's gates.
+// The engine's gates and its ping lock: manual- and auto-reset events that threads wait
+// for (also while letting sent messages through, which a mutex cannot do).
 #pragma once
 
 #include <windows.h>
 
 #include <mutex>
 
-#include <utility>
+#include "win/unique_any.h"
 
 namespace tarnet {
-
-// A kernel handle closed by the destructor. Move-only.
-class UniqueHandle {
-  public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            h_ = std::exchange(other.h_, nullptr);
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-    void reset() {
-        if (h_ != nullptr) {
-            ::CloseHandle(h_);
-            h_ = nullptr;
-        }
-    }
-
-  private:
-    HANDLE h_ = nullptr;
-};
 
 // A gate: a manual-reset event. Threads close it while they do something others must not
 // overlap with and open it when done; others wait until it is open. Created open.
@@ -69,7 +40,7 @@ class Gate {
     HANDLE handle() const { return event_.get(); }
 
   private:
-    UniqueHandle event_;
+    porvex::win::UniqueHandle event_;
     mutable std::mutex lock_;
     mutable bool open_ = true;
 };
@@ -83,7 +54,7 @@ class EventLock {
     void unlock() const { ::SetEvent(event_.get()); }
 
   private:
-    UniqueHandle event_;
+    porvex::win::UniqueHandle event_;
 };
 
 }  // namespace tarnet
