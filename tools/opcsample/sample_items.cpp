@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "opc/com/bstr.h"
+#include "opc/com/call_profile.h"
 #include "opc/com/errors.h"
 #include "opc/com/safe_array.h"
 #include "opc/com/text.h"
@@ -85,6 +86,7 @@ TSampleItems::TSampleItems() : start_ms_(GetTickCount64()) {
     Add(L"Diagnostics.LastCallbackFailure", TItemKind::Diagnostic, VT_BSTR, kRead);
     Add(L"Diagnostics.ProcessId", TItemKind::Diagnostic, VT_I4, kRead);
     Add(L"Diagnostics.CommandLine", TItemKind::Diagnostic, VT_BSTR, kRead);
+    Add(L"Diagnostics.CallProfile", TItemKind::Diagnostic, VT_BSTR, kReadWrite);
 }
 
 TSampleItem& TSampleItems::Add(std::wstring id, TItemKind kind, VARTYPE type, TAccessRights rights,
@@ -160,6 +162,8 @@ void TSampleItems::ReadDiagnostic(const TSampleItem& item, TVariant& value) cons
         value = TVariant::String(diagnostics.last_callback_failure);
     } else if (item.id == L"Diagnostics.ProcessId") {
         value = TVariant::I4(static_cast<LONG>(GetCurrentProcessId()));
+    } else if (item.id == L"Diagnostics.CallProfile") {
+        value = TVariant::String(CallProfileText());
     } else {
         value = TVariant::String(GetCommandLineW());
     }
@@ -184,6 +188,12 @@ void TSampleItems::Write(TItemHandle handle, const VARIANT& value) {
             if (on_event_write) {
                 on_event_write(item.id, value);
             }
+            return;
+        case TItemKind::Diagnostic:
+            if (item.id != L"Diagnostics.CallProfile") {
+                throw EOpcError(OPC_E_BADRIGHTS);
+            }
+            RestartCallProfile();
             return;
         case TItemKind::Shutdown:
             if (on_shutdown) {

@@ -20,7 +20,9 @@
 //                                                   still hold objects (it has no window to
 //                                                   close)
 //   Diagnostics.*               read    clients, groups, callback failures, the last one,
-//                                       the process ID and its command line
+//                                       the process ID and its command line; CallProfile
+//                                       (read/write): the engine's call profile (started
+//                                       with -CallProfile, else empty), a write restarts it
 //   Events.CardRead             BSTR    write       a card read event with the written card
 //   Events.CardBurst            I4      write       that many card read events at once
 //   Events.Tank1Level           I4      write       the level of a simulated tank; its
