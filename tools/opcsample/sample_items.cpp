@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "opc/com/bstr.h"
 #include "opc/com/call_profile.h"
@@ -102,7 +103,17 @@ TSampleItem& TSampleItems::Add(std::wstring id, TItemKind kind, VARTYPE type, TA
 }
 
 TItemHandle TSampleItems::Find(const std::wstring& itemId) const {
-    auto found = index_.find(FoldCase(itemId));
+    // Item IDs are short and ASCII: folded here as FoldCase folds ASCII. Others go through
+    // FoldCase, which leaves non-ASCII letters to the system's table.
+    wchar_t folded[64];
+    bool ascii = itemId.size() <= std::size(folded);
+    for (std::size_t i = 0; ascii && i < itemId.size(); ++i) {
+        const wchar_t c = itemId[i];
+        ascii = c < 0x80;
+        folded[i] = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+    }
+    auto found = ascii ? index_.find(std::wstring_view(folded, itemId.size()))
+                       : index_.find(FoldCase(itemId));
     return found == index_.end() ? kUnresolvedHandle : static_cast<TItemHandle>(found->second + 1);
 }
 

@@ -34,6 +34,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -106,7 +107,16 @@ class TSampleItems {
     void ReadDiagnostic(const TSampleItem& item, TVariant& value) const;
 
     std::vector<TSampleItem> items_;
-    std::unordered_map<std::wstring, std::size_t> index_;  // folded ID -> position
+    // Looked up with a folded view (std::equal_to<> and a hash of views), so that a lookup
+    // of an ASCII item ID folds it on the stack instead of allocating a folded copy.
+    struct TViewHash {
+        using is_transparent = void;
+        std::size_t operator()(std::wstring_view text) const noexcept {
+            return std::hash<std::wstring_view>{}(text);
+        }
+    };
+    std::unordered_map<std::wstring, std::size_t, TViewHash, std::equal_to<>>
+        index_;  // folded ID -> position
     ULONGLONG start_ms_;
     TItemHandle last_write_ = kUnresolvedHandle;
 };
