@@ -11,7 +11,11 @@
 //   - one group of 1,000 items, every value changing at every tick, asked for 50 ms and
 //     10 ms: the rate granted, values/s delivered and the server's CPU per value less its
 //     idle CPU (sample server started with -MinUpdateRate, default 10 ms);
-//   - after the table, the cost of the single-threaded apartment: empty calls to an echo
+//   - where a call's time goes: the sample server is started with -CallProfile, and for
+//     GetStatus, the reads and AddItems the median time inside the server's method is read
+//     from its Diagnostics.CallProfile item around each measure; beside it the median of
+//     empty calls to an echo object (a process of the benchmark's own) in every repetition;
+//   - after the tables, the cost of the single-threaded apartment: empty calls to an echo
 //     object in a single-threaded and in the multithreaded apartment of its own process;
 // Each build's figure is the median over the repetitions (--repetitions, default 5); the
 // table gives the ratio this build / baseline against the targets.
@@ -26,6 +30,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cwchar>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +41,7 @@
 #include "opc/com/registry.h"
 #include "opc/com/task_mem.h"
 #include "opc/com/text.h"
+#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc_data_callback.h"
 #include "server_process.h"
@@ -66,6 +72,30 @@ double MedianSeconds(int repeats, Call&& call) {
         times.push_back(SecondsSince(start));
     }
     return Median(times);
+}
+
+// CPU per call of a measured call, the server's (less its idle CPU, subtracted when that is
+// known) and the client's.
+struct TCallCpu {
+    TMeasure measure;           // the server's CPU per call
+    double server_seconds = 0;  // raw, idle included
+    double wall_seconds = 0;    // mean wall time per call, for the idle CPU
+};
+using TCallCpus = std::vector<TCallCpu>;
+
+// Runs MedianSeconds and records the CPU both processes spent per call.
+template <class Call>
+double MeasureCall(const TServerProcess& server, TMeasure serverCpu, TMeasure clientCpu,
+                   int repeats, TCallCpus& cpus, TMeasures& m, Call&& call) {
+    const double server_start = server.CpuSeconds();
+    const double client_start = OwnCpuSeconds();
+    const auto start = Clock::now();
+    const double median = MedianSeconds(repeats, std::forward<Call>(call));
+    const double calls = repeats + 1;
+    const double wall = SecondsSince(start);
+    m[clientCpu] = (OwnCpuSeconds() - client_start) / calls;
+    cpus.push_back({serverCpu, (server.CpuSeconds() - server_start) / calls, wall / calls});
+    return median;
 }
 
 void Pump(double ms) {
@@ -122,7 +152,8 @@ bool RegisterSample(const std::wstring& program, int minRate, CLSID& clsid) {
         std::fwprintf(stderr, L"%ls could not be registered\n", program.c_str());
         return false;
     }
-    const std::wstring command = L"\"" + program + L"\" -MinUpdateRate " + std::to_wstring(minRate);
+    const std::wstring command =
+        L"\"" + program + L"\" -MinUpdateRate " + std::to_wstring(minRate) + L" -CallProfile";
     return WriteKeyDefault(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(clsid) + L"\\LocalServer32",
                            command) == ERROR_SUCCESS;
 }
@@ -233,6 +264,71 @@ DWORD ServerProcessId(IOPCServer* server) {
     return static_cast<DWORD>(states[0].vDataValue.lVal);
 }
 
+// The sample server's call profile (Diagnostics.CallProfile): a write restarts it, a read
+// returns the median time inside each method since. A build without it reads nothing.
+class TCallProfile {
+  public:
+    explicit TCallProfile(IOPCServer* server) : group_(AddGroup(server, 600000)) {
+        OPCITEMDEF def{};
+        def.szAccessPath = const_cast<LPWSTR>(L"");
+        def.szItemID = const_cast<LPWSTR>(L"Diagnostics.CallProfile");
+        std::vector<OPCITEMDEF> defs{def};
+        if (!group_->items || !AddItems(*group_, defs) || FAILED(group_->items.As(io_))) {
+            io_.Reset();
+        }
+    }
+
+    // Forgets what was timed so far.
+    void Restart() {
+        if (!io_) {
+            return;
+        }
+        TVariant empty = TVariant::String(L"");
+        TTaskBlock<HRESULT> errors;
+        io_->Write(1, group_->handles.data(), empty.Ptr(), errors.Put());
+    }
+
+    // The median seconds inside method since the restart, NaN when not timed.
+    double MedianSeconds(const char* method) {
+        const std::map<std::string, double> medians = Medians();
+        const auto found = medians.find(method);
+        return found == medians.end() ? NAN : found->second;
+    }
+
+  private:
+    std::map<std::string, double> Medians() {
+        std::map<std::string, double> medians;
+        if (!io_) {
+            return medians;
+        }
+        TTaskBlock<OPCITEMSTATE> states;
+        TTaskBlock<HRESULT> errors;
+        if (io_->Read(OPC_DS_DEVICE, 1, group_->handles.data(), states.Put(), errors.Put()) !=
+                S_OK ||
+            states[0].vDataValue.vt != VT_BSTR) {
+            return medians;
+        }
+        const std::string text = Utf8FromWide(states[0].vDataValue.bstrVal);
+        VariantClear(&states[0].vDataValue);
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            end = end == std::string::npos ? text.size() : end;
+            const std::string line = text.substr(start, end - start);
+            const std::size_t name_end = line.find(' ');
+            const std::size_t median = line.find("median_us=");
+            if (name_end != std::string::npos && median != std::string::npos) {
+                medians[line.substr(0, name_end)] = std::atof(line.c_str() + median + 10) * 1e-6;
+            }
+            start = end + 1;
+        }
+        return medians;
+    }
+
+    std::unique_ptr<TGroup> group_;
+    TComPtr<IOPCSyncIO> io_;
+};
+
 // ---- Measures ----------------------------------------------------------------------------
 
 class TCounter final : public TIgnoringDataCallback {
@@ -291,7 +387,8 @@ TFlow MeasureFlow(IOPCServer* server, const TServerProcess& process, DWORD rate,
     return flow;
 }
 
-void MeasureReads(IOPCServer* server, TMeasures& m) {
+void MeasureReads(IOPCServer* server, const TServerProcess& process, TCallProfile& profile,
+                  TCallCpus& cpus, TMeasures& m) {
     std::unique_ptr<TGroup> group = AddGroup(server, 600000);
     std::vector<std::wstring> ids;
     std::vector<OPCITEMDEF> defs = LoadItemDefs(ids, 1000);
@@ -302,21 +399,37 @@ void MeasureReads(IOPCServer* server, TMeasures& m) {
     }
     const TMeasure cache[] = {kReadCache1, kReadCache100, kReadCache1000};
     const TMeasure device[] = {kReadDevice1, kReadDevice100, kReadDevice1000};
+    const TMeasure cache_inside[] = {kInServerReadCache1, kInServerReadCache100,
+                                     kInServerReadCache1000};
+    const TMeasure device_inside[] = {kInServerReadDevice1, kInServerReadDevice100,
+                                      kInServerReadDevice1000};
+    const TMeasure server_cpu[] = {kServerCpuReadCache1,    kServerCpuReadCache100,
+                                   kServerCpuReadCache1000, kServerCpuReadDevice1,
+                                   kServerCpuReadDevice100, kServerCpuReadDevice1000};
+    const TMeasure client_cpu[] = {kClientCpuReadCache1,    kClientCpuReadCache100,
+                                   kClientCpuReadCache1000, kClientCpuReadDevice1,
+                                   kClientCpuReadDevice100, kClientCpuReadDevice1000};
     const int counts[] = {1, 100, 1000};
     for (int source = 0; source < 2; ++source) {
         for (int i = 0; i < 3; ++i) {
             const int n = counts[i];
-            m[source == 0 ? cache[i] : device[i]] = MedianSeconds(n == 1000 ? 200 : 500, [&] {
-                TTaskBlock<OPCITEMSTATE> states;
-                TTaskBlock<HRESULT> errors;
-                io->Read(source == 0 ? OPC_DS_CACHE : OPC_DS_DEVICE, static_cast<DWORD>(n),
-                         group->handles.data(), states.Put(), errors.Put());
-            });
+            profile.Restart();
+            const int k = source * 3 + i;
+            m[source == 0 ? cache[i] : device[i]] = MeasureCall(
+                process, server_cpu[k], client_cpu[k], n == 1000 ? 200 : 500, cpus, m, [&] {
+                    TTaskBlock<OPCITEMSTATE> states;
+                    TTaskBlock<HRESULT> errors;
+                    io->Read(source == 0 ? OPC_DS_CACHE : OPC_DS_DEVICE, static_cast<DWORD>(n),
+                             group->handles.data(), states.Put(), errors.Put());
+                });
+            m[source == 0 ? cache_inside[i] : device_inside[i]] =
+                profile.MedianSeconds("IOPCSyncIO::Read");
         }
     }
 }
 
-void MeasureAddItems(IOPCServer* server, const TServerProcess& process, TMeasures& m) {
+void MeasureAddItems(IOPCServer* server, const TServerProcess& process, TCallProfile& profile,
+                     TCallCpus& cpus, TMeasures& m) {
     std::unique_ptr<TGroup> group = AddGroup(server, 600000);
     std::vector<std::wstring> ids;
     std::vector<OPCITEMDEF> defs = LoadItemDefs(ids, 1000);
@@ -324,10 +437,19 @@ void MeasureAddItems(IOPCServer* server, const TServerProcess& process, TMeasure
         return;
     }
     std::vector<double> times;
+    double server_cpu = 0;
+    double client_cpu = 0;
+    profile.Restart();
     for (int i = 0; i < 31; ++i) {
+        const double server_start = process.CpuSeconds();
+        const double client_start = OwnCpuSeconds();
         const auto start = Clock::now();
         const bool added = AddItems(*group, defs);
         times.push_back(SecondsSince(start));
+        if (i > 0) {
+            client_cpu += OwnCpuSeconds() - client_start;
+            server_cpu += process.CpuSeconds() - server_start;
+        }
         if (!added) {
             std::fprintf(stderr, "AddItems failed\n");
             return;
@@ -340,11 +462,19 @@ void MeasureAddItems(IOPCServer* server, const TServerProcess& process, TMeasure
     }
     times.erase(times.begin());  // the first sets up what the later ones reuse
     m[kAddItems1000] = Median(times);
+    double wall = 0;
+    for (double t : times) {
+        wall += t;
+    }
+    const double calls = static_cast<double>(times.size());
+    m[kClientCpuAddItems1000] = client_cpu / calls;
+    cpus.push_back({kServerCpuAddItems1000, server_cpu / calls, wall / calls});
+    m[kInServerAddItems1000] = profile.MedianSeconds("IOPCItemMgt::AddItems");
 }
 
 // Every measure of one build, its server started by COM at the beginning and gone at the
 // end.
-bool MeasureBuild(const std::wstring& program, int minRate, TMeasures& m) {
+bool MeasureBuild(const std::wstring& program, int minRate, IOPCDataCallback* echo, TMeasures& m) {
     CLSID clsid{};
     if (!WaitForSampleExit() || !RegisterSample(program, minRate, clsid)) {
         std::fprintf(stderr, "a sample server still runs or cannot be registered\n");
@@ -371,21 +501,30 @@ bool MeasureBuild(const std::wstring& program, int minRate, TMeasures& m) {
         TComPtr<IOPCServer> other;
         create(other);
     });
-    m[kGetStatus] = MedianSeconds(1000, [&] {
-        OPCSERVERSTATUS* status = nullptr;
-        if (SUCCEEDED(server->GetStatus(&status)) && status) {
-            CoTaskMemFree(status->szVendorInfo);
-            CoTaskMemFree(status);
-        }
-    });
+    auto profile = std::make_unique<TCallProfile>(server.Get());
+    profile->Restart();
+    TCallCpus cpus;
+    m[kGetStatus] =
+        MeasureCall(process, kServerCpuGetStatus, kClientCpuGetStatus, 1000, cpus, m, [&] {
+            OPCSERVERSTATUS* status = nullptr;
+            if (SUCCEEDED(server->GetStatus(&status)) && status) {
+                CoTaskMemFree(status->szVendorInfo);
+                CoTaskMemFree(status);
+            }
+        });
+    m[kInServerGetStatus] = profile->MedianSeconds("IOPCServer::GetStatus");
+    if (echo) {
+        m[kEmptyCall] = MedianSeconds(1000, [&] { echo->OnCancelComplete(0, 0); });
+    }
     TComPtr<IOPCCommon> common;
     server.As(common);
     m[kGetLocaleId] = MedianSeconds(1000, [&] {
         LCID lcid = 0;
         common->GetLocaleID(&lcid);
     });
-    MeasureReads(server.Get(), m);
-    MeasureAddItems(server.Get(), process, m);
+    MeasureReads(server.Get(), process, *profile, cpus, m);
+    MeasureAddItems(server.Get(), process, *profile, cpus, m);
+    profile.reset();
 
     Pump(300);
     const double cpu = process.CpuSeconds();
@@ -396,6 +535,9 @@ bool MeasureBuild(const std::wstring& program, int minRate, TMeasures& m) {
     const double idle = (process.CpuSeconds() - cpu) / idle_s;
     const double system_idle = (process.CpuSecondsReportedBySystem() - system_cpu) / idle_s;
     m[kIdleCpu] = idle;
+    for (const TCallCpu& cpu : cpus) {
+        m[cpu.measure] = cpu.server_seconds - idle * cpu.wall_seconds;
+    }
     const TFlow at50 = MeasureFlow(server.Get(), process, 50, idle, system_idle, 4.0);
     m[kGranted50] = at50.granted_ms;
     m[kValues50] = at50.values_per_s;
@@ -457,6 +599,15 @@ int Bench(const std::wstring& baseline, int repetitions, int minRate) {
         minRate, repetitions, UnderWine() ? "/proc of the Wine process" : "the system");
     std::printf("load average at the start: %.2f\n", LoadAverage());
     std::printf("per run, the measures in the table's order and units:\n");
+    // The floor of a call in every repetition: an empty call to an object in a process of
+    // the benchmark's own, in a single-threaded apartment as the engine's.
+    TComPtr<IOPCDataCallback> echo;
+    if (!RegisterEchoServers() ||
+        FAILED(CoCreateInstance(EchoClsid(true), nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCDataCallback,
+                                reinterpret_cast<void**>(echo.Put())))) {
+        std::fprintf(stderr, "the echo object could not be started; no floor measured\n");
+        echo.Reset();
+    }
     std::vector<TMeasures> now_runs;
     std::vector<TMeasures> before_runs;
     for (int r = 0; r < repetitions; ++r) {
@@ -467,7 +618,7 @@ int Bench(const std::wstring& baseline, int repetitions, int minRate) {
                 continue;
             }
             TMeasures m = NewMeasures();
-            if (!MeasureBuild(baseline_turn ? previous : current, minRate, m)) {
+            if (!MeasureBuild(baseline_turn ? previous : current, minRate, echo.Get(), m)) {
                 return 1;
             }
             PrintRun(baseline_turn ? "baseline" : "this", r, m);
@@ -476,6 +627,9 @@ int Bench(const std::wstring& baseline, int repetitions, int minRate) {
     }
     std::printf("load average at the end: %.2f\n", LoadAverage());
     PrintTable(now_runs, before_runs, kValuesTarget10ms);
+    PrintBreakdown(now_runs, before_runs);
+    echo.Reset();
+    Pump(300);
     if (RegisterEchoServers()) {
         const TApartmentCost cost = MeasureApartmentCost(2000);
         std::printf(

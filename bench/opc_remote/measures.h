@@ -29,8 +29,41 @@ enum TMeasure {
     kValues10,
     kCpuPerValue10,
     kSystemCpuPerValue10,
+    // Where a call's time goes (this build's sample server started with -CallProfile; NaN
+    // for a build without the profile): an empty call to the benchmark's echo object, and
+    // the median time inside the server's method for the measure of the same name above.
+    kEmptyCall,
+    kInServerGetStatus,
+    kInServerReadCache1,
+    kInServerReadCache100,
+    kInServerReadCache1000,
+    kInServerReadDevice1,
+    kInServerReadDevice100,
+    kInServerReadDevice1000,
+    kInServerAddItems1000,
+    // CPU per call of the same calls: the server's process (less its idle CPU) and the
+    // client's (this benchmark's process).
+    kServerCpuGetStatus,
+    kServerCpuReadCache1,
+    kServerCpuReadCache100,
+    kServerCpuReadCache1000,
+    kServerCpuReadDevice1,
+    kServerCpuReadDevice100,
+    kServerCpuReadDevice1000,
+    kServerCpuAddItems1000,
+    kClientCpuGetStatus,
+    kClientCpuReadCache1,
+    kClientCpuReadCache100,
+    kClientCpuReadCache1000,
+    kClientCpuReadDevice1,
+    kClientCpuReadDevice100,
+    kClientCpuReadDevice1000,
+    kClientCpuAddItems1000,
     kMeasureCount
 };
+
+// The first measure not in the comparison table (the breakdown of calls).
+constexpr int kFirstBreakdownMeasure = kEmptyCall;
 
 struct TMeasureInfo {
     const char* name;
@@ -46,6 +79,12 @@ using TMeasures = std::vector<double>;
 TMeasures NewMeasures();
 
 double Median(std::vector<double> values);
+
+// The breakdown of this build's calls: for each measured call its round trip at the
+// client, the time inside the server's method, the rest (proxy and stub marshalling, the
+// RPC transport, the hand-over to the engine thread) and the empty call's floor; then the
+// CPU each call costs the server outside its method (stub, RPC run-time) and the client.
+void PrintBreakdown(const std::vector<TMeasures>& current, const std::vector<TMeasures>& baseline);
 
 // The table: for each measure the median over repetitions of each build, the ratio and
 // whether its target is met. baseline may be empty (one build only).

@@ -176,4 +176,30 @@ double TServerProcess::ResidentBytes() const {
     return static_cast<double>(counters.WorkingSetSize);
 }
 
+double OwnCpuSeconds() {
+    if (UnderWine()) {
+        // The Wine process's own Linux process ID is the first field of /proc/self/stat.
+        static const int pid = [] {
+            int own = 0;
+            if (std::FILE* file = _wfopen(L"Z:\\proc\\self\\stat", L"rb")) {
+                if (std::fscanf(file, "%d", &own) != 1) {
+                    own = 0;
+                }
+                std::fclose(file);
+            }
+            return own;
+        }();
+        if (pid > 0) {
+            if (const double scheduled = SchedulerSeconds(pid); scheduled >= 0) {
+                return scheduled;
+            }
+        }
+    }
+    FILETIME created{}, ended{}, kernel{}, user{};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) {
+        return -1;
+    }
+    return Seconds(kernel) + Seconds(user);
+}
+
 }  // namespace porvex::bench

@@ -43,4 +43,8 @@ class TServerProcess {
 // The Linux process ID of the running Wine process whose command line names program.
 int FindWineProcess(const std::wstring& program);
 
+// This process's CPU seconds (user + system): the scheduler's time of its threads under
+// Wine, GetProcessTimes otherwise; -1 when unknown.
+double OwnCpuSeconds();
+
 }  // namespace porvex::bench

@@ -1,11 +1,14 @@
 // The boundary of every COM method: the body runs inside, every exception is turned into
 // the method's HRESULT (opc/com/errors.h) and none crosses into COM. Exceptions other than
-// the engine's own are logged, since the client only sees E_FAIL for them.
+// the engine's own are logged, since the client only sees E_FAIL for them. With the call
+// profile on (opc/com/call_profile.h) the time inside is counted per method.
 #pragma once
 
 #include <windows.h>
 
 #include <exception>
+
+#include "opc/com/call_profile.h"
 
 namespace porvex::opc {
 
@@ -13,6 +16,7 @@ HRESULT BoundaryResult(const std::exception_ptr& error, const char* method) noex
 
 template <class Body>
 HRESULT OpcBoundary(const char* method, Body&& body) noexcept {
+    const TCallTiming timing(method);
     try {
         return body();
     } catch (...) {

@@ -135,8 +135,9 @@ TServerItem& TServerItemList::AddUser(std::wstring_view itemId, TGroupItemImpl& 
     if (found == items_.end()) {
         auto item = std::make_unique<TServerItem>(*this, itemId);
         item->Subscribe();
-        item->key_ = key;
         found = items_.emplace(std::move(key), std::move(item)).first;
+        // The node keeps its key where it is for the item's life: no copy of it per item.
+        found->second->key_ = &found->first;
     }
     TServerItem& item = *found->second;
     try {
@@ -164,8 +165,8 @@ void TServerItemList::RemoveUser(TServerItem& item, TGroupItemImpl& user) noexce
         last = item.users_.empty();
     }
     if (last) {
-        // Found first: the key lives in the item that the erase destroys.
-        auto found = items_.find(item.key_);
+        // Found first: the key lives in the node that the erase destroys.
+        auto found = items_.find(*item.key_);
         if (found != items_.end()) {
             items_.erase(found);
         }

@@ -107,7 +107,7 @@ class TServerItem final : public TServerItemRef {
     void Push(const VARIANT& value, WORD quality);
 
     TServerItemList& table_;
-    std::wstring key_;  // the table's key (the folded item ID)
+    const std::wstring* key_ = nullptr;  // the table's key (the folded item ID) in its node
     std::vector<TGroupItemImpl*> users_;
     bool subscribed_ = false;
     std::shared_ptr<TOnChange::TLink> link_;

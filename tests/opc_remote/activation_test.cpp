@@ -113,6 +113,39 @@ TEST_F(ActivationTest, TheMinimumUpdateRateSwitchLetsGroupsRunAt10Ms) {
     EXPECT_EQ(granted(35, S_OK), 35u);
 }
 
+TEST_F(ActivationTest, TheCallProfileSwitchTimesTheEngineMethodsForTheDiagnosticItem) {
+    RegisterSample();
+    const std::optional<std::wstring> command =
+        ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32", L"");
+    ASSERT_TRUE(command);
+    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32",
+                              *command + L" -CallProfile"),
+              ERROR_SUCCESS);
+    TComPtr<IOPCServer> server = ConnectSample();
+    ASSERT_TRUE(server);
+    // A write restarts the profile; item IDs are found in any case.
+    auto restart = [&] {
+        ASSERT_EQ(WriteItem(server.Get(), L"Diagnostics.CallProfile", TVariant::String(L"")), S_OK);
+    };
+    auto profile = [&] {
+        return std::wstring(ReadItem(server.Get(), L"diagnostics.callprofile").Get().bstrVal);
+    };
+    restart();
+    for (int i = 0; i < 3; ++i) {
+        OPCSERVERSTATUS* status = nullptr;
+        ASSERT_EQ(server->GetStatus(&status), S_OK);
+        CoTaskMemFree(status->szVendorInfo);
+        CoTaskMemFree(status);
+    }
+    const std::wstring timed = profile();
+    EXPECT_NE(timed.find(L"IOPCServer::GetStatus calls=3 median_us="), std::wstring::npos)
+        << Utf8FromWide(timed);
+    EXPECT_NE(profile().find(L"IOPCServer::GetStatus calls=3 "), std::wstring::npos)
+        << "a read leaves the profile alone";
+    restart();
+    EXPECT_EQ(profile().find(L"IOPCServer::GetStatus"), std::wstring::npos);
+}
+
 TEST_F(ActivationTest, TheProxyDllLeavesInterfacesOfOthersAlone) {
     const std::wstring ours = L"Interface\\{39C13A4D-011E-11D0-9675-0020AFD8ADB3}";  // IOPCServer
     const std::wstring theirs =

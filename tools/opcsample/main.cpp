@@ -9,7 +9,9 @@
 //   opcsample                registers silently and serves until the process is ended
 //
 // With "-MinUpdateRate MS" (any of the above) the groups update no faster than MS
-// milliseconds (default 50; the engine's floor is 10).
+// milliseconds (default 50; the engine's floor is 10). With "-CallProfile" the engine times
+// every call inside its COM methods; Diagnostics.CallProfile reads that profile and a
+// write to it restarts it (opc/com/call_profile.h; the benchmark bench_opc_remote uses it).
 //
 // Its log (clients asked to disconnect, failed client callbacks, errors) goes to
 // opcsample.log in the user's temporary folder, the debugger and standard error.
@@ -21,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "opc/com/call_profile.h"
 #include "opc/com/com_apartment.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
@@ -48,13 +51,27 @@ constexpr wchar_t kEventsDescription[] = L"Porvex OPC Sample Event Server";
 
 // The value of -MinUpdateRate (or /MinUpdateRate), the default without it. EOpcError
 // E_INVALIDARG when it is not a positive number.
+// Whether arg is the switch name, given as -name or /name in any case.
+bool IsSwitch(const std::wstring& arg, std::wstring_view name) {
+    return arg.size() > 1 && (arg[0] == L'-' || arg[0] == L'/') &&
+           porvex::opc::EqualNoCase(std::wstring_view(arg).substr(1), name);
+}
+
+bool CallProfileAsked() {
+    const std::vector<std::wstring> args = porvex::opc::CommandLineArguments(GetCommandLineW());
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (IsSwitch(args[i], L"CallProfile")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int MinUpdateRateFromCommandLine() {
-    using porvex::opc::EqualNoCase;
     const std::vector<std::wstring> args = porvex::opc::CommandLineArguments(GetCommandLineW());
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::wstring& arg = args[i];
-        if (arg.size() > 1 && (arg[0] == L'-' || arg[0] == L'/') &&
-            EqualNoCase(std::wstring_view(arg).substr(1), L"MinUpdateRate")) {
+        if (IsSwitch(arg, L"MinUpdateRate")) {
             wchar_t* end = nullptr;
             const long rate = i + 1 < args.size() ? std::wcstol(args[i + 1].c_str(), &end, 10) : 0;
             if (rate <= 0 || rate > 3600000 || !end || *end != L'\0') {
@@ -71,6 +88,9 @@ int Serve() {
     using namespace porvex::opc;
     TComApartment apartment;
     TComServer com;
+    if (CallProfileAsked()) {
+        EnableCallProfile();
+    }
     auto item_server = std::make_unique<sample::SampleServer>(MinUpdateRateFromCommandLine());
     sample::SampleServer& sample_server = *item_server;
     RegisterOpcServer(kSampleClsid, kVersion, kDescription, std::move(item_server), kVendor);

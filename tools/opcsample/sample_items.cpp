@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "opc/com/bstr.h"
+#include "opc/com/call_profile.h"
 #include "opc/com/errors.h"
 #include "opc/com/safe_array.h"
 #include "opc/com/text.h"
@@ -85,6 +87,7 @@ TSampleItems::TSampleItems() : start_ms_(GetTickCount64()) {
     Add(L"Diagnostics.LastCallbackFailure", TItemKind::Diagnostic, VT_BSTR, kRead);
     Add(L"Diagnostics.ProcessId", TItemKind::Diagnostic, VT_I4, kRead);
     Add(L"Diagnostics.CommandLine", TItemKind::Diagnostic, VT_BSTR, kRead);
+    Add(L"Diagnostics.CallProfile", TItemKind::Diagnostic, VT_BSTR, kReadWrite);
 }
 
 TSampleItem& TSampleItems::Add(std::wstring id, TItemKind kind, VARTYPE type, TAccessRights rights,
@@ -100,7 +103,17 @@ TSampleItem& TSampleItems::Add(std::wstring id, TItemKind kind, VARTYPE type, TA
 }
 
 TItemHandle TSampleItems::Find(const std::wstring& itemId) const {
-    auto found = index_.find(FoldCase(itemId));
+    // Item IDs are short and ASCII: folded here as FoldCase folds ASCII. Others go through
+    // FoldCase, which leaves non-ASCII letters to the system's table.
+    wchar_t folded[64];
+    bool ascii = itemId.size() <= std::size(folded);
+    for (std::size_t i = 0; ascii && i < itemId.size(); ++i) {
+        const wchar_t c = itemId[i];
+        ascii = c < 0x80;
+        folded[i] = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+    }
+    auto found = ascii ? index_.find(std::wstring_view(folded, itemId.size()))
+                       : index_.find(FoldCase(itemId));
     return found == index_.end() ? kUnresolvedHandle : static_cast<TItemHandle>(found->second + 1);
 }
 
@@ -160,6 +173,8 @@ void TSampleItems::ReadDiagnostic(const TSampleItem& item, TVariant& value) cons
         value = TVariant::String(diagnostics.last_callback_failure);
     } else if (item.id == L"Diagnostics.ProcessId") {
         value = TVariant::I4(static_cast<LONG>(GetCurrentProcessId()));
+    } else if (item.id == L"Diagnostics.CallProfile") {
+        value = TVariant::String(CallProfileText());
     } else {
         value = TVariant::String(GetCommandLineW());
     }
@@ -184,6 +199,12 @@ void TSampleItems::Write(TItemHandle handle, const VARIANT& value) {
             if (on_event_write) {
                 on_event_write(item.id, value);
             }
+            return;
+        case TItemKind::Diagnostic:
+            if (item.id != L"Diagnostics.CallProfile") {
+                throw EOpcError(OPC_E_BADRIGHTS);
+            }
+            RestartCallProfile();
             return;
         case TItemKind::Shutdown:
             if (on_shutdown) {

@@ -20,7 +20,9 @@
 //                                                   still hold objects (it has no window to
 //                                                   close)
 //   Diagnostics.*               read    clients, groups, callback failures, the last one,
-//                                       the process ID and its command line
+//                                       the process ID and its command line; CallProfile
+//                                       (read/write): the engine's call profile (started
+//                                       with -CallProfile, else empty), a write restarts it
 //   Events.CardRead             BSTR    write       a card read event with the written card
 //   Events.CardBurst            I4      write       that many card read events at once
 //   Events.Tank1Level           I4      write       the level of a simulated tank; its
@@ -32,6 +34,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -104,7 +107,16 @@ class TSampleItems {
     void ReadDiagnostic(const TSampleItem& item, TVariant& value) const;
 
     std::vector<TSampleItem> items_;
-    std::unordered_map<std::wstring, std::size_t> index_;  // folded ID -> position
+    // Looked up with a folded view (std::equal_to<> and a hash of views), so that a lookup
+    // of an ASCII item ID folds it on the stack instead of allocating a folded copy.
+    struct TViewHash {
+        using is_transparent = void;
+        std::size_t operator()(std::wstring_view text) const noexcept {
+            return std::hash<std::wstring_view>{}(text);
+        }
+    };
+    std::unordered_map<std::wstring, std::size_t, TViewHash, std::equal_to<>>
+        index_;  // folded ID -> position
     ULONGLONG start_ms_;
     TItemHandle last_write_ = kUnresolvedHandle;
 };
