@@ -33,7 +33,7 @@ DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& cloc
       tick_(dir_, pending_, decoder_),
       events_(options.queue_limit),
       worker_(
-          events_, [this](const TZorvikRecvData& entry) { receive(entry); }, log,
+          events_, [this](const ReceivedFrame& entry) { receive(entry); }, log,
           options.batch_pause) {
     decoder_.count_into(&counters_);
 }
@@ -60,8 +60,8 @@ void DoorServer::add_door(const DoorRow& row) {
     std::string duplicate;
     {
         std::lock_guard lock(DataLock);
-        const AList& door = load_door(dir_, update, row);
-        if (const AList* first = dir_.duplicate_of(door.Index)) {
+        const DoorRecord& door = load_door(dir_, update, row);
+        if (const DoorRecord* first = dir_.duplicate_of(door.Index)) {
             duplicate = "door " + describe_door(door) + " has the name and location of door " +
                         describe_door(*first) +
                         ": its item IDs reach the first door, and browsing shows the first "
@@ -117,7 +117,7 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
         {
             std::lock_guard lock(DataLock);
             if (i < dir_.door_count()) {
-                AList& door = dir_.door(i);
+                DoorRecord& door = dir_.door(i);
                 door.Online = connected;
                 if (!connected) {
                     PointSetters set(dir_, update);
@@ -220,7 +220,7 @@ DoorServer::WriteResult DoorServer::write_item(NodeId leaf, const ItemValue& val
     return result;
 }
 
-std::string DoorServer::describe_door(const AList& door) const {
+std::string DoorServer::describe_door(const DoorRecord& door) const {
     const ServerTree& tree = dir_.tree();
     std::string text = tree.contains(door.DoorNode) ? tree.text(door.DoorNode) : std::string("?");
     text += " (" + door.IP + ":" + door.Port + ", readers " + std::to_string(door.InReader) + "/" +
@@ -259,7 +259,7 @@ std::size_t DoorServer::door_count() const {
     return dir_.door_count();
 }
 
-AList DoorServer::door(std::size_t index) const {
+DoorRecord DoorServer::door(std::size_t index) const {
     std::lock_guard lock(DataLock);
     return dir_.door(index);
 }
@@ -341,7 +341,7 @@ void DoorServer::on_frame(std::string_view ip, int port, int ap_code, int psw, i
     if (StopFlag) {
         return;
     }
-    const EventQueue::PushResult pushed = events_.push(TZorvikRecvData{
+    const EventQueue::PushResult pushed = events_.push(ReceivedFrame{
         std::string(ip), port, ap_code, psw, code, std::string(hex), static_cast<int>(hex.size())});
     if (pushed.queued) {
         counters_.queued();
@@ -354,7 +354,7 @@ void DoorServer::on_frame(std::string_view ip, int port, int ap_code, int psw, i
 void DoorServer::ZorvikReConnect(Update& update, std::string_view ip, int port) {
     PointSetters set(dir_, update);
     for (int i = 0; i < kReadersPerController; ++i) {
-        AList* door = dir_.FindDoor(ip, port, 1 << i);
+        DoorRecord* door = dir_.FindDoor(ip, port, 1 << i);
         if (door == nullptr) {
             continue;
         }
@@ -373,7 +373,7 @@ void DoorServer::ZorvikFailedConnect(Update& update, std::string_view ip, int po
     }
 }
 
-void DoorServer::mark_not_monitored(Update& update, AList* door) {
+void DoorServer::mark_not_monitored(Update& update, DoorRecord* door) {
     if (door == nullptr) {
         return;
     }
@@ -393,7 +393,7 @@ void DoorServer::mark_not_monitored(Update& update, AList* door) {
     set.SetContactOpen(door, kNotMonitored);
 }
 
-void DoorServer::receive(const TZorvikRecvData& entry) {
+void DoorServer::receive(const ReceivedFrame& entry) {
     counters_.handled(entry.Cmd == kCmdCardRecords);
     Update update(clock_.now());
     {
@@ -424,7 +424,7 @@ void DoorServer::notify(const Update& update) {
             std::lock_guard lock(DataLock);
             for (const RemoteOpenEnd& end : update.remote_open_ends) {
                 if (end.door < dir_.door_count()) {
-                    const AList& door = dir_.door(end.door);
+                    const DoorRecord& door = dir_.door(end.door);
                     lines.push_back("remote open of " + describe_door(door) + " by " +
                                     door.RemoteOpenBy + ": " + std::string(end.result));
                 }

@@ -231,10 +231,10 @@ int main(int argc, char** argv) {
     // Throughput on one core.
     std::mt19937 rng(42);
     const auto reports = mixed_reports(static_cast<std::size_t>(report_count), controllers, rng);
-    std::vector<TZorvikRecvData> entries;
+    std::vector<ReceivedFrame> entries;
     entries.reserve(reports.size());
     for (const auto& r : reports) {
-        entries.push_back(TZorvikRecvData{kIp, r.port, 0, 0, static_cast<std::uint8_t>(r.cmd),
+        entries.push_back(ReceivedFrame{kIp, r.port, 0, 0, static_cast<std::uint8_t>(r.cmd),
                                           r.hex, static_cast<int>(r.hex.size())});
     }
     t0 = Wall::now();

@@ -11,9 +11,9 @@ std::string MakeDoorKey(std::string_view ip, std::string_view port, std::string_
     return key;
 }
 
-AList& DoorDirectory::add_door(const DoorRow& row) {
-    auto record = std::make_unique<AList>();
-    AList& door = *record;
+DoorRecord& DoorDirectory::add_door(const DoorRow& row) {
+    auto record = std::make_unique<DoorRecord>();
+    DoorRecord& door = *record;
     door.Index = doors_.size();
     door.IP = row.ip;
     door.Port = row.port;
@@ -87,17 +87,17 @@ AList& DoorDirectory::add_door(const DoorRow& row) {
     return door;
 }
 
-void DoorDirectory::add_key(AList& door, std::int32_t reader) {
+void DoorDirectory::add_key(DoorRecord& door, std::int32_t reader) {
     keys_.emplace(ascii_lower(MakeDoorKey(door.IP, door.Port, std::to_string(reader))), &door);
 }
 
-AList* DoorDirectory::FindDoor(std::string_view ip, std::string_view port,
+DoorRecord* DoorDirectory::FindDoor(std::string_view ip, std::string_view port,
                                std::string_view reader) const {
     const auto it = keys_.find(ascii_lower(MakeDoorKey(ip, port, reader)));
     return it == keys_.end() ? nullptr : it->second;
 }
 
-AList* DoorDirectory::FindDoor(std::string_view ip, int port, int reader) const {
+DoorRecord* DoorDirectory::FindDoor(std::string_view ip, int port, int reader) const {
     return FindDoor(ip, std::to_string(port), std::to_string(reader));
 }
 
@@ -113,7 +113,7 @@ std::optional<NodeId> DoorDirectory::find_leaf(std::string_view item_id) const {
     return it->second;
 }
 
-const AList* DoorDirectory::duplicate_of(std::size_t index) const {
+const DoorRecord* DoorDirectory::duplicate_of(std::size_t index) const {
     const auto it = duplicates_.find(index);
     return it == duplicates_.end() ? nullptr : doors_.at(it->second).get();
 }

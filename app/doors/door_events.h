@@ -39,7 +39,7 @@ struct DoorEvent {
 };
 
 // An event of a door at a moment.
-inline DoorEvent door_event(DoorEvent::Kind kind, const AList& door, Moment at, int state = 0) {
+inline DoorEvent door_event(DoorEvent::Kind kind, const DoorRecord& door, Moment at, int state = 0) {
     DoorEvent event;
     event.kind = kind;
     event.door = door.Index;

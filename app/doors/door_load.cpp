@@ -4,8 +4,8 @@
 
 namespace porvex {
 
-AList& load_door(DoorDirectory& directory, Update& update, const DoorRow& row) {
-    AList& door = directory.add_door(row);
+DoorRecord& load_door(DoorDirectory& directory, Update& update, const DoorRow& row) {
+    DoorRecord& door = directory.add_door(row);
     // A new record's state fields start at zero; the setters then show the door and
     // contact points as not monitored.
     door.DoorOpen = 0;

@@ -27,7 +27,7 @@ enum class LinkState : unsigned char {
     lost,  // the link was up once and is down now
 };
 
-struct AList {
+struct DoorRecord {
     std::string IP;              // controller address text, exactly as the database holds it
     std::string Port;            // controller port text, exactly as the database holds it
     std::int32_t InReader = 0;   // entry reader number (1, 2, 4 ... 128); 0 = none

@@ -38,7 +38,7 @@ std::optional<ItemValue> read_leaf_value(DoorDirectory& directory, NodeId leaf) 
     }
     const LeafOwner owner = directory.owner(leaf);
     if (owner.role == LeafRole::point) {
-        const AList& door = *owner.door;
+        const DoorRecord& door = *owner.door;
         const std::string_view prefix = info(owner.kind).prefix;
         switch (owner.kind) {
             case PointKind::door_state:
@@ -77,7 +77,7 @@ RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, EventDecoder& decod
     if (owner.role != LeafRole::point || owner.kind != PointKind::remote_open) {
         return RemoteOpenOutcome::not_remote_open;
     }
-    AList* door = owner.door;
+    DoorRecord* door = owner.door;
     TItemInfo* holder = directory.tree().info(leaf);
     PointSetters set(directory, update);
     const std::string_view prefix = info(PointKind::remote_open).prefix;

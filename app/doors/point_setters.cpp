@@ -57,7 +57,7 @@ std::string_view PointSetters::leaf_word(NodeId leaf, std::string_view prefix) c
     return text;
 }
 
-void PointSetters::SetDoorState(AList* door, std::string_view word) {
+void PointSetters::SetDoorState(DoorRecord* door, std::string_view word) {
     if (door == nullptr) {
         return;
     }
@@ -73,7 +73,7 @@ void PointSetters::set_card(NodeId leaf, std::string_view prefix, std::string_vi
     }
 }
 
-void PointSetters::SetLastCard(AList* door, std::string_view card) {
+void PointSetters::SetLastCard(DoorRecord* door, std::string_view card) {
     if (door == nullptr || door->LastCardNode == kNoNode) {
         return;
     }
@@ -81,7 +81,7 @@ void PointSetters::SetLastCard(AList* door, std::string_view card) {
     door->LastCardTime = update_.now;
 }
 
-void PointSetters::SetInvalidCard(AList* door, std::string_view card) {
+void PointSetters::SetInvalidCard(DoorRecord* door, std::string_view card) {
     if (door == nullptr || door->InvalidCardNode == kNoNode) {
         return;
     }
@@ -89,7 +89,7 @@ void PointSetters::SetInvalidCard(AList* door, std::string_view card) {
     door->InvalidCardTime = update_.now;
 }
 
-void PointSetters::SetTamper(AList* door, std::string_view word) {
+void PointSetters::SetTamper(DoorRecord* door, std::string_view word) {
     if (door == nullptr) {
         return;
     }
@@ -97,7 +97,7 @@ void PointSetters::SetTamper(AList* door, std::string_view word) {
     door->TamperTime = update_.now;
 }
 
-void PointSetters::SetDoorOpen(AList* door, int state) {
+void PointSetters::SetDoorOpen(DoorRecord* door, int state) {
     if (door == nullptr) {
         return;
     }
@@ -114,7 +114,7 @@ void PointSetters::SetDoorOpen(AList* door, int state) {
     }
 }
 
-void PointSetters::SetContactAlarm(AList* door, int state) {
+void PointSetters::SetContactAlarm(DoorRecord* door, int state) {
     if (door == nullptr) {
         return;
     }
@@ -129,7 +129,7 @@ void PointSetters::SetContactAlarm(AList* door, int state) {
     SetDoorOpen(door, door->DoorOpen);
 }
 
-void PointSetters::SetContactOpen(AList* door, int state) {
+void PointSetters::SetContactOpen(DoorRecord* door, int state) {
     if (door == nullptr || state == door->ContactOpen) {
         return;
     }
@@ -148,7 +148,7 @@ void PointSetters::SetContactOpen(AList* door, int state) {
     }
 }
 
-void PointSetters::SetRemoteOpenResult(AList* door, std::string_view word) {
+void PointSetters::SetRemoteOpenResult(DoorRecord* door, std::string_view word) {
     if (door == nullptr || door->RemoteOpenNode == kNoNode) {
         return;
     }
@@ -161,7 +161,7 @@ void PointSetters::SetRemoteOpenResult(AList* door, std::string_view word) {
     door->RemoteOpenPending = false;
 }
 
-void PointSetters::SetSwipeTime(AList* door, const WallTime& at) {
+void PointSetters::SetSwipeTime(DoorRecord* door, const WallTime& at) {
     if (door == nullptr || door->SwipeTimeNode == kNoNode) {
         return;
     }

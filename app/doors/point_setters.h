@@ -16,18 +16,18 @@ class PointSetters {
   public:
     PointSetters(DoorDirectory& directory, Update& update) : dir_(directory), update_(update) {}
 
-    void SetDoorState(AList* door, std::string_view word);
-    void SetLastCard(AList* door, std::string_view card);
-    void SetInvalidCard(AList* door, std::string_view card);
-    void SetTamper(AList* door, std::string_view word);
-    void SetDoorOpen(AList* door, int state);
-    void SetContactAlarm(AList* door, int state);
-    void SetContactOpen(AList* door, int state);
-    void SetRemoteOpenResult(AList* door, std::string_view word);
+    void SetDoorState(DoorRecord* door, std::string_view word);
+    void SetLastCard(DoorRecord* door, std::string_view card);
+    void SetInvalidCard(DoorRecord* door, std::string_view card);
+    void SetTamper(DoorRecord* door, std::string_view word);
+    void SetDoorOpen(DoorRecord* door, int state);
+    void SetContactAlarm(DoorRecord* door, int state);
+    void SetContactOpen(DoorRecord* door, int state);
+    void SetRemoteOpenResult(DoorRecord* door, std::string_view word);
     // A card was read at the door at `at`: LastSwipe moves on (always forward, by at
     // least a millisecond, so that every read changes it) and the leaf shows the time
     // (reported as changed with visible refresh, also when its text stays the same).
-    void SetSwipeTime(AList* door, const WallTime& at);
+    void SetSwipeTime(DoorRecord* door, const WallTime& at);
 
     // Sets a leaf's text directly (the upkeep tick's clearing and reverting, the
     // remote-open send); records a change when the text changed or when visible

@@ -16,14 +16,14 @@ void UpkeepTick::run(Update& update, int refresh_seconds) {
     pending_.purge_expired(update.now);
 }
 
-void UpkeepTick::poll(Update& update, AList& door) {
+void UpkeepTick::poll(Update& update, DoorRecord& door) {
     if (decoder_.SendStatusQuery(update, &door)) {
         door.Online = true;
     }
     door.PollTime = update.now;
 }
 
-void UpkeepTick::door_pass(Update& update, AList& door, int refresh_seconds) {
+void UpkeepTick::door_pass(Update& update, DoorRecord& door, int refresh_seconds) {
     PointSetters set(dir_, update);
     const Moment now = update.now;
     const PointSet enabled = dir_.enabled();
@@ -66,7 +66,7 @@ void UpkeepTick::door_pass(Update& update, AList& door, int refresh_seconds) {
     }
 }
 
-void UpkeepTick::remote_open_timeout(Update& update, AList& door) {
+void UpkeepTick::remote_open_timeout(Update& update, DoorRecord& door) {
     if (door.RemoteOpenNode == kNoNode ||
         !more_than(kRemoteOpenTimeoutSeconds, door.RemoteOpenTime, update.now)) {
         return;

@@ -28,9 +28,9 @@ class UpkeepTick {
     void run(Update& update, int refresh_seconds);
 
   private:
-    void poll(Update& update, AList& door);
-    void door_pass(Update& update, AList& door, int refresh_seconds);
-    void remote_open_timeout(Update& update, AList& door);
+    void poll(Update& update, DoorRecord& door);
+    void door_pass(Update& update, DoorRecord& door, int refresh_seconds);
+    void remote_open_timeout(Update& update, DoorRecord& door);
 
     DoorDirectory& dir_;
     PendingCommands& pending_;

@@ -15,7 +15,7 @@ int reader_of(int bit) { return 1 << bit; }
 
 }  // namespace
 
-std::string reader_payload(const AList& door) {
+std::string reader_payload(const DoorRecord& door) {
     char text[16];
     std::snprintf(text, sizeof text, "%02X",
                   static_cast<unsigned>(door.InReader) + static_cast<unsigned>(door.OutReader));
@@ -55,7 +55,7 @@ void EventDecoder::door_events(Update& update, std::string_view ip, int port,
     const std::uint32_t bits = hex_field(data, 1, 8);
     const PointSet enabled = dir_.enabled();
     for (int i = 0; i < kReaderCount; ++i) {
-        AList* door = dir_.FindDoor(ip, port, reader_of(i));
+        DoorRecord* door = dir_.FindDoor(ip, port, reader_of(i));
         if (door == nullptr) {
             continue;
         }
@@ -85,7 +85,7 @@ void EventDecoder::alarms_cleared(Update& update, std::string_view ip, int port,
         if ((bits & (1u << i)) == 0) {
             continue;
         }
-        AList* door = dir_.FindDoor(ip, port, reader_of(i));
+        DoorRecord* door = dir_.FindDoor(ip, port, reader_of(i));
         if (door == nullptr) {
             continue;
         }
@@ -105,7 +105,7 @@ void EventDecoder::tamper(Update& update, std::string_view ip, int port, std::st
     for (int i = 0; i < kReaderCount; ++i) {
         const bool low_group = i < 4;
         if ((low_group && (group & 1u)) || (!low_group && (group & 2u))) {
-            AList* door = dir_.FindDoor(ip, port, reader_of(i));
+            DoorRecord* door = dir_.FindDoor(ip, port, reader_of(i));
             set.SetTamper(door, words::kAlarm);
             if (door != nullptr) {
                 update.events.push_back(
@@ -127,7 +127,7 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
     while (!rest.empty()) {
         const std::string card = ascii_upper(rest.substr(0, 8));
         const auto reader = static_cast<int>(hex_field(rest, 9, 10));
-        AList* door = dir_.FindDoor(ip, port, reader);
+        DoorRecord* door = dir_.FindDoor(ip, port, reader);
         if (door == nullptr) {
             return;
         }
@@ -163,7 +163,7 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
         return;
     }
     PointSetters set(dir_, update);
-    AList* door = entry->Door;
+    DoorRecord* door = entry->Door;
     if (entry->Kind == kPendingRemoteOpen) {
         if (cmd == kCmdRemoteOpen) {
             set.SetDoorOpen(door, 1);
@@ -185,7 +185,7 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
     }
 }
 
-void EventDecoder::HandleStatusReply(Update& update, AList* door, int cmd, std::string_view data) {
+void EventDecoder::HandleStatusReply(Update& update, DoorRecord* door, int cmd, std::string_view data) {
     if (cmd != kCmdStatusQuery) {
         return;
     }
@@ -195,7 +195,7 @@ void EventDecoder::HandleStatusReply(Update& update, AList* door, int cmd, std::
     set.SetContactOpen(door, (status & 0x01u) ? 0 : 1);
 }
 
-bool EventDecoder::send_command(Update& update, AList& door, int cmd, std::uint8_t kind) {
+bool EventDecoder::send_command(Update& update, DoorRecord& door, int cmd, std::uint8_t kind) {
     const auto code = pending_.AddPendingCommand(&door, kind, update.now);
     if (!code) {
         return false;
@@ -226,7 +226,7 @@ std::string_view describe(RemoteOpenOutcome outcome) {
     return "?";
 }
 
-RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, AList* door) {
+RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, DoorRecord* door) {
     if (door == nullptr || door->RemoteOpenNode == kNoNode) {
         return RemoteOpenOutcome::not_remote_open;
     }
@@ -254,7 +254,7 @@ RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, AList* door) {
     return outcome;
 }
 
-bool EventDecoder::SendStatusQuery(Update& update, AList* door) {
+bool EventDecoder::SendStatusQuery(Update& update, DoorRecord* door) {
     return door != nullptr && send_command(update, *door, kCmdStatusQuery, kPendingStatusQuery);
 }
 

@@ -45,20 +45,20 @@ class EventDecoder {
 
     void HandleCommandReply(Update& update, std::string_view ip, int port, int ap_code, int cmd,
                             std::string_view data);
-    void HandleStatusReply(Update& update, AList* door, int cmd, std::string_view data);
+    void HandleStatusReply(Update& update, DoorRecord* door, int cmd, std::string_view data);
 
     // Opens the door unless it has no remote-open leaf or one is pending. A door whose
     // controller link is not connected is refused at once: a command is sent now or
     // never, so nothing waits in a queue to open the door later. A refusal shows
     // "遥控开门:失败".
-    RemoteOpenOutcome OpenDoor(Update& update, AList* door);
+    RemoteOpenOutcome OpenDoor(Update& update, DoorRecord* door);
     // OpenDoor, true when a command was sent.
-    bool SendRemoteOpen(Update& update, AList* door) {
+    bool SendRemoteOpen(Update& update, DoorRecord* door) {
         return OpenDoor(update, door) == RemoteOpenOutcome::sent;
     }
 
     // Sends a status query; true when the library queued it.
-    bool SendStatusQuery(Update& update, AList* door);
+    bool SendStatusQuery(Update& update, DoorRecord* door);
 
     // Counts every card record applied to a door there from now on.
     void count_into(ReportCounters* counters) { counters_ = counters; }
@@ -70,7 +70,7 @@ class EventDecoder {
     void card_records(Update& update, std::string_view ip, int port, std::string_view data);
     // Enters a pending command and sends it; the entry is withdrawn when nothing was
     // queued. Returns whether the library queued it.
-    bool send_command(Update& update, AList& door, int cmd, std::uint8_t kind);
+    bool send_command(Update& update, DoorRecord& door, int cmd, std::uint8_t kind);
 
     DoorDirectory& dir_;
     PendingCommands& pending_;
@@ -80,6 +80,6 @@ class EventDecoder {
 
 // The payload of a remote-open or status command: InReader + OutReader as two
 // upper-case hexadecimal digits.
-std::string reader_payload(const AList& door);
+std::string reader_payload(const DoorRecord& door);
 
 }  // namespace porvex

@@ -34,7 +34,7 @@ void require(bool condition) {
 
 void check(const DoorDirectory& dir) {
     for (std::size_t i = 0; i < dir.door_count(); ++i) {
-        const AList& d = dir.door(i);
+        const DoorRecord& d = dir.door(i);
         require(d.DoorOpen >= -1 && d.DoorOpen <= 1);
         require(d.ContactOpen >= -1 && d.ContactOpen <= 1);
         require(d.ContactAlarm >= -1 && d.ContactAlarm <= 2);

@@ -81,9 +81,9 @@ TEST_F(DoorLoaderTest, DuplicateKeysLeaveTheSecondDoorWithoutEvents) {
                        row("b", "", "10.0.0.1", "5768", std::int64_t{1}, std::int64_t{2})},
                       2);
     load_doors(server, cursor);
-    const AList* by_key_1 =
+    const DoorRecord* by_key_1 =
         server.inspect([](const DoorDirectory& d) { return d.FindDoor("10.0.0.1", 5768, 1); });
-    const AList* by_key_2 =
+    const DoorRecord* by_key_2 =
         server.inspect([](const DoorDirectory& d) { return d.FindDoor("10.0.0.1", 5768, 2); });
     EXPECT_EQ(by_key_1->Index, 0u);
     EXPECT_EQ(by_key_2->Index, 1u);

@@ -75,7 +75,7 @@ inline std::size_t door_index(std::size_t controller, int door) { return control
 
 // Expectations shared by the integration tests.
 inline bool shows_not_monitored(DoorServer& server, std::size_t index) {
-    const AList d = server.door(index);
+    const DoorRecord d = server.door(index);
     return !d.Online && server.node_text(d.StateNode) == "门禁状态:没有监控" &&
            server.node_text(d.LastCardNode) == "最后一个刷卡人卡片号码:没有监控" &&
            server.node_text(d.TamperNode) == "防拆报警:没有监控" &&
@@ -84,7 +84,7 @@ inline bool shows_not_monitored(DoorServer& server, std::size_t index) {
 }
 
 inline bool shows_normal(DoorServer& server, std::size_t index) {
-    const AList d = server.door(index);
+    const DoorRecord d = server.door(index);
     return d.Online && server.node_text(d.StateNode) == "门禁状态:正常" &&
            server.node_text(d.LastCardNode) == "最后一个刷卡人卡片号码:" &&
            server.node_text(d.TamperNode) == "防拆报警:正常" &&

@@ -18,7 +18,7 @@ class ItemAccessTest : public ::testing::Test {
     }
 
     DoorHarness h;
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
 };
 
 TEST_F(ItemAccessTest, WordPointsReadAsNumbers) {

@@ -188,7 +188,7 @@ TEST_F(LinkIntegrationTest, AControllerUnreachableAtStartComesUpLater) {
 TEST_F(LinkIntegrationTest, RemoteOpenAndStatusQueryRoundTrips) {
     server.connect_pass({}, std::chrono::milliseconds(0));
     ASSERT_TRUE(plant.sim().wait_upload(0, true));
-    const AList door = server.door(door_index(0, 1));
+    const DoorRecord door = server.door(door_index(0, 1));
     ASSERT_TRUE(server.write_item(door.RemoteOpenNode, std::int32_t{1}));
     ASSERT_TRUE(plant.sim().wait_received(0, 0x20));
     const auto frames = plant.sim().received(0);
@@ -200,7 +200,7 @@ TEST_F(LinkIntegrationTest, RemoteOpenAndStatusQueryRoundTrips) {
 
     plant.sim().ok("reply 0 0x20 0x22");  // the controller refuses
     clock.advance(1);
-    const AList other = server.door(door_index(0, 4));
+    const DoorRecord other = server.door(door_index(0, 4));
     ASSERT_TRUE(server.write_item(other.RemoteOpenNode, std::int32_t{1}));
     ASSERT_TRUE(wait_until([&] { return text(other.RemoteOpenNode) == "遥控开门:失败"; }));
 

@@ -91,11 +91,11 @@ TEST_F(LinkManagerTest, ConnectPassMakesOneAttemptPerControllerAndEnablesUpload)
     ASSERT_EQ(link.uploads().size(), 1u);
     EXPECT_EQ(link.uploads()[0].first, kCtlA);
     for (std::size_t i = 0; i < 8; ++i) {
-        const AList door = server.door(i);
+        const DoorRecord door = server.door(i);
         EXPECT_TRUE(door.Online) << i;
         EXPECT_EQ(text(door.StateNode), "门禁状态:正常") << i;  // not "没有监控"
     }
-    const AList b = server.door(8);
+    const DoorRecord b = server.door(8);
     EXPECT_FALSE(b.Online);
     EXPECT_EQ(text(b.StateNode), "门禁状态:没有监控");
     EXPECT_EQ(text(b.LastCardNode), "最后一个刷卡人卡片号码:没有监控");
@@ -127,7 +127,7 @@ TEST_F(LinkManagerTest, ARemoteOpenWhileTheLinkIsDownIsRefusedLoggedAndNeverSent
     server.connect_pass({}, std::chrono::milliseconds(0));
     link.raise_disconnection(kCtlA, kCtlPort);
     const std::size_t sent_before = link.sent().size();
-    const AList door = server.door(1);
+    const DoorRecord door = server.door(1);
     const DoorServer::WriteResult result =
         server.write_item(door.RemoteOpenNode, std::int32_t{1}, "hmi-3");
     EXPECT_EQ(result.outcome, RemoteOpenOutcome::refused_offline);
@@ -187,7 +187,7 @@ TEST_F(LinkManagerTest, AControllerThatDropsAndReturnsChangesAllItsDoors) {
     std::thread library([&] { link.raise_disconnection(kCtlA, kCtlPort); });
     library.join();
     for (std::size_t i = 0; i < 8; ++i) {
-        const AList door = server.door(i);
+        const DoorRecord door = server.door(i);
         EXPECT_FALSE(door.Online);
         EXPECT_EQ(text(door.StateNode), "门禁状态:没有监控");
         EXPECT_EQ(text(door.LastCardNode), "最后一个刷卡人卡片号码:没有监控");
@@ -209,7 +209,7 @@ TEST_F(LinkManagerTest, AControllerThatDropsAndReturnsChangesAllItsDoors) {
     }
     EXPECT_EQ(uploads_a, 2);  // upload enabled again
     for (std::size_t i = 0; i < 8; ++i) {
-        const AList door = server.door(i);
+        const DoorRecord door = server.door(i);
         EXPECT_TRUE(door.Online);
         EXPECT_EQ(text(door.StateNode), "门禁状态:正常");
         EXPECT_EQ(text(door.LastCardNode), "最后一个刷卡人卡片号码:");
@@ -235,7 +235,7 @@ TEST_F(LinkManagerTest, ReconnectKeepsACardNumberThatWasShown) {
 TEST_F(LinkManagerTest, ObserversLearnWhichLeafChangedAndWhetherToShowIt) {
     load_two_controllers();
     server.connect_pass({}, std::chrono::milliseconds(0));
-    const AList door = server.door(0);
+    const DoorRecord door = server.door(0);
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");
     ASSERT_TRUE(wait_until([&] { return observer.saw(door.DoorOpenNode, false); }));
     link.raise_frame(kCtlA, kCtlPort, 0, 28, "00000001");
@@ -255,7 +255,7 @@ class OrderTest : public LinkManagerTest {
 TEST_F(OrderTest, EventsQueuedBetweenTwoPassesAreHandledInArrivalOrder) {
     load_two_controllers();
     server.connect_pass({}, std::chrono::milliseconds(0));
-    const AList door = server.door(0);
+    const DoorRecord door = server.door(0);
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");  // opens; the worker then pauses
     ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == 1; }));
     const auto batches = server.event_batches();
@@ -285,7 +285,7 @@ TEST_F(OrderTest, ABurstOfStoredRecordsIsHandledInOneBatchNotOneEventPerPause) {
 TEST_F(LinkManagerTest, RemoteOpenRoundTripThroughTheWorker) {
     load_two_controllers();
     server.connect_pass({}, std::chrono::milliseconds(0));
-    const AList door = server.door(1);
+    const DoorRecord door = server.door(1);
     ASSERT_TRUE(server.write_item(door.RemoteOpenNode, std::int32_t{1}));
     EXPECT_EQ(server.read_item(door.RemoteOpenNode), ItemValue(std::int32_t{2}));
     const auto sent = link.sent().back();
@@ -316,7 +316,7 @@ TEST_F(LinkManagerTest, TickReadsAndEventsRunTogetherConsistently) {
         clock.advance(2);
         server.tick(10);
         for (std::size_t d = 0; d < 8; ++d) {
-            const AList door = server.door(d);
+            const DoorRecord door = server.door(d);
             server.read_item(door.StateNode);
             server.read_item(door.DoorOpenNode);
         }

@@ -5,8 +5,8 @@
 namespace porvex {
 namespace {
 
-AList door_at(const std::string& ip, int port) {
-    AList door;
+DoorRecord door_at(const std::string& ip, int port) {
+    DoorRecord door;
     door.IP = ip;
     door.Port = std::to_string(port);
     door.LinkPort = port;
@@ -15,7 +15,7 @@ AList door_at(const std::string& ip, int port) {
 
 TEST(PendingCommands, CodesStartAtOneAndWrapToZeroAfter32766) {
     PendingCommands pending;
-    AList door = door_at("10.0.0.1", 5768);
+    DoorRecord door = door_at("10.0.0.1", 5768);
     const Moment now{100};
     EXPECT_EQ(pending.AddPendingCommand(&door, 0, now), 1);
     pending.take_reply(1, "10.0.0.1", 5768, now);
@@ -30,8 +30,8 @@ TEST(PendingCommands, CodesStartAtOneAndWrapToZeroAfter32766) {
 
 TEST(PendingCommands, ALiveCodeIsSkippedAndAnExpiredOneReused) {
     PendingCommands pending(60);
-    AList a = door_at("10.0.0.1", 5768);
-    AList b = door_at("10.0.0.2", 5768);
+    DoorRecord a = door_at("10.0.0.1", 5768);
+    DoorRecord b = door_at("10.0.0.2", 5768);
     const Moment start{1000};
     ASSERT_EQ(pending.AddPendingCommand(&a, 2, start), 1);  // never answered
     ASSERT_EQ(pending.AddPendingCommand(&a, 2, Moment{start.seconds + 50}), 2);
@@ -58,7 +58,7 @@ TEST(PendingCommands, ALiveCodeIsSkippedAndAnExpiredOneReused) {
 
 TEST(PendingCommands, EveryCodeLiveMeansNoCode) {
     PendingCommands pending;
-    AList door = door_at("10.0.0.1", 5768);
+    DoorRecord door = door_at("10.0.0.1", 5768);
     for (int i = 0; i < kRequestCodeCount; ++i) {
         ASSERT_TRUE(pending.AddPendingCommand(&door, 2, Moment{0}));
     }
@@ -68,7 +68,7 @@ TEST(PendingCommands, EveryCodeLiveMeansNoCode) {
 
 TEST(PendingCommands, LateRepliesAreIgnoredAndExpiredEntriesPurged) {
     PendingCommands pending(60);
-    AList door = door_at("10.0.0.1", 5768);
+    DoorRecord door = door_at("10.0.0.1", 5768);
     pending.AddPendingCommand(&door, 2, Moment{0});
     pending.AddPendingCommand(&door, 2, Moment{30});
     EXPECT_FALSE(pending.take_reply(1, "10.0.0.1", 5768, Moment{61}));
@@ -81,7 +81,7 @@ TEST(PendingCommands, LateRepliesAreIgnoredAndExpiredEntriesPurged) {
 
 TEST(PendingCommands, RepliesMustComeFromTheDoorsController) {
     PendingCommands pending;
-    AList door = door_at("Ctl-A", 5768);
+    DoorRecord door = door_at("Ctl-A", 5768);
     pending.AddPendingCommand(&door, 0, Moment{0});
     EXPECT_FALSE(pending.take_reply(1, "Ctl-B", 5768, Moment{1}));
     EXPECT_FALSE(pending.take_reply(1, "Ctl-A", 5769, Moment{1}));

@@ -10,7 +10,7 @@ namespace {
 class PointSettersTest : public ::testing::Test {
   protected:
     DoorHarness h;
-    AList& door = h.add(1, 2);
+    DoorRecord& door = h.add(1, 2);
     Update update{h.clock.now()};
     PointSetters set{h.dir, update};
 };
@@ -138,7 +138,7 @@ TEST_F(PointSettersTest, NullDoorAndMissingLeavesAreIgnored) {
     set.SetDoorState(nullptr, "报警");
     set.SetContactOpen(nullptr, 1);
     DoorHarness few(PointSet().set(PointKind::last_card));
-    AList& bare = few.add(1);
+    DoorRecord& bare = few.add(1);
     Update u(few.clock.now());
     PointSetters s(few.dir, u);
     s.SetDoorState(&bare, "报警");

@@ -17,7 +17,7 @@ class UpkeepTickTest : public ::testing::Test {
     Update update() { return Update(h.clock.now()); }
 
     DoorHarness h;
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
 };
 
 TEST_F(UpkeepTickTest, CardsClearOnTheFirstTickMoreThanRSecondsAfterTheyWereShown) {
@@ -99,7 +99,7 @@ TEST_F(UpkeepTickTest, APendingRemoteOpenWhoseTextWasOverwrittenStillTimesOut) {
 }
 
 TEST_F(UpkeepTickTest, OfflineDoorsAreQueriedEveryTickUntilTheLibraryQueuesTheQuery) {
-    AList& lost = h.add(2, 0, "10.9.9.9", "5768");  // not registered with the library
+    DoorRecord& lost = h.add(2, 0, "10.9.9.9", "5768");  // not registered with the library
     lost.Online = false;
     h.run_tick();
     h.clock.advance(2);
@@ -173,7 +173,7 @@ TEST_F(UpkeepTickTest, DoorStateAlarmsStayUntilTheControllerClearsThem) {
 }
 
 TEST_F(UpkeepTickTest, ExpiredPendingCommandsArePurged) {
-    AList& quiet = h.add(2);
+    DoorRecord& quiet = h.add(2);
     quiet.Online = true;
     quiet.PollTime = h.clock.now();
     door.PollTime = h.clock.now();

@@ -22,7 +22,7 @@ struct Alarms {
         doors.add(2);  // 门2(一层), reader 2
         std::vector<AlarmDoor> list;
         for (std::size_t i = 0; i < doors.dir.door_count(); ++i) {
-            const AList& door = doors.dir.door(i);
+            const DoorRecord& door = doors.dir.door(i);
             list.push_back({doors.text(door.DoorNode), door.IP, door.LinkPort});
         }
         hub = std::make_unique<TEventHub>(
