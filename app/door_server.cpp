@@ -30,7 +30,7 @@ DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& cloc
       dir_(enabled),
       pending_(options.pending_expiry_seconds),
       decoder_(dir_, pending_, link_),
-      tick_(dir_, pending_, decoder_),
+      tick_(dir_, decoder_),
       events_(options.queue_limit),
       worker_(
           events_, [this](const ReceivedFrame& entry) { receive(entry); }, log,

@@ -27,7 +27,7 @@
 
 #include "core/clock.h"
 #include "core/log.h"
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "door_server.h"
 #include "sample_door_db.h"
 

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "door_server.h"
 #include "item_server/porvex_server.h"
 #include "opc/com/text.h"

@@ -11,20 +11,11 @@
 #include <vector>
 
 #include "doors/door_record.h"
+#include "doors/door_row.h"
 #include "doors/point_kind.h"
 #include "doors/server_tree.h"
 
 namespace porvex {
-
-// One door row as the directory takes it (already converted from database values).
-struct DoorRow {
-    std::string name;      // Device_Name
-    std::string location;  // Device_Location
-    std::string ip;        // Board_IP
-    std::string port;      // Board_Port
-    std::int32_t in_reader = 0;
-    std::int32_t out_reader = 0;
-};
 
 // What a leaf is: an address leaf of a door, one of its points, or its last-swipe time.
 enum class LeafRole : unsigned char { none, ip, port, point, swipe_time };

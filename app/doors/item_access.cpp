@@ -71,7 +71,7 @@ std::optional<ItemValue> read_leaf_value(DoorDirectory& directory, NodeId leaf) 
     return holder->Value;
 }
 
-RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, EventDecoder& decoder, Update& update,
+RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, DoorCommands& commands, Update& update,
                                    NodeId leaf, const ItemValue& value) {
     const LeafOwner owner = directory.owner(leaf);
     if (owner.role != LeafRole::point || owner.kind != PointKind::remote_open) {
@@ -88,7 +88,7 @@ RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, EventDecoder& decod
         }
         return RemoteOpenOutcome::refused_value;
     }
-    const RemoteOpenOutcome outcome = decoder.OpenDoor(update, door);
+    const RemoteOpenOutcome outcome = commands.OpenDoor(update, door);
     if (holder != nullptr) {
         holder->Value = std::int32_t{remote_open_value(set.leaf_word(leaf, prefix))};
     }

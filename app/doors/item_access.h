@@ -5,9 +5,9 @@
 
 #include <optional>
 
+#include "doors/door_commands.h"
 #include "doors/door_directory.h"
 #include "doors/leaf_change.h"
-#include "link/event_decoder.h"
 
 namespace porvex {
 
@@ -23,9 +23,9 @@ namespace porvex {
 std::optional<ItemValue> read_leaf_value(DoorDirectory& directory, NodeId leaf);
 
 // A client's write to a leaf: only remote-open leaves act. A value other than 1 shows
-// "遥控开门:失败" (value 1); 1 opens the door (EventDecoder::OpenDoor) and the value
+// "遥控开门:失败" (value 1); 1 opens the door (DoorCommands::OpenDoor) and the value
 // follows the leaf's word.
-RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, EventDecoder& decoder, Update& update,
+RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, DoorCommands& commands, Update& update,
                                    NodeId leaf, const ItemValue& value);
 
 }  // namespace porvex

@@ -13,11 +13,11 @@ void UpkeepTick::run(Update& update, int refresh_seconds) {
             remote_open_timeout(update, dir_.door(i));
         }
     }
-    pending_.purge_expired(update.now);
+    commands_.purge_expired(update.now);
 }
 
 void UpkeepTick::poll(Update& update, DoorRecord& door) {
-    if (decoder_.SendStatusQuery(update, &door)) {
+    if (commands_.SendStatusQuery(update, &door)) {
         door.Online = true;
     }
     door.PollTime = update.now;

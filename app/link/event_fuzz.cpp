@@ -56,7 +56,7 @@ int fuzz_controller_event(const std::uint8_t* data, std::size_t size) {
     PendingCommands pending;
     DoorDirectory dir(PointSet::all());
     EventDecoder decoder(dir, pending, link);
-    UpkeepTick tick(dir, pending, decoder);
+    UpkeepTick tick(dir, decoder);
     Update load(Moment{1000});
     for (int reader = 0; reader < 8; ++reader) {
         load_door(dir, load, DoorRow{"d", "", kIp, "5768", 1 << reader, reader == 0 ? 2 : 0}).Link =

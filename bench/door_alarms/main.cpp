@@ -31,7 +31,7 @@
 #include "alarms/door_alarms.h"
 #include "core/log.h"
 #include "ctlsim_driver.h"
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "door_run.h"
 #include "door_server.h"
 #include "link/zorvik_link.h"

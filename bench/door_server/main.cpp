@@ -47,7 +47,7 @@
 #include "core/utf.h"
 #include "ctlsim_control.h"
 #include "ctlsim_driver.h"
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "door_bench.h"
 #include "door_server.h"
 #include "item_server/porvex_server.h"

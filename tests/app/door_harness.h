@@ -20,7 +20,7 @@ inline constexpr int kPort = 5768;
 
 struct DoorHarness {
     explicit DoorHarness(PointSet enabled = PointSet::all())
-        : dir(enabled), decoder(dir, pending, link), tick(dir, pending, decoder) {
+        : dir(enabled), decoder(dir, pending, link), tick(dir, decoder) {
         link.register_controller(kIp, kPort);
     }
 

@@ -12,7 +12,7 @@
 #include "core/clock.h"
 #include "core/log.h"
 #include "ctlsim_driver.h"
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "door_server.h"
 #include "net/socket.h"
 #include "sample_door_db.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "core/clock.h"
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "fake_link.h"
 
 namespace porvex::test {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "core/clock.h"
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "fake_link.h"
 #include "sample_door_db.h"
 #include "temp_dir.h"
