@@ -76,7 +76,7 @@ void DoorServer::add_door(const DoorRow& row) {
 
 void DoorServer::attach_value_holders() {
     std::lock_guard lock(DataLock);
-    dir_.tree().attach_value_holders();
+    dir_.attach_value_holders();
 }
 
 void DoorServer::connect_pass(const Progress& progress, std::chrono::milliseconds pause) {
@@ -121,10 +121,10 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
                 door.Online = connected;
                 if (!connected) {
                     PointSetters set(dir_, update);
-                    set.SetDoorState(&door, words::kNotMonitored);
-                    set.SetLastCard(&door, words::kNotMonitored);
-                    set.SetTamper(&door, words::kNotMonitored);
-                    set.SetInvalidCard(&door, words::kNotMonitored);
+                    set.SetDoorState(&door, AlarmState::not_monitored);
+                    set.SetLastCard(&door, CardShown::not_monitored());
+                    set.SetTamper(&door, AlarmState::not_monitored);
+                    set.SetInvalidCard(&door, CardShown::not_monitored());
                 }
             }
         }
@@ -360,10 +360,10 @@ void DoorServer::ZorvikReConnect(Update& update, std::string_view ip, int port) 
         }
         door->Online = true;
         door->Link = LinkState::connected;
-        set.SetDoorState(door, words::kNormal);
-        set.SetLastCard(door, "");
-        set.SetTamper(door, words::kNormal);
-        set.SetInvalidCard(door, "");
+        set.SetDoorState(door, AlarmState::normal);
+        set.SetLastCard(door, CardShown::none());
+        set.SetTamper(door, AlarmState::normal);
+        set.SetInvalidCard(door, CardShown::none());
     }
 }
 
@@ -384,13 +384,13 @@ void DoorServer::mark_not_monitored(Update& update, DoorRecord* door) {
     if (door->Link == LinkState::connected) {
         door->Link = LinkState::lost;
     }
-    set.SetDoorState(door, words::kNotMonitored);
-    set.SetLastCard(door, words::kNotMonitored);
-    set.SetTamper(door, words::kNotMonitored);
-    set.SetInvalidCard(door, words::kNotMonitored);
-    set.SetContactAlarm(door, kNotMonitored);
-    set.SetDoorOpen(door, kNotMonitored);
-    set.SetContactOpen(door, kNotMonitored);
+    set.SetDoorState(door, AlarmState::not_monitored);
+    set.SetLastCard(door, CardShown::not_monitored());
+    set.SetTamper(door, AlarmState::not_monitored);
+    set.SetInvalidCard(door, CardShown::not_monitored());
+    set.SetContactAlarm(door, ContactAlarmState::not_monitored);
+    set.SetDoorOpen(door, DoorOpenState::not_monitored);
+    set.SetContactOpen(door, ContactState::unknown);
 }
 
 void DoorServer::receive(const ReceivedFrame& entry) {

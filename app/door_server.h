@@ -60,7 +60,7 @@ class DoorServer final : private LinkEvents {
 
     // Loads one door row: record, branch and leaves, reader keys, initial states.
     void add_door(const DoorRow& row);
-    // Gives every leaf its value holder. Throws LeafTextError for a malformed leaf.
+    // Gives every leaf its value holder.
     void attach_value_holders();
 
     // The connect pass, once after the window is first shown: one connection attempt per

@@ -27,8 +27,8 @@
 
 #include "core/clock.h"
 #include "core/log.h"
-#include "door_startup.h"
 #include "door_server.h"
+#include "door_startup.h"
 #include "sample_door_db.h"
 
 namespace {
@@ -234,8 +234,8 @@ int main(int argc, char** argv) {
     std::vector<ReceivedFrame> entries;
     entries.reserve(reports.size());
     for (const auto& r : reports) {
-        entries.push_back(ReceivedFrame{kIp, r.port, 0, 0, static_cast<std::uint8_t>(r.cmd),
-                                          r.hex, static_cast<int>(r.hex.size())});
+        entries.push_back(ReceivedFrame{kIp, r.port, 0, 0, static_cast<std::uint8_t>(r.cmd), r.hex,
+                                        static_cast<int>(r.hex.size())});
     }
     t0 = Wall::now();
     for (const auto& e : entries) {

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "door_startup.h"
 #include "door_server.h"
+#include "door_startup.h"
 #include "item_server/porvex_server.h"
 #include "opc/com/text.h"
 #include "opc/registration/com_server.h"

@@ -1,6 +1,7 @@
 #include "doors/door_directory.h"
 
 #include "core/text.h"
+#include "doors/item_access.h"
 
 namespace porvex {
 
@@ -92,7 +93,7 @@ void DoorDirectory::add_key(DoorRecord& door, std::int32_t reader) {
 }
 
 DoorRecord* DoorDirectory::FindDoor(std::string_view ip, std::string_view port,
-                               std::string_view reader) const {
+                                    std::string_view reader) const {
     const auto it = keys_.find(ascii_lower(MakeDoorKey(ip, port, reader)));
     return it == keys_.end() ? nullptr : it->second;
 }
@@ -125,6 +126,27 @@ bool DoorDirectory::is_duplicate_door_node(NodeId node) const {
         }
     }
     return false;
+}
+
+void DoorDirectory::attach_value_holders() {
+    tree_.attach_value_holders([this](NodeId leaf) {
+        const LeafOwner leaf_owner = owner(leaf);
+        const DoorRecord* door = leaf_owner.door;
+        switch (leaf_owner.role) {
+            case LeafRole::ip:
+                return TItemInfo("IP", stored_text_value(door->IP));
+            case LeafRole::port:
+                return TItemInfo("端口号", stored_text_value(door->Port));
+            case LeafRole::point:
+                return TItemInfo(std::string(info(leaf_owner.kind).name),
+                                 point_value(*door, leaf_owner.kind));
+            case LeafRole::swipe_time:
+                return TItemInfo(std::string(kSwipeTimeName), door->LastSwipe);
+            case LeafRole::none:
+                break;
+        }
+        return TItemInfo(tree_.text(leaf), std::string());
+    });
 }
 
 void DoorDirectory::clear() {

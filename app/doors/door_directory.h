@@ -65,6 +65,10 @@ class DoorDirectory {
     const DoorRecord* duplicate_of(std::size_t index) const;
     bool is_duplicate_door_node(NodeId node) const;
 
+    // Gives every leaf its value holder: its item name and the value it reads as now
+    // (item_access.h; the address leaves the value of their database text).
+    void attach_value_holders();
+
     // Releases every record, key and node (the orderly exit).
     void clear();
 

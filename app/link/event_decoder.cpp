@@ -61,18 +61,22 @@ void EventDecoder::door_events(Update& update, std::string_view ip, int port,
         }
         door->StateTime = update.now;
         if (bits & (1u << (2 * i))) {
-            set.SetDoorOpen(door, 1);
+            set.SetDoorOpen(door, DoorOpenState::open);
             door->OpenedTime = update.now;
         }
         if (bits & (1u << (2 * i + 1))) {
+            // Not known to be closed (open, or not monitored): held open too long.
+            const ContactAlarmState alarm = door->DoorOpen != DoorOpenState::closed
+                                                ? ContactAlarmState::held_open
+                                                : ContactAlarmState::forced_entry;
             if (enabled.has(PointKind::door_state)) {
-                set.SetDoorState(door, words::kAlarm);
+                set.SetDoorState(door, AlarmState::alarm);
             }
             if (enabled.has(PointKind::contact_alarm)) {
-                set.SetContactAlarm(door, door->DoorOpen != 0 ? kHeldOpen : kForcedEntry);
+                set.SetContactAlarm(door, alarm);
             }
-            update.events.push_back(door_event(DoorEvent::Kind::contact_alarm, *door, update.now,
-                                               door->DoorOpen != 0 ? kHeldOpen : kForcedEntry));
+            update.events.push_back(
+                door_event(DoorEvent::Kind::contact_alarm, *door, update.now, alarm));
         }
     }
 }
@@ -89,9 +93,9 @@ void EventDecoder::alarms_cleared(Update& update, std::string_view ip, int port,
         if (door == nullptr) {
             continue;
         }
-        set.SetDoorState(door, words::kNormal);
-        set.SetContactAlarm(door, 0);
-        set.SetContactOpen(door, 0);
+        set.SetDoorState(door, AlarmState::normal);
+        set.SetContactAlarm(door, ContactAlarmState::normal);
+        set.SetContactOpen(door, ContactState::closed);
         update.events.push_back(door_event(DoorEvent::Kind::alarms_cleared, *door, update.now));
     }
 }
@@ -106,7 +110,7 @@ void EventDecoder::tamper(Update& update, std::string_view ip, int port, std::st
         const bool low_group = i < 4;
         if ((low_group && (group & 1u)) || (!low_group && (group & 2u))) {
             DoorRecord* door = dir_.FindDoor(ip, port, reader_of(i));
-            set.SetTamper(door, words::kAlarm);
+            set.SetTamper(door, AlarmState::alarm);
             if (door != nullptr) {
                 update.events.push_back(
                     door_event(DoorEvent::Kind::tamper_alarm, *door, update.now));
@@ -137,14 +141,14 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
             counters_->card_record_applied();
         }
         if (card != kNoCard) {
-            set.SetLastCard(door, card);
+            set.SetLastCard(door, CardShown::card(card));
         }
         const bool granted = hex_field(rest, 11, 12) >= 128;
         if (granted) {
-            set.SetDoorOpen(door, 1);
+            set.SetDoorOpen(door, DoorOpenState::open);
             door->OpenedTime = update.now;
         } else {
-            set.SetInvalidCard(door, card);
+            set.SetInvalidCard(door, CardShown::card(card));
         }
         DoorEvent read =
             door_event(granted ? DoorEvent::Kind::card_granted : DoorEvent::Kind::card_refused,
@@ -166,12 +170,12 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
     DoorRecord* door = entry->Door;
     if (entry->Kind == kPendingRemoteOpen) {
         if (cmd == kCmdRemoteOpen) {
-            set.SetDoorOpen(door, 1);
+            set.SetDoorOpen(door, DoorOpenState::open);
             door->OpenedTime = update.now;
-            set.SetRemoteOpenResult(door, words::kSuccess);
+            set.SetRemoteOpenResult(door, RemoteOpenResult::success);
             update.remote_open_ends.push_back({door->Index, "reply: opened"});
         } else {
-            set.SetRemoteOpenResult(door, words::kFailure);
+            set.SetRemoteOpenResult(door, RemoteOpenResult::failure);
             update.remote_open_ends.push_back({door->Index, "reply: refused"});
         }
         if (door != nullptr) {
@@ -185,14 +189,15 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
     }
 }
 
-void EventDecoder::HandleStatusReply(Update& update, DoorRecord* door, int cmd, std::string_view data) {
+void EventDecoder::HandleStatusReply(Update& update, DoorRecord* door, int cmd,
+                                     std::string_view data) {
     if (cmd != kCmdStatusQuery) {
         return;
     }
     PointSetters set(dir_, update);
     const std::uint32_t status = hex_field(data, 1, 2);
-    set.SetDoorOpen(door, (status & 0x80u) ? 1 : 0);
-    set.SetContactOpen(door, (status & 0x01u) ? 0 : 1);
+    set.SetDoorOpen(door, (status & 0x80u) ? DoorOpenState::open : DoorOpenState::closed);
+    set.SetContactOpen(door, (status & 0x01u) ? ContactState::closed : ContactState::open);
 }
 
 bool EventDecoder::send_command(Update& update, DoorRecord& door, int cmd, std::uint8_t kind) {
@@ -216,21 +221,19 @@ RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, DoorRecord* door) {
         return RemoteOpenOutcome::locked;
     }
     PointSetters set(dir_, update);
-    const std::string_view prefix = info(PointKind::remote_open).prefix;
     RemoteOpenOutcome outcome = RemoteOpenOutcome::refused_offline;
     if (door->Link == LinkState::connected) {
         if (send_command(update, *door, kCmdRemoteOpen, kPendingRemoteOpen)) {
-            set.set_leaf(door->RemoteOpenNode, prefix, words::kLocked, true);
+            door->RemoteOpen = RemoteOpenResult::locked;
+            set.show(*door, PointKind::remote_open, true);
             door->RemoteOpenPending = true;
             door->RemoteOpenTime = update.now;
             return RemoteOpenOutcome::sent;
         }
         outcome = RemoteOpenOutcome::refused_by_library;
     }
-    set.set_leaf(door->RemoteOpenNode, prefix, words::kFailure, true);
-    if (TItemInfo* holder = dir_.tree().info(door->RemoteOpenNode)) {
-        holder->Value = std::int32_t{1};
-    }
+    door->RemoteOpen = RemoteOpenResult::failure;
+    set.show(*door, PointKind::remote_open, true);
     door->RemoteOpenPending = false;
     door->RemoteOpenTime = kLongAgo;
     return outcome;

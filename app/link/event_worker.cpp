@@ -7,7 +7,7 @@
 namespace porvex {
 
 EventWorker::EventWorker(EventQueue& queue, Handler handler, LogSink& log,
-                               std::chrono::milliseconds batch_pause)
+                         std::chrono::milliseconds batch_pause)
     : queue_(queue), handler_(std::move(handler)), log_(log), batch_pause_(batch_pause) {}
 
 EventWorker::~EventWorker() { stop(); }

@@ -21,7 +21,7 @@ class EventWorker {
     static constexpr std::chrono::milliseconds kBatchPause{10};
 
     EventWorker(EventQueue& queue, Handler handler, LogSink& log,
-                   std::chrono::milliseconds batch_pause = kBatchPause);
+                std::chrono::milliseconds batch_pause = kBatchPause);
     ~EventWorker();
     EventWorker(const EventWorker&) = delete;
     EventWorker& operator=(const EventWorker&) = delete;

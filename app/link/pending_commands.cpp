@@ -4,7 +4,8 @@
 
 namespace porvex {
 
-std::optional<int> PendingCommands::AddPendingCommand(DoorRecord* door, std::uint8_t kind, Moment now) {
+std::optional<int> PendingCommands::AddPendingCommand(DoorRecord* door, std::uint8_t kind,
+                                                      Moment now) {
     for (int attempt = 0; attempt < kRequestCodeCount; ++attempt) {
         command_seq_ = (command_seq_ + 1) % kRequestCodeCount;
         const auto [it, inserted] =

@@ -146,12 +146,17 @@ TEST(ServerTree, ValueHoldersGoToEveryLeafIncludingAddressLeaves) {
     const DoorRecord& door = h.add(1, 0, kIp, "5768");
     ServerTree& tree = h.dir.tree();
     EXPECT_EQ(tree.info(door.DoorOpenNode), nullptr);
-    tree.attach_value_holders();
+    h.dir.attach_value_holders();
     EXPECT_EQ(tree.info(door.DoorNode), nullptr);  // a branch has none
     const auto children = tree.children(door.DoorNode);
+    EXPECT_EQ(tree.info(children[0])->Name, "IP");
     EXPECT_EQ(tree.info(children[0])->Value, ItemValue(std::string(kIp)));
+    EXPECT_EQ(tree.info(children[1])->Name, "端口号");
     EXPECT_EQ(tree.info(children[1])->Value, ItemValue(std::int32_t{5768}));
-    EXPECT_EQ(tree.info(door.DoorOpenNode)->Value, ItemValue(std::int32_t{2}));
+    // A point's holder starts with the value a client reads (not a number read back
+    // from the leaf's "没有监控").
+    EXPECT_EQ(tree.info(door.DoorOpenNode)->Name, "门开关状态");
+    EXPECT_EQ(tree.info(door.DoorOpenNode)->Value, ItemValue(std::int32_t{-1}));
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ struct DoorHarness {
     }
 
     DoorRecord& add(std::int32_t in_reader, std::int32_t out_reader = 0, std::string ip = kIp,
-               std::string port = std::to_string(kPort), std::string name = "") {
+                    std::string port = std::to_string(kPort), std::string name = "") {
         DoorRow row;
         row.name = name.empty() ? "门" + std::to_string(dir.door_count() + 1) : name;
         row.location = "一层";

@@ -12,8 +12,8 @@
 #include "core/clock.h"
 #include "core/log.h"
 #include "ctlsim_driver.h"
-#include "door_startup.h"
 #include "door_server.h"
+#include "door_startup.h"
 #include "net/socket.h"
 #include "sample_door_db.h"
 #include "temp_dir.h"
@@ -79,8 +79,9 @@ inline bool shows_not_monitored(DoorServer& server, std::size_t index) {
     return !d.Online && server.node_text(d.StateNode) == "门禁状态:没有监控" &&
            server.node_text(d.LastCardNode) == "最后一个刷卡人卡片号码:没有监控" &&
            server.node_text(d.TamperNode) == "防拆报警:没有监控" &&
-           server.node_text(d.InvalidCardNode) == "非法刷卡:没有监控" && d.DoorOpen == -1 &&
-           d.ContactOpen == -1 && d.ContactAlarm == -1;
+           server.node_text(d.InvalidCardNode) == "非法刷卡:没有监控" &&
+           d.DoorOpen == DoorOpenState::not_monitored && d.ContactOpen == ContactState::unknown &&
+           d.ContactAlarm == ContactAlarmState::not_monitored;
 }
 
 inline bool shows_normal(DoorServer& server, std::size_t index) {

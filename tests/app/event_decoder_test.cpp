@@ -31,7 +31,7 @@ class EventDecoderTest : public ::testing::Test {
     // Adds a door and gives the tree its value holders (remote-open results need them).
     DoorRecord& add_attached(std::int32_t in, std::int32_t out = 0, std::string ip = kIp) {
         DoorRecord& door = h.add(in, out, std::move(ip));
-        h.dir.tree().attach_value_holders();
+        h.dir.attach_value_holders();
         return door;
     }
 
@@ -43,19 +43,19 @@ TEST_F(EventDecoderTest, DoorEventOpenAndAlarmBitsOnReaderOneGiveHeldOpen) {
     h.clock.advance(7);
     h.receive(26, "00000003");
     EXPECT_EQ(door.StateTime, h.clock.now());
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     EXPECT_EQ(door.OpenedTime, h.clock.now());
     EXPECT_EQ(h.text(door.StateNode), "门禁状态:报警");
-    EXPECT_EQ(door.ContactAlarm, 2);  // the open bit was applied first
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::held_open);  // the open bit was applied first
     EXPECT_EQ(h.text(door.ContactAlarmNode), "门磁报警:超时未关");
 }
 
 TEST_F(EventDecoderTest, DoorEventAlarmOnAClosedDoorIsForcedEntry) {
     DoorRecord& door = h.add(1);
     Update update(h.clock.now());
-    h.setters(update).SetDoorOpen(&door, 0);
+    h.setters(update).SetDoorOpen(&door, DoorOpenState::closed);
     h.receive(26, "00000002");
-    EXPECT_EQ(door.ContactAlarm, 1);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::forced_entry);
     EXPECT_EQ(h.text(door.ContactAlarmNode), "门磁报警:强行闯入");
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:开");
 }
@@ -65,9 +65,9 @@ TEST_F(EventDecoderTest, DoorEventBitsAddressReadersInPairs) {
     DoorRecord& r8 = h.add(8);
     DoorRecord& r128 = h.add(128);
     h.receive(26, "00004040");  // reader 8 open (bit 6), reader 128 open (bit 14)
-    EXPECT_EQ(r1.DoorOpen, -1);
-    EXPECT_EQ(r8.DoorOpen, 1);
-    EXPECT_EQ(r128.DoorOpen, 1);
+    EXPECT_EQ(r1.DoorOpen, DoorOpenState::not_monitored);
+    EXPECT_EQ(r8.DoorOpen, DoorOpenState::open);
+    EXPECT_EQ(r128.DoorOpen, DoorOpenState::open);
     EXPECT_EQ(h.text(r8.StateNode), "门禁状态:正常");
 }
 
@@ -76,7 +76,8 @@ TEST_F(EventDecoderTest, DoorEventAlarmsFollowTheEnabledPointsOnly) {
     DoorRecord& door = few.add(1);
     few.receive(26, "00000002");
     EXPECT_EQ(few.text(door.StateNode), "门禁状态:报警");
-    EXPECT_EQ(door.ContactAlarm, -1);  // contact-alarm point disabled: untouched
+    EXPECT_EQ(door.ContactAlarm,
+              ContactAlarmState::not_monitored);  // contact-alarm point disabled: untouched
 }
 
 TEST_F(EventDecoderTest, AlarmsClearedTouchesOnlyTheReadersWhoseBitIsSet) {
@@ -88,8 +89,8 @@ TEST_F(EventDecoderTest, AlarmsClearedTouchesOnlyTheReadersWhoseBitIsSet) {
     ASSERT_EQ(h.text(r4.StateNode), "门禁状态:报警");
     h.receive(27, "00000005");
     EXPECT_EQ(h.text(r1.StateNode), "门禁状态:正常");
-    EXPECT_EQ(r1.ContactAlarm, 0);
-    EXPECT_EQ(r1.ContactOpen, 0);
+    EXPECT_EQ(r1.ContactAlarm, ContactAlarmState::normal);
+    EXPECT_EQ(r1.ContactOpen, ContactState::closed);
     EXPECT_EQ(h.text(r4.StateNode), "门禁状态:正常");
     EXPECT_EQ(h.text(r2.StateNode), "门禁状态:报警");
 }
@@ -120,7 +121,7 @@ TEST_F(EventDecoderTest, GrantedCardShowsTheCardAndOpensTheDoor) {
     DoorRecord& door = h.add(1);
     h.receive(30, records({record("0012ab34", 1, 0x80)}));
     EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:0012AB34");
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     EXPECT_EQ(door.OpenedTime, h.clock.now());
     EXPECT_EQ(h.text(door.InvalidCardNode), "非法刷卡:");
 }
@@ -160,13 +161,13 @@ TEST_F(EventDecoderTest, ReportsOfOtherControllersAndPortsFindNoDoor) {
     DoorRecord& door = h.add(1);
     h.receive(26, "00000001", 0, "192.168.1.11", kPort);
     h.receive(26, "00000001", 0, kIp, kPort + 1);
-    EXPECT_EQ(door.DoorOpen, -1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
 }
 
 TEST_F(EventDecoderTest, PortsAboveThe16BitSignedRangeReachTheirDoors) {
     DoorRecord& door = h.add(1, 0, "10.0.0.7", "40001");
     h.receive(26, "00000001", 0, "10.0.0.7", 40001);
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     h.receive(26, "00000001", 0, "10.0.0.7", 40001 - 65536);  // the truncated port
     EXPECT_EQ(h.dir.FindDoor("10.0.0.7", 40001 - 65536, 1), nullptr);
 }
@@ -174,7 +175,7 @@ TEST_F(EventDecoderTest, PortsAboveThe16BitSignedRangeReachTheirDoors) {
 TEST_F(EventDecoderTest, MalformedHexReadsAsNoBitsSet) {
     DoorRecord& door = h.add(1);
     h.receive(26, "0000000Z");
-    EXPECT_EQ(door.DoorOpen, -1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
 }
 
 TEST_F(EventDecoderTest, RemoteOpenSendsTheReaderSumAndLocksUntilTheReply) {
@@ -199,7 +200,7 @@ TEST_F(EventDecoderTest, RemoteOpenSendsTheReaderSumAndLocksUntilTheReply) {
     h.receive(32, "", 1);
     EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:成功");
     EXPECT_FALSE(door.RemoteOpenPending);
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     EXPECT_EQ(h.pending.size(), 0u);
 }
 
@@ -279,16 +280,17 @@ TEST_F(EventDecoderTest, StatusReplySetsDoorAndContact) {
     ASSERT_TRUE(h.decoder.SendStatusQuery(update, &door));
     EXPECT_EQ(h.link.sent().back().cmd, 33);
     h.receive(33, "80", 1);  // open, contact open (bit 0 clear)
-    EXPECT_EQ(door.DoorOpen, 1);
-    EXPECT_EQ(door.ContactAlarm, 0);
-    EXPECT_EQ(door.ContactOpen, -1);  // an open door's contact input counts as unknown
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::normal);
+    EXPECT_EQ(door.ContactOpen,
+              ContactState::unknown);  // an open door's contact input counts as unknown
     EXPECT_EQ(h.text(door.StateNode), "门禁状态:正常");
 
     Update second(h.clock.now());
     h.decoder.SendStatusQuery(second, &door);
     h.receive(33, "01", 2);  // closed, contact closed
-    EXPECT_EQ(door.DoorOpen, 0);
-    EXPECT_EQ(door.ContactOpen, 0);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::closed);
+    EXPECT_EQ(door.ContactOpen, ContactState::closed);
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:关");
 }
 
@@ -297,7 +299,7 @@ TEST_F(EventDecoderTest, ARemoteOpenReplyToAStatusQueryOnlyRemovesTheEntry) {
     Update update(h.clock.now());
     h.decoder.SendStatusQuery(update, &door);
     h.receive(32, "80", 1);
-    EXPECT_EQ(door.DoorOpen, -1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
     EXPECT_EQ(h.pending.size(), 0u);
 }
 
@@ -330,7 +332,7 @@ TEST_F(EventDecoderTest, RepliesFromAnotherControllerNeverLandOnThisDoor) {
 TEST_F(EventDecoderTest, RepliesForUnknownCodesAreIgnored) {
     DoorRecord& door = h.add(1);
     h.receive(33, "80", 77);
-    EXPECT_EQ(door.DoorOpen, -1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
 }
 
 TEST_F(EventDecoderTest, ReaderPayloadIsTwoUpperCaseDigits) {

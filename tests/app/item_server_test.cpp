@@ -343,8 +343,8 @@ TEST_F(ItemServerTest, EveryPointHasOneTypeInTheNamespaceAddItemsAndItsValues) {
     event.Cmd = 26;  // the contact alarm of reader 1
     event.Data = "00000002";
     doors_->receive(event);
-    ASSERT_EQ(doors_->door(0).DoorOpen, 0);
-    ASSERT_EQ(doors_->door(0).ContactAlarm, kForcedEntry);
+    ASSERT_EQ(doors_->door(0).DoorOpen, DoorOpenState::closed);
+    ASSERT_EQ(doors_->door(0).ContactAlarm, ContactAlarmState::forced_entry);
     for (const auto& [point, type] : points) {
         const std::wstring id = L"东门(一层)." + point;
         auto* item = dynamic_cast<opc::TNamespaceItem*>(Browse(id));

@@ -193,9 +193,9 @@ TEST_F(LinkManagerTest, AControllerThatDropsAndReturnsChangesAllItsDoors) {
         EXPECT_EQ(text(door.LastCardNode), "最后一个刷卡人卡片号码:没有监控");
         EXPECT_EQ(text(door.TamperNode), "防拆报警:没有监控");
         EXPECT_EQ(text(door.InvalidCardNode), "非法刷卡:没有监控");
-        EXPECT_EQ(door.DoorOpen, -1);
-        EXPECT_EQ(door.ContactOpen, -1);
-        EXPECT_EQ(door.ContactAlarm, -1);
+        EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
+        EXPECT_EQ(door.ContactOpen, ContactState::unknown);
+        EXPECT_EQ(door.ContactAlarm, ContactAlarmState::not_monitored);
         EXPECT_EQ(text(door.DoorOpenNode), "门开关状态:没有监控");
         EXPECT_EQ(text(door.ContactAlarmNode), "门磁报警:没有监控");
     }
@@ -257,12 +257,13 @@ TEST_F(OrderTest, EventsQueuedBetweenTwoPassesAreHandledInArrivalOrder) {
     server.connect_pass({}, std::chrono::milliseconds(0));
     const DoorRecord door = server.door(0);
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");  // opens; the worker then pauses
-    ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == 1; }));
+    ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == DoorOpenState::open; }));
     const auto batches = server.event_batches();
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000002");  // alarm ...
     link.raise_frame(kCtlA, kCtlPort, 0, 27, "00000001");  // ... then cleared
     ASSERT_TRUE(wait_until([&] { return server.event_batches() > batches; }));
-    ASSERT_TRUE(wait_until([&] { return server.door(0).ContactAlarm == 0; }));
+    ASSERT_TRUE(
+        wait_until([&] { return server.door(0).ContactAlarm == ContactAlarmState::normal; }));
     EXPECT_EQ(server.event_batches(), batches + 1);  // both in one batch
     EXPECT_EQ(text(door.StateNode), "门禁状态:正常");
 }

@@ -84,7 +84,8 @@ TEST(DoorAlarms, EveryCardReadIsAnEventWithItsAttributes) {
 
 TEST(DoorAlarms, ForcedDoorRaisesAndTheControllersClearEndsTheCondition) {
     Alarms a;
-    a.doors.dir.door(0).DoorOpen = 0;       // known closed (a fresh door is "not monitored")
+    a.doors.dir.door(0).DoorOpen =
+        DoorOpenState::closed;              // known closed (a fresh door is "not monitored")
     a.receive(kCmdDoorEvents, "00000002");  // reader 1: alarm bit, door closed: forced
     auto events = a.take();
     ASSERT_EQ(events.size(), 1u);
