@@ -168,7 +168,7 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
     }
     PointSetters set(dir_, update);
     DoorRecord* door = entry->Door;
-    if (entry->Kind == kPendingRemoteOpen) {
+    if (entry->Kind == PendingKind::remote_open) {
         if (cmd == kCmdRemoteOpen) {
             set.SetDoorOpen(door, DoorOpenState::open);
             door->OpenedTime = update.now;
@@ -184,7 +184,7 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
                                                    : DoorEvent::Kind::remote_open_failed,
                                                *door, update.now));
         }
-    } else if (entry->Kind == kPendingStatusQuery) {
+    } else if (entry->Kind == PendingKind::status_query) {
         HandleStatusReply(update, door, cmd, data);
     }
 }
@@ -200,7 +200,7 @@ void EventDecoder::HandleStatusReply(Update& update, DoorRecord* door, int cmd,
     set.SetContactOpen(door, (status & 0x01u) ? ContactState::closed : ContactState::open);
 }
 
-bool EventDecoder::send_command(Update& update, DoorRecord& door, int cmd, std::uint8_t kind) {
+bool EventDecoder::send_command(Update& update, DoorRecord& door, int cmd, PendingKind kind) {
     const auto code = pending_.AddPendingCommand(&door, kind, update.now);
     if (!code) {
         return false;
@@ -223,7 +223,7 @@ RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, DoorRecord* door) {
     PointSetters set(dir_, update);
     RemoteOpenOutcome outcome = RemoteOpenOutcome::refused_offline;
     if (door->Link == LinkState::connected) {
-        if (send_command(update, *door, kCmdRemoteOpen, kPendingRemoteOpen)) {
+        if (send_command(update, *door, kCmdRemoteOpen, PendingKind::remote_open)) {
             door->RemoteOpen = RemoteOpenResult::locked;
             set.show(*door, PointKind::remote_open, true);
             door->RemoteOpenPending = true;
@@ -240,7 +240,8 @@ RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, DoorRecord* door) {
 }
 
 bool EventDecoder::SendStatusQuery(Update& update, DoorRecord* door) {
-    return door != nullptr && send_command(update, *door, kCmdStatusQuery, kPendingStatusQuery);
+    return door != nullptr &&
+           send_command(update, *door, kCmdStatusQuery, PendingKind::status_query);
 }
 
 }  // namespace porvex

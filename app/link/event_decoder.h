@@ -55,7 +55,7 @@ class EventDecoder final : public DoorCommands {
     void card_records(Update& update, std::string_view ip, int port, std::string_view data);
     // Enters a pending command and sends it; the entry is withdrawn when nothing was
     // queued. Returns whether the library queued it.
-    bool send_command(Update& update, DoorRecord& door, int cmd, std::uint8_t kind);
+    bool send_command(Update& update, DoorRecord& door, int cmd, PendingKind kind);
 
     DoorDirectory& dir_;
     PendingCommands& pending_;

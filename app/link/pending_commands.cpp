@@ -4,7 +4,7 @@
 
 namespace porvex {
 
-std::optional<int> PendingCommands::AddPendingCommand(DoorRecord* door, std::uint8_t kind,
+std::optional<int> PendingCommands::AddPendingCommand(DoorRecord* door, PendingKind kind,
                                                       Moment now) {
     for (int attempt = 0; attempt < kRequestCodeCount; ++attempt) {
         command_seq_ = (command_seq_ + 1) % kRequestCodeCount;
