@@ -30,10 +30,10 @@ DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& cloc
       dir_(enabled),
       pending_(options.pending_expiry_seconds),
       decoder_(dir_, pending_, link_),
-      tick_(dir_, pending_, decoder_),
+      tick_(dir_, decoder_),
       events_(options.queue_limit),
       worker_(
-          events_, [this](const TZorvikRecvData& entry) { receive(entry); }, log,
+          events_, [this](const ReceivedFrame& entry) { receive(entry); }, log,
           options.batch_pause) {
     decoder_.count_into(&counters_);
 }
@@ -60,8 +60,8 @@ void DoorServer::add_door(const DoorRow& row) {
     std::string duplicate;
     {
         std::lock_guard lock(DataLock);
-        const AList& door = load_door(dir_, update, row);
-        if (const AList* first = dir_.duplicate_of(door.Index)) {
+        const DoorRecord& door = load_door(dir_, update, row);
+        if (const DoorRecord* first = dir_.duplicate_of(door.Index)) {
             duplicate = "door " + describe_door(door) + " has the name and location of door " +
                         describe_door(*first) +
                         ": its item IDs reach the first door, and browsing shows the first "
@@ -76,7 +76,7 @@ void DoorServer::add_door(const DoorRow& row) {
 
 void DoorServer::attach_value_holders() {
     std::lock_guard lock(DataLock);
-    dir_.tree().attach_value_holders();
+    dir_.attach_value_holders();
 }
 
 void DoorServer::connect_pass(const Progress& progress, std::chrono::milliseconds pause) {
@@ -117,14 +117,14 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
         {
             std::lock_guard lock(DataLock);
             if (i < dir_.door_count()) {
-                AList& door = dir_.door(i);
+                DoorRecord& door = dir_.door(i);
                 door.Online = connected;
                 if (!connected) {
                     PointSetters set(dir_, update);
-                    set.SetDoorState(&door, words::kNotMonitored);
-                    set.SetLastCard(&door, words::kNotMonitored);
-                    set.SetTamper(&door, words::kNotMonitored);
-                    set.SetInvalidCard(&door, words::kNotMonitored);
+                    set.SetDoorState(&door, AlarmState::not_monitored);
+                    set.SetLastCard(&door, CardShown::not_monitored());
+                    set.SetTamper(&door, AlarmState::not_monitored);
+                    set.SetInvalidCard(&door, CardShown::not_monitored());
                 }
             }
         }
@@ -220,7 +220,7 @@ DoorServer::WriteResult DoorServer::write_item(NodeId leaf, const ItemValue& val
     return result;
 }
 
-std::string DoorServer::describe_door(const AList& door) const {
+std::string DoorServer::describe_door(const DoorRecord& door) const {
     const ServerTree& tree = dir_.tree();
     std::string text = tree.contains(door.DoorNode) ? tree.text(door.DoorNode) : std::string("?");
     text += " (" + door.IP + ":" + door.Port + ", readers " + std::to_string(door.InReader) + "/" +
@@ -259,7 +259,7 @@ std::size_t DoorServer::door_count() const {
     return dir_.door_count();
 }
 
-AList DoorServer::door(std::size_t index) const {
+DoorRecord DoorServer::door(std::size_t index) const {
     std::lock_guard lock(DataLock);
     return dir_.door(index);
 }
@@ -341,7 +341,7 @@ void DoorServer::on_frame(std::string_view ip, int port, int ap_code, int psw, i
     if (StopFlag) {
         return;
     }
-    const EventQueue::PushResult pushed = events_.push(TZorvikRecvData{
+    const EventQueue::PushResult pushed = events_.push(ReceivedFrame{
         std::string(ip), port, ap_code, psw, code, std::string(hex), static_cast<int>(hex.size())});
     if (pushed.queued) {
         counters_.queued();
@@ -354,16 +354,16 @@ void DoorServer::on_frame(std::string_view ip, int port, int ap_code, int psw, i
 void DoorServer::ZorvikReConnect(Update& update, std::string_view ip, int port) {
     PointSetters set(dir_, update);
     for (int i = 0; i < kReadersPerController; ++i) {
-        AList* door = dir_.FindDoor(ip, port, 1 << i);
+        DoorRecord* door = dir_.FindDoor(ip, port, 1 << i);
         if (door == nullptr) {
             continue;
         }
         door->Online = true;
         door->Link = LinkState::connected;
-        set.SetDoorState(door, words::kNormal);
-        set.SetLastCard(door, "");
-        set.SetTamper(door, words::kNormal);
-        set.SetInvalidCard(door, "");
+        set.SetDoorState(door, AlarmState::normal);
+        set.SetLastCard(door, CardShown::none());
+        set.SetTamper(door, AlarmState::normal);
+        set.SetInvalidCard(door, CardShown::none());
     }
 }
 
@@ -373,7 +373,7 @@ void DoorServer::ZorvikFailedConnect(Update& update, std::string_view ip, int po
     }
 }
 
-void DoorServer::mark_not_monitored(Update& update, AList* door) {
+void DoorServer::mark_not_monitored(Update& update, DoorRecord* door) {
     if (door == nullptr) {
         return;
     }
@@ -384,16 +384,16 @@ void DoorServer::mark_not_monitored(Update& update, AList* door) {
     if (door->Link == LinkState::connected) {
         door->Link = LinkState::lost;
     }
-    set.SetDoorState(door, words::kNotMonitored);
-    set.SetLastCard(door, words::kNotMonitored);
-    set.SetTamper(door, words::kNotMonitored);
-    set.SetInvalidCard(door, words::kNotMonitored);
-    set.SetContactAlarm(door, kNotMonitored);
-    set.SetDoorOpen(door, kNotMonitored);
-    set.SetContactOpen(door, kNotMonitored);
+    set.SetDoorState(door, AlarmState::not_monitored);
+    set.SetLastCard(door, CardShown::not_monitored());
+    set.SetTamper(door, AlarmState::not_monitored);
+    set.SetInvalidCard(door, CardShown::not_monitored());
+    set.SetContactAlarm(door, ContactAlarmState::not_monitored);
+    set.SetDoorOpen(door, DoorOpenState::not_monitored);
+    set.SetContactOpen(door, ContactState::unknown);
 }
 
-void DoorServer::receive(const TZorvikRecvData& entry) {
+void DoorServer::receive(const ReceivedFrame& entry) {
     counters_.handled(entry.Cmd == kCmdCardRecords);
     Update update(clock_.now());
     {
@@ -424,7 +424,7 @@ void DoorServer::notify(const Update& update) {
             std::lock_guard lock(DataLock);
             for (const RemoteOpenEnd& end : update.remote_open_ends) {
                 if (end.door < dir_.door_count()) {
-                    const AList& door = dir_.door(end.door);
+                    const DoorRecord& door = dir_.door(end.door);
                     lines.push_back("remote open of " + describe_door(door) + " by " +
                                     door.RemoteOpenBy + ": " + std::string(end.result));
                 }

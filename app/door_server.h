@@ -33,7 +33,7 @@
 namespace porvex {
 
 struct DoorServerOptions {
-    std::chrono::milliseconds batch_pause = TZorvikDataTrd::kBatchPause;
+    std::chrono::milliseconds batch_pause = EventWorker::kBatchPause;
     std::size_t queue_limit = EventQueue::kDefaultLimit;
     double pending_expiry_seconds = kPendingExpirySeconds;
     // How the connect pass waits between connection attempts (tests count the waits);
@@ -60,7 +60,7 @@ class DoorServer final : private LinkEvents {
 
     // Loads one door row: record, branch and leaves, reader keys, initial states.
     void add_door(const DoorRow& row);
-    // Gives every leaf its value holder. Throws LeafTextError for a malformed leaf.
+    // Gives every leaf its value holder.
     void attach_value_holders();
 
     // The connect pass, once after the window is first shown: one connection attempt per
@@ -80,7 +80,7 @@ class DoorServer final : private LinkEvents {
 
     // Applies one queued controller report or reply now, on the calling thread: the
     // event worker's step, also called directly by tests and benchmarks.
-    void receive(const TZorvikRecvData& entry);
+    void receive(const ReceivedFrame& entry);
 
     // Remote open of the door at `door_index`; true when a command was queued.
     bool send_remote_open(std::size_t door_index);
@@ -112,7 +112,7 @@ class DoorServer final : private LinkEvents {
     LeafOwner leaf_owner(NodeId leaf) const;
     std::size_t door_count() const;
     // A copy of a door record as it is now.
-    AList door(std::size_t index) const;
+    DoorRecord door(std::size_t index) const;
     std::size_t pending_commands() const;
     // Batches the event worker has taken from the queue.
     std::uint64_t event_batches() const { return worker_.batches(); }
@@ -148,12 +148,12 @@ class DoorServer final : private LinkEvents {
 
     void ZorvikReConnect(Update& update, std::string_view ip, int port);
     void ZorvikFailedConnect(Update& update, std::string_view ip, int port);
-    void mark_not_monitored(Update& update, AList* door);
+    void mark_not_monitored(Update& update, DoorRecord* door);
     void link_event(Update& update, std::string_view ip, int port, bool up);
     // Hands the changes to the observers and logs the remote opens that ended.
     void notify(const Update& update);
     // "<door text> (<ip>:<port>, readers <in>/<out>)" under DataLock.
-    std::string describe_door(const AList& door) const;
+    std::string describe_door(const DoorRecord& door) const;
 
     const PointSet enabled_;
     std::function<void(std::chrono::milliseconds)> pause_for_;
@@ -169,7 +169,7 @@ class DoorServer final : private LinkEvents {
 
     ReportCounters counters_;
     EventQueue events_;
-    TZorvikDataTrd worker_;
+    EventWorker worker_;
     std::atomic<bool> StopFlag{false};
     bool started_ = false;
     bool stopped_ = false;

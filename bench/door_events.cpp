@@ -27,8 +27,8 @@
 
 #include "core/clock.h"
 #include "core/log.h"
-#include "db/door_loader.h"
 #include "door_server.h"
+#include "door_startup.h"
 #include "sample_door_db.h"
 
 namespace {
@@ -231,11 +231,11 @@ int main(int argc, char** argv) {
     // Throughput on one core.
     std::mt19937 rng(42);
     const auto reports = mixed_reports(static_cast<std::size_t>(report_count), controllers, rng);
-    std::vector<TZorvikRecvData> entries;
+    std::vector<ReceivedFrame> entries;
     entries.reserve(reports.size());
     for (const auto& r : reports) {
-        entries.push_back(TZorvikRecvData{kIp, r.port, 0, 0, static_cast<std::uint8_t>(r.cmd),
-                                          r.hex, static_cast<int>(r.hex.size())});
+        entries.push_back(ReceivedFrame{kIp, r.port, 0, 0, static_cast<std::uint8_t>(r.cmd), r.hex,
+                                        static_cast<int>(r.hex.size())});
     }
     t0 = Wall::now();
     for (const auto& e : entries) {

@@ -39,7 +39,7 @@ void TDoorEventServer::DoorsLoaded(DoorServer& doors) {
     doors_ = &doors;
     std::vector<AlarmDoor> list;
     for (std::size_t i = 0; i < doors.door_count(); ++i) {
-        const AList door = doors.door(i);
+        const DoorRecord door = doors.door(i);
         list.push_back({doors.node_text(door.DoorNode), door.IP, door.LinkPort});
     }
     engine_.Hub().ReplaceCatalog(door_alarm_catalog(list));

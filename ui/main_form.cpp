@@ -238,7 +238,7 @@ LRESULT TMainForm::Handle(UINT message, WPARAM wp, LPARAM lp) {
         }
         case WM_TIMER:
             if (wp == 1) {
-                Timer1Timer();
+                OnUpkeepTimer();
             } else if (wp == 2) {
                 tmrConnectDoorTimer();
             } else if (wp == kTimerCounts) {
@@ -270,7 +270,7 @@ LRESULT TMainForm::Handle(UINT message, WPARAM wp, LPARAM lp) {
             if (lp == WM_RBUTTONUP || lp == WM_CONTEXTMENU) {
                 ShowTrayMenu();
             } else if (lp == WM_LBUTTONDBLCLK) {
-                N1Click();
+                ShowFromTray();
             }
             return 0;
         case kMsgAdvanceClock:
@@ -311,13 +311,13 @@ void TMainForm::OnCommand(int id) {
             monitor_->ClearLog();
             break;
         case kIdSave:
-            suiButton1Click();
+            SaveSettingsAndClose();
             break;
         case kIdMenuShow:
-            N1Click();
+            ShowFromTray();
             break;
         case kIdMenuExit:
-            OPC1Click();
+            ExitOrderly();
             break;
         default:
             settings_page_.OnCommand(id);
@@ -342,7 +342,7 @@ void TMainForm::wmsyscommand(WPARAM command, LPARAM, LRESULT& result, bool& hand
     }
 }
 
-void TMainForm::N1Click() {
+void TMainForm::ShowFromTray() {
     if (!IsWindowVisible(window_)) {
         ReshowFlag = true;
     }

@@ -3,7 +3,7 @@
 // Caption "TCP/IP门禁OPC服务器 (398)-V3.0", client area 447 × 473 centred, a tab control
 // with "服务器监视" (server tree), "客户端监视" (client tree), "系统配置" (settings) and
 // "操作日志" (log list). FormCreate reads the settings, makes the door model and loads
-// the door directory; the first show runs the connect pass; Timer1 ticks every 2 s while
+// the door directory; the first show runs the connect pass; the upkeep timer ticks every 2 s while
 // the door-state point is enabled; the tray menu offers "显示界面" and "OPC退出".
 //
 // Scripts and tests drive it with window messages (see docs/porvex398.md): WM_CLOSE, the
@@ -117,13 +117,13 @@ class TMainForm {
     void FormCreate();
     void FormShow();
     void tmrConnectDoorTimer();
-    void Timer1Timer();
+    void OnUpkeepTimer();
     // Writes every stage's report counts to the log (every 10 minutes and at the end).
     void LogReportCounts();
     static constexpr UINT_PTR kTimerCounts = 3;
-    void suiButton1Click();  // save settings
-    void OPC1Click();        // orderly OPC exit
-    void N1Click();          // show the window again
+    void SaveSettingsAndClose();  // "保存配置": saves, then the program ends
+    void ExitOrderly();           // "OPC退出": the orderly exit
+    void ShowFromTray();          // the window shown again from the tray
     void wmsyscommand(WPARAM command, LPARAM lp, LRESULT& result, bool& handled);
     void ShowTrayMenu();
     // Closes the window now (FormClose, then the window goes), or as soon as the

@@ -1,14 +1,14 @@
 // Start-up and shut-down of the monitor window: FormCreate, FormShow with the connect
-// pass, the upkeep tick Timer1, saving the settings, the orderly OPC exit and FormClose.
+// pass, the upkeep timer, saving the settings, the orderly OPC exit and FormClose.
 #include "ui/main_form.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 
-#include "db/door_loader.h"
 #include "door_opc/porvex_server.h"
 #include "door_server.h"
+#include "door_startup.h"
 #include "opc/com/text.h"
 #include "opc/registration/com_server.h"
 #include "opc/update/delivery_counts.h"
@@ -20,7 +20,7 @@
 namespace porvex::ui {
 namespace {
 
-constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT_PTR kTimerUpkeep = 1;
 constexpr UINT_PTR kTmrConnectDoor = 2;
 // The report counts go to the log this often (and once at the end), so a site can see
 // whether every controller report reached the clients.
@@ -76,7 +76,7 @@ void TMainForm::FormCreate() {
         server->attach(doors_.get(), monitor_.get());
     }
     if (doors_loaded_ && doors_->upkeep_tick_enabled()) {
-        SetTimer(window_, kTimer1, 2000, nullptr);
+        SetTimer(window_, kTimerUpkeep, 2000, nullptr);
     }
     SetTimer(window_, kTimerCounts, kCountsLogMs, nullptr);
 }
@@ -127,7 +127,7 @@ void TMainForm::tmrConnectDoorTimer() {
     }
 }
 
-void TMainForm::Timer1Timer() {
+void TMainForm::OnUpkeepTimer() {
     if (!doors_ || closed_) {
         return;
     }
@@ -138,7 +138,7 @@ void TMainForm::Timer1Timer() {
     }
 }
 
-void TMainForm::suiButton1Click() {
+void TMainForm::SaveSettingsAndClose() {
     const Settings values = settings_page_.Read();
     if (!save_settings(*options_.settings, values)) {
         log_.write(LogLevel::error, "the settings could not be saved (registry key not writable)");
@@ -148,7 +148,7 @@ void TMainForm::suiButton1Click() {
     RequestClose(false);
 }
 
-void TMainForm::OPC1Click() {
+void TMainForm::ExitOrderly() {
     if (asking_clients_ || closed_) {
         return;
     }
@@ -175,7 +175,7 @@ void TMainForm::OPC1Click() {
         }
         asking_clients_ = false;
     }
-    KillTimer(window_, kTimer1);
+    KillTimer(window_, kTimerUpkeep);
     ReleaseDoors();
     CloseNow();
 }
@@ -231,7 +231,7 @@ void TMainForm::FormClose() {
         return;
     }
     closed_ = true;
-    KillTimer(window_, kTimer1);
+    KillTimer(window_, kTimerUpkeep);
     KillTimer(window_, kTmrConnectDoor);
     KillTimer(window_, kTimerCounts);
     if (doors_) {

@@ -153,7 +153,7 @@ void DoorAlarms::one(const DoorEvent& event) {
             return;
         }
         case DoorEvent::Kind::contact_alarm: {
-            const bool held = event.state == kHeldOpen;
+            const bool held = event.contact_alarm == ContactAlarmState::held_open;
             hub_.SetCondition(source, kDoorAlarmCondition, true, 0,
                               held ? L"HeldOpen" : L"ForcedEntry", 0,
                               held ? L"door held open" : L"door forced open");

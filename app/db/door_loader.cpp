@@ -61,24 +61,21 @@ DoorRow door_row(const DoorRowValues& values) {
     return row;
 }
 
-std::size_t load_doors(DoorServer& server, DoorCursor& cursor) {
-    std::size_t loaded = 0;
+void read_door_rows(DoorCursor& cursor, std::vector<DoorRow>& rows) {
     DoorRowValues values;
-    for (;;) {
+    for (std::size_t read = 1;; ++read) {
         try {
             if (!cursor.next(values)) {
-                break;
+                return;
             }
-            server.add_door(door_row(values));
+            rows.push_back(door_row(values));
         } catch (const DatabaseQueryError& e) {
-            throw DatabaseQueryError("door row " + std::to_string(loaded + 1) + ": " + e.what());
+            throw DatabaseQueryError("door row " + std::to_string(read) + ": " + e.what());
         }
-        ++loaded;
     }
-    return loaded;
 }
 
-DirectoryOutcome load_door_directory(const Settings& settings, DoorServer& server, LogSink& log,
+DirectoryOutcome read_door_directory(const Settings& settings, LogSink& log,
                                      const DatabaseTimeouts& timeouts) {
     DirectoryOutcome outcome;
     if (!configuration_complete(settings)) {
@@ -100,17 +97,15 @@ DirectoryOutcome load_door_directory(const Settings& settings, DoorServer& serve
     try {
         auto cursor = database->query_doors();
         const long long announced = cursor->record_count();
-        outcome.doors = load_doors(server, *cursor);
+        read_door_rows(*cursor, outcome.rows);
+        outcome.doors = outcome.rows.size();
         if (announced >= 0 && static_cast<std::size_t>(announced) != outcome.doors) {
             log.write(LogLevel::warning, "door database announced " + std::to_string(announced) +
                                              " rows and delivered " +
                                              std::to_string(outcome.doors));
         }
-        cursor.reset();
-        database.reset();
-        server.attach_value_holders();
     } catch (const std::exception& e) {
-        outcome.doors = server.door_count();
+        outcome.doors = outcome.rows.size();
         outcome.step = DirectoryStep::load_failed;
         outcome.message = e.what();
         outcome.dialog_text = std::string(kDoorListFailedText) + "\n" + e.what();
@@ -118,7 +113,6 @@ DirectoryOutcome load_door_directory(const Settings& settings, DoorServer& serve
         return outcome;
     }
     outcome.step = DirectoryStep::loaded;
-    log.write(LogLevel::info, "door directory: " + std::to_string(outcome.doors) + " doors loaded");
     return outcome;
 }
 

@@ -1,6 +1,7 @@
 #include "doors/door_directory.h"
 
 #include "core/text.h"
+#include "doors/item_access.h"
 
 namespace porvex {
 
@@ -11,9 +12,9 @@ std::string MakeDoorKey(std::string_view ip, std::string_view port, std::string_
     return key;
 }
 
-AList& DoorDirectory::add_door(const DoorRow& row) {
-    auto record = std::make_unique<AList>();
-    AList& door = *record;
+DoorRecord& DoorDirectory::add_door(const DoorRow& row) {
+    auto record = std::make_unique<DoorRecord>();
+    DoorRecord& door = *record;
     door.Index = doors_.size();
     door.IP = row.ip;
     door.Port = row.port;
@@ -87,17 +88,17 @@ AList& DoorDirectory::add_door(const DoorRow& row) {
     return door;
 }
 
-void DoorDirectory::add_key(AList& door, std::int32_t reader) {
+void DoorDirectory::add_key(DoorRecord& door, std::int32_t reader) {
     keys_.emplace(ascii_lower(MakeDoorKey(door.IP, door.Port, std::to_string(reader))), &door);
 }
 
-AList* DoorDirectory::FindDoor(std::string_view ip, std::string_view port,
-                               std::string_view reader) const {
+DoorRecord* DoorDirectory::FindDoor(std::string_view ip, std::string_view port,
+                                    std::string_view reader) const {
     const auto it = keys_.find(ascii_lower(MakeDoorKey(ip, port, reader)));
     return it == keys_.end() ? nullptr : it->second;
 }
 
-AList* DoorDirectory::FindDoor(std::string_view ip, int port, int reader) const {
+DoorRecord* DoorDirectory::FindDoor(std::string_view ip, int port, int reader) const {
     return FindDoor(ip, std::to_string(port), std::to_string(reader));
 }
 
@@ -113,7 +114,7 @@ std::optional<NodeId> DoorDirectory::find_leaf(std::string_view item_id) const {
     return it->second;
 }
 
-const AList* DoorDirectory::duplicate_of(std::size_t index) const {
+const DoorRecord* DoorDirectory::duplicate_of(std::size_t index) const {
     const auto it = duplicates_.find(index);
     return it == duplicates_.end() ? nullptr : doors_.at(it->second).get();
 }
@@ -125,6 +126,27 @@ bool DoorDirectory::is_duplicate_door_node(NodeId node) const {
         }
     }
     return false;
+}
+
+void DoorDirectory::attach_value_holders() {
+    tree_.attach_value_holders([this](NodeId leaf) {
+        const LeafOwner leaf_owner = owner(leaf);
+        const DoorRecord* door = leaf_owner.door;
+        switch (leaf_owner.role) {
+            case LeafRole::ip:
+                return TItemInfo("IP", stored_text_value(door->IP));
+            case LeafRole::port:
+                return TItemInfo("端口号", stored_text_value(door->Port));
+            case LeafRole::point:
+                return TItemInfo(std::string(info(leaf_owner.kind).name),
+                                 point_value(*door, leaf_owner.kind));
+            case LeafRole::swipe_time:
+                return TItemInfo(std::string(kSwipeTimeName), door->LastSwipe);
+            case LeafRole::none:
+                break;
+        }
+        return TItemInfo(tree_.text(leaf), std::string());
+    });
 }
 
 void DoorDirectory::clear() {

@@ -11,26 +11,17 @@
 #include <vector>
 
 #include "doors/door_record.h"
+#include "doors/door_row.h"
 #include "doors/point_kind.h"
 #include "doors/server_tree.h"
 
 namespace porvex {
 
-// One door row as the directory takes it (already converted from database values).
-struct DoorRow {
-    std::string name;      // Device_Name
-    std::string location;  // Device_Location
-    std::string ip;        // Board_IP
-    std::string port;      // Board_Port
-    std::int32_t in_reader = 0;
-    std::int32_t out_reader = 0;
-};
-
 // What a leaf is: an address leaf of a door, one of its points, or its last-swipe time.
 enum class LeafRole : unsigned char { none, ip, port, point, swipe_time };
 
 struct LeafOwner {
-    AList* door = nullptr;
+    DoorRecord* door = nullptr;
     LeafRole role = LeafRole::none;
     PointKind kind = PointKind::door_state;
 };
@@ -47,16 +38,16 @@ class DoorDirectory {
     // Adds the record, its branch with the "IP:" and "端口号:" leaves, one leaf per
     // enabled point (with its creation text) and, with the last-card point, the
     // "最后刷卡时间:" leaf, and its reader keys. The caller sets the initial states.
-    AList& add_door(const DoorRow& row);
+    DoorRecord& add_door(const DoorRow& row);
 
     // Door of a controller reader: the key built from the three texts, compared
     // without regard to letter case. The first record entered under a key keeps it.
-    AList* FindDoor(std::string_view ip, std::string_view port, std::string_view reader) const;
-    AList* FindDoor(std::string_view ip, int port, int reader) const;
+    DoorRecord* FindDoor(std::string_view ip, std::string_view port, std::string_view reader) const;
+    DoorRecord* FindDoor(std::string_view ip, int port, int reader) const;
 
     std::size_t door_count() const { return doors_.size(); }
-    AList& door(std::size_t index) { return *doors_.at(index); }
-    const AList& door(std::size_t index) const { return *doors_.at(index); }
+    DoorRecord& door(std::size_t index) { return *doors_.at(index); }
+    const DoorRecord& door(std::size_t index) const { return *doors_.at(index); }
 
     ServerTree& tree() { return tree_; }
     const ServerTree& tree() const { return tree_; }
@@ -71,19 +62,23 @@ class DoorDirectory {
     // The earlier door whose node text (name and location) the door at `index` repeats,
     // or null. Such a door's item IDs resolve to the earlier door, and the namespace
     // leaves it out.
-    const AList* duplicate_of(std::size_t index) const;
+    const DoorRecord* duplicate_of(std::size_t index) const;
     bool is_duplicate_door_node(NodeId node) const;
+
+    // Gives every leaf its value holder: its item name and the value it reads as now
+    // (item_access.h; the address leaves the value of their database text).
+    void attach_value_holders();
 
     // Releases every record, key and node (the orderly exit).
     void clear();
 
   private:
-    void add_key(AList& door, std::int32_t reader);
+    void add_key(DoorRecord& door, std::int32_t reader);
 
     PointSet enabled_;
     ServerTree tree_;
-    std::vector<std::unique_ptr<AList>> doors_;
-    std::unordered_map<std::string, AList*> keys_;
+    std::vector<std::unique_ptr<DoorRecord>> doors_;
+    std::unordered_map<std::string, DoorRecord*> keys_;
     std::vector<LeafOwner> owners_;  // by NodeId
     std::unordered_map<std::string, NodeId> item_ids_;
     std::unordered_map<std::string, std::size_t> door_texts_;  // first door per text

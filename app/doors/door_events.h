@@ -17,7 +17,7 @@ struct DoorEvent {
     enum class Kind : unsigned char {
         card_granted,        // a card opened the door (card, reader)
         card_refused,        // a card was refused (card, reader)
-        contact_alarm,       // state: kForcedEntry or kHeldOpen
+        contact_alarm,       // contact_alarm: forced entry or held open
         alarms_cleared,      // the controller cleared the door's alarms
         tamper_alarm,        // the reader group reported tampering
         remote_open_done,    // the controller confirmed a remote open
@@ -33,19 +33,20 @@ struct DoorEvent {
     int port = 0;
     std::string card;
     int reader = 0;
-    int state = 0;
+    ContactAlarmState contact_alarm = ContactAlarmState::normal;
     std::string client;  // remote opens: the OPC client that wrote the open
     Moment at{};
 };
 
 // An event of a door at a moment.
-inline DoorEvent door_event(DoorEvent::Kind kind, const AList& door, Moment at, int state = 0) {
+inline DoorEvent door_event(DoorEvent::Kind kind, const DoorRecord& door, Moment at,
+                            ContactAlarmState contact_alarm = ContactAlarmState::normal) {
     DoorEvent event;
     event.kind = kind;
     event.door = door.Index;
     event.ip = door.IP;
     event.port = door.LinkPort;
-    event.state = state;
+    event.contact_alarm = contact_alarm;
     event.at = at;
     if (kind == DoorEvent::Kind::remote_open_done || kind == DoorEvent::Kind::remote_open_failed) {
         event.client = door.RemoteOpenBy;

@@ -4,17 +4,17 @@
 
 namespace porvex {
 
-AList& load_door(DoorDirectory& directory, Update& update, const DoorRow& row) {
-    AList& door = directory.add_door(row);
+DoorRecord& load_door(DoorDirectory& directory, Update& update, const DoorRow& row) {
+    DoorRecord& door = directory.add_door(row);
     // A new record's state fields start at zero; the setters then show the door and
     // contact points as not monitored.
-    door.DoorOpen = 0;
-    door.ContactOpen = 0;
-    door.ContactAlarm = 0;
+    door.DoorOpen = DoorOpenState::closed;
+    door.ContactOpen = ContactState::closed;
+    door.ContactAlarm = ContactAlarmState::normal;
     PointSetters set(directory, update);
-    set.SetContactAlarm(&door, kNotMonitored);
-    set.SetDoorOpen(&door, kNotMonitored);
-    set.SetContactOpen(&door, kNotMonitored);
+    set.SetContactAlarm(&door, ContactAlarmState::not_monitored);
+    set.SetDoorOpen(&door, DoorOpenState::not_monitored);
+    set.SetContactOpen(&door, ContactState::unknown);
     door.StateTime = update.now;
     door.TamperTime = update.now;
     door.LastCardTime = kLongAgo;

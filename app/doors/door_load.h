@@ -7,6 +7,6 @@
 
 namespace porvex {
 
-AList& load_door(DoorDirectory& directory, Update& update, const DoorRow& row);
+DoorRecord& load_door(DoorDirectory& directory, Update& update, const DoorRow& row);
 
 }  // namespace porvex

@@ -4,7 +4,7 @@
 
 namespace porvex {
 
-NodeId AList::node(PointKind kind) const {
+NodeId DoorRecord::node(PointKind kind) const {
     switch (kind) {
         case PointKind::door_state:
             return StateNode;

@@ -1,22 +1,17 @@
 // The door record: one per door row of the database, with the leaves of its points in
-// the server tree and the live state that controller events change.
+// the server tree and the live state that controller events change. The states are kept
+// typed (door_state.h); the leaf texts and the item values are made from them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "core/clock.h"
+#include "doors/door_state.h"
 #include "doors/point_kind.h"
 #include "doors/server_tree.h"
 
 namespace porvex {
-
-// DoorOpen: -1 not monitored, 0 closed, 1 open.
-// ContactOpen: -1 unknown, 0 contact closed, 1 contact open.
-// ContactAlarm: -1 not monitored, 0 normal, 1 forced entry, 2 held open too long.
-inline constexpr int kNotMonitored = -1;
-inline constexpr int kForcedEntry = 1;
-inline constexpr int kHeldOpen = 2;
 
 // What the door server knows of the link to a door's controller, from the library's
 // link-up and link-down reports. OPC clients see it as the quality of the door's items,
@@ -27,7 +22,7 @@ enum class LinkState : unsigned char {
     lost,  // the link was up once and is down now
 };
 
-struct AList {
+struct DoorRecord {
     std::string IP;              // controller address text, exactly as the database holds it
     std::string Port;            // controller port text, exactly as the database holds it
     std::int32_t InReader = 0;   // entry reader number (1, 2, 4 ... 128); 0 = none
@@ -59,9 +54,16 @@ struct AList {
     bool RemoteOpenPending = false;
     // Who sent the pending remote open (an OPC client's name), for the operator log.
     std::string RemoteOpenBy;
-    std::int32_t DoorOpen = kNotMonitored;
-    std::int32_t ContactOpen = kNotMonitored;
-    std::int32_t ContactAlarm = kNotMonitored;
+
+    // The points' states (the initial ones are what a door's leaves are created with).
+    AlarmState DoorState = AlarmState::normal;
+    AlarmState Tamper = AlarmState::normal;
+    RemoteOpenResult RemoteOpen = RemoteOpenResult::success;
+    CardShown LastCard;
+    CardShown InvalidCard;
+    DoorOpenState DoorOpen = DoorOpenState::not_monitored;
+    ContactState ContactOpen = ContactState::unknown;
+    ContactAlarmState ContactAlarm = ContactAlarmState::not_monitored;
 
     // Position in Doors (query order).
     std::size_t Index = 0;

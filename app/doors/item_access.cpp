@@ -2,30 +2,41 @@
 
 #include "core/text.h"
 #include "doors/point_setters.h"
+#include "doors/point_text.h"
 
 namespace porvex {
 
 namespace {
 
-std::string_view word_after(const ServerTree& tree, NodeId leaf, std::string_view prefix) {
-    std::string_view text = tree.text(leaf);
-    if (text.substr(0, prefix.size()) == prefix) {
-        text.remove_prefix(prefix.size());
-    }
-    return text;
-}
-
-std::int32_t alarm_value(std::string_view word) {
-    if (word == words::kAlarm) {
-        return 1;
-    }
-    if (word == words::kNotMonitored) {
-        return 2;
-    }
-    return 0;
+ItemValue card_value(const CardShown& card) {
+    const std::string_view shown = word_of(card);
+    return gbk_length(shown) == 8 ? std::string(shown) : std::string("0");
 }
 
 }  // namespace
+
+ItemValue point_value(const DoorRecord& door, PointKind kind) {
+    switch (kind) {
+        case PointKind::door_state:
+            return std::int32_t{published(door.DoorState)};
+        case PointKind::tamper:
+            return std::int32_t{published(door.Tamper)};
+        case PointKind::door_open_state:
+            if (door.DoorOpen == DoorOpenState::closed && is_contact_alarm(door.ContactAlarm)) {
+                return std::uint8_t{1};
+            }
+            return std::int32_t{published(door.DoorOpen)};
+        case PointKind::contact_alarm:
+            return std::int32_t{published(door.ContactAlarm)};
+        case PointKind::last_card:
+            return card_value(door.LastCard);
+        case PointKind::invalid_card:
+            return card_value(door.InvalidCard);
+        case PointKind::remote_open:
+            return std::int32_t{published(door.RemoteOpen)};
+    }
+    return std::int32_t{0};
+}
 
 std::optional<ItemValue> read_leaf_value(DoorDirectory& directory, NodeId leaf) {
     ServerTree& tree = directory.tree();
@@ -38,59 +49,29 @@ std::optional<ItemValue> read_leaf_value(DoorDirectory& directory, NodeId leaf) 
     }
     const LeafOwner owner = directory.owner(leaf);
     if (owner.role == LeafRole::point) {
-        const AList& door = *owner.door;
-        const std::string_view prefix = info(owner.kind).prefix;
-        switch (owner.kind) {
-            case PointKind::door_state:
-            case PointKind::tamper:
-                holder->Value = alarm_value(word_after(tree, leaf, prefix));
-                break;
-            case PointKind::door_open_state:
-                if (door.DoorOpen == 0 &&
-                    (door.ContactAlarm == kForcedEntry || door.ContactAlarm == kHeldOpen)) {
-                    holder->Value = std::uint8_t{1};
-                } else {
-                    holder->Value = door.DoorOpen;
-                }
-                break;
-            case PointKind::contact_alarm:
-                holder->Value = door.ContactAlarm;
-                break;
-            case PointKind::last_card:
-            case PointKind::invalid_card: {
-                const std::string_view card = word_after(tree, leaf, prefix);
-                holder->Value = gbk_length(card) == 8 ? std::string(card) : std::string("0");
-                break;
-            }
-            case PointKind::remote_open:
-                break;
-        }
+        holder->Value = point_value(*owner.door, owner.kind);
     } else if (owner.role == LeafRole::swipe_time) {
         holder->Value = owner.door->LastSwipe;
     }
     return holder->Value;
 }
 
-RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, EventDecoder& decoder, Update& update,
+RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, DoorCommands& commands, Update& update,
                                    NodeId leaf, const ItemValue& value) {
     const LeafOwner owner = directory.owner(leaf);
     if (owner.role != LeafRole::point || owner.kind != PointKind::remote_open) {
         return RemoteOpenOutcome::not_remote_open;
     }
-    AList* door = owner.door;
-    TItemInfo* holder = directory.tree().info(leaf);
+    DoorRecord* door = owner.door;
     PointSetters set(directory, update);
-    const std::string_view prefix = info(PointKind::remote_open).prefix;
     if (!equals_one(value)) {
-        set.set_leaf(leaf, prefix, words::kFailure, false);
-        if (holder != nullptr) {
-            holder->Value = std::int32_t{1};
-        }
+        door->RemoteOpen = RemoteOpenResult::failure;
+        set.show(*door, PointKind::remote_open, false);
         return RemoteOpenOutcome::refused_value;
     }
-    const RemoteOpenOutcome outcome = decoder.OpenDoor(update, door);
-    if (holder != nullptr) {
-        holder->Value = std::int32_t{remote_open_value(set.leaf_word(leaf, prefix))};
+    const RemoteOpenOutcome outcome = commands.OpenDoor(update, door);
+    if (TItemInfo* holder = directory.tree().info(leaf)) {
+        holder->Value = point_value(*door, PointKind::remote_open);
     }
     return outcome;
 }

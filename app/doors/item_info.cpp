@@ -33,14 +33,6 @@ bool equals_one(const ItemValue& value) {
     return number && *number == 1.0;
 }
 
-SplitText SplitLeafText(std::string_view text) {
-    const auto colon = text.find(':');
-    if (colon == std::string_view::npos) {
-        throw LeafTextError("\"" + std::string(text) + "\" is not valid text for a leaf");
-    }
-    return {text.substr(0, colon), text.substr(colon + 1)};
-}
-
 std::string StatusTextToValue(std::string_view text) {
     const std::string_view trimmed = trim_blanks(text);
     if (trimmed == words::kNormal || trimmed == words::kSuccess) {
@@ -66,21 +58,15 @@ int ClassifyValue(std::string_view value_text) {
     return kTypeString;
 }
 
-TItemInfo::TItemInfo(std::string_view text) {
-    const SplitText split = SplitLeafText(text);
-    Name = std::string(split.name);
-    DataType = ClassifyValue(split.value);
-    const std::string mapped = StatusTextToValue(split.value);
-    switch (DataType) {
+ItemValue stored_text_value(std::string_view text) {
+    const std::string mapped = StatusTextToValue(text);
+    switch (ClassifyValue(text)) {
         case kTypeInt32:
-            Value = parse_int(mapped).value_or(0);
-            break;
+            return parse_int(mapped).value_or(0);
         case kTypeDouble:
-            Value = parse_float(mapped).value_or(0.0);
-            break;
+            return parse_float(mapped).value_or(0.0);
         default:
-            Value = std::string(split.value);
-            break;
+            return std::string(text);
     }
 }
 

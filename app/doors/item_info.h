@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 namespace porvex {
@@ -24,37 +24,26 @@ int type_code(const ItemValue& value);
 // True when the value equals 1 the way a variant comparison sees it (1, 1.0, "1").
 bool equals_one(const ItemValue& value);
 
-class LeafTextError : public std::invalid_argument {
-  public:
-    using std::invalid_argument::invalid_argument;
-};
-
-struct SplitText {
-    std::string_view name;
-    std::string_view value;
-};
-
-// Name before the first ':' and the value text after it; throws LeafTextError with the
-// message `"<text>" is not valid text for a leaf` when there is no ':'.
-SplitText SplitLeafText(std::string_view text);
-
-// Maps the value words of the leaves to their numbers ("正常" -> "0", "报警" -> "1",
-// "没有监控" -> "2", "成功" -> "0", "失败" -> "1", "锁定" -> "2"); other text is
-// returned trimmed.
+// Maps the value words ("正常" -> "0", "报警" -> "1", "没有监控" -> "2", "成功" -> "0",
+// "失败" -> "1", "锁定" -> "2"); other text is returned trimmed.
 std::string StatusTextToValue(std::string_view text);
 
-// Type code a value text gets: 3 when its mapped text is a whole number, else 5 when it
+// Type code a stored text gets: 3 when its mapped text is a whole number, else 5 when it
 // is a floating-point number, else 8.
 int ClassifyValue(std::string_view value_text);
 
-class TItemInfo {
-  public:
-    // Made from a leaf's text; throws LeafTextError for text without ':'.
-    explicit TItemInfo(std::string_view text);
+// The value of a text the database gave (the address leaves' "IP" and "端口号"): a
+// whole number or a floating-point number when it reads as one (after the mapping
+// above), otherwise the text as it is.
+ItemValue stored_text_value(std::string_view text);
+
+struct TItemInfo {
+    TItemInfo(std::string name, ItemValue value)
+        : Value(std::move(value)), Name(std::move(name)), DataType(type_code(Value)) {}
 
     ItemValue Value;
     std::string Name;
-    int DataType = kTypeString;
+    int DataType = kTypeString;  // of the value the holder was made with
 };
 
 }  // namespace porvex

@@ -2,119 +2,89 @@
 
 #include <algorithm>
 
+#include "doors/item_access.h"
+#include "doors/point_text.h"
+
 namespace porvex {
 
-namespace {
-
-std::string_view contact_alarm_word(int state) {
-    switch (state) {
-        case kNotMonitored:
-            return words::kNotMonitored;
-        case 0:
-            return words::kNormal;
-        case kForcedEntry:
-            return words::kForcedEntry;
-        case kHeldOpen:
-            return words::kHeldOpen;
-        default:
-            return {};
-    }
-}
-
-bool is_contact_alarm(int state) { return state == kForcedEntry || state == kHeldOpen; }
-
-}  // namespace
-
-int remote_open_value(std::string_view word) {
-    if (word == words::kFailure) {
-        return 1;
-    }
-    if (word == words::kLocked) {
-        return 2;
-    }
-    return 0;
-}
-
-void PointSetters::set_leaf(NodeId leaf, std::string_view prefix, std::string_view word,
-                            bool visible_refresh) {
+void PointSetters::set_text(NodeId leaf, std::string_view text, bool visible_refresh) {
     if (leaf == kNoNode) {
         return;
     }
-    std::string text;
-    text.reserve(prefix.size() + word.size());
-    text.append(prefix).append(word);
     const bool changed = dir_.tree().set_text(leaf, text);
     if (changed || visible_refresh) {
         update_.changes.push_back(LeafChange{leaf, visible_refresh});
     }
 }
 
-std::string_view PointSetters::leaf_word(NodeId leaf, std::string_view prefix) const {
-    std::string_view text = dir_.tree().text(leaf);
-    if (text.substr(0, prefix.size()) == prefix) {
-        text.remove_prefix(prefix.size());
+void PointSetters::show(const DoorRecord& door, PointKind kind, bool visible_refresh) {
+    const NodeId leaf = door.node(kind);
+    if (leaf == kNoNode) {
+        return;
     }
-    return text;
+    set_text(leaf, point_text(door, kind), visible_refresh);
+    // The value holder keeps the value a client reads now.
+    if (TItemInfo* holder = dir_.tree().info(leaf)) {
+        holder->Value = point_value(door, kind);
+    }
 }
 
-void PointSetters::SetDoorState(AList* door, std::string_view word) {
+void PointSetters::SetDoorState(DoorRecord* door, AlarmState state) {
     if (door == nullptr) {
         return;
     }
-    set_leaf(door->StateNode, info(PointKind::door_state).prefix, word, true);
+    door->DoorState = state;
+    show(*door, PointKind::door_state, true);
 }
 
-void PointSetters::set_card(NodeId leaf, std::string_view prefix, std::string_view card) {
+void PointSetters::set_card(DoorRecord& door, PointKind kind, CardShown& shown,
+                            const CardShown& card) {
     // An empty card only clears the "没有监控" marker; it never erases a shown number.
-    if (!card.empty() || leaf_word(leaf, prefix) == words::kNotMonitored) {
-        set_leaf(leaf, prefix, card, true);
+    if (card.kind != CardShown::Kind::none || shown.kind == CardShown::Kind::not_monitored) {
+        shown = card;
+        show(door, kind, true);
     } else {
-        update_.changes.push_back(LeafChange{leaf, true});
+        update_.changes.push_back(LeafChange{door.node(kind), true});
     }
 }
 
-void PointSetters::SetLastCard(AList* door, std::string_view card) {
+void PointSetters::SetLastCard(DoorRecord* door, const CardShown& card) {
     if (door == nullptr || door->LastCardNode == kNoNode) {
         return;
     }
-    set_card(door->LastCardNode, info(PointKind::last_card).prefix, card);
+    set_card(*door, PointKind::last_card, door->LastCard, card);
     door->LastCardTime = update_.now;
 }
 
-void PointSetters::SetInvalidCard(AList* door, std::string_view card) {
+void PointSetters::SetInvalidCard(DoorRecord* door, const CardShown& card) {
     if (door == nullptr || door->InvalidCardNode == kNoNode) {
         return;
     }
-    set_card(door->InvalidCardNode, info(PointKind::invalid_card).prefix, card);
+    set_card(*door, PointKind::invalid_card, door->InvalidCard, card);
     door->InvalidCardTime = update_.now;
 }
 
-void PointSetters::SetTamper(AList* door, std::string_view word) {
+void PointSetters::SetTamper(DoorRecord* door, AlarmState state) {
     if (door == nullptr) {
         return;
     }
-    set_leaf(door->TamperNode, info(PointKind::tamper).prefix, word, true);
+    door->Tamper = state;
+    show(*door, PointKind::tamper, true);
     door->TamperTime = update_.now;
 }
 
-void PointSetters::SetDoorOpen(AList* door, int state) {
+void PointSetters::SetDoorOpen(DoorRecord* door, DoorOpenState state) {
     if (door == nullptr) {
         return;
     }
     door->DoorOpen = state;
-    const std::string_view prefix = info(PointKind::door_open_state).prefix;
-    if (state == 0) {
-        set_leaf(door->DoorOpenNode, prefix,
-                 is_contact_alarm(door->ContactAlarm) ? words::kOpen : words::kClosed, false);
-    } else if (state == 1) {
-        set_leaf(door->DoorOpenNode, prefix, words::kOpen, false);
-        SetContactOpen(door, kNotMonitored);
-    } else {
-        set_leaf(door->DoorOpenNode, prefix, words::kNotMonitored, false);
+    show(*door, PointKind::door_open_state, false);
+    if (state == DoorOpenState::open) {
+        SetContactOpen(door, ContactState::unknown);
     }
 }
 
-void PointSetters::SetContactAlarm(AList* door, int state) {
+void PointSetters::SetContactAlarm(DoorRecord* door, ContactAlarmState state) {
     if (door == nullptr) {
         return;
     }
@@ -124,51 +94,53 @@ void PointSetters::SetContactAlarm(AList* door, int state) {
         return;
     }
     door->ContactAlarm = state;
-    set_leaf(door->ContactAlarmNode, info(PointKind::contact_alarm).prefix,
-             contact_alarm_word(state), false);
+    show(*door, PointKind::contact_alarm, false);
     SetDoorOpen(door, door->DoorOpen);
 }
 
-void PointSetters::SetContactOpen(AList* door, int state) {
+void PointSetters::SetContactOpen(DoorRecord* door, ContactState state) {
     if (door == nullptr || state == door->ContactOpen) {
         return;
     }
     door->ContactOpen = state;
-    if (state == 0) {
-        SetContactAlarm(door, 0);
-        SetDoorState(door, words::kNormal);
-    } else if (state == 1 && door->ContactAlarm == kNotMonitored) {
-        if (door->DoorOpen == 0) {
-            SetContactAlarm(door, kForcedEntry);
-            SetDoorState(door, words::kAlarm);
+    if (state == ContactState::closed) {
+        SetContactAlarm(door, ContactAlarmState::normal);
+        SetDoorState(door, AlarmState::normal);
+    } else if (state == ContactState::open &&
+               door->ContactAlarm == ContactAlarmState::not_monitored) {
+        if (door->DoorOpen == DoorOpenState::closed) {
+            SetContactAlarm(door, ContactAlarmState::forced_entry);
+            SetDoorState(door, AlarmState::alarm);
         } else {
-            SetContactAlarm(door, 0);
-            SetDoorState(door, words::kNormal);
+            SetContactAlarm(door, ContactAlarmState::normal);
+            SetDoorState(door, AlarmState::normal);
         }
     }
 }
 
-void PointSetters::SetRemoteOpenResult(AList* door, std::string_view word) {
-    if (door == nullptr || door->RemoteOpenNode == kNoNode) {
+void PointSetters::SetRemoteOpenResult(DoorRecord* door, RemoteOpenResult result) {
+    if (door == nullptr || door->RemoteOpenNode == kNoNode ||
+        dir_.tree().info(door->RemoteOpenNode) == nullptr) {
         return;
     }
-    TItemInfo* holder = dir_.tree().info(door->RemoteOpenNode);
-    if (holder == nullptr) {
-        return;
-    }
-    set_leaf(door->RemoteOpenNode, info(PointKind::remote_open).prefix, word, true);
-    holder->Value = std::int32_t{remote_open_value(word)};
+    door->RemoteOpen = result;
+    show(*door, PointKind::remote_open, true);
     door->RemoteOpenPending = false;
 }
 
-void PointSetters::SetSwipeTime(AList* door, const WallTime& at) {
+void PointSetters::SetSwipeTime(DoorRecord* door, const WallTime& at) {
     if (door == nullptr || door->SwipeTimeNode == kNoNode) {
         return;
     }
     constexpr double kMillisecondInDays = 1.0 / 86400000.0;
     door->LastSwipe = std::max(at.ole_date, door->LastSwipe + kMillisecondInDays);
+    std::string text(kSwipeTimePrefix);
+    text += ole_date_text(door->LastSwipe);
     // Reported even when the text (whole seconds) stays: the value moved on.
-    set_leaf(door->SwipeTimeNode, kSwipeTimePrefix, ole_date_text(door->LastSwipe), true);
+    set_text(door->SwipeTimeNode, text, true);
+    if (TItemInfo* holder = dir_.tree().info(door->SwipeTimeNode)) {
+        holder->Value = door->LastSwipe;
+    }
 }
 
 }  // namespace porvex

@@ -30,10 +30,11 @@ bool ServerTree::set_text(NodeId id, std::string_view text) {
     return true;
 }
 
-void ServerTree::attach_value_holders() {
-    for (Node& node : nodes_) {
+void ServerTree::attach_value_holders(const std::function<TItemInfo(NodeId)>& make) {
+    for (NodeId id = 0; id < nodes_.size(); ++id) {
+        Node& node = nodes_[id];
         if (node.children.empty() && !node.info) {
-            node.info = std::make_unique<TItemInfo>(node.text);
+            node.info = std::make_unique<TItemInfo>(make(id));
         }
     }
     holders_attached_ = true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -32,12 +33,13 @@ class ServerTree {
     bool is_leaf(NodeId id) const { return nodes_.at(id).children.empty(); }
 
     const std::string& text(NodeId id) const { return nodes_.at(id).text; }
-    // Returns true when the text changed.
+    // Returns true when the text changed. Leaf texts are views of the door states
+    // (doors/point_text.h): nothing reads a value back from them.
     bool set_text(NodeId id, std::string_view text);
 
-    // Gives every node without children (walked in index order) that has none yet a
-    // value holder made from its text. Throws LeafTextError for a leaf text without ':'.
-    void attach_value_holders();
+    // Gives every node without children (walked in index order) that has none yet the
+    // value holder `make` returns for it.
+    void attach_value_holders(const std::function<TItemInfo(NodeId)>& make);
     bool value_holders_attached() const { return holders_attached_; }
     // The holder of a leaf, or null before attach_value_holders (and for branches).
     TItemInfo* info(NodeId id) { return nodes_.at(id).info.get(); }

@@ -13,17 +13,17 @@ void UpkeepTick::run(Update& update, int refresh_seconds) {
             remote_open_timeout(update, dir_.door(i));
         }
     }
-    pending_.purge_expired(update.now);
+    commands_.purge_expired(update.now);
 }
 
-void UpkeepTick::poll(Update& update, AList& door) {
-    if (decoder_.SendStatusQuery(update, &door)) {
+void UpkeepTick::poll(Update& update, DoorRecord& door) {
+    if (commands_.SendStatusQuery(update, &door)) {
         door.Online = true;
     }
     door.PollTime = update.now;
 }
 
-void UpkeepTick::door_pass(Update& update, AList& door, int refresh_seconds) {
+void UpkeepTick::door_pass(Update& update, DoorRecord& door, int refresh_seconds) {
     PointSetters set(dir_, update);
     const Moment now = update.now;
     const PointSet enabled = dir_.enabled();
@@ -31,12 +31,13 @@ void UpkeepTick::door_pass(Update& update, AList& door, int refresh_seconds) {
     // Status poll: a door whose link is believed down, or whose state is unknown,
     // is asked for its state; a door reported open is closed again once its contact
     // is closed, otherwise asked again.
-    if (!door.Online ||
-        (door.DoorOpen == kNotMonitored && more_than(kPollIntervalSeconds, door.PollTime, now))) {
+    if (!door.Online || (door.DoorOpen == DoorOpenState::not_monitored &&
+                         more_than(kPollIntervalSeconds, door.PollTime, now))) {
         poll(update, door);
-    } else if (door.DoorOpen == 1 && more_than(kOpenCheckSeconds, door.OpenedTime, now)) {
-        if (door.ContactOpen == 0) {
-            set.SetDoorOpen(&door, 0);
+    } else if (door.DoorOpen == DoorOpenState::open &&
+               more_than(kOpenCheckSeconds, door.OpenedTime, now)) {
+        if (door.ContactOpen == ContactState::closed) {
+            set.SetDoorOpen(&door, DoorOpenState::closed);
         } else {
             poll(update, door);
             door.OpenedTime = now;
@@ -50,43 +51,42 @@ void UpkeepTick::door_pass(Update& update, AList& door, int refresh_seconds) {
 
     if (enabled.has(PointKind::last_card) && door.LastCardNode != kNoNode &&
         more_than(refresh_seconds, door.LastCardTime, now)) {
-        set.set_leaf(door.LastCardNode, info(PointKind::last_card).prefix, "", false);
+        door.LastCard = CardShown::none();
+        set.show(door, PointKind::last_card, false);
         door.LastCardTime = now;
     }
     if (enabled.has(PointKind::tamper) && door.TamperNode != kNoNode &&
-        more_than(kTamperRevertSeconds, door.TamperTime, now) &&
-        set.leaf_word(door.TamperNode, info(PointKind::tamper).prefix) == words::kAlarm) {
-        set.set_leaf(door.TamperNode, info(PointKind::tamper).prefix, words::kNormal, false);
+        more_than(kTamperRevertSeconds, door.TamperTime, now) && door.Tamper == AlarmState::alarm) {
+        door.Tamper = AlarmState::normal;
+        set.show(door, PointKind::tamper, false);
         door.TamperTime = now;
     }
     if (enabled.has(PointKind::invalid_card) && door.InvalidCardNode != kNoNode &&
         more_than(refresh_seconds, door.InvalidCardTime, now)) {
-        set.set_leaf(door.InvalidCardNode, info(PointKind::invalid_card).prefix, "", false);
+        door.InvalidCard = CardShown::none();
+        set.show(door, PointKind::invalid_card, false);
         door.InvalidCardTime = now;
     }
 }
 
-void UpkeepTick::remote_open_timeout(Update& update, AList& door) {
+void UpkeepTick::remote_open_timeout(Update& update, DoorRecord& door) {
     if (door.RemoteOpenNode == kNoNode ||
         !more_than(kRemoteOpenTimeoutSeconds, door.RemoteOpenTime, update.now)) {
         return;
     }
     PointSetters set(dir_, update);
-    const std::string_view prefix = info(PointKind::remote_open).prefix;
     // A pending command also ends here when a client's write of another value has
-    // replaced the "锁定" text meanwhile; otherwise the door could never be opened
+    // replaced "锁定" by "失败" meanwhile; otherwise the door could never be opened
     // remotely again.
-    if (set.leaf_word(door.RemoteOpenNode, prefix) != words::kLocked && !door.RemoteOpenPending) {
+    if (door.RemoteOpen != RemoteOpenResult::locked && !door.RemoteOpenPending) {
         return;
     }
     if (door.RemoteOpenPending) {
         update.remote_open_ends.push_back({door.Index, "time-out, no reply"});
     }
-    set.set_leaf(door.RemoteOpenNode, prefix, words::kFailure, false);
+    door.RemoteOpen = RemoteOpenResult::failure;
+    set.show(door, PointKind::remote_open, false);
     update.events.push_back(door_event(DoorEvent::Kind::remote_open_failed, door, update.now));
-    if (TItemInfo* holder = dir_.tree().info(door.RemoteOpenNode)) {
-        holder->Value = std::int32_t{1};
-    }
     door.RemoteOpenPending = false;
     door.RemoteOpenTime = update.now;
 }

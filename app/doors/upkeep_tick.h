@@ -4,10 +4,9 @@
 // and ends remote opens that got no reply within 10 seconds.
 #pragma once
 
+#include "doors/door_commands.h"
 #include "doors/door_directory.h"
 #include "doors/leaf_change.h"
-#include "link/event_decoder.h"
-#include "link/pending_commands.h"
 
 namespace porvex {
 
@@ -20,21 +19,20 @@ inline constexpr int kDefaultRefreshSeconds = 10;
 
 class UpkeepTick {
   public:
-    UpkeepTick(DoorDirectory& directory, PendingCommands& pending, EventDecoder& decoder)
-        : dir_(directory), pending_(pending), decoder_(decoder) {}
+    UpkeepTick(DoorDirectory& directory, DoorCommands& commands)
+        : dir_(directory), commands_(commands) {}
 
     // One tick at update.now; refresh_seconds is R, the seconds after which card
     // numbers are cleared.
     void run(Update& update, int refresh_seconds);
 
   private:
-    void poll(Update& update, AList& door);
-    void door_pass(Update& update, AList& door, int refresh_seconds);
-    void remote_open_timeout(Update& update, AList& door);
+    void poll(Update& update, DoorRecord& door);
+    void door_pass(Update& update, DoorRecord& door, int refresh_seconds);
+    void remote_open_timeout(Update& update, DoorRecord& door);
 
     DoorDirectory& dir_;
-    PendingCommands& pending_;
-    EventDecoder& decoder_;
+    DoorCommands& commands_;
 };
 
 }  // namespace porvex

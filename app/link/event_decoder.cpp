@@ -15,7 +15,7 @@ int reader_of(int bit) { return 1 << bit; }
 
 }  // namespace
 
-std::string reader_payload(const AList& door) {
+std::string reader_payload(const DoorRecord& door) {
     char text[16];
     std::snprintf(text, sizeof text, "%02X",
                   static_cast<unsigned>(door.InReader) + static_cast<unsigned>(door.OutReader));
@@ -55,24 +55,28 @@ void EventDecoder::door_events(Update& update, std::string_view ip, int port,
     const std::uint32_t bits = hex_field(data, 1, 8);
     const PointSet enabled = dir_.enabled();
     for (int i = 0; i < kReaderCount; ++i) {
-        AList* door = dir_.FindDoor(ip, port, reader_of(i));
+        DoorRecord* door = dir_.FindDoor(ip, port, reader_of(i));
         if (door == nullptr) {
             continue;
         }
         door->StateTime = update.now;
         if (bits & (1u << (2 * i))) {
-            set.SetDoorOpen(door, 1);
+            set.SetDoorOpen(door, DoorOpenState::open);
             door->OpenedTime = update.now;
         }
         if (bits & (1u << (2 * i + 1))) {
+            // Not known to be closed (open, or not monitored): held open too long.
+            const ContactAlarmState alarm = door->DoorOpen != DoorOpenState::closed
+                                                ? ContactAlarmState::held_open
+                                                : ContactAlarmState::forced_entry;
             if (enabled.has(PointKind::door_state)) {
-                set.SetDoorState(door, words::kAlarm);
+                set.SetDoorState(door, AlarmState::alarm);
             }
             if (enabled.has(PointKind::contact_alarm)) {
-                set.SetContactAlarm(door, door->DoorOpen != 0 ? kHeldOpen : kForcedEntry);
+                set.SetContactAlarm(door, alarm);
             }
-            update.events.push_back(door_event(DoorEvent::Kind::contact_alarm, *door, update.now,
-                                               door->DoorOpen != 0 ? kHeldOpen : kForcedEntry));
+            update.events.push_back(
+                door_event(DoorEvent::Kind::contact_alarm, *door, update.now, alarm));
         }
     }
 }
@@ -85,13 +89,13 @@ void EventDecoder::alarms_cleared(Update& update, std::string_view ip, int port,
         if ((bits & (1u << i)) == 0) {
             continue;
         }
-        AList* door = dir_.FindDoor(ip, port, reader_of(i));
+        DoorRecord* door = dir_.FindDoor(ip, port, reader_of(i));
         if (door == nullptr) {
             continue;
         }
-        set.SetDoorState(door, words::kNormal);
-        set.SetContactAlarm(door, 0);
-        set.SetContactOpen(door, 0);
+        set.SetDoorState(door, AlarmState::normal);
+        set.SetContactAlarm(door, ContactAlarmState::normal);
+        set.SetContactOpen(door, ContactState::closed);
         update.events.push_back(door_event(DoorEvent::Kind::alarms_cleared, *door, update.now));
     }
 }
@@ -105,8 +109,8 @@ void EventDecoder::tamper(Update& update, std::string_view ip, int port, std::st
     for (int i = 0; i < kReaderCount; ++i) {
         const bool low_group = i < 4;
         if ((low_group && (group & 1u)) || (!low_group && (group & 2u))) {
-            AList* door = dir_.FindDoor(ip, port, reader_of(i));
-            set.SetTamper(door, words::kAlarm);
+            DoorRecord* door = dir_.FindDoor(ip, port, reader_of(i));
+            set.SetTamper(door, AlarmState::alarm);
             if (door != nullptr) {
                 update.events.push_back(
                     door_event(DoorEvent::Kind::tamper_alarm, *door, update.now));
@@ -127,7 +131,7 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
     while (!rest.empty()) {
         const std::string card = ascii_upper(rest.substr(0, 8));
         const auto reader = static_cast<int>(hex_field(rest, 9, 10));
-        AList* door = dir_.FindDoor(ip, port, reader);
+        DoorRecord* door = dir_.FindDoor(ip, port, reader);
         if (door == nullptr) {
             return;
         }
@@ -137,14 +141,14 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
             counters_->card_record_applied();
         }
         if (card != kNoCard) {
-            set.SetLastCard(door, card);
+            set.SetLastCard(door, CardShown::card(card));
         }
         const bool granted = hex_field(rest, 11, 12) >= 128;
         if (granted) {
-            set.SetDoorOpen(door, 1);
+            set.SetDoorOpen(door, DoorOpenState::open);
             door->OpenedTime = update.now;
         } else {
-            set.SetInvalidCard(door, card);
+            set.SetInvalidCard(door, CardShown::card(card));
         }
         DoorEvent read =
             door_event(granted ? DoorEvent::Kind::card_granted : DoorEvent::Kind::card_refused,
@@ -163,15 +167,15 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
         return;
     }
     PointSetters set(dir_, update);
-    AList* door = entry->Door;
-    if (entry->Kind == kPendingRemoteOpen) {
+    DoorRecord* door = entry->Door;
+    if (entry->Kind == PendingKind::remote_open) {
         if (cmd == kCmdRemoteOpen) {
-            set.SetDoorOpen(door, 1);
+            set.SetDoorOpen(door, DoorOpenState::open);
             door->OpenedTime = update.now;
-            set.SetRemoteOpenResult(door, words::kSuccess);
+            set.SetRemoteOpenResult(door, RemoteOpenResult::success);
             update.remote_open_ends.push_back({door->Index, "reply: opened"});
         } else {
-            set.SetRemoteOpenResult(door, words::kFailure);
+            set.SetRemoteOpenResult(door, RemoteOpenResult::failure);
             update.remote_open_ends.push_back({door->Index, "reply: refused"});
         }
         if (door != nullptr) {
@@ -180,22 +184,23 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
                                                    : DoorEvent::Kind::remote_open_failed,
                                                *door, update.now));
         }
-    } else if (entry->Kind == kPendingStatusQuery) {
+    } else if (entry->Kind == PendingKind::status_query) {
         HandleStatusReply(update, door, cmd, data);
     }
 }
 
-void EventDecoder::HandleStatusReply(Update& update, AList* door, int cmd, std::string_view data) {
+void EventDecoder::HandleStatusReply(Update& update, DoorRecord* door, int cmd,
+                                     std::string_view data) {
     if (cmd != kCmdStatusQuery) {
         return;
     }
     PointSetters set(dir_, update);
     const std::uint32_t status = hex_field(data, 1, 2);
-    set.SetDoorOpen(door, (status & 0x80u) ? 1 : 0);
-    set.SetContactOpen(door, (status & 0x01u) ? 0 : 1);
+    set.SetDoorOpen(door, (status & 0x80u) ? DoorOpenState::open : DoorOpenState::closed);
+    set.SetContactOpen(door, (status & 0x01u) ? ContactState::closed : ContactState::open);
 }
 
-bool EventDecoder::send_command(Update& update, AList& door, int cmd, std::uint8_t kind) {
+bool EventDecoder::send_command(Update& update, DoorRecord& door, int cmd, PendingKind kind) {
     const auto code = pending_.AddPendingCommand(&door, kind, update.now);
     if (!code) {
         return false;
@@ -208,25 +213,7 @@ bool EventDecoder::send_command(Update& update, AList& door, int cmd, std::uint8
     return queued;
 }
 
-std::string_view describe(RemoteOpenOutcome outcome) {
-    switch (outcome) {
-        case RemoteOpenOutcome::sent:
-            return "sent";
-        case RemoteOpenOutcome::locked:
-            return "locked by a pending open, nothing sent";
-        case RemoteOpenOutcome::refused_offline:
-            return "refused, controller offline";
-        case RemoteOpenOutcome::refused_by_library:
-            return "refused by the controller library";
-        case RemoteOpenOutcome::refused_value:
-            return "refused, value is not 1";
-        case RemoteOpenOutcome::not_remote_open:
-            return "not a remote-open point";
-    }
-    return "?";
-}
-
-RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, AList* door) {
+RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, DoorRecord* door) {
     if (door == nullptr || door->RemoteOpenNode == kNoNode) {
         return RemoteOpenOutcome::not_remote_open;
     }
@@ -234,28 +221,27 @@ RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, AList* door) {
         return RemoteOpenOutcome::locked;
     }
     PointSetters set(dir_, update);
-    const std::string_view prefix = info(PointKind::remote_open).prefix;
     RemoteOpenOutcome outcome = RemoteOpenOutcome::refused_offline;
     if (door->Link == LinkState::connected) {
-        if (send_command(update, *door, kCmdRemoteOpen, kPendingRemoteOpen)) {
-            set.set_leaf(door->RemoteOpenNode, prefix, words::kLocked, true);
+        if (send_command(update, *door, kCmdRemoteOpen, PendingKind::remote_open)) {
+            door->RemoteOpen = RemoteOpenResult::locked;
+            set.show(*door, PointKind::remote_open, true);
             door->RemoteOpenPending = true;
             door->RemoteOpenTime = update.now;
             return RemoteOpenOutcome::sent;
         }
         outcome = RemoteOpenOutcome::refused_by_library;
     }
-    set.set_leaf(door->RemoteOpenNode, prefix, words::kFailure, true);
-    if (TItemInfo* holder = dir_.tree().info(door->RemoteOpenNode)) {
-        holder->Value = std::int32_t{1};
-    }
+    door->RemoteOpen = RemoteOpenResult::failure;
+    set.show(*door, PointKind::remote_open, true);
     door->RemoteOpenPending = false;
     door->RemoteOpenTime = kLongAgo;
     return outcome;
 }
 
-bool EventDecoder::SendStatusQuery(Update& update, AList* door) {
-    return door != nullptr && send_command(update, *door, kCmdStatusQuery, kPendingStatusQuery);
+bool EventDecoder::SendStatusQuery(Update& update, DoorRecord* door) {
+    return door != nullptr &&
+           send_command(update, *door, kCmdStatusQuery, PendingKind::status_query);
 }
 
 }  // namespace porvex

@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "doors/door_commands.h"
 #include "doors/door_directory.h"
 #include "doors/leaf_change.h"
 #include "link/controller_link.h"
@@ -20,20 +21,7 @@ inline constexpr std::string_view kNoCard = "55555555";
 // Characters of one card record in a card-records report.
 inline constexpr std::size_t kCardRecordLength = 24;
 
-// What became of a client's request to open a door.
-enum class RemoteOpenOutcome : unsigned char {
-    sent,                // the command went to the library; the reply or time-out follows
-    locked,              // an earlier remote open is still pending: nothing sent
-    refused_offline,     // the controller's link is down: nothing sent, shown as failure
-    refused_by_library,  // the library did not take the frame: shown as failure
-    refused_value,       // the written value was not 1: nothing sent, shown as failure
-    not_remote_open,     // the leaf is no remote-open point: nothing happens
-};
-
-// The log word of an outcome ("sent", "refused offline", ...).
-std::string_view describe(RemoteOpenOutcome outcome);
-
-class EventDecoder {
+class EventDecoder final : public DoorCommands {
   public:
     EventDecoder(DoorDirectory& directory, PendingCommands& pending, ControllerLink& link)
         : dir_(directory), pending_(pending), link_(link) {}
@@ -45,20 +33,17 @@ class EventDecoder {
 
     void HandleCommandReply(Update& update, std::string_view ip, int port, int ap_code, int cmd,
                             std::string_view data);
-    void HandleStatusReply(Update& update, AList* door, int cmd, std::string_view data);
+    void HandleStatusReply(Update& update, DoorRecord* door, int cmd, std::string_view data);
 
-    // Opens the door unless it has no remote-open leaf or one is pending. A door whose
-    // controller link is not connected is refused at once: a command is sent now or
-    // never, so nothing waits in a queue to open the door later. A refusal shows
-    // "遥控开门:失败".
-    RemoteOpenOutcome OpenDoor(Update& update, AList* door);
+    // DoorCommands.
+    RemoteOpenOutcome OpenDoor(Update& update, DoorRecord* door) override;
     // OpenDoor, true when a command was sent.
-    bool SendRemoteOpen(Update& update, AList* door) {
+    bool SendRemoteOpen(Update& update, DoorRecord* door) {
         return OpenDoor(update, door) == RemoteOpenOutcome::sent;
     }
 
-    // Sends a status query; true when the library queued it.
-    bool SendStatusQuery(Update& update, AList* door);
+    bool SendStatusQuery(Update& update, DoorRecord* door) override;
+    void purge_expired(Moment now) override { pending_.purge_expired(now); }
 
     // Counts every card record applied to a door there from now on.
     void count_into(ReportCounters* counters) { counters_ = counters; }
@@ -70,7 +55,7 @@ class EventDecoder {
     void card_records(Update& update, std::string_view ip, int port, std::string_view data);
     // Enters a pending command and sends it; the entry is withdrawn when nothing was
     // queued. Returns whether the library queued it.
-    bool send_command(Update& update, AList& door, int cmd, std::uint8_t kind);
+    bool send_command(Update& update, DoorRecord& door, int cmd, PendingKind kind);
 
     DoorDirectory& dir_;
     PendingCommands& pending_;
@@ -80,6 +65,6 @@ class EventDecoder {
 
 // The payload of a remote-open or status command: InReader + OutReader as two
 // upper-case hexadecimal digits.
-std::string reader_payload(const AList& door);
+std::string reader_payload(const DoorRecord& door);
 
 }  // namespace porvex

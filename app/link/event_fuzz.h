@@ -1,6 +1,7 @@
 // One fuzz input through DataReceive (and now and then the upkeep tick) on a small door
-// plant; aborts when a door's state leaves its allowed values or a leaf loses its
-// prefix. Controllers send these payloads: nothing they send may break the doors.
+// plant; aborts when a door's state leaves its allowed values or a leaf's text is not
+// the view of its door's state. Controllers send these payloads: nothing they send may
+// break the doors.
 #pragma once
 
 #include <cstddef>

@@ -2,7 +2,7 @@
 
 namespace porvex {
 
-EventQueue::PushResult EventQueue::push(TZorvikRecvData item) {
+EventQueue::PushResult EventQueue::push(ReceivedFrame item) {
     PushResult result;
     {
         std::lock_guard lock(mutex_);
@@ -21,7 +21,7 @@ EventQueue::PushResult EventQueue::push(TZorvikRecvData item) {
     return result;
 }
 
-bool EventQueue::wait_take_all(std::vector<TZorvikRecvData>& batch) {
+bool EventQueue::wait_take_all(std::vector<ReceivedFrame>& batch) {
     batch.clear();
     std::unique_lock lock(mutex_);
     wake_.wait(lock, [&] { return stopped_ || !items_.empty(); });

@@ -15,7 +15,7 @@
 namespace porvex {
 
 // One report or reply as the library handed it over (texts copied).
-struct TZorvikRecvData {
+struct ReceivedFrame {
     std::string IP;
     int Port = 0;  // full width: controllers may listen above 32767
     int ApCode = 0;
@@ -37,11 +37,11 @@ class EventQueue {
         bool queued = false;          // false once the queue is stopped
         bool dropped_oldest = false;  // the bound made room by dropping the oldest entry
     };
-    PushResult push(TZorvikRecvData item);
+    PushResult push(ReceivedFrame item);
 
     // Waits until something is queued or the queue is stopped, then moves everything
     // queued into batch (in arrival order). Returns false once stopped.
-    bool wait_take_all(std::vector<TZorvikRecvData>& batch);
+    bool wait_take_all(std::vector<ReceivedFrame>& batch);
 
     // Waits up to `pause` unless the queue is stopped; returns false once stopped.
     bool pause(std::chrono::milliseconds pause);
@@ -59,7 +59,7 @@ class EventQueue {
     const std::size_t limit_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<TZorvikRecvData> items_;
+    std::deque<ReceivedFrame> items_;
     std::uint64_t dropped_ = 0;
     bool stopped_ = false;                   // under mutex_, for the waits
     std::atomic<bool> stopped_flag_{false};  // the same, read without the lock

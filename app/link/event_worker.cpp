@@ -6,30 +6,30 @@
 
 namespace porvex {
 
-TZorvikDataTrd::TZorvikDataTrd(EventQueue& queue, Handler handler, LogSink& log,
-                               std::chrono::milliseconds batch_pause)
+EventWorker::EventWorker(EventQueue& queue, Handler handler, LogSink& log,
+                         std::chrono::milliseconds batch_pause)
     : queue_(queue), handler_(std::move(handler)), log_(log), batch_pause_(batch_pause) {}
 
-TZorvikDataTrd::~TZorvikDataTrd() { stop(); }
+EventWorker::~EventWorker() { stop(); }
 
-void TZorvikDataTrd::start() {
+void EventWorker::start() {
     if (!thread_.joinable()) {
         thread_ = std::thread([this] { run(); });
     }
 }
 
-void TZorvikDataTrd::stop() {
+void EventWorker::stop() {
     queue_.stop();
     if (thread_.joinable()) {
         thread_.join();
     }
 }
 
-void TZorvikDataTrd::run() {
-    std::vector<TZorvikRecvData> batch;
+void EventWorker::run() {
+    std::vector<ReceivedFrame> batch;
     while (queue_.wait_take_all(batch)) {
         ++batches_;
-        for (const TZorvikRecvData& entry : batch) {
+        for (const ReceivedFrame& entry : batch) {
             if (queue_.stopped()) {
                 return;
             }

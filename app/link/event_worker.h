@@ -1,4 +1,4 @@
-// TZorvikDataTrd: the event worker. It takes everything EventQueue holds, hands each
+// EventWorker: the event worker. It takes everything EventQueue holds, hands each
 // entry to its handler in arrival order (an alarm must never be applied after the
 // report that cleared it), then pauses between batches so that a burst of stored
 // records is handled in large batches without delaying each event.
@@ -15,16 +15,16 @@
 
 namespace porvex {
 
-class TZorvikDataTrd {
+class EventWorker {
   public:
-    using Handler = std::function<void(const TZorvikRecvData&)>;
+    using Handler = std::function<void(const ReceivedFrame&)>;
     static constexpr std::chrono::milliseconds kBatchPause{10};
 
-    TZorvikDataTrd(EventQueue& queue, Handler handler, LogSink& log,
-                   std::chrono::milliseconds batch_pause = kBatchPause);
-    ~TZorvikDataTrd();
-    TZorvikDataTrd(const TZorvikDataTrd&) = delete;
-    TZorvikDataTrd& operator=(const TZorvikDataTrd&) = delete;
+    EventWorker(EventQueue& queue, Handler handler, LogSink& log,
+                std::chrono::milliseconds batch_pause = kBatchPause);
+    ~EventWorker();
+    EventWorker(const EventWorker&) = delete;
+    EventWorker& operator=(const EventWorker&) = delete;
 
     void start();
     // Batches taken from the queue so far.

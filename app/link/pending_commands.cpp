@@ -4,7 +4,8 @@
 
 namespace porvex {
 
-std::optional<int> PendingCommands::AddPendingCommand(AList* door, std::uint8_t kind, Moment now) {
+std::optional<int> PendingCommands::AddPendingCommand(DoorRecord* door, PendingKind kind,
+                                                      Moment now) {
     for (int attempt = 0; attempt < kRequestCodeCount; ++attempt) {
         command_seq_ = (command_seq_ + 1) % kRequestCodeCount;
         const auto [it, inserted] =
@@ -30,7 +31,7 @@ std::optional<TPendingCommand> PendingCommands::take_reply(int ap_code, std::str
         entries_.erase(it);
         return std::nullopt;
     }
-    const AList* door = it->second.Door;
+    const DoorRecord* door = it->second.Door;
     if (door == nullptr || door->LinkPort != port || ascii_lower(door->IP) != ascii_lower(ip)) {
         return std::nullopt;
     }

@@ -17,15 +17,15 @@
 
 namespace porvex {
 
-inline constexpr std::uint8_t kPendingRemoteOpen = 0;
-inline constexpr std::uint8_t kPendingStatusQuery = 2;
+// What a pending command asked for.
+enum class PendingKind : std::uint8_t { remote_open, status_query };
 
 inline constexpr int kRequestCodeCount = 32767;
 inline constexpr double kPendingExpirySeconds = 60.0;
 
 struct TPendingCommand {
-    AList* Door = nullptr;
-    std::uint8_t Kind = kPendingRemoteOpen;
+    DoorRecord* Door = nullptr;
+    PendingKind Kind = PendingKind::remote_open;
     Moment Sent;
 };
 
@@ -36,7 +36,7 @@ class PendingCommands {
 
     // Hands out the next free request code and enters the command under it; nothing
     // when all 32,767 codes are held by live entries.
-    std::optional<int> AddPendingCommand(AList* door, std::uint8_t kind, Moment now);
+    std::optional<int> AddPendingCommand(DoorRecord* door, PendingKind kind, Moment now);
 
     // Takes the entry a reply answers: the code must be held by a live entry for a
     // door of the replying controller. A late reply to an expired entry removes it.

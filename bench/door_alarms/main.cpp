@@ -31,9 +31,9 @@
 #include "alarms/door_alarms.h"
 #include "core/log.h"
 #include "ctlsim_driver.h"
-#include "db/door_loader.h"
 #include "door_run.h"
 #include "door_server.h"
+#include "door_startup.h"
 #include "link/zorvik_link.h"
 #include "opc/com/com_object.h"
 #include "opc/com/com_ptr.h"
@@ -202,7 +202,7 @@ int run(const Options& o) {
     }
     std::vector<AlarmDoor> list;
     for (std::size_t i = 0; i < doors.door_count(); ++i) {
-        const AList door = doors.door(i);
+        const DoorRecord door = doors.door(i);
         list.push_back({doors.node_text(door.DoorNode), door.IP, door.LinkPort});
     }
     engine.Hub().ReplaceCatalog(door_alarm_catalog(list));

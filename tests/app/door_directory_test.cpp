@@ -9,7 +9,7 @@ namespace {
 
 TEST(DoorDirectory, EntryAndExitReadersBothFindTheDoor) {
     DoorHarness h;
-    AList& door = h.add(1, 2, "192.168.1.10", "5768");
+    DoorRecord& door = h.add(1, 2, "192.168.1.10", "5768");
     EXPECT_EQ(h.dir.FindDoor("192.168.1.10", "5768", "1"), &door);
     EXPECT_EQ(h.dir.FindDoor("192.168.1.10", "5768", "2"), &door);
     EXPECT_EQ(h.dir.FindDoor("192.168.1.10", 5768, 2), &door);
@@ -19,8 +19,8 @@ TEST(DoorDirectory, EntryAndExitReadersBothFindTheDoor) {
 
 TEST(DoorDirectory, KeysIgnoreLetterCaseAndTheFirstRowKeepsADuplicateKey) {
     DoorHarness h;
-    AList& first = h.add(1, 0, "Door-Ctl.local", "5768");
-    AList& second = h.add(1, 0, "door-ctl.LOCAL", "5768");
+    DoorRecord& first = h.add(1, 0, "Door-Ctl.local", "5768");
+    DoorRecord& second = h.add(1, 0, "door-ctl.LOCAL", "5768");
     EXPECT_EQ(h.dir.FindDoor("DOOR-CTL.local", "5768", "1"), &first);
     EXPECT_NE(&first, &second);
     EXPECT_EQ(h.dir.door_count(), 2u);  // the second row is loaded and shown
@@ -37,14 +37,14 @@ TEST(DoorDirectory, DoorsWithoutReadersAreShownButNeverFound) {
 
 TEST(DoorDirectory, PortsAboveThe16BitSignedRangeFindTheirDoors) {
     DoorHarness h;
-    AList& door = h.add(4, 0, "10.0.0.5", "40001");
+    DoorRecord& door = h.add(4, 0, "10.0.0.5", "40001");
     EXPECT_EQ(door.LinkPort, 40001);
     EXPECT_EQ(h.dir.FindDoor("10.0.0.5", 40001, 4), &door);
 }
 
 TEST(DoorDirectory, PortTextThatIsNotANumberLinksOnTheDefaultPort) {
     DoorHarness h;
-    AList& door = h.add(1, 0, "10.0.0.5", "abc");
+    DoorRecord& door = h.add(1, 0, "10.0.0.5", "abc");
     EXPECT_EQ(door.LinkPort, 5768);
     EXPECT_EQ(h.dir.FindDoor("10.0.0.5", "abc", "1"), &door);  // keys keep the text
 }
@@ -53,7 +53,7 @@ TEST(DoorDirectory, TreeHasOneBranchPerDoorWithAddressLeavesThenEnabledPoints) {
     DoorHarness h(PointSet().set(PointKind::last_card));
     DoorRow row{"东门", "", "192.168.1.10", "5768", 1, 2};
     Update update(h.clock.now());
-    const AList& door = load_door(h.dir, update, row);
+    const DoorRecord& door = load_door(h.dir, update, row);
     const ServerTree& tree = h.dir.tree();
     ASSERT_EQ(tree.roots().size(), 1u);
     EXPECT_EQ(tree.text(door.DoorNode), "东门()");
@@ -73,16 +73,16 @@ TEST(DoorDirectory, TreeHasOneBranchPerDoorWithAddressLeavesThenEnabledPoints) {
 
 TEST(DoorDirectory, WithoutTheCardNumberPointThereIsNoSwipeTime) {
     DoorHarness h(PointSet::all().without(PointKind::last_card));
-    const AList& door = h.add(1, 0, kIp, "5768", "东门");
+    const DoorRecord& door = h.add(1, 0, kIp, "5768", "东门");
     EXPECT_EQ(door.SwipeTimeNode, kNoNode);
     EXPECT_FALSE(h.dir.find_leaf("东门(一层).最后刷卡时间"));
 }
 
 TEST(DoorDirectory, ADoorRepeatingANameAndLocationIsMarkedAsDuplicate) {
     DoorHarness h;
-    const AList& first = h.add(1, 0, kIp, "5768", "Gate");
-    const AList& second = h.add(2, 0, kIp, "5768", "Gate");
-    const AList& other = h.add(4, 0, kIp, "5768", "gate");  // names differ in case
+    const DoorRecord& first = h.add(1, 0, kIp, "5768", "Gate");
+    const DoorRecord& second = h.add(2, 0, kIp, "5768", "Gate");
+    const DoorRecord& other = h.add(4, 0, kIp, "5768", "gate");  // names differ in case
     EXPECT_EQ(h.dir.duplicate_of(first.Index), nullptr);
     EXPECT_EQ(h.dir.duplicate_of(second.Index), &first);
     EXPECT_EQ(h.dir.duplicate_of(other.Index), nullptr);
@@ -92,13 +92,13 @@ TEST(DoorDirectory, ADoorRepeatingANameAndLocationIsMarkedAsDuplicate) {
 
 TEST(DoorDirectory, NamesWithDotsAndParenthesesResolve) {
     DoorHarness h;
-    const AList& door = h.add(1, 0, kIp, "5768", "A.1(东)");
+    const DoorRecord& door = h.add(1, 0, kIp, "5768", "A.1(东)");
     EXPECT_EQ(h.dir.find_leaf("A.1(东)(一层).遥控开门"), door.RemoteOpenNode);
 }
 
 TEST(DoorDirectory, AllPointsInTheirFixedOrder) {
     DoorHarness h;
-    const AList& door = h.add(1);
+    const DoorRecord& door = h.add(1);
     const auto children = h.dir.tree().children(door.DoorNode);
     ASSERT_EQ(children.size(), 10u);
     const NodeId expected[] = {door.StateNode,       door.RemoteOpenNode, door.LastCardNode,
@@ -113,7 +113,7 @@ TEST(DoorDirectory, AllPointsInTheirFixedOrder) {
 TEST(DoorDirectory, LeafOwnersAndItemIdsAreIndexed) {
     DoorHarness h;
     h.add(1, 0, kIp, "5768", "东门");
-    const AList& second = h.add(2, 0, kIp, "5768", "西门");
+    const DoorRecord& second = h.add(2, 0, kIp, "5768", "西门");
     const auto owner = h.dir.owner(second.TamperNode);
     EXPECT_EQ(owner.door, &second);
     EXPECT_EQ(owner.role, LeafRole::point);
@@ -128,7 +128,7 @@ TEST(DoorDirectory, LeafOwnersAndItemIdsAreIndexed) {
 
 TEST(DoorDirectory, ItemIdsAreCaseSensitiveAndTheFirstDoorOfANameWins) {
     DoorHarness h;
-    const AList& first = h.add(1, 0, kIp, "5768", "Gate");
+    const DoorRecord& first = h.add(1, 0, kIp, "5768", "Gate");
     h.add(2, 0, kIp, "5768", "Gate");
     EXPECT_EQ(h.dir.find_leaf("Gate(一层).门禁状态"), first.StateNode);
     EXPECT_FALSE(h.dir.find_leaf("gate(一层).门禁状态"));
@@ -143,15 +143,20 @@ TEST(DoorDirectory, DisabledPointsAreNotResolvable) {
 
 TEST(ServerTree, ValueHoldersGoToEveryLeafIncludingAddressLeaves) {
     DoorHarness h(PointSet().set(PointKind::door_open_state));
-    const AList& door = h.add(1, 0, kIp, "5768");
+    const DoorRecord& door = h.add(1, 0, kIp, "5768");
     ServerTree& tree = h.dir.tree();
     EXPECT_EQ(tree.info(door.DoorOpenNode), nullptr);
-    tree.attach_value_holders();
+    h.dir.attach_value_holders();
     EXPECT_EQ(tree.info(door.DoorNode), nullptr);  // a branch has none
     const auto children = tree.children(door.DoorNode);
+    EXPECT_EQ(tree.info(children[0])->Name, "IP");
     EXPECT_EQ(tree.info(children[0])->Value, ItemValue(std::string(kIp)));
+    EXPECT_EQ(tree.info(children[1])->Name, "端口号");
     EXPECT_EQ(tree.info(children[1])->Value, ItemValue(std::int32_t{5768}));
-    EXPECT_EQ(tree.info(door.DoorOpenNode)->Value, ItemValue(std::int32_t{2}));
+    // A point's holder starts with the value a client reads (not a number read back
+    // from the leaf's "没有监控").
+    EXPECT_EQ(tree.info(door.DoorOpenNode)->Name, "门开关状态");
+    EXPECT_EQ(tree.info(door.DoorOpenNode)->Value, ItemValue(std::int32_t{-1}));
 }
 
 }  // namespace

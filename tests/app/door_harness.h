@@ -20,12 +20,12 @@ inline constexpr int kPort = 5768;
 
 struct DoorHarness {
     explicit DoorHarness(PointSet enabled = PointSet::all())
-        : dir(enabled), decoder(dir, pending, link), tick(dir, pending, decoder) {
+        : dir(enabled), decoder(dir, pending, link), tick(dir, decoder) {
         link.register_controller(kIp, kPort);
     }
 
-    AList& add(std::int32_t in_reader, std::int32_t out_reader = 0, std::string ip = kIp,
-               std::string port = std::to_string(kPort), std::string name = "") {
+    DoorRecord& add(std::int32_t in_reader, std::int32_t out_reader = 0, std::string ip = kIp,
+                    std::string port = std::to_string(kPort), std::string name = "") {
         DoorRow row;
         row.name = name.empty() ? "门" + std::to_string(dir.door_count() + 1) : name;
         row.location = "一层";
@@ -34,7 +34,7 @@ struct DoorHarness {
         row.in_reader = in_reader;
         row.out_reader = out_reader;
         Update update(clock.now());
-        AList& door = load_door(dir, update, row);
+        DoorRecord& door = load_door(dir, update, row);
         // The harness's controller is registered and its link up, as after a connection.
         door.Link = LinkState::connected;
         return door;

@@ -1,4 +1,5 @@
 #include "db/door_loader.h"
+#include "door_startup.h"
 
 #include <gtest/gtest.h>
 
@@ -50,15 +51,21 @@ TEST_F(DoorLoaderTest, AnUnknownRecordCountIsReadToTheEnd) {
         {row("东门", "一层", "10.0.0.1", std::int64_t{5768}, std::int64_t{1}, std::int64_t{2}),
          row("西门", "一层", "10.0.0.1", "5768", "4", std::int64_t{0})},
         -1);
-    EXPECT_EQ(load_doors(server, cursor), 2u);
-    EXPECT_EQ(server.door(0).Port, "5768");
-    EXPECT_EQ(server.door(1).InReader, 4);
+    std::vector<DoorRow> rows;
+    read_door_rows(cursor, rows);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].port, "5768");
+    EXPECT_EQ(rows[1].in_reader, 4);
 }
 
 TEST_F(DoorLoaderTest, NullLocationGivesEmptyParentheses) {
     ListCursor cursor(
         {row("东门", std::monostate{}, "10.0.0.1", "5768", std::int64_t{1}, std::int64_t{0})}, 1);
-    load_doors(server, cursor);
+    std::vector<DoorRow> rows;
+    read_door_rows(cursor, rows);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].location, "");
+    server.add_door(rows[0]);
     EXPECT_EQ(server.node_text(server.door(0).DoorNode), "东门()");
 }
 
@@ -67,23 +74,29 @@ TEST_F(DoorLoaderTest, ANullReaderEndsLoadingAtItsRowAndKeepsTheRowsBefore) {
                        row("b", "", "10.0.0.1", "5768", std::monostate{}, std::int64_t{0}),
                        row("c", "", "10.0.0.1", "5768", std::int64_t{4}, std::int64_t{0})},
                       3);
+    std::vector<DoorRow> rows;
     try {
-        load_doors(server, cursor);
+        read_door_rows(cursor, rows);
         FAIL() << "no error";
     } catch (const DatabaseQueryError& e) {
         EXPECT_NE(std::string(e.what()).find("door row 2"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(server.door_count(), 1u);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].name, "a");
 }
 
 TEST_F(DoorLoaderTest, DuplicateKeysLeaveTheSecondDoorWithoutEvents) {
     ListCursor cursor({row("a", "", "10.0.0.1", "5768", std::int64_t{1}, std::int64_t{0}),
                        row("b", "", "10.0.0.1", "5768", std::int64_t{1}, std::int64_t{2})},
                       2);
-    load_doors(server, cursor);
-    const AList* by_key_1 =
+    std::vector<DoorRow> rows;
+    read_door_rows(cursor, rows);
+    for (const DoorRow& r : rows) {
+        server.add_door(r);
+    }
+    const DoorRecord* by_key_1 =
         server.inspect([](const DoorDirectory& d) { return d.FindDoor("10.0.0.1", 5768, 1); });
-    const AList* by_key_2 =
+    const DoorRecord* by_key_2 =
         server.inspect([](const DoorDirectory& d) { return d.FindDoor("10.0.0.1", 5768, 2); });
     EXPECT_EQ(by_key_1->Index, 0u);
     EXPECT_EQ(by_key_2->Index, 1u);

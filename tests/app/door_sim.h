@@ -12,8 +12,8 @@
 #include "core/clock.h"
 #include "core/log.h"
 #include "ctlsim_driver.h"
-#include "db/door_loader.h"
 #include "door_server.h"
+#include "door_startup.h"
 #include "net/socket.h"
 #include "sample_door_db.h"
 #include "temp_dir.h"
@@ -75,16 +75,17 @@ inline std::size_t door_index(std::size_t controller, int door) { return control
 
 // Expectations shared by the integration tests.
 inline bool shows_not_monitored(DoorServer& server, std::size_t index) {
-    const AList d = server.door(index);
+    const DoorRecord d = server.door(index);
     return !d.Online && server.node_text(d.StateNode) == "门禁状态:没有监控" &&
            server.node_text(d.LastCardNode) == "最后一个刷卡人卡片号码:没有监控" &&
            server.node_text(d.TamperNode) == "防拆报警:没有监控" &&
-           server.node_text(d.InvalidCardNode) == "非法刷卡:没有监控" && d.DoorOpen == -1 &&
-           d.ContactOpen == -1 && d.ContactAlarm == -1;
+           server.node_text(d.InvalidCardNode) == "非法刷卡:没有监控" &&
+           d.DoorOpen == DoorOpenState::not_monitored && d.ContactOpen == ContactState::unknown &&
+           d.ContactAlarm == ContactAlarmState::not_monitored;
 }
 
 inline bool shows_normal(DoorServer& server, std::size_t index) {
-    const AList d = server.door(index);
+    const DoorRecord d = server.door(index);
     return d.Online && server.node_text(d.StateNode) == "门禁状态:正常" &&
            server.node_text(d.LastCardNode) == "最后一个刷卡人卡片号码:" &&
            server.node_text(d.TamperNode) == "防拆报警:正常" &&

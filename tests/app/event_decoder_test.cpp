@@ -29,9 +29,9 @@ std::string records(std::initializer_list<std::string> items) {
 class EventDecoderTest : public ::testing::Test {
   protected:
     // Adds a door and gives the tree its value holders (remote-open results need them).
-    AList& add_attached(std::int32_t in, std::int32_t out = 0, std::string ip = kIp) {
-        AList& door = h.add(in, out, std::move(ip));
-        h.dir.tree().attach_value_holders();
+    DoorRecord& add_attached(std::int32_t in, std::int32_t out = 0, std::string ip = kIp) {
+        DoorRecord& door = h.add(in, out, std::move(ip));
+        h.dir.attach_value_holders();
         return door;
     }
 
@@ -39,63 +39,64 @@ class EventDecoderTest : public ::testing::Test {
 };
 
 TEST_F(EventDecoderTest, DoorEventOpenAndAlarmBitsOnReaderOneGiveHeldOpen) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     h.clock.advance(7);
     h.receive(26, "00000003");
     EXPECT_EQ(door.StateTime, h.clock.now());
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     EXPECT_EQ(door.OpenedTime, h.clock.now());
     EXPECT_EQ(h.text(door.StateNode), "门禁状态:报警");
-    EXPECT_EQ(door.ContactAlarm, 2);  // the open bit was applied first
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::held_open);  // the open bit was applied first
     EXPECT_EQ(h.text(door.ContactAlarmNode), "门磁报警:超时未关");
 }
 
 TEST_F(EventDecoderTest, DoorEventAlarmOnAClosedDoorIsForcedEntry) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     Update update(h.clock.now());
-    h.setters(update).SetDoorOpen(&door, 0);
+    h.setters(update).SetDoorOpen(&door, DoorOpenState::closed);
     h.receive(26, "00000002");
-    EXPECT_EQ(door.ContactAlarm, 1);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::forced_entry);
     EXPECT_EQ(h.text(door.ContactAlarmNode), "门磁报警:强行闯入");
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:开");
 }
 
 TEST_F(EventDecoderTest, DoorEventBitsAddressReadersInPairs) {
-    AList& r1 = h.add(1);
-    AList& r8 = h.add(8);
-    AList& r128 = h.add(128);
+    DoorRecord& r1 = h.add(1);
+    DoorRecord& r8 = h.add(8);
+    DoorRecord& r128 = h.add(128);
     h.receive(26, "00004040");  // reader 8 open (bit 6), reader 128 open (bit 14)
-    EXPECT_EQ(r1.DoorOpen, -1);
-    EXPECT_EQ(r8.DoorOpen, 1);
-    EXPECT_EQ(r128.DoorOpen, 1);
+    EXPECT_EQ(r1.DoorOpen, DoorOpenState::not_monitored);
+    EXPECT_EQ(r8.DoorOpen, DoorOpenState::open);
+    EXPECT_EQ(r128.DoorOpen, DoorOpenState::open);
     EXPECT_EQ(h.text(r8.StateNode), "门禁状态:正常");
 }
 
 TEST_F(EventDecoderTest, DoorEventAlarmsFollowTheEnabledPointsOnly) {
     DoorHarness few(PointSet().set(PointKind::door_state));
-    AList& door = few.add(1);
+    DoorRecord& door = few.add(1);
     few.receive(26, "00000002");
     EXPECT_EQ(few.text(door.StateNode), "门禁状态:报警");
-    EXPECT_EQ(door.ContactAlarm, -1);  // contact-alarm point disabled: untouched
+    EXPECT_EQ(door.ContactAlarm,
+              ContactAlarmState::not_monitored);  // contact-alarm point disabled: untouched
 }
 
 TEST_F(EventDecoderTest, AlarmsClearedTouchesOnlyTheReadersWhoseBitIsSet) {
-    AList& r1 = h.add(1);
-    AList& r2 = h.add(2);
-    AList& r4 = h.add(4);
+    DoorRecord& r1 = h.add(1);
+    DoorRecord& r2 = h.add(2);
+    DoorRecord& r4 = h.add(4);
     h.receive(26, "0000002A");  // alarm bits of readers 1, 2 and 4
     ASSERT_EQ(h.text(r1.StateNode), "门禁状态:报警");
     ASSERT_EQ(h.text(r4.StateNode), "门禁状态:报警");
     h.receive(27, "00000005");
     EXPECT_EQ(h.text(r1.StateNode), "门禁状态:正常");
-    EXPECT_EQ(r1.ContactAlarm, 0);
-    EXPECT_EQ(r1.ContactOpen, 0);
+    EXPECT_EQ(r1.ContactAlarm, ContactAlarmState::normal);
+    EXPECT_EQ(r1.ContactOpen, ContactState::closed);
     EXPECT_EQ(h.text(r4.StateNode), "门禁状态:正常");
     EXPECT_EQ(h.text(r2.StateNode), "门禁状态:报警");
 }
 
 TEST_F(EventDecoderTest, TamperGroupsSelectTheLowOrHighFourReaders) {
-    std::vector<AList*> doors;
+    std::vector<DoorRecord*> doors;
     for (int i = 0; i < 8; ++i) {
         doors.push_back(&h.add(1 << i));
     }
@@ -109,7 +110,7 @@ TEST_F(EventDecoderTest, TamperGroupsSelectTheLowOrHighFourReaders) {
 
 TEST_F(EventDecoderTest, TamperReportIsDroppedWhileThePointIsDisabled) {
     DoorHarness few(PointSet::all().without(PointKind::tamper));
-    AList& door = few.add(1);
+    DoorRecord& door = few.add(1);
     const Moment before = door.TamperTime;
     few.clock.advance(1);
     few.receive(28, "00000003");
@@ -117,16 +118,16 @@ TEST_F(EventDecoderTest, TamperReportIsDroppedWhileThePointIsDisabled) {
 }
 
 TEST_F(EventDecoderTest, GrantedCardShowsTheCardAndOpensTheDoor) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     h.receive(30, records({record("0012ab34", 1, 0x80)}));
     EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:0012AB34");
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     EXPECT_EQ(door.OpenedTime, h.clock.now());
     EXPECT_EQ(h.text(door.InvalidCardNode), "非法刷卡:");
 }
 
 TEST_F(EventDecoderTest, RefusedNoCardRecordLeavesLastCardAndShowsTheInvalidCard) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     h.receive(30, records({record("0012AB34", 1, 0x80)}));
     h.receive(30, records({record("55555555", 1, 0x00)}));
     EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:0012AB34");
@@ -134,7 +135,7 @@ TEST_F(EventDecoderTest, RefusedNoCardRecordLeavesLastCardAndShowsTheInvalidCard
 }
 
 TEST_F(EventDecoderTest, CardReportsOfTheWrongLengthAreDroppedWhole) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     std::string two = records({record("00000001", 1, 0x80), record("00000002", 1, 0x80)});
     h.receive(30, two.substr(0, 2 + 24));  // count 02 but one record
     EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:");
@@ -148,8 +149,8 @@ TEST_F(EventDecoderTest, CardReportsOfTheWrongLengthAreDroppedWhole) {
 }
 
 TEST_F(EventDecoderTest, AnUnknownReaderEndsTheRecordsOfItsReport) {
-    AList& r1 = h.add(1);
-    AList& r2 = h.add(2);
+    DoorRecord& r1 = h.add(1);
+    DoorRecord& r2 = h.add(2);
     h.receive(30, records({record("00000001", 1, 0x00), record("00000099", 64, 0x80),
                            record("00000002", 2, 0x00)}));
     EXPECT_EQ(h.text(r1.InvalidCardNode), "非法刷卡:00000001");
@@ -157,28 +158,28 @@ TEST_F(EventDecoderTest, AnUnknownReaderEndsTheRecordsOfItsReport) {
 }
 
 TEST_F(EventDecoderTest, ReportsOfOtherControllersAndPortsFindNoDoor) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     h.receive(26, "00000001", 0, "192.168.1.11", kPort);
     h.receive(26, "00000001", 0, kIp, kPort + 1);
-    EXPECT_EQ(door.DoorOpen, -1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
 }
 
 TEST_F(EventDecoderTest, PortsAboveThe16BitSignedRangeReachTheirDoors) {
-    AList& door = h.add(1, 0, "10.0.0.7", "40001");
+    DoorRecord& door = h.add(1, 0, "10.0.0.7", "40001");
     h.receive(26, "00000001", 0, "10.0.0.7", 40001);
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     h.receive(26, "00000001", 0, "10.0.0.7", 40001 - 65536);  // the truncated port
     EXPECT_EQ(h.dir.FindDoor("10.0.0.7", 40001 - 65536, 1), nullptr);
 }
 
 TEST_F(EventDecoderTest, MalformedHexReadsAsNoBitsSet) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     h.receive(26, "0000000Z");
-    EXPECT_EQ(door.DoorOpen, -1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
 }
 
 TEST_F(EventDecoderTest, RemoteOpenSendsTheReaderSumAndLocksUntilTheReply) {
-    AList& door = add_attached(1, 2);
+    DoorRecord& door = add_attached(1, 2);
     Update update(h.clock.now());
     EXPECT_TRUE(h.decoder.SendRemoteOpen(update, &door));
     const auto sent = h.link.sent();
@@ -199,12 +200,12 @@ TEST_F(EventDecoderTest, RemoteOpenSendsTheReaderSumAndLocksUntilTheReply) {
     h.receive(32, "", 1);
     EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:成功");
     EXPECT_FALSE(door.RemoteOpenPending);
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     EXPECT_EQ(h.pending.size(), 0u);
 }
 
 TEST_F(EventDecoderTest, RemoteOpenReplyWithAnotherCodeIsAFailure) {
-    AList& door = add_attached(1);
+    DoorRecord& door = add_attached(1);
     Update update(h.clock.now());
     h.decoder.SendRemoteOpen(update, &door);
     h.receive(0x40, "", 1);
@@ -213,7 +214,7 @@ TEST_F(EventDecoderTest, RemoteOpenReplyWithAnotherCodeIsAFailure) {
 }
 
 TEST_F(EventDecoderTest, RemoteOpenToAnUnregisteredControllerFailsAtOnce) {
-    AList& door = add_attached(1, 0, "10.9.9.9");
+    DoorRecord& door = add_attached(1, 0, "10.9.9.9");
     Update update(h.clock.now());
     EXPECT_FALSE(h.decoder.SendRemoteOpen(update, &door));
     EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:失败");
@@ -224,7 +225,7 @@ TEST_F(EventDecoderTest, RemoteOpenToAnUnregisteredControllerFailsAtOnce) {
 
 TEST_F(EventDecoderTest, RemoteOpenToADoorWithoutALinkIsRefusedAndNothingIsQueued) {
     for (const LinkState link : {LinkState::never_connected, LinkState::lost}) {
-        AList& door = add_attached(1);
+        DoorRecord& door = add_attached(1);
         door.Link = link;
         Update update(h.clock.now());
         EXPECT_EQ(h.decoder.OpenDoor(update, &door), RemoteOpenOutcome::refused_offline);
@@ -238,7 +239,7 @@ TEST_F(EventDecoderTest, RemoteOpenToADoorWithoutALinkIsRefusedAndNothingIsQueue
 }
 
 TEST_F(EventDecoderTest, OpenDoorTellsEachOutcome) {
-    AList& door = add_attached(1);
+    DoorRecord& door = add_attached(1);
     Update update(h.clock.now());
     EXPECT_EQ(h.decoder.OpenDoor(update, &door), RemoteOpenOutcome::sent);
     EXPECT_EQ(h.decoder.OpenDoor(update, &door), RemoteOpenOutcome::locked);
@@ -250,7 +251,7 @@ TEST_F(EventDecoderTest, OpenDoorTellsEachOutcome) {
 }
 
 TEST_F(EventDecoderTest, RepliesToRemoteOpensAreReportedForTheLog) {
-    AList& door = add_attached(1);
+    DoorRecord& door = add_attached(1);
     Update update(h.clock.now());
     ASSERT_TRUE(h.decoder.SendRemoteOpen(update, &door));
     Update reply(h.clock.now());
@@ -261,7 +262,7 @@ TEST_F(EventDecoderTest, RepliesToRemoteOpensAreReportedForTheLog) {
 }
 
 TEST_F(EventDecoderTest, EveryCardReadMovesTheSwipeTimeForward) {
-    AList& door = add_attached(1);
+    DoorRecord& door = add_attached(1);
     EXPECT_EQ(door.LastSwipe, 0.0);
     h.receive(30, records({record("0012AB34", 1, 0x80)}));
     const double first = door.LastSwipe;
@@ -274,35 +275,36 @@ TEST_F(EventDecoderTest, EveryCardReadMovesTheSwipeTimeForward) {
 }
 
 TEST_F(EventDecoderTest, StatusReplySetsDoorAndContact) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     Update update(h.clock.now());
     ASSERT_TRUE(h.decoder.SendStatusQuery(update, &door));
     EXPECT_EQ(h.link.sent().back().cmd, 33);
     h.receive(33, "80", 1);  // open, contact open (bit 0 clear)
-    EXPECT_EQ(door.DoorOpen, 1);
-    EXPECT_EQ(door.ContactAlarm, 0);
-    EXPECT_EQ(door.ContactOpen, -1);  // an open door's contact input counts as unknown
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::normal);
+    EXPECT_EQ(door.ContactOpen,
+              ContactState::unknown);  // an open door's contact input counts as unknown
     EXPECT_EQ(h.text(door.StateNode), "门禁状态:正常");
 
     Update second(h.clock.now());
     h.decoder.SendStatusQuery(second, &door);
     h.receive(33, "01", 2);  // closed, contact closed
-    EXPECT_EQ(door.DoorOpen, 0);
-    EXPECT_EQ(door.ContactOpen, 0);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::closed);
+    EXPECT_EQ(door.ContactOpen, ContactState::closed);
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:关");
 }
 
 TEST_F(EventDecoderTest, ARemoteOpenReplyToAStatusQueryOnlyRemovesTheEntry) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     Update update(h.clock.now());
     h.decoder.SendStatusQuery(update, &door);
     h.receive(32, "80", 1);
-    EXPECT_EQ(door.DoorOpen, -1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
     EXPECT_EQ(h.pending.size(), 0u);
 }
 
 TEST_F(EventDecoderTest, UndecodedReportCodesNeverConsumeAPendingCommand) {
-    AList& door = add_attached(1);
+    DoorRecord& door = add_attached(1);
     Update update(h.clock.now());
     h.decoder.SendRemoteOpen(update, &door);
     for (int cmd = 0x12; cmd <= 0x1F; ++cmd) {
@@ -315,7 +317,7 @@ TEST_F(EventDecoderTest, UndecodedReportCodesNeverConsumeAPendingCommand) {
 }
 
 TEST_F(EventDecoderTest, RepliesFromAnotherControllerNeverLandOnThisDoor) {
-    AList& door = add_attached(1);
+    DoorRecord& door = add_attached(1);
     h.add(1, 0, "192.168.1.11", "5768");
     Update update(h.clock.now());
     h.decoder.SendRemoteOpen(update, &door);
@@ -328,13 +330,13 @@ TEST_F(EventDecoderTest, RepliesFromAnotherControllerNeverLandOnThisDoor) {
 }
 
 TEST_F(EventDecoderTest, RepliesForUnknownCodesAreIgnored) {
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
     h.receive(33, "80", 77);
-    EXPECT_EQ(door.DoorOpen, -1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
 }
 
 TEST_F(EventDecoderTest, ReaderPayloadIsTwoUpperCaseDigits) {
-    AList& door = h.add(64, 128);
+    DoorRecord& door = h.add(64, 128);
     EXPECT_EQ(reader_payload(door), "C0");
     door.OutReader = 0;
     door.InReader = 10;

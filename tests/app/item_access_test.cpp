@@ -9,7 +9,7 @@ namespace {
 
 class ItemAccessTest : public ::testing::Test {
   protected:
-    void SetUp() override { h.dir.tree().attach_value_holders(); }
+    void SetUp() override { h.dir.attach_value_holders(); }
 
     ItemValue read(NodeId leaf) { return read_leaf_value(h.dir, leaf).value(); }
     bool write(NodeId leaf, ItemValue value) {
@@ -18,7 +18,7 @@ class ItemAccessTest : public ::testing::Test {
     }
 
     DoorHarness h;
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
 };
 
 TEST_F(ItemAccessTest, WordPointsReadAsNumbers) {
@@ -28,7 +28,7 @@ TEST_F(ItemAccessTest, WordPointsReadAsNumbers) {
     h.receive(28, "00000001");
     EXPECT_EQ(read(door.TamperNode), ItemValue(std::int32_t{1}));
     Update update(h.clock.now());
-    h.setters(update).SetTamper(&door, "没有监控");
+    h.setters(update).SetTamper(&door, AlarmState::not_monitored);
     EXPECT_EQ(read(door.TamperNode), ItemValue(std::int32_t{2}));
     EXPECT_EQ(h.dir.tree().info(door.TamperNode)->Value, ItemValue(std::int32_t{2}));
 }
@@ -38,8 +38,8 @@ TEST_F(ItemAccessTest, StatePointsReadTheirFields) {
     EXPECT_EQ(read(door.ContactAlarmNode), ItemValue(std::int32_t{-1}));
     Update update(h.clock.now());
     auto set = h.setters(update);
-    set.SetDoorOpen(&door, 0);
-    set.SetContactAlarm(&door, 1);
+    set.SetDoorOpen(&door, DoorOpenState::closed);
+    set.SetContactAlarm(&door, ContactAlarmState::forced_entry);
     // A closed door during a forced-entry alarm reads as a one-byte 1.
     EXPECT_EQ(read(door.DoorOpenNode), ItemValue(std::uint8_t{1}));
     EXPECT_EQ(read(door.ContactAlarmNode), ItemValue(std::int32_t{1}));
@@ -55,9 +55,9 @@ TEST_F(ItemAccessTest, CardPointsReadEightByteTextsOnly) {
               "000000000000");
     EXPECT_EQ(read(door.LastCardNode), ItemValue(std::string("0012AB34")));
     Update update(h.clock.now());
-    h.setters(update).SetLastCard(&door, "没有监控");
+    h.setters(update).SetLastCard(&door, CardShown::not_monitored());
     EXPECT_EQ(read(door.LastCardNode), ItemValue(std::string("没有监控")));
-    h.setters(update).SetInvalidCard(&door, "123");
+    h.setters(update).SetInvalidCard(&door, CardShown::card("123"));
     EXPECT_EQ(read(door.InvalidCardNode), ItemValue(std::string("0")));
 }
 

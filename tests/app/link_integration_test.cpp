@@ -127,7 +127,7 @@ TEST_F(LinkIntegrationTest, ReportsOfEveryKindReachTheirDoors) {
     ASSERT_TRUE(plant.sim().wait_upload(1, true));
     const std::size_t d2 = door_index(1, 2);  // reader 4 of controller 1
     ASSERT_EQ(plant.sim().report("card", 1, "0012ab34:4:granted 87654321:4:refused"), 1);
-    ASSERT_TRUE(wait_until([&] { return server.door(d2).DoorOpen == 1; }));
+    ASSERT_TRUE(wait_until([&] { return server.door(d2).DoorOpen == DoorOpenState::open; }));
     ASSERT_TRUE(
         wait_until([&] { return text(server.door(d2).InvalidCardNode) == "非法刷卡:87654321"; }));
     EXPECT_EQ(text(server.door(d2).LastCardNode), "最后一个刷卡人卡片号码:87654321");
@@ -135,10 +135,12 @@ TEST_F(LinkIntegrationTest, ReportsOfEveryKindReachTheirDoors) {
     const std::size_t d3 = door_index(1, 3);  // reader 8
     plant.sim().deliver("door-events", 1, "alarm=8");
     // The door's open state is not known yet (not closed): an alarm means held open.
-    ASSERT_TRUE(wait_until([&] { return server.door(d3).ContactAlarm == 2; }));
+    ASSERT_TRUE(
+        wait_until([&] { return server.door(d3).ContactAlarm == ContactAlarmState::held_open; }));
     EXPECT_EQ(text(server.door(d3).StateNode), "门禁状态:报警");
     plant.sim().deliver("alarms-cleared", 1, "8");
-    ASSERT_TRUE(wait_until([&] { return server.door(d3).ContactAlarm == 0; }));
+    ASSERT_TRUE(
+        wait_until([&] { return server.door(d3).ContactAlarm == ContactAlarmState::normal; }));
     EXPECT_EQ(text(server.door(d3).StateNode), "门禁状态:正常");
 
     plant.sim().deliver("tamper", 1, "2");
@@ -152,7 +154,7 @@ TEST_F(LinkIntegrationTest, AControllerThatDropsAndReturnsChangesItsDoorsAndGets
     server.connect_pass({}, std::chrono::milliseconds(0));
     ASSERT_TRUE(plant.sim().wait_upload(0, true));
     plant.sim().deliver("card", 0, "0000abcd:1:granted");
-    ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == 1; }));
+    ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == DoorOpenState::open; }));
 
     plant.sim().ok("disconnect 0");
     ASSERT_TRUE(wait_until([&] { return shows_not_monitored(server, door_index(0, 0)); }));
@@ -188,7 +190,7 @@ TEST_F(LinkIntegrationTest, AControllerUnreachableAtStartComesUpLater) {
 TEST_F(LinkIntegrationTest, RemoteOpenAndStatusQueryRoundTrips) {
     server.connect_pass({}, std::chrono::milliseconds(0));
     ASSERT_TRUE(plant.sim().wait_upload(0, true));
-    const AList door = server.door(door_index(0, 1));
+    const DoorRecord door = server.door(door_index(0, 1));
     ASSERT_TRUE(server.write_item(door.RemoteOpenNode, std::int32_t{1}));
     ASSERT_TRUE(plant.sim().wait_received(0, 0x20));
     const auto frames = plant.sim().received(0);
@@ -200,7 +202,7 @@ TEST_F(LinkIntegrationTest, RemoteOpenAndStatusQueryRoundTrips) {
 
     plant.sim().ok("reply 0 0x20 0x22");  // the controller refuses
     clock.advance(1);
-    const AList other = server.door(door_index(0, 4));
+    const DoorRecord other = server.door(door_index(0, 4));
     ASSERT_TRUE(server.write_item(other.RemoteOpenNode, std::int32_t{1}));
     ASSERT_TRUE(wait_until([&] { return text(other.RemoteOpenNode) == "遥控开门:失败"; }));
 
@@ -208,8 +210,9 @@ TEST_F(LinkIntegrationTest, RemoteOpenAndStatusQueryRoundTrips) {
     plant.sim().clear_received(1);
     server.tick(10);
     ASSERT_TRUE(plant.sim().wait_received(1, 0x21, 8));
-    ASSERT_TRUE(wait_until([&] { return server.door(door_index(1, 7)).DoorOpen == 0; }));
-    EXPECT_EQ(server.door(door_index(1, 7)).ContactOpen, 0);
+    ASSERT_TRUE(wait_until(
+        [&] { return server.door(door_index(1, 7)).DoorOpen == DoorOpenState::closed; }));
+    EXPECT_EQ(server.door(door_index(1, 7)).ContactOpen, ContactState::closed);
     EXPECT_EQ(text(server.door(door_index(1, 7)).DoorOpenNode), "门开关状态:关");
     EXPECT_TRUE(wait_until([&] { return server.pending_commands() == 0; }));
 }

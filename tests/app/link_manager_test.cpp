@@ -91,11 +91,11 @@ TEST_F(LinkManagerTest, ConnectPassMakesOneAttemptPerControllerAndEnablesUpload)
     ASSERT_EQ(link.uploads().size(), 1u);
     EXPECT_EQ(link.uploads()[0].first, kCtlA);
     for (std::size_t i = 0; i < 8; ++i) {
-        const AList door = server.door(i);
+        const DoorRecord door = server.door(i);
         EXPECT_TRUE(door.Online) << i;
         EXPECT_EQ(text(door.StateNode), "门禁状态:正常") << i;  // not "没有监控"
     }
-    const AList b = server.door(8);
+    const DoorRecord b = server.door(8);
     EXPECT_FALSE(b.Online);
     EXPECT_EQ(text(b.StateNode), "门禁状态:没有监控");
     EXPECT_EQ(text(b.LastCardNode), "最后一个刷卡人卡片号码:没有监控");
@@ -127,7 +127,7 @@ TEST_F(LinkManagerTest, ARemoteOpenWhileTheLinkIsDownIsRefusedLoggedAndNeverSent
     server.connect_pass({}, std::chrono::milliseconds(0));
     link.raise_disconnection(kCtlA, kCtlPort);
     const std::size_t sent_before = link.sent().size();
-    const AList door = server.door(1);
+    const DoorRecord door = server.door(1);
     const DoorServer::WriteResult result =
         server.write_item(door.RemoteOpenNode, std::int32_t{1}, "hmi-3");
     EXPECT_EQ(result.outcome, RemoteOpenOutcome::refused_offline);
@@ -187,15 +187,15 @@ TEST_F(LinkManagerTest, AControllerThatDropsAndReturnsChangesAllItsDoors) {
     std::thread library([&] { link.raise_disconnection(kCtlA, kCtlPort); });
     library.join();
     for (std::size_t i = 0; i < 8; ++i) {
-        const AList door = server.door(i);
+        const DoorRecord door = server.door(i);
         EXPECT_FALSE(door.Online);
         EXPECT_EQ(text(door.StateNode), "门禁状态:没有监控");
         EXPECT_EQ(text(door.LastCardNode), "最后一个刷卡人卡片号码:没有监控");
         EXPECT_EQ(text(door.TamperNode), "防拆报警:没有监控");
         EXPECT_EQ(text(door.InvalidCardNode), "非法刷卡:没有监控");
-        EXPECT_EQ(door.DoorOpen, -1);
-        EXPECT_EQ(door.ContactOpen, -1);
-        EXPECT_EQ(door.ContactAlarm, -1);
+        EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
+        EXPECT_EQ(door.ContactOpen, ContactState::unknown);
+        EXPECT_EQ(door.ContactAlarm, ContactAlarmState::not_monitored);
         EXPECT_EQ(text(door.DoorOpenNode), "门开关状态:没有监控");
         EXPECT_EQ(text(door.ContactAlarmNode), "门磁报警:没有监控");
     }
@@ -209,7 +209,7 @@ TEST_F(LinkManagerTest, AControllerThatDropsAndReturnsChangesAllItsDoors) {
     }
     EXPECT_EQ(uploads_a, 2);  // upload enabled again
     for (std::size_t i = 0; i < 8; ++i) {
-        const AList door = server.door(i);
+        const DoorRecord door = server.door(i);
         EXPECT_TRUE(door.Online);
         EXPECT_EQ(text(door.StateNode), "门禁状态:正常");
         EXPECT_EQ(text(door.LastCardNode), "最后一个刷卡人卡片号码:");
@@ -235,7 +235,7 @@ TEST_F(LinkManagerTest, ReconnectKeepsACardNumberThatWasShown) {
 TEST_F(LinkManagerTest, ObserversLearnWhichLeafChangedAndWhetherToShowIt) {
     load_two_controllers();
     server.connect_pass({}, std::chrono::milliseconds(0));
-    const AList door = server.door(0);
+    const DoorRecord door = server.door(0);
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");
     ASSERT_TRUE(wait_until([&] { return observer.saw(door.DoorOpenNode, false); }));
     link.raise_frame(kCtlA, kCtlPort, 0, 28, "00000001");
@@ -255,14 +255,15 @@ class OrderTest : public LinkManagerTest {
 TEST_F(OrderTest, EventsQueuedBetweenTwoPassesAreHandledInArrivalOrder) {
     load_two_controllers();
     server.connect_pass({}, std::chrono::milliseconds(0));
-    const AList door = server.door(0);
+    const DoorRecord door = server.door(0);
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");  // opens; the worker then pauses
-    ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == 1; }));
+    ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == DoorOpenState::open; }));
     const auto batches = server.event_batches();
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000002");  // alarm ...
     link.raise_frame(kCtlA, kCtlPort, 0, 27, "00000001");  // ... then cleared
     ASSERT_TRUE(wait_until([&] { return server.event_batches() > batches; }));
-    ASSERT_TRUE(wait_until([&] { return server.door(0).ContactAlarm == 0; }));
+    ASSERT_TRUE(
+        wait_until([&] { return server.door(0).ContactAlarm == ContactAlarmState::normal; }));
     EXPECT_EQ(server.event_batches(), batches + 1);  // both in one batch
     EXPECT_EQ(text(door.StateNode), "门禁状态:正常");
 }
@@ -285,7 +286,7 @@ TEST_F(OrderTest, ABurstOfStoredRecordsIsHandledInOneBatchNotOneEventPerPause) {
 TEST_F(LinkManagerTest, RemoteOpenRoundTripThroughTheWorker) {
     load_two_controllers();
     server.connect_pass({}, std::chrono::milliseconds(0));
-    const AList door = server.door(1);
+    const DoorRecord door = server.door(1);
     ASSERT_TRUE(server.write_item(door.RemoteOpenNode, std::int32_t{1}));
     EXPECT_EQ(server.read_item(door.RemoteOpenNode), ItemValue(std::int32_t{2}));
     const auto sent = link.sent().back();
@@ -316,7 +317,7 @@ TEST_F(LinkManagerTest, TickReadsAndEventsRunTogetherConsistently) {
         clock.advance(2);
         server.tick(10);
         for (std::size_t d = 0; d < 8; ++d) {
-            const AList door = server.door(d);
+            const DoorRecord door = server.door(d);
             server.read_item(door.StateNode);
             server.read_item(door.DoorOpenNode);
         }

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "core/clock.h"
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "fake_link.h"
 
 namespace porvex::test {
@@ -68,7 +68,7 @@ TEST_F(OdbcPostgresTest, DoorsLoadThroughADsnWithChineseTextIntact) {
     ASSERT_EQ(outcome.doors, 3u);  // the out-of-service door is not read
     const auto leaf = server.find_leaf("A栋1楼东门(A栋1楼大厅).门禁状态");
     ASSERT_TRUE(leaf);
-    const AList east = server.door(server.leaf_owner(*leaf).door->Index);
+    const DoorRecord east = server.door(server.leaf_owner(*leaf).door->Index);
     EXPECT_EQ(east.IP, "127.0.0.1");
     EXPECT_EQ(east.Port, "15768");
     EXPECT_EQ(east.InReader, 1);

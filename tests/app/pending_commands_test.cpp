@@ -5,8 +5,8 @@
 namespace porvex {
 namespace {
 
-AList door_at(const std::string& ip, int port) {
-    AList door;
+DoorRecord door_at(const std::string& ip, int port) {
+    DoorRecord door;
     door.IP = ip;
     door.Port = std::to_string(port);
     door.LinkPort = port;
@@ -15,26 +15,30 @@ AList door_at(const std::string& ip, int port) {
 
 TEST(PendingCommands, CodesStartAtOneAndWrapToZeroAfter32766) {
     PendingCommands pending;
-    AList door = door_at("10.0.0.1", 5768);
+    DoorRecord door = door_at("10.0.0.1", 5768);
     const Moment now{100};
-    EXPECT_EQ(pending.AddPendingCommand(&door, 0, now), 1);
+    EXPECT_EQ(pending.AddPendingCommand(&door, PendingKind::remote_open, now), 1);
     pending.take_reply(1, "10.0.0.1", 5768, now);
     for (int i = 2; i <= 32766; ++i) {
-        const auto code = pending.AddPendingCommand(&door, 2, now);
+        const auto code = pending.AddPendingCommand(&door, PendingKind::status_query, now);
         ASSERT_EQ(code, i);
         pending.take_reply(*code, "10.0.0.1", 5768, now);
     }
-    EXPECT_EQ(pending.AddPendingCommand(&door, 2, now), 0);  // the 32767th command
-    EXPECT_EQ(pending.AddPendingCommand(&door, 2, now), 1);  // and then 1 again
+    EXPECT_EQ(pending.AddPendingCommand(&door, PendingKind::status_query, now),
+              0);  // the 32767th command
+    EXPECT_EQ(pending.AddPendingCommand(&door, PendingKind::status_query, now),
+              1);  // and then 1 again
 }
 
 TEST(PendingCommands, ALiveCodeIsSkippedAndAnExpiredOneReused) {
     PendingCommands pending(60);
-    AList a = door_at("10.0.0.1", 5768);
-    AList b = door_at("10.0.0.2", 5768);
+    DoorRecord a = door_at("10.0.0.1", 5768);
+    DoorRecord b = door_at("10.0.0.2", 5768);
     const Moment start{1000};
-    ASSERT_EQ(pending.AddPendingCommand(&a, 2, start), 1);  // never answered
-    ASSERT_EQ(pending.AddPendingCommand(&a, 2, Moment{start.seconds + 50}), 2);
+    ASSERT_EQ(pending.AddPendingCommand(&a, PendingKind::status_query, start),
+              1);  // never answered
+    ASSERT_EQ(pending.AddPendingCommand(&a, PendingKind::status_query, Moment{start.seconds + 50}),
+              2);
     for (int code = 3; code <= 32766; ++code) {
         pending.withdraw(code);  // codes 3.. are free
     }
@@ -43,12 +47,14 @@ TEST(PendingCommands, ALiveCodeIsSkippedAndAnExpiredOneReused) {
     const Moment later{start.seconds + 61};
     std::optional<int> code;
     for (int i = 0; i < 32765; ++i) {  // 3 .. 32766, then 0
-        code = pending.AddPendingCommand(&b, 0, later);
+        code = pending.AddPendingCommand(&b, PendingKind::remote_open, later);
         pending.withdraw(*code);
     }
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(pending.AddPendingCommand(&b, 0, later), 1);  // expired entry replaced
-    EXPECT_EQ(pending.AddPendingCommand(&b, 0, later), 3);  // live entry 2 skipped
+    EXPECT_EQ(pending.AddPendingCommand(&b, PendingKind::remote_open, later),
+              1);  // expired entry replaced
+    EXPECT_EQ(pending.AddPendingCommand(&b, PendingKind::remote_open, later),
+              3);  // live entry 2 skipped
     const auto reply = pending.take_reply(2, "10.0.0.1", 5768, later);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->Door, &a);
@@ -58,19 +64,19 @@ TEST(PendingCommands, ALiveCodeIsSkippedAndAnExpiredOneReused) {
 
 TEST(PendingCommands, EveryCodeLiveMeansNoCode) {
     PendingCommands pending;
-    AList door = door_at("10.0.0.1", 5768);
+    DoorRecord door = door_at("10.0.0.1", 5768);
     for (int i = 0; i < kRequestCodeCount; ++i) {
-        ASSERT_TRUE(pending.AddPendingCommand(&door, 2, Moment{0}));
+        ASSERT_TRUE(pending.AddPendingCommand(&door, PendingKind::status_query, Moment{0}));
     }
-    EXPECT_FALSE(pending.AddPendingCommand(&door, 2, Moment{30}));
-    EXPECT_TRUE(pending.AddPendingCommand(&door, 2, Moment{61}));
+    EXPECT_FALSE(pending.AddPendingCommand(&door, PendingKind::status_query, Moment{30}));
+    EXPECT_TRUE(pending.AddPendingCommand(&door, PendingKind::status_query, Moment{61}));
 }
 
 TEST(PendingCommands, LateRepliesAreIgnoredAndExpiredEntriesPurged) {
     PendingCommands pending(60);
-    AList door = door_at("10.0.0.1", 5768);
-    pending.AddPendingCommand(&door, 2, Moment{0});
-    pending.AddPendingCommand(&door, 2, Moment{30});
+    DoorRecord door = door_at("10.0.0.1", 5768);
+    pending.AddPendingCommand(&door, PendingKind::status_query, Moment{0});
+    pending.AddPendingCommand(&door, PendingKind::status_query, Moment{30});
     EXPECT_FALSE(pending.take_reply(1, "10.0.0.1", 5768, Moment{61}));
     EXPECT_FALSE(pending.contains(1));
     pending.purge_expired(Moment{89});
@@ -81,8 +87,8 @@ TEST(PendingCommands, LateRepliesAreIgnoredAndExpiredEntriesPurged) {
 
 TEST(PendingCommands, RepliesMustComeFromTheDoorsController) {
     PendingCommands pending;
-    AList door = door_at("Ctl-A", 5768);
-    pending.AddPendingCommand(&door, 0, Moment{0});
+    DoorRecord door = door_at("Ctl-A", 5768);
+    pending.AddPendingCommand(&door, PendingKind::remote_open, Moment{0});
     EXPECT_FALSE(pending.take_reply(1, "Ctl-B", 5768, Moment{1}));
     EXPECT_FALSE(pending.take_reply(1, "Ctl-A", 5769, Moment{1}));
     EXPECT_TRUE(pending.contains(1));

@@ -10,7 +10,7 @@ namespace {
 class PointSettersTest : public ::testing::Test {
   protected:
     DoorHarness h;
-    AList& door = h.add(1, 2);
+    DoorRecord& door = h.add(1, 2);
     Update update{h.clock.now()};
     PointSetters set{h.dir, update};
 };
@@ -23,88 +23,89 @@ TEST_F(PointSettersTest, LoadedDoorShowsDoorAndContactPointsNotMonitored) {
     EXPECT_EQ(h.text(door.TamperNode), "防拆报警:正常");
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:没有监控");
     EXPECT_EQ(h.text(door.ContactAlarmNode), "门磁报警:没有监控");
-    EXPECT_EQ(door.DoorOpen, -1);
-    EXPECT_EQ(door.ContactOpen, -1);
-    EXPECT_EQ(door.ContactAlarm, -1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
+    EXPECT_EQ(door.ContactOpen, ContactState::unknown);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::not_monitored);
     EXPECT_EQ(door.OpenedTime, kNever);
     EXPECT_EQ(door.LastCardTime, kLongAgo);
     EXPECT_EQ(door.StateTime, h.clock.now());
 }
 
 TEST_F(PointSettersTest, ContactAlarmNeverSwitchesDirectlyBetweenForcedEntryAndHeldOpen) {
-    set.SetContactAlarm(&door, 1);
-    set.SetContactAlarm(&door, 2);
-    EXPECT_EQ(door.ContactAlarm, 1);
+    set.SetContactAlarm(&door, ContactAlarmState::forced_entry);
+    set.SetContactAlarm(&door, ContactAlarmState::held_open);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::forced_entry);
     EXPECT_EQ(h.text(door.ContactAlarmNode), "门磁报警:强行闯入");
-    set.SetContactAlarm(&door, 0);
-    set.SetContactAlarm(&door, 2);
-    EXPECT_EQ(door.ContactAlarm, 2);
+    set.SetContactAlarm(&door, ContactAlarmState::normal);
+    set.SetContactAlarm(&door, ContactAlarmState::held_open);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::held_open);
     EXPECT_EQ(h.text(door.ContactAlarmNode), "门磁报警:超时未关");
-    set.SetContactAlarm(&door, 2);  // the same value is always carried out
-    EXPECT_EQ(door.ContactAlarm, 2);
+    set.SetContactAlarm(&door,
+                        ContactAlarmState::held_open);  // the same value is always carried out
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::held_open);
 }
 
 TEST_F(PointSettersTest, ClosedDoorReadsOpenWhileAContactAlarmStands) {
-    set.SetContactAlarm(&door, 0);
-    set.SetContactAlarm(&door, 2);
-    set.SetDoorOpen(&door, 0);
+    set.SetContactAlarm(&door, ContactAlarmState::normal);
+    set.SetContactAlarm(&door, ContactAlarmState::held_open);
+    set.SetDoorOpen(&door, DoorOpenState::closed);
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:开");
-    set.SetContactAlarm(&door, 0);  // redraws the door-open text
+    set.SetContactAlarm(&door, ContactAlarmState::normal);  // redraws the door-open text
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:关");
 }
 
 TEST_F(PointSettersTest, OpeningTheDoorForgetsTheContactInput) {
-    set.SetContactOpen(&door, 0);
-    ASSERT_EQ(door.ContactOpen, 0);
-    set.SetDoorOpen(&door, 1);
-    EXPECT_EQ(door.DoorOpen, 1);
-    EXPECT_EQ(door.ContactOpen, -1);
+    set.SetContactOpen(&door, ContactState::closed);
+    ASSERT_EQ(door.ContactOpen, ContactState::closed);
+    set.SetDoorOpen(&door, DoorOpenState::open);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
+    EXPECT_EQ(door.ContactOpen, ContactState::unknown);
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:开");
-    set.SetDoorOpen(&door, 7);
+    set.SetDoorOpen(&door, DoorOpenState::not_monitored);
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:没有监控");
 }
 
 TEST_F(PointSettersTest, ContactClosingClearsTheAlarm) {
-    set.SetContactAlarm(&door, 1);
-    set.SetDoorState(&door, "报警");
-    set.SetContactOpen(&door, 0);
-    EXPECT_EQ(door.ContactAlarm, 0);
+    set.SetContactAlarm(&door, ContactAlarmState::forced_entry);
+    set.SetDoorState(&door, AlarmState::alarm);
+    set.SetContactOpen(&door, ContactState::closed);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::normal);
     EXPECT_EQ(h.text(door.StateNode), "门禁状态:正常");
 }
 
 TEST_F(PointSettersTest, ContactOpeningOnAClosedUnmonitoredDoorIsForcedEntry) {
-    set.SetDoorOpen(&door, 0);
-    ASSERT_EQ(door.ContactAlarm, -1);
-    set.SetContactOpen(&door, 1);
-    EXPECT_EQ(door.ContactAlarm, 1);
+    set.SetDoorOpen(&door, DoorOpenState::closed);
+    ASSERT_EQ(door.ContactAlarm, ContactAlarmState::not_monitored);
+    set.SetContactOpen(&door, ContactState::open);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::forced_entry);
     EXPECT_EQ(h.text(door.StateNode), "门禁状态:报警");
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:开");
 }
 
 TEST_F(PointSettersTest, ContactOpeningOnAnOpenDoorIsNormal) {
-    set.SetDoorOpen(&door, 1);
-    set.SetContactOpen(&door, 1);
-    EXPECT_EQ(door.ContactAlarm, 0);
+    set.SetDoorOpen(&door, DoorOpenState::open);
+    set.SetContactOpen(&door, ContactState::open);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::normal);
     EXPECT_EQ(h.text(door.StateNode), "门禁状态:正常");
 }
 
 TEST_F(PointSettersTest, ContactOpeningWithAnAlarmAlreadyMonitoredChangesNothingElse) {
-    set.SetContactAlarm(&door, 0);
-    set.SetDoorOpen(&door, 0);
-    set.SetContactOpen(&door, 1);
-    EXPECT_EQ(door.ContactOpen, 1);
-    EXPECT_EQ(door.ContactAlarm, 0);
+    set.SetContactAlarm(&door, ContactAlarmState::normal);
+    set.SetDoorOpen(&door, DoorOpenState::closed);
+    set.SetContactOpen(&door, ContactState::open);
+    EXPECT_EQ(door.ContactOpen, ContactState::open);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::normal);
 }
 
 TEST_F(PointSettersTest, AnEmptyCardClearsOnlyTheNotMonitoredMarker) {
-    set.SetInvalidCard(&door, "没有监控");
-    set.SetInvalidCard(&door, "");
+    set.SetInvalidCard(&door, CardShown::not_monitored());
+    set.SetInvalidCard(&door, CardShown::none());
     EXPECT_EQ(h.text(door.InvalidCardNode), "非法刷卡:");
-    set.SetLastCard(&door, "0012AB34");
+    set.SetLastCard(&door, CardShown::card("0012AB34"));
     h.clock.advance(3);
     Update later(h.clock.now());
     PointSetters set_later(h.dir, later);
-    set_later.SetLastCard(&door, "");
+    set_later.SetLastCard(&door, CardShown::none());
     EXPECT_EQ(h.text(door.LastCardNode), "最后一个刷卡人卡片号码:0012AB34");
     EXPECT_EQ(door.LastCardTime, h.clock.now());  // renewed although nothing changed
     ASSERT_EQ(later.changes.size(), 1u);
@@ -114,50 +115,51 @@ TEST_F(PointSettersTest, AnEmptyCardClearsOnlyTheNotMonitoredMarker) {
 TEST_F(PointSettersTest, TamperRenewsItsTime) {
     h.clock.advance(5);
     Update later(h.clock.now());
-    PointSetters(h.dir, later).SetTamper(&door, "报警");
+    PointSetters(h.dir, later).SetTamper(&door, AlarmState::alarm);
     EXPECT_EQ(h.text(door.TamperNode), "防拆报警:报警");
     EXPECT_EQ(door.TamperTime, h.clock.now());
 }
 
 TEST_F(PointSettersTest, RemoteOpenResultNeedsAValueHolder) {
     door.RemoteOpenPending = true;
-    set.SetRemoteOpenResult(&door, "失败");
+    set.SetRemoteOpenResult(&door, RemoteOpenResult::failure);
     EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:成功");  // no holders attached yet
     EXPECT_TRUE(door.RemoteOpenPending);
 
-    h.dir.tree().attach_value_holders();
-    set.SetRemoteOpenResult(&door, "失败");
+    h.dir.attach_value_holders();
+    set.SetRemoteOpenResult(&door, RemoteOpenResult::failure);
     EXPECT_EQ(h.text(door.RemoteOpenNode), "遥控开门:失败");
     EXPECT_EQ(h.dir.tree().info(door.RemoteOpenNode)->Value, ItemValue(std::int32_t{1}));
     EXPECT_FALSE(door.RemoteOpenPending);
-    set.SetRemoteOpenResult(&door, "锁定");
+    set.SetRemoteOpenResult(&door, RemoteOpenResult::locked);
     EXPECT_EQ(h.dir.tree().info(door.RemoteOpenNode)->Value, ItemValue(std::int32_t{2}));
 }
 
 TEST_F(PointSettersTest, NullDoorAndMissingLeavesAreIgnored) {
-    set.SetDoorState(nullptr, "报警");
-    set.SetContactOpen(nullptr, 1);
+    set.SetDoorState(nullptr, AlarmState::alarm);
+    set.SetContactOpen(nullptr, ContactState::open);
     DoorHarness few(PointSet().set(PointKind::last_card));
-    AList& bare = few.add(1);
+    DoorRecord& bare = few.add(1);
     Update u(few.clock.now());
     PointSetters s(few.dir, u);
-    s.SetDoorState(&bare, "报警");
-    s.SetTamper(&bare, "报警");
-    s.SetContactAlarm(&bare, 1);
-    EXPECT_EQ(bare.ContactAlarm, 1);  // the state field follows even without a leaf
+    s.SetDoorState(&bare, AlarmState::alarm);
+    s.SetTamper(&bare, AlarmState::alarm);
+    s.SetContactAlarm(&bare, ContactAlarmState::forced_entry);
+    EXPECT_EQ(bare.ContactAlarm,
+              ContactAlarmState::forced_entry);  // the state field follows even without a leaf
     EXPECT_TRUE(u.changes.empty());
 }
 
 TEST_F(PointSettersTest, ChangesNameTheLeafAndTheRefreshWish) {
-    set.SetDoorState(&door, "报警");
-    set.SetDoorOpen(&door, 0);
+    set.SetDoorState(&door, AlarmState::alarm);
+    set.SetDoorOpen(&door, DoorOpenState::closed);
     ASSERT_EQ(update.changes.size(), 2u);
     EXPECT_EQ(update.changes[0].leaf, door.StateNode);
     EXPECT_TRUE(update.changes[0].visible_refresh);
     EXPECT_EQ(update.changes[1].leaf, door.DoorOpenNode);
     EXPECT_FALSE(update.changes[1].visible_refresh);
     update.changes.clear();
-    set.SetDoorOpen(&door, 0);  // same text, no refresh wish: nothing to report
+    set.SetDoorOpen(&door, DoorOpenState::closed);  // same text, no refresh wish: nothing to report
     EXPECT_TRUE(update.changes.empty());
 }
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "core/clock.h"
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "fake_link.h"
 #include "sample_door_db.h"
 #include "temp_dir.h"
@@ -58,11 +58,11 @@ TEST_F(SqliteDoorsTest, SampleDatabaseLoadsInQueryOrderWithoutOutOfServiceDoors)
     const auto outcome = load_door_directory(sqlite_settings(file), server, log);
     ASSERT_EQ(outcome.step, DirectoryStep::loaded) << outcome.message;
     EXPECT_EQ(outcome.doors, 24u);
-    const AList first = server.door(0);
+    const DoorRecord first = server.door(0);
     EXPECT_EQ(first.IP, "127.0.0.1");
     EXPECT_EQ(first.Port, "20000");
     EXPECT_EQ(server.node_text(first.DoorNode), "A栋1楼东门(A栋1楼东侧)");
-    const AList last = server.door(23);
+    const DoorRecord last = server.door(23);
     EXPECT_EQ(last.Port, "20002");
     EXPECT_EQ(last.InReader, 128);
     const auto leaf = server.find_leaf("A栋3楼机房门(A栋3楼机房).门禁状态");

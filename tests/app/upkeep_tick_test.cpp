@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "door_harness.h"
+#include "doors/item_access.h"
 
 namespace porvex::test {
 namespace {
@@ -10,14 +11,14 @@ namespace {
 class UpkeepTickTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        h.dir.tree().attach_value_holders();
+        h.dir.attach_value_holders();
         door.Online = true;
     }
 
     Update update() { return Update(h.clock.now()); }
 
     DoorHarness h;
-    AList& door = h.add(1);
+    DoorRecord& door = h.add(1);
 };
 
 TEST_F(UpkeepTickTest, CardsClearOnTheFirstTickMoreThanRSecondsAfterTheyWereShown) {
@@ -90,7 +91,10 @@ TEST_F(UpkeepTickTest, APendingRemoteOpenWhoseTextWasOverwrittenStillTimesOut) {
     auto u = update();
     ASSERT_TRUE(h.decoder.SendRemoteOpen(u, &door));
     auto w = update();
-    PointSetters(h.dir, w).set_leaf(door.RemoteOpenNode, "遥控开门:", "失败", false);
+    // A client's write of 0 replaces "锁定" by "失败" while the open is pending.
+    ASSERT_EQ(write_leaf_value(h.dir, h.decoder, w, door.RemoteOpenNode, std::int32_t{0}),
+              RemoteOpenOutcome::refused_value);
+    ASSERT_EQ(h.text(door.RemoteOpenNode), "遥控开门:失败");
     h.clock.advance(11);
     h.run_tick();
     EXPECT_FALSE(door.RemoteOpenPending);
@@ -99,7 +103,7 @@ TEST_F(UpkeepTickTest, APendingRemoteOpenWhoseTextWasOverwrittenStillTimesOut) {
 }
 
 TEST_F(UpkeepTickTest, OfflineDoorsAreQueriedEveryTickUntilTheLibraryQueuesTheQuery) {
-    AList& lost = h.add(2, 0, "10.9.9.9", "5768");  // not registered with the library
+    DoorRecord& lost = h.add(2, 0, "10.9.9.9", "5768");  // not registered with the library
     lost.Online = false;
     h.run_tick();
     h.clock.advance(2);
@@ -135,14 +139,14 @@ TEST_F(UpkeepTickTest, UnknownDoorStateIsPolledOncePerMinute) {
 
 TEST_F(UpkeepTickTest, AnOpenDoorWithItsContactClosedReadsClosedAfterFiveSeconds) {
     h.receive(26, "00000001");
-    door.ContactOpen = 0;  // the contact reads closed
-    ASSERT_EQ(door.DoorOpen, 1);
+    door.ContactOpen = ContactState::closed;  // the contact reads closed
+    ASSERT_EQ(door.DoorOpen, DoorOpenState::open);
     h.clock.advance(5);
     h.run_tick();
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     h.clock.advance(1);
     h.run_tick();
-    EXPECT_EQ(door.DoorOpen, 0);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::closed);
     EXPECT_EQ(h.text(door.DoorOpenNode), "门开关状态:关");
 }
 
@@ -150,7 +154,7 @@ TEST_F(UpkeepTickTest, AnOpenDoorWithItsContactUnknownIsAskedAgain) {
     h.receive(26, "00000001");
     h.clock.advance(6);
     h.run_tick();
-    EXPECT_EQ(door.DoorOpen, 1);
+    EXPECT_EQ(door.DoorOpen, DoorOpenState::open);
     ASSERT_EQ(h.link.sent().size(), 1u);
     EXPECT_EQ(h.link.sent()[0].cmd, 33);
     EXPECT_EQ(door.OpenedTime, h.clock.now());
@@ -166,14 +170,14 @@ TEST_F(UpkeepTickTest, DoorStateAlarmsStayUntilTheControllerClearsThem) {
         h.run_tick();
     }
     EXPECT_EQ(h.text(door.StateNode), "门禁状态:报警");
-    EXPECT_EQ(door.ContactAlarm, 2);
+    EXPECT_EQ(door.ContactAlarm, ContactAlarmState::held_open);
     EXPECT_EQ(door.StateTime, h.clock.now());
     h.receive(27, "00000001");
     EXPECT_EQ(h.text(door.StateNode), "门禁状态:正常");
 }
 
 TEST_F(UpkeepTickTest, ExpiredPendingCommandsArePurged) {
-    AList& quiet = h.add(2);
+    DoorRecord& quiet = h.add(2);
     quiet.Online = true;
     quiet.PollTime = h.clock.now();
     door.PollTime = h.clock.now();

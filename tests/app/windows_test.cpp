@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "core/clock.h"
-#include "db/door_loader.h"
+#include "door_startup.h"
 #include "fake_link.h"
 #include "settings/registry_settings_store.h"
 

@@ -29,7 +29,7 @@ TEST(ZorvikLink, TheDoorServerRunsOnTheLibraryExports) {
                    "最后一个刷卡人卡片号码:00C0FFEE";
         }));
 
-        const AList door = server.door(door_index(1, 0));
+        const DoorRecord door = server.door(door_index(1, 0));
         ASSERT_TRUE(server.write_item(door.RemoteOpenNode, std::int32_t{1}));
         ASSERT_TRUE(
             wait_until([&] { return server.node_text(door.RemoteOpenNode) == "遥控开门:成功"; }));

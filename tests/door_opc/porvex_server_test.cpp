@@ -334,7 +334,7 @@ TEST_F(ItemServerTest, EveryPointHasOneTypeInTheNamespaceAddItemsAndItsValues) {
     // A forced entry at a closed door: the door-open value that once came as VT_UI1.
     doors_->tick(10);  // the door's state is unknown: a status query goes out
     ASSERT_FALSE(link_.sent().empty());
-    TZorvikRecvData event;
+    ReceivedFrame event;
     event.IP = kControllerIp;
     event.Port = kControllerPort;
     event.ApCode = link_.sent()[0].ap_code;
@@ -344,8 +344,8 @@ TEST_F(ItemServerTest, EveryPointHasOneTypeInTheNamespaceAddItemsAndItsValues) {
     event.Cmd = 26;  // the contact alarm of reader 1
     event.Data = "00000002";
     doors_->receive(event);
-    ASSERT_EQ(doors_->door(0).DoorOpen, 0);
-    ASSERT_EQ(doors_->door(0).ContactAlarm, kForcedEntry);
+    ASSERT_EQ(doors_->door(0).DoorOpen, DoorOpenState::closed);
+    ASSERT_EQ(doors_->door(0).ContactAlarm, ContactAlarmState::forced_entry);
     for (const auto& [point, type] : points) {
         const std::wstring id = L"东门(一层)." + point;
         auto* item = dynamic_cast<opc::TNamespaceItem*>(Browse(id));
@@ -435,7 +435,7 @@ TEST_F(ItemServerTest, RemoteOpenWritesSendOneCommandAndReadBackTheirState) {
     EXPECT_EQ(link_.sent()[0].cmd, 0x20);
     EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().iVal, 2);
 
-    TZorvikRecvData reply;
+    ReceivedFrame reply;
     reply.IP = kControllerIp;
     reply.Port = kControllerPort;
     reply.ApCode = link_.sent()[0].ap_code;
@@ -492,7 +492,7 @@ TEST_F(ItemServerTest, ARemoteOpenToAnOfflineDoorFailsAtOnceAndIsLoggedWithTheCl
     EXPECT_EQ(Write(west, TVariant::I4(1)), S_OK);
     ASSERT_EQ(link_.sent().size(), 1u);
     EXPECT_TRUE(log_.contains("by scada-7: sent"));
-    TZorvikRecvData reply;
+    ReceivedFrame reply;
     reply.IP = kControllerIp;
     reply.Port = kControllerPort;
     reply.ApCode = link_.sent()[0].ap_code;
@@ -531,7 +531,7 @@ TEST_F(ItemServerTest, AWriteThatThrowsFailsAndTheProgramLogSaysWhy) {
 TEST_F(ItemServerTest, EveryCardReadMovesTheSwipeTimeOn) {
     const Added added = AddItems({L"东门(一层).最后刷卡时间"});
     EXPECT_EQ(ReadHandle(added.handles.at(0)).Get().date, 0.0);
-    TZorvikRecvData card;
+    ReceivedFrame card;
     card.IP = kControllerIp;
     card.Port = kControllerPort;
     card.Cmd = 30;

@@ -22,7 +22,7 @@ struct Alarms {
         doors.add(2);  // 门2(一层), reader 2
         std::vector<AlarmDoor> list;
         for (std::size_t i = 0; i < doors.dir.door_count(); ++i) {
-            const AList& door = doors.dir.door(i);
+            const DoorRecord& door = doors.dir.door(i);
             list.push_back({doors.text(door.DoorNode), door.IP, door.LinkPort});
         }
         hub = std::make_unique<TEventHub>(
@@ -84,7 +84,8 @@ TEST(DoorAlarms, EveryCardReadIsAnEventWithItsAttributes) {
 
 TEST(DoorAlarms, ForcedDoorRaisesAndTheControllersClearEndsTheCondition) {
     Alarms a;
-    a.doors.dir.door(0).DoorOpen = 0;       // known closed (a fresh door is "not monitored")
+    a.doors.dir.door(0).DoorOpen =
+        DoorOpenState::closed;              // known closed (a fresh door is "not monitored")
     a.receive(kCmdDoorEvents, "00000002");  // reader 1: alarm bit, door closed: forced
     auto events = a.take();
     ASSERT_EQ(events.size(), 1u);
