@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "net/sync.h"
 #include "callbacks.h"
 #include "clock.h"
 #include "reply_wait_list.h"
@@ -43,8 +44,8 @@ class ThreadCount {
     }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable zero_;
+    net::Mutex mutex_;
+    net::CondVar zero_;
     int count_ = 0;
 };
 

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "net/sync.h"
 #include "clock.h"
 #include "wait_event.h"
 
@@ -62,7 +63,7 @@ class ReplyWaitList {
     std::size_t size() const;
 
   private:
-    mutable std::mutex mutex_;
+    mutable net::Mutex mutex_;
     std::vector<Handle> waits_;
 };
 
