@@ -366,8 +366,7 @@ void Connection::reassemble(std::span<const std::uint8_t> chunk) {
 void Connection::send_one(const SocketRef& socket, SteadyTime now) {
     if (io_pending_.empty()) {
         std::lock_guard lock(mutex_);
-        if (!online_.load() || queue_.empty() || caller_sending_ ||
-            generation_ != io_generation_) {
+        if (!online_.load() || queue_.empty() || caller_sending_ || generation_ != io_generation_) {
             return;
         }
         io_pending_ = std::move(queue_.front());

@@ -27,13 +27,13 @@
 #include <string>
 #include <vector>
 
-#include "net/sync.h"
 #include "delivery.h"
 #include "frame/assembler.h"
 #include "io_loop.h"
 #include "link_services.h"
 #include "net/socket.h"
 #include "net/socket_options.h"
+#include "net/sync.h"
 
 namespace zorvik::access {
 

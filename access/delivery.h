@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "net/sync.h"
 #include "link_services.h"
+#include "net/sync.h"
 #include "net/thread.h"
 
 namespace zorvik::access {

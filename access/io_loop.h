@@ -20,9 +20,9 @@
 #include <mutex>
 #include <vector>
 
-#include "net/sync.h"
 #include "link_services.h"
 #include "net/socket.h"
+#include "net/sync.h"
 #include "net/thread.h"
 
 namespace zorvik::access {

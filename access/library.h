@@ -22,11 +22,11 @@
 #include <string_view>
 #include <vector>
 
-#include "net/sync.h"
 #include "clock.h"
 #include "connection_table.h"
 #include "link_services.h"
 #include "net/socket.h"
+#include "net/sync.h"
 
 namespace zorvik::access {
 

@@ -9,9 +9,9 @@
 #include <memory>
 #include <mutex>
 
-#include "net/sync.h"
 #include "callbacks.h"
 #include "clock.h"
+#include "net/sync.h"
 #include "reply_wait_list.h"
 
 namespace zorvik::access {

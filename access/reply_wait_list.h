@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "net/sync.h"
 #include "clock.h"
+#include "net/sync.h"
 #include "wait_event.h"
 
 namespace zorvik::access {

@@ -23,8 +23,8 @@
 #include <mutex>
 #include <vector>
 
-#include "net/sync.h"
 #include "connection_table.h"
+#include "net/sync.h"
 #include "net/thread.h"
 
 namespace zorvik::access {
