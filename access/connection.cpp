@@ -33,7 +33,7 @@ bool Connection::attempt_connection() {
         std::lock_guard lock(mutex_);
         old = std::move(socket_);
         ++generation_;
-        queue_.clear();
+        clear_queue();
     }
     if (old) {
         net::shutdown_both(*old);
@@ -104,7 +104,7 @@ bool Connection::declare_silent() {
         std::lock_guard lock(mutex_);
         was_online = online_.exchange(false);
         ++generation_;  // half-received bytes and half-sent frames are dropped
-        queue_.clear();
+        clear_queue();
     }
     io_->wake();
     if (was_online) {
@@ -116,6 +116,9 @@ bool Connection::declare_silent() {
 }
 
 bool Connection::enqueue(std::vector<std::uint8_t> bytes, bool expects_reply) {
+    const auto now = SteadyClock::now();
+    SocketRef socket;
+    std::uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
         if (stop_.load() || !online_.load() || !socket_) {
@@ -126,10 +129,70 @@ bool Connection::enqueue(std::vector<std::uint8_t> bytes, bool expects_reply) {
             // returns, and its answer must find the mark to clear.
             awaiting_since.store(services_.clock->seconds());
         }
-        queue_.push_back(std::move(bytes));
+        if (!caller_sending_ && !io_sending_ && queue_.empty() && now >= send_ready_at_) {
+            // Nothing of this link is on its way and its send gap has passed: the chunk
+            // goes from this thread, sparing the I/O thread a wake-up and a round of
+            // polling every socket.
+            caller_sending_ = true;
+            socket = socket_;
+            generation = generation_;
+        } else {
+            queue_.push_back(std::move(bytes));
+        }
     }
-    io_->wake();
+    if (socket) {
+        send_from_caller(socket, generation, std::move(bytes), now);
+    } else {
+        io_->wake();
+    }
     return true;
+}
+
+void Connection::send_from_caller(const SocketRef& socket, std::uint64_t generation,
+                                  std::vector<std::uint8_t> bytes, SteadyTime started) {
+    std::size_t sent = 0;
+    bool failed = false;
+    while (sent < bytes.size()) {
+        const auto r = socket->send(std::span<const std::uint8_t>(bytes).subspan(sent));
+        if (r.count > 0) {
+            sent += r.count;
+        } else if (r.error != net::NetError::interrupted) {
+            failed = r.error != net::NetError::would_block;
+            break;
+        }
+    }
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        caller_sending_ = false;
+        if (generation_ != generation) {
+            // Offline or a new socket meanwhile: what is left is dropped like any chunk
+            // half sent at a loss.
+            return;
+        }
+        if (sent == bytes.size()) {
+            chunks_sent.fetch_add(1, std::memory_order_relaxed);
+            send_ready_at_ = SteadyClock::now() + services_.timing.send_gap;
+            wake = !queue_.empty();  // queued meanwhile: the I/O thread sends after the gap
+        } else if (!failed) {
+            // The socket took part of it: the I/O thread sends the rest when it is
+            // writable, within the send time-out counted from the start.
+            bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(sent));
+            queue_.push_front(std::move(bytes));
+            front_started_ = started;
+            wake = true;
+        }
+    }
+    if (failed) {
+        lose(socket);
+    } else if (wake) {
+        io_->wake();
+    }
+}
+
+void Connection::clear_queue() {
+    queue_.clear();
+    front_started_.reset();
 }
 
 std::size_t Connection::queued() const {
@@ -162,7 +225,7 @@ void Connection::stop(bool on_supervisor_thread) {
         old = std::move(socket_);
         ++generation_;
         online_.store(false);
-        queue_.clear();  // frames still queued are never sent
+        clear_queue();  // frames still queued are never sent
     }
     if (old) {
         net::shutdown_both(*old);
@@ -189,7 +252,7 @@ void Connection::lose(const SocketRef& socket) {
         }
         socket_.reset();
         ++generation_;
-        queue_.clear();  // a frame for this connection is never sent on the next one
+        clear_queue();  // a frame for this connection is never sent on the next one
         was_online = online_.exchange(false);
     }
     if (!was_online) {
@@ -207,6 +270,7 @@ Connection::IoWant Connection::io_prepare(SteadyTime now, SteadyTime& deadline) 
     if (stop_.load() || !socket_) {
         io_socket_.reset();
         io_pending_.clear();
+        io_sending_ = false;
         return {};
     }
     if (socket_ != io_socket_ || generation_ != io_generation_) {
@@ -217,6 +281,7 @@ Connection::IoWant Connection::io_prepare(SteadyTime now, SteadyTime& deadline) 
         assembler_.clear();
         io_pending_.clear();
         io_pending_sent_ = 0;
+        io_sending_ = false;
     }
     IoWant want{io_socket_->native(), net::kReadable, false};
     if (!io_pending_.empty()) {
@@ -226,11 +291,11 @@ Connection::IoWant Connection::io_prepare(SteadyTime now, SteadyTime& deadline) 
         }
         want.events |= net::kWritable;
         deadline = std::min(deadline, give_up);
-    } else if (online_.load() && !queue_.empty()) {
-        if (now >= io_send_ready_at_) {
+    } else if (online_.load() && !queue_.empty() && !caller_sending_) {
+        if (now >= send_ready_at_) {
             want.send_now = true;
         } else {
-            deadline = std::min(deadline, io_send_ready_at_);
+            deadline = std::min(deadline, send_ready_at_);
         }
     }
     return want;
@@ -301,13 +366,15 @@ void Connection::reassemble(std::span<const std::uint8_t> chunk) {
 void Connection::send_one(const SocketRef& socket, SteadyTime now) {
     if (io_pending_.empty()) {
         std::lock_guard lock(mutex_);
-        if (!online_.load() || queue_.empty() || generation_ != io_generation_) {
+        if (!online_.load() || queue_.empty() || caller_sending_ || generation_ != io_generation_) {
             return;
         }
         io_pending_ = std::move(queue_.front());
         queue_.pop_front();
         io_pending_sent_ = 0;
-        io_pending_since_ = now;
+        io_pending_since_ = front_started_.value_or(now);
+        front_started_.reset();
+        io_sending_ = true;
     }
     while (io_pending_sent_ < io_pending_.size()) {
         const auto r =
@@ -324,7 +391,9 @@ void Connection::send_one(const SocketRef& socket, SteadyTime now) {
     }
     io_pending_.clear();
     chunks_sent.fetch_add(1, std::memory_order_relaxed);
-    io_send_ready_at_ = now + services_.timing.send_gap;
+    std::lock_guard lock(mutex_);
+    io_sending_ = false;
+    send_ready_at_ = now + services_.timing.send_gap;
 }
 
 }  // namespace zorvik::access

@@ -22,6 +22,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,12 +33,14 @@
 #include "link_services.h"
 #include "net/socket.h"
 #include "net/socket_options.h"
+#include "net/sync.h"
 
 namespace zorvik::access {
 
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    using SteadyTime = std::chrono::steady_clock::time_point;
+    using SteadyClock = std::chrono::steady_clock;
+    using SteadyTime = SteadyClock::time_point;
 
     // Creates an unconnected link. times starts as the rules want them at registration:
     // lastAttempt and lastReply now, no frame outstanding.
@@ -73,8 +76,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // thread) and returns true.
     bool declare_silent();
 
-    // Queues a frame or raw packet for the I/O thread. False (nothing queued) unless the
-    // link is online. expects_reply marks a reply as outstanding (awaitingSince) before
+    // Sends a frame or raw packet, or queues it for the I/O thread. False (nothing sent or
+    // queued) unless the link is online. When nothing of the link is queued or on its way
+    // and its send gap has passed, the calling thread sends it at once (non-blocking; a
+    // rest the socket does not take goes to the I/O thread); otherwise it is queued
+    // behind the others. expects_reply marks a reply as outstanding (awaitingSince) before
     // the bytes can leave.
     bool enqueue(std::vector<std::uint8_t> bytes, bool expects_reply);
     std::size_t queued() const;
@@ -125,6 +131,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     void reassemble(std::span<const std::uint8_t> chunk);
     void send_one(const SocketRef& socket, SteadyTime now);
+    void send_from_caller(const SocketRef& socket, std::uint64_t generation,
+                          std::vector<std::uint8_t> bytes, SteadyTime started);
+    void clear_queue();  // under mutex_
     // The socket failed (end of stream, a read or a send error). If it is still the
     // current one it is dropped, and an online link is reported lost.
     void lose(const SocketRef& socket);
@@ -138,18 +147,24 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const std::string ip_;
     const int port_;
 
-    mutable std::mutex mutex_;  // guards socket_, generation_, queue_, supervised_, online_ changes
-    std::condition_variable supervision_done_;
+    mutable net::Mutex mutex_;  // guards socket_, generation_, queue_, supervised_, online_ changes
+    net::CondVar supervision_done_;
     SocketRef socket_;
     // Bumped whenever socket_ changes or the link goes offline: what was received or
     // queued under an older generation is never handed on or sent.
     std::uint64_t generation_ = 0;
     std::deque<std::vector<std::uint8_t>> queue_;
+    // The front of queue_ is the rest of a chunk a caller began sending at this time.
+    std::optional<SteadyTime> front_started_;
+    // Who sends: a chunk goes from one thread at a time, in queue order.
+    bool caller_sending_ = false;  // a thread inside enqueue() is sending
+    bool io_sending_ = false;      // the I/O thread holds a chunk half sent
+    SteadyTime send_ready_at_{};   // the end of the gap after the last chunk sent
     std::atomic<bool> online_{false};
     std::atomic<bool> stop_{false};
     bool supervised_ = false;
 
-    std::mutex attempt_mutex_;
+    net::Mutex attempt_mutex_;
 
     // The I/O thread's own state.
     SocketRef io_socket_;
@@ -158,7 +173,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::vector<std::uint8_t> io_pending_;  // a chunk partly sent
     std::size_t io_pending_sent_ = 0;
     SteadyTime io_pending_since_{};
-    SteadyTime io_send_ready_at_{};
 };
 
 }  // namespace zorvik::access

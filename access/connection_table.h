@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "net/sync.h"
+
 namespace zorvik::access {
 
 class Connection;
@@ -34,7 +36,7 @@ class ConnectionTable {
   private:
     using Key = std::pair<std::string, int>;
 
-    mutable std::mutex mutex_;
+    mutable net::Mutex mutex_;
     std::vector<Ref> order_;
     std::map<Key, Ref, std::less<>> by_key_;
 };

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "link_services.h"
+#include "net/sync.h"
 #include "net/thread.h"
 
 namespace zorvik::access {
@@ -83,9 +84,9 @@ class Delivery : public std::enable_shared_from_this<Delivery> {
                                               DeliveryQueue::Clock::time_point& next_due);
 
     ThreadCount& threads_;
-    mutable std::mutex mutex_;
-    std::condition_variable cv_;    // workers: ready work or stop
-    std::condition_variable done_;  // forget(): an item finished
+    mutable net::Mutex mutex_;
+    net::CondVar cv_;    // workers: ready work or stop
+    net::CondVar done_;  // forget(): an item finished
     std::deque<std::shared_ptr<DeliveryQueue>> ready_;
     bool stop_ = false;
     std::uint64_t posted_ = 0;

@@ -22,6 +22,7 @@
 
 #include "link_services.h"
 #include "net/socket.h"
+#include "net/sync.h"
 #include "net/thread.h"
 
 namespace zorvik::access {
@@ -54,7 +55,7 @@ class IoLoop : public std::enable_shared_from_this<IoLoop> {
     const std::size_t receive_buffer_;
     net::Waker waker_;
     std::atomic<bool> stop_{false};
-    std::mutex mutex_;  // guards links_ and version_
+    net::Mutex mutex_;  // guards links_ and version_
     std::vector<std::shared_ptr<Connection>> links_;
     std::uint64_t version_ = 0;
     net::Thread thread_;

@@ -26,6 +26,7 @@
 #include "connection_table.h"
 #include "link_services.h"
 #include "net/socket.h"
+#include "net/sync.h"
 
 namespace zorvik::access {
 
@@ -112,13 +113,13 @@ class Library {
     ConnectionTable table_;
     std::atomic<int> pass_value_{0};
     std::atomic<std::uint32_t> sequence_{0};
-    std::mutex key_mutex_;
+    net::Mutex key_mutex_;
     std::optional<std::array<std::uint32_t, 2>> key_;  // kept, never used: nothing is enciphered
 
     // Set until the first connect and again by disconnect_all: waits give up, the
     // supervisor ends.
     std::atomic<bool> stopped_{true};
-    mutable std::mutex lifecycle_mutex_;
+    mutable net::Mutex lifecycle_mutex_;
     std::shared_ptr<Supervisor> supervisor_;
     std::shared_ptr<IoLoop> io_;
     std::shared_ptr<Delivery> delivery_;

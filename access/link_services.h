@@ -11,6 +11,7 @@
 
 #include "callbacks.h"
 #include "clock.h"
+#include "net/sync.h"
 #include "reply_wait_list.h"
 
 namespace zorvik::access {
@@ -43,8 +44,8 @@ class ThreadCount {
     }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable zero_;
+    net::Mutex mutex_;
+    net::CondVar zero_;
     int count_ = 0;
 };
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "clock.h"
+#include "net/sync.h"
 #include "wait_event.h"
 
 namespace zorvik::access {
@@ -62,7 +63,7 @@ class ReplyWaitList {
     std::size_t size() const;
 
   private:
-    mutable std::mutex mutex_;
+    mutable net::Mutex mutex_;
     std::vector<Handle> waits_;
 };
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "connection_table.h"
+#include "net/sync.h"
 #include "net/thread.h"
 
 namespace zorvik::access {
@@ -59,8 +60,8 @@ class Supervisor : public std::enable_shared_from_this<Supervisor> {
     void keep_alive(const std::vector<ConnectionTable::Ref>& links);
 
     Library& library_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    net::Mutex mutex_;
+    net::CondVar cv_;
     bool stop_ = false;
     bool woken_ = false;
     std::atomic<std::int64_t> last_pass_second_{-1};

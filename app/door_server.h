@@ -65,8 +65,8 @@ class DoorServer final : private LinkEvents {
 
     // The connect pass, once after the window is first shown: one connection attempt per
     // controller, in Doors order. `progress` is called after each door (done, total);
-    // `pause` follows each connection attempt (doors of a controller already tried
-    // take none).
+    // connection attempts start at least `pause` apart (the pass waits what is left of
+    // it after each attempt; doors of a controller already tried take none).
     using Progress = std::function<void(std::size_t done, std::size_t total)>;
     void connect_pass(const Progress& progress = {},
                       std::chrono::milliseconds pause = std::chrono::milliseconds(10));

@@ -1,11 +1,13 @@
 // Windows side of Thread: _beginthreadex, so the C runtime's per-thread data is set up
-// and released, with the stack size taken as a reservation rather than a commit.
+// and released, with the stack size taken as a reservation rather than a commit. Also
+// the Mutex and CondVar of sync.h, on the system's SRWLOCK and CONDITION_VARIABLE.
 #include <process.h>
 #include <windows.h>
 
 #include <memory>
 #include <utility>
 
+#include "sync.h"
 #include "thread.h"
 #include "thread_body.h"
 
@@ -75,6 +77,30 @@ void Thread::detach() {
         CloseHandle(to_native(std::exchange(handle_, 0)));
         id_ = 0;
     }
+}
+
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+
+void Mutex::lock() noexcept { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&native_)); }
+
+bool Mutex::try_lock() noexcept {
+    return TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&native_)) != 0;
+}
+
+void Mutex::unlock() noexcept { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&native_)); }
+
+void CondVar::notify_one() noexcept {
+    WakeConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&native_));
+}
+
+void CondVar::notify_all() noexcept {
+    WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&native_));
+}
+
+bool CondVar::wait_ms(std::unique_lock<Mutex>& lock, std::uint32_t ms) {
+    return SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&native_),
+                                     reinterpret_cast<PSRWLOCK>(&lock.mutex()->native_),
+                                     ms == kInfinite ? INFINITE : ms, 0) != 0;
 }
 
 }  // namespace zorvik::net

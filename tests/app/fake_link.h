@@ -3,6 +3,7 @@
 // the test's thread or from threads of its own.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -45,9 +46,15 @@ class FakeLink final : public ControllerLink {
                 up = it->second;
             }
         }
+        if (while_connecting) {
+            while_connecting();  // e.g. a test moving its clock: the attempt takes time
+        }
         raise_connection(ip, port, up);
         return up;
     }
+
+    // Runs inside each connect() (set before the connect pass starts).
+    std::function<void()> while_connecting;
 
     bool send_data(const std::string& ip, int port, int cmd, int ap_code, int psw,
                    std::string_view hex) override {

@@ -164,6 +164,19 @@ TEST_F(ConnectPassPauseTest, PausesFollowConnectionAttemptsNotDoors) {
                                       {std::chrono::milliseconds(10), 2u}}));
 }
 
+// The pause spaces the starts of attempts: the time an attempt took counts towards it.
+TEST_F(ConnectPassPauseTest, AnAttemptsOwnTimeCountsTowardsThePause) {
+    load_two_controllers();
+    std::vector<double> attempt_seconds{0.004, 0.025};  // 4 ms, then longer than the pause
+    link.while_connecting = [&] {
+        clock.advance(attempt_seconds.front());
+        attempt_seconds.erase(attempt_seconds.begin());
+    };
+    server.connect_pass({}, std::chrono::milliseconds(10));
+    using P = std::pair<std::chrono::milliseconds, std::size_t>;
+    EXPECT_EQ(pauses, (std::vector<P>{{std::chrono::milliseconds(6), 1u}}));
+}
+
 TEST_F(LinkManagerTest, ConnectPassWithoutDoorsOnlyReportsNothing) {
     server.start();
     int calls = 0;
