@@ -75,6 +75,33 @@ TEST_F(Frames, AFrameOverTheSizeLimitIsRefusedNotReportedAsQueued) {
     EXPECT_EQ(sim.received(0).back().data.size(), frame::kMaxPayload);
 }
 
+// The first frame leaves from the sending thread, the others wait in the queue for the
+// I/O thread (each after the 3 ms gap); the full-size one is larger than the socket's
+// send buffer (set to its minimum), so a send call may take only part of it and leave the
+// rest to the I/O thread. Whoever sends, the controller gets every frame whole and in
+// order.
+TEST_F(Frames, ABurstWithAFullSizeFrameArrivesWholeAndInOrder) {
+    connect_online(0);
+    sim.clear_received(0);
+    const std::string biggest(2 * frame::kMaxPayload, '7');
+    constexpr int kFrames = 12;
+    for (int ap = 1; ap <= kFrames; ++ap) {
+        const std::string data = ap == 2 ? biggest : "0" + std::to_string(ap % 10);
+        ASSERT_EQ(lib->send_data(kLocal, port(0), 0x20, ap, 0, data.c_str(),
+                                 static_cast<int>(data.size())),
+                  1);
+    }
+    ASSERT_EQ(lib->send_data(kLocal, port(0), 0x21, kFrames + 1, 0, "", 0), 1);
+    ASSERT_TRUE(sim.wait_received(0, 0x21));
+    const auto got = sim.received(0);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(kFrames + 1));
+    for (int i = 0; i < kFrames; ++i) {
+        EXPECT_EQ(got[static_cast<std::size_t>(i)].ap_code, i + 1);
+    }
+    EXPECT_EQ(got[1].data, std::vector<std::uint8_t>(frame::kMaxPayload, 0x77));
+    EXPECT_EQ(got[2].data, std::vector<std::uint8_t>{0x03});
+}
+
 TEST_F(Frames, SplitReadsTwoFramesInOneReadAndStrayBytesCostNoFrame) {
     connect_online(0);
     const auto a = frame::build_frame(30, 1, 0, std::vector<std::uint8_t>{0x01, 0x02});
