@@ -32,13 +32,13 @@
 
 #include "echo_server.h"
 #include "measures.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/registry.h"
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc_data_callback.h"
 #include "server_process.h"
+#include "win/com_ptr.h"
+#include "win/registry.h"
+#include "win/task_memory.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ void Pump(double ms) {
 // ---- Set-up ------------------------------------------------------------------------------
 
 std::wstring Folder() {
-    std::wstring path = ModulePath(nullptr);
+    std::wstring path = porvex::win::module_path(nullptr);
     return path.erase(path.find_last_of(L"\\/") + 1);
 }
 
@@ -123,8 +123,9 @@ bool RegisterSample(const std::wstring& program, int minRate, CLSID& clsid) {
         return false;
     }
     const std::wstring command = L"\"" + program + L"\" -MinUpdateRate " + std::to_wstring(minRate);
-    return WriteKeyDefault(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(clsid) + L"\\LocalServer32",
-                           command) == ERROR_SUCCESS;
+    return porvex::win::write_key_default(
+               HKEY_CLASSES_ROOT, L"CLSID\\" + porvex::win::guid_text(clsid) + L"\\LocalServer32",
+               command) == ERROR_SUCCESS;
 }
 
 bool SampleRunning() {
@@ -151,7 +152,7 @@ bool WaitForSampleExit() {
 
 struct TGroup {
     IOPCServer* server = nullptr;
-    TComPtr<IOPCItemMgt> items;
+    porvex::win::ComPtr<IOPCItemMgt> items;
     OPCHANDLE handle = 0;
     DWORD revised_rate = 0;
     std::vector<OPCHANDLE> handles;
@@ -161,7 +162,7 @@ struct TGroup {
     TGroup& operator=(const TGroup&) = delete;
     ~TGroup() {
         if (items) {
-            items.Reset();
+            items.reset();
             server->RemoveGroup(handle, TRUE);
         }
     }
@@ -187,18 +188,18 @@ std::unique_ptr<TGroup> AddGroup(IOPCServer* server, DWORD rate) {
     group->server = server;
     const HRESULT hr = server->AddGroup(L"", TRUE, rate, 1, nullptr, nullptr, 0, &group->handle,
                                         &group->revised_rate, IID_IOPCItemMgt,
-                                        reinterpret_cast<IUnknown**>(group->items.Put()));
+                                        reinterpret_cast<IUnknown**>(group->items.put()));
     if (FAILED(hr)) {
-        group->items.Reset();
+        group->items.reset();
     }
     return group;
 }
 
 bool AddItems(TGroup& group, std::vector<OPCITEMDEF>& defs) {
-    TTaskBlock<OPCITEMRESULT> results;
-    TTaskBlock<HRESULT> errors;
-    if (group.items->AddItems(static_cast<DWORD>(defs.size()), defs.data(), results.Put(),
-                              errors.Put()) != S_OK) {
+    porvex::win::UniqueCoTaskMem<OPCITEMRESULT> results;
+    porvex::win::UniqueCoTaskMem<HRESULT> errors;
+    if (group.items->AddItems(static_cast<DWORD>(defs.size()), defs.data(), results.put(),
+                              errors.put()) != S_OK) {
         return false;
     }
     group.handles.clear();
@@ -209,9 +210,9 @@ bool AddItems(TGroup& group, std::vector<OPCITEMDEF>& defs) {
 }
 
 void RemoveItems(TGroup& group) {
-    TTaskBlock<HRESULT> errors;
+    porvex::win::UniqueCoTaskMem<HRESULT> errors;
     group.items->RemoveItems(static_cast<DWORD>(group.handles.size()), group.handles.data(),
-                             errors.Put());
+                             errors.put());
     group.handles.clear();
 }
 
@@ -221,13 +222,13 @@ DWORD ServerProcessId(IOPCServer* server) {
     def.szAccessPath = const_cast<LPWSTR>(L"");
     def.szItemID = const_cast<LPWSTR>(L"Diagnostics.ProcessId");
     std::vector<OPCITEMDEF> defs{def};
-    TComPtr<IOPCSyncIO> sync;
-    if (!diag->items || !AddItems(*diag, defs) || FAILED(diag->items.As(sync))) {
+    porvex::win::ComPtr<IOPCSyncIO> sync;
+    if (!diag->items || !AddItems(*diag, defs) || FAILED(diag->items.query(sync))) {
         return 0;
     }
-    TTaskBlock<OPCITEMSTATE> states;
-    TTaskBlock<HRESULT> errors;
-    if (sync->Read(OPC_DS_DEVICE, 1, diag->handles.data(), states.Put(), errors.Put()) != S_OK) {
+    porvex::win::UniqueCoTaskMem<OPCITEMSTATE> states;
+    porvex::win::UniqueCoTaskMem<HRESULT> errors;
+    if (sync->Read(OPC_DS_DEVICE, 1, diag->handles.data(), states.put(), errors.put()) != S_OK) {
         return 0;
     }
     return static_cast<DWORD>(states[0].vDataValue.lVal);
@@ -261,13 +262,13 @@ TFlow MeasureFlow(IOPCServer* server, const TServerProcess& process, DWORD rate,
     std::unique_ptr<TGroup> group = AddGroup(server, rate);
     std::vector<std::wstring> ids;
     std::vector<OPCITEMDEF> defs = LoadItemDefs(ids, 1000);
-    TComPtr<IConnectionPointContainer> container;
-    TComPtr<IConnectionPoint> point;
-    TComPtr<TCounter> counter(new TCounter());
+    porvex::win::ComPtr<IConnectionPointContainer> container;
+    porvex::win::ComPtr<IConnectionPoint> point;
+    porvex::win::ComPtr<TCounter> counter(new TCounter());
     DWORD cookie = 0;
-    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.As(container)) ||
-        FAILED(container->FindConnectionPoint(IID_IOPCDataCallback, point.Put())) ||
-        FAILED(point->Advise(counter->Identity(), &cookie))) {
+    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.query(container)) ||
+        FAILED(container->FindConnectionPoint(IID_IOPCDataCallback, point.put())) ||
+        FAILED(point->Advise(counter->identity(), &cookie))) {
         return flow;
     }
     flow.granted_ms = group->revised_rate;
@@ -295,8 +296,8 @@ void MeasureReads(IOPCServer* server, TMeasures& m) {
     std::unique_ptr<TGroup> group = AddGroup(server, 600000);
     std::vector<std::wstring> ids;
     std::vector<OPCITEMDEF> defs = LoadItemDefs(ids, 1000);
-    TComPtr<IOPCSyncIO> io;
-    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.As(io))) {
+    porvex::win::ComPtr<IOPCSyncIO> io;
+    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.query(io))) {
         std::fprintf(stderr, "the read group could not be made\n");
         return;
     }
@@ -307,10 +308,10 @@ void MeasureReads(IOPCServer* server, TMeasures& m) {
         for (int i = 0; i < 3; ++i) {
             const int n = counts[i];
             m[source == 0 ? cache[i] : device[i]] = MedianSeconds(n == 1000 ? 200 : 500, [&] {
-                TTaskBlock<OPCITEMSTATE> states;
-                TTaskBlock<HRESULT> errors;
+                porvex::win::UniqueCoTaskMem<OPCITEMSTATE> states;
+                porvex::win::UniqueCoTaskMem<HRESULT> errors;
                 io->Read(source == 0 ? OPC_DS_CACHE : OPC_DS_DEVICE, static_cast<DWORD>(n),
-                         group->handles.data(), states.Put(), errors.Put());
+                         group->handles.data(), states.put(), errors.put());
             });
         }
     }
@@ -350,11 +351,11 @@ bool MeasureBuild(const std::wstring& program, int minRate, TMeasures& m) {
         std::fprintf(stderr, "a sample server still runs or cannot be registered\n");
         return false;
     }
-    auto create = [&](TComPtr<IOPCServer>& out) {
+    auto create = [&](porvex::win::ComPtr<IOPCServer>& out) {
         return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                                reinterpret_cast<void**>(out.Put()));
+                                reinterpret_cast<void**>(out.put()));
     };
-    TComPtr<IOPCServer> server;
+    porvex::win::ComPtr<IOPCServer> server;
     const auto start = Clock::now();
     if (FAILED(create(server))) {
         std::fprintf(stderr, "the sample server could not be started\n");
@@ -366,9 +367,9 @@ bool MeasureBuild(const std::wstring& program, int minRate, TMeasures& m) {
     // connection costs the server a thread of the RPC run-time).
     TServerProcess process(program);
     m[kResidentActivated] = process.ResidentBytes();
-    process.SetWindowsPid(ServerProcessId(server.Get()));
+    process.SetWindowsPid(ServerProcessId(server.get()));
     m[kWarmActivation] = MedianSeconds(50, [&] {
-        TComPtr<IOPCServer> other;
+        porvex::win::ComPtr<IOPCServer> other;
         create(other);
     });
     m[kGetStatus] = MedianSeconds(1000, [&] {
@@ -378,14 +379,14 @@ bool MeasureBuild(const std::wstring& program, int minRate, TMeasures& m) {
             CoTaskMemFree(status);
         }
     });
-    TComPtr<IOPCCommon> common;
-    server.As(common);
+    porvex::win::ComPtr<IOPCCommon> common;
+    server.query(common);
     m[kGetLocaleId] = MedianSeconds(1000, [&] {
         LCID lcid = 0;
         common->GetLocaleID(&lcid);
     });
-    MeasureReads(server.Get(), m);
-    MeasureAddItems(server.Get(), process, m);
+    MeasureReads(server.get(), m);
+    MeasureAddItems(server.get(), process, m);
 
     Pump(300);
     const double cpu = process.CpuSeconds();
@@ -396,12 +397,12 @@ bool MeasureBuild(const std::wstring& program, int minRate, TMeasures& m) {
     const double idle = (process.CpuSeconds() - cpu) / idle_s;
     const double system_idle = (process.CpuSecondsReportedBySystem() - system_cpu) / idle_s;
     m[kIdleCpu] = idle;
-    const TFlow at50 = MeasureFlow(server.Get(), process, 50, idle, system_idle, 4.0);
+    const TFlow at50 = MeasureFlow(server.get(), process, 50, idle, system_idle, 4.0);
     m[kGranted50] = at50.granted_ms;
     m[kValues50] = at50.values_per_s;
     m[kCpuPerValue50] = at50.cpu_per_value;
     m[kSystemCpuPerValue50] = at50.system_cpu_per_value;
-    const TFlow at10 = MeasureFlow(server.Get(), process, 10, idle, system_idle, 4.0);
+    const TFlow at10 = MeasureFlow(server.get(), process, 10, idle, system_idle, 4.0);
     m[kGranted10] = at10.granted_ms;
     m[kValues10] = at10.values_per_s;
     m[kCpuPerValue10] = at10.cpu_per_value;
@@ -409,8 +410,8 @@ bool MeasureBuild(const std::wstring& program, int minRate, TMeasures& m) {
     if (!process.LinuxPid() && UnderWine()) {
         std::fprintf(stderr, "the server's Wine process was not found in /proc\n");
     }
-    common.Reset();
-    server.Reset();
+    common.reset();
+    server.reset();
     Pump(200);
     return true;
 }

@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/com_apartment.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/text.h"
@@ -32,6 +31,7 @@
 #include "opc/registration/start_mode.h"
 #include "tools/opcsample/sample_events.h"
 #include "tools/opcsample/sample_server.h"
+#include "win/com_apartment.h"
 
 namespace {
 
@@ -69,7 +69,8 @@ int MinUpdateRateFromCommandLine() {
 
 int Serve() {
     using namespace porvex::opc;
-    TComApartment apartment;
+    porvex::win::ComApartment apartment;
+    apartment.require();
     TComServer com;
     auto item_server = std::make_unique<sample::SampleServer>(MinUpdateRateFromCommandLine());
     sample::SampleServer& sample_server = *item_server;
