@@ -4,12 +4,12 @@
 
 #include <windows.h>
 
-#include "opc/com/com_object.h"
 #include "opc/idl/opc_interfaces.h"
+#include "win/com_object.h"
 
 namespace porvex::bench {
 
-class TIgnoringDataCallback : public opc::TComObject<IOPCDataCallback> {
+class TIgnoringDataCallback : public win::ComObject<IOPCDataCallback> {
   public:
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
                                            VARIANT*, WORD*, FILETIME*, HRESULT*) noexcept override {

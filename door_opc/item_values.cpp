@@ -41,29 +41,29 @@ VARTYPE canonical_type(const LeafOwner& owner) {
     }
 }
 
-opc::TVariant to_canonical(const ItemValue& value, VARTYPE type) {
-    opc::TVariant plain = to_variant(value);
-    if (type == VT_EMPTY || plain.Type() == type) {
+win::Variant to_canonical(const ItemValue& value, VARTYPE type) {
+    win::Variant plain = to_variant(value);
+    if (type == VT_EMPTY || plain.type() == type) {
         return plain;
     }
-    opc::TVariant converted;
-    const HRESULT hr = plain.ConvertTo(type, converted);
+    win::Variant converted;
+    const HRESULT hr = plain.convert_to(type, converted);
     if (FAILED(hr)) {
         throw opc::EOpcError(hr);
     }
     return converted;
 }
 
-opc::TVariant empty_of(VARTYPE type) {
+win::Variant empty_of(VARTYPE type) {
     switch (type) {
         case VT_BSTR:
-            return opc::TVariant::String(L"");
+            return win::Variant::string(L"");
         case VT_DATE:
-            return opc::TVariant::Date(0.0);
+            return win::Variant::date(0.0);
         case VT_I2:
-            return opc::TVariant::I2(0);
+            return win::Variant::i2(0);
         default:
-            return opc::TVariant::I4(0);
+            return win::Variant::i4(0);
     }
 }
 
@@ -108,19 +108,19 @@ std::optional<std::int32_t> remote_open_request(const VARIANT& written) {
     return number.dblVal == 1.0 ? 1 : 0;
 }
 
-opc::TVariant to_variant(const ItemValue& value) {
+win::Variant to_variant(const ItemValue& value) {
     return std::visit(
-        [](const auto& v) -> opc::TVariant {
+        [](const auto& v) -> win::Variant {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::int32_t>) {
-                return opc::TVariant::I4(v);
+                return win::Variant::i4(v);
             } else if constexpr (std::is_same_v<T, std::uint8_t>) {
-                return opc::TVariant::Ui1(v);
+                return win::Variant::ui1(v);
             } else if constexpr (std::is_same_v<T, double>) {
-                return opc::TVariant::R8(v);
+                return win::Variant::r8(v);
             } else {
                 const std::u16string wide = utf8_to_utf16(v);
-                return opc::TVariant::String(
+                return win::Variant::string(
                     std::wstring_view(reinterpret_cast<const wchar_t*>(wide.data()), wide.size()));
             }
         },

@@ -14,8 +14,8 @@
 #include "doors/door_directory.h"
 #include "doors/item_info.h"
 #include "doors/point_kind.h"
-#include "opc/com/variant.h"
 #include "opc/server/types.h"
+#include "win/variant.h"
 
 namespace porvex {
 
@@ -33,13 +33,13 @@ VARTYPE canonical_type(const LeafOwner& owner);
 
 // A leaf value as a VARIANT: 32-bit integers as VT_I4, the one-byte value as VT_UI1,
 // strings as VT_BSTR.
-opc::TVariant to_variant(const ItemValue& value);
+win::Variant to_variant(const ItemValue& value);
 // The value converted to `type` (VT_EMPTY: to_variant); every door point value fits
 // its point's type. Throws EOpcError when it does not.
-opc::TVariant to_canonical(const ItemValue& value, VARTYPE type);
+win::Variant to_canonical(const ItemValue& value, VARTYPE type);
 // An empty value of the type (0, "", date 0): what a failed read delivers with BAD
 // quality, so that the item's type never changes.
-opc::TVariant empty_of(VARTYPE type);
+win::Variant empty_of(VARTYPE type);
 
 // The quality of a door's items for the state of its controller link.
 WORD link_quality(LinkState link);

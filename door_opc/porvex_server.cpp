@@ -181,7 +181,7 @@ TItemHandle PorvexServer::GetItemInfo(const std::wstring& itemId, std::wstring&,
 
 void PorvexServer::ReleaseHandle(TItemHandle) {}
 
-void PorvexServer::GetItemValue(TItemHandle handle, WORD& quality, opc::TVariant& value) {
+void PorvexServer::GetItemValue(TItemHandle handle, WORD& quality, win::Variant& value) {
     const std::optional<NodeId> leaf = to_leaf(handle);
     if (doors_ == nullptr || !leaf) {
         quality = OPC_QUALITY_BAD;
@@ -208,7 +208,7 @@ void PorvexServer::GetItemValue(TItemHandle handle, WORD& quality, opc::TVariant
 }
 
 void PorvexServer::ConvertWrittenValue(TItemHandle handle, const VARIANT& written,
-                                       VARTYPE canonicalType, opc::TVariant& converted) {
+                                       VARTYPE canonicalType, win::Variant& converted) {
     const std::optional<NodeId> leaf = to_leaf(handle);
     const LeafOwner owner = doors_ != nullptr && leaf ? doors_->leaf_owner(*leaf) : LeafOwner{};
     if (owner.role == LeafRole::point && owner.kind == PointKind::remote_open) {
@@ -216,7 +216,7 @@ void PorvexServer::ConvertWrittenValue(TItemHandle handle, const VARIANT& writte
         if (!request) {
             throw opc::EOpcError(OPC_E_BADTYPE);
         }
-        converted = opc::TVariant::I2(static_cast<SHORT>(*request));
+        converted = win::Variant::i2(static_cast<SHORT>(*request));
         return;
     }
     TOpcItemServer::ConvertWrittenValue(handle, written, canonicalType, converted);

@@ -65,13 +65,13 @@ class PorvexServer final : public opc::TOpcItemServer {
     void ReleaseHandle(opc::TItemHandle handle) override;
     // Values in the point's one canonical type; quality BAD (not connected, comm
     // failure) while the door's controller link is down, BAD for a failed read.
-    void GetItemValue(opc::TItemHandle handle, WORD& quality, opc::TVariant& value) override;
+    void GetItemValue(opc::TItemHandle handle, WORD& quality, win::Variant& value) override;
     // A refused remote open (controller offline, frame refused) fails the client's
     // write with E_FAIL; a value that is not a number, a boolean or "true"/"false" with
     // OPC_E_BADTYPE. Every remote open is logged with the writing client's name.
     void SetItemValue(opc::TItemHandle handle, const VARIANT& value) override;
     void ConvertWrittenValue(opc::TItemHandle handle, const VARIANT& written, VARTYPE canonicalType,
-                             opc::TVariant& converted) override;
+                             win::Variant& converted) override;
     void ClientConnected(opc::TClientInfo& client) override;
     void ClientDisconnected(opc::TClientInfo& client) override;
     void ClientNameChanged(opc::TClientInfo& client) override;

@@ -12,7 +12,7 @@ constexpr UINT kMsgDeadline = WM_APP + 1;
 }  // namespace
 
 TExitDeadline::TExitDeadline(TFileLog& log) : log_(log) {
-    finished_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    finished_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!finished_) {
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                                 "the exit deadline's event");
@@ -30,14 +30,13 @@ TExitDeadline::TExitDeadline(TFileLog& log) : log_(log) {
 }
 
 TExitDeadline::~TExitDeadline() {
-    SetEvent(finished_);
+    SetEvent(finished_.get());
     if (watchdog_.joinable()) {
         watchdog_.join();
     }
     if (window_) {
         DestroyWindow(window_);
     }
-    CloseHandle(finished_);
 }
 
 void TExitDeadline::Arm(DWORD boundMs) {
@@ -46,11 +45,11 @@ void TExitDeadline::Arm(DWORD boundMs) {
     }
     bound_ms_ = boundMs;
     watchdog_ = std::thread([this, boundMs] {
-        if (WaitForSingleObject(finished_, boundMs) != WAIT_TIMEOUT) {
+        if (WaitForSingleObject(finished_.get(), boundMs) != WAIT_TIMEOUT) {
             return;
         }
         if (window_ && PostMessageW(window_, kMsgDeadline, 0, 0) &&
-            WaitForSingleObject(finished_, kMainThreadGraceMs) != WAIT_TIMEOUT) {
+            WaitForSingleObject(finished_.get(), kMainThreadGraceMs) != WAIT_TIMEOUT) {
             return;
         }
         EndNow(L"the watchdog");

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "ui/file_log.h"
+#include "win/unique_any.h"
 
 namespace porvex::ui {
 
@@ -47,7 +48,7 @@ class TExitDeadline {
 
     TFileLog& log_;
     HWND window_ = nullptr;
-    HANDLE finished_ = nullptr;  // set by the destructor
+    win::UniqueHandle finished_;  // set by the destructor
     DWORD bound_ms_ = 0;
     std::atomic<bool> armed_{false};
     std::function<void()> before_end_;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "opc/com/text.h"
 
@@ -44,40 +45,35 @@ TFileLog::TFileLog() {
 
 TFileLog::TFileLog(std::wstring path, unsigned long long limit) : limit_(limit) { Open(path); }
 
-TFileLog::~TFileLog() {
-    if (file_) {
-        CloseHandle(file_);
-    }
-}
+TFileLog::~TFileLog() = default;
 
 bool TFileLog::Open(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    win::UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return false;
     }
-    file_ = file;
     path_ = path;
     LARGE_INTEGER size{};
-    size_ = GetFileSizeEx(file, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
+    size_ = GetFileSizeEx(file.get(), &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
+    file_ = std::move(file);
     return true;
 }
 
 void TFileLog::RollOver() {
-    CloseHandle(file_);
-    file_ = nullptr;
+    file_.reset();
     // A failed move (the previous file held open by a viewer) still starts afresh: the
     // new file replaces the old content rather than letting the log grow without end.
     const bool moved =
         MoveFileExW(path_.c_str(), PreviousPath().c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-    HANDLE file =
-        CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    moved ? CREATE_ALWAYS : TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && !moved) {
-        file = CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_.reset(CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, moved ? CREATE_ALWAYS : TRUNCATE_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_ && !moved) {
+        file_.reset(CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
-    file_ = file == INVALID_HANDLE_VALUE ? nullptr : file;
     size_ = 0;
 }
 
@@ -98,7 +94,7 @@ void TFileLog::write(LogLevel level, std::string_view message) {
     }
     if (file_) {
         DWORD written = 0;
-        WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         size_ += written;
     }
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "core/log.h"
+#include "win/unique_any.h"
 
 namespace porvex::ui {
 
@@ -41,7 +42,7 @@ class TFileLog final : public LogSink {
     void RollOver();
 
     std::mutex lock_;
-    void* file_ = nullptr;  // HANDLE
+    win::UniqueFileHandle file_;
     std::wstring path_;
     unsigned long long limit_ = kDefaultLimit;
     unsigned long long size_ = 0;

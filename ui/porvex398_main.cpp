@@ -33,7 +33,6 @@
 #include "core/clock.h"
 #include "door_opc/porvex_server.h"
 #include "link/zorvik_link.h"
-#include "opc/com/com_apartment.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/registration/com_server.h"
@@ -45,6 +44,8 @@
 #include "ui/file_log.h"
 #include "ui/main_form.h"
 #include "ui/single_door_server.h"
+#include "win/com_apartment.h"
+#include "win/unique_any.h"
 
 namespace {
 
@@ -115,22 +116,22 @@ int AskRunningProgramToExit() {
     if (windows.empty()) {
         return 1;
     }
-    std::vector<HANDLE> processes;
+    std::vector<porvex::win::UniqueHandle> processes;
     for (HWND window : windows) {
         DWORD process_id = 0;
         GetWindowThreadProcessId(window, &process_id);
-        if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id)) {
-            processes.push_back(process);
+        if (porvex::win::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, process_id));
+            process) {
+            processes.push_back(std::move(process));
         }
         PostMessageW(window, WM_COMMAND, porvex::ui::kIdMenuExit, 0);
     }
     const ULONGLONG deadline = GetTickCount64() + 60000;
     bool all_ended = processes.size() == windows.size();
-    for (HANDLE process : processes) {
+    for (const porvex::win::UniqueHandle& process : processes) {
         const ULONGLONG now = GetTickCount64();
         const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-        all_ended = WaitForSingleObject(process, left) == WAIT_OBJECT_0 && all_ended;
-        CloseHandle(process);
+        all_ended = WaitForSingleObject(process.get(), left) == WAIT_OBJECT_0 && all_ended;
     }
     return all_ended ? 0 : 2;
 }
@@ -150,7 +151,8 @@ bool ServingStart(porvex::opc::TStartMode mode) {
 
 int Run(HINSTANCE instance, TFileLog& log, TSingleDoorServer* single, TExitDeadline& deadline) {
     using namespace porvex;
-    opc::TComApartment apartment;
+    porvex::win::ComApartment apartment;
+    apartment.require();
     opc::TComServer com;
     // A failed -regserver/-unregserver tells the operator why (no administrator rights,
     // a registry that refuses); scripts pass /s or -silent and read the exit code.

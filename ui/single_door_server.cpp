@@ -19,24 +19,17 @@ HANDLE Check(HANDLE handle, const char* what) {
 }  // namespace
 
 TSingleDoorServer::TSingleDoorServer() {
-    mutex_ = Check(CreateMutexW(nullptr, FALSE, kMutexName), "the door server mutex");
+    mutex_.reset(Check(CreateMutexW(nullptr, FALSE, kMutexName), "the door server mutex"));
     // Manual reset: set for as long as the owner serves, seen by every waiting copy.
-    serving_ = CreateEventW(nullptr, TRUE, FALSE, kServingEventName);
-    if (!serving_) {
-        const DWORD error = GetLastError();
-        CloseHandle(mutex_);
-        throw std::system_error(static_cast<int>(error), std::system_category(),
-                                "the door server's serving event");
-    }
+    serving_.reset(Check(CreateEventW(nullptr, TRUE, FALSE, kServingEventName),
+                         "the door server's serving event"));
 }
 
 TSingleDoorServer::~TSingleDoorServer() {
     if (owner_) {
-        ResetEvent(serving_);
-        ReleaseMutex(mutex_);
+        ResetEvent(serving_.get());
+        ReleaseMutex(mutex_.get());
     }
-    CloseHandle(serving_);
-    CloseHandle(mutex_);
 }
 
 TSingleDoorServer::TClaim TSingleDoorServer::Claim(DWORD timeoutMs) {
@@ -45,11 +38,11 @@ TSingleDoorServer::TClaim TSingleDoorServer::Claim(DWORD timeoutMs) {
     }
     // The mutex comes first: when both are signalled (the owner ended without withdrawing
     // its signal) this copy takes over rather than handing over to nobody.
-    const HANDLE handles[2] = {mutex_, serving_};
+    const HANDLE handles[2] = {mutex_.get(), serving_.get()};
     const DWORD waited = WaitForMultipleObjects(2, handles, FALSE, timeoutMs);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED_0) {
         owner_ = true;
-        ResetEvent(serving_);  // a signal left by an owner that ended abruptly
+        ResetEvent(serving_.get());  // a signal left by an owner that ended abruptly
         return TClaim::Owner;
     }
     if (waited == WAIT_OBJECT_0 + 1) {
@@ -63,9 +56,9 @@ void TSingleDoorServer::SetServing(bool serving) noexcept {
         return;
     }
     if (serving) {
-        SetEvent(serving_);
+        SetEvent(serving_.get());
     } else {
-        ResetEvent(serving_);
+        ResetEvent(serving_.get());
     }
 }
 

@@ -21,6 +21,8 @@
 
 #include <windows.h>
 
+#include "win/unique_any.h"
+
 namespace porvex::ui {
 
 class TSingleDoorServer {
@@ -43,8 +45,8 @@ class TSingleDoorServer {
     static const wchar_t kServingEventName[];
 
   private:
-    HANDLE mutex_ = nullptr;
-    HANDLE serving_ = nullptr;
+    win::UniqueHandle mutex_;
+    win::UniqueHandle serving_;
     bool owner_ = false;
 };
 

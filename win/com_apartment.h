@@ -8,6 +8,8 @@
 
 #include <objbase.h>
 
+#include "win/com_error.h"
+
 namespace porvex::win {
 
 class ComApartment {
@@ -29,6 +31,13 @@ class ComApartment {
     // Whether COM can be used on this thread: initialised here, or the thread was already in
     // an apartment of the other kind.
     bool usable() const noexcept { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+    // For a thread that needs exactly this model (the OPC engine's STA): ComError with the
+    // system's code unless this guard initialised COM.
+    void require() const {
+        if (!initialised()) {
+            throw ComError(result_, "COM could not be initialised");
+        }
+    }
 
   private:
     HRESULT result_;

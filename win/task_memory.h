@@ -72,6 +72,15 @@ class TaskArray {
     }
     ~TaskArray() { reset(); }
 
+    // Takes a received array of count elements (an out argument from a COM call) with
+    // everything its elements own.
+    static TaskArray adopt(T* p, std::size_t count) noexcept {
+        TaskArray out;
+        out.p_ = p;
+        out.size_ = p ? count : 0;
+        return out;
+    }
+
     T& operator[](std::size_t i) noexcept { return p_[i]; }
     const T& operator[](std::size_t i) const noexcept { return p_[i]; }
     T* get() const noexcept { return p_; }

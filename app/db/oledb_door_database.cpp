@@ -14,73 +14,17 @@
 
 #include "core/utf.h"
 #include "db/door_database.h"
+#include "win/bstr.h"
+#include "win/com_apartment.h"
+#include "win/com_ptr.h"
+#include "win/unique_any.h"
 
 namespace porvex {
 
 namespace {
 
-// Owns one COM interface pointer.
-template <class T>
-class ComPtr {
-  public:
-    ComPtr() = default;
-    ~ComPtr() { reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    ComPtr& operator=(ComPtr&& other) noexcept {
-        if (this != &other) {
-            reset();
-            p_ = other.p_;
-            other.p_ = nullptr;
-        }
-        return *this;
-    }
-
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T** put() {
-        reset();
-        return &p_;
-    }
-    void** put_void() { return reinterpret_cast<void**>(put()); }
-    IUnknown** put_unknown() { return reinterpret_cast<IUnknown**>(put()); }
-    void reset() {
-        if (p_ != nullptr) {
-            p_->Release();
-            p_ = nullptr;
-        }
-    }
-
-    template <class U>
-    ComPtr<U> as(REFIID iid) const {
-        ComPtr<U> other;
-        if (p_ != nullptr) {
-            p_->QueryInterface(iid, other.put_void());
-        }
-        return other;
-    }
-
-  private:
-    T* p_ = nullptr;
-};
-
-// COM on this thread for as long as the database lives (a thread that already runs
-// COM in another model is used as it is).
-class ComApartment {
-  public:
-    ComApartment() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComApartment() {
-        if (initialised_) {
-            CoUninitialize();
-        }
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-  private:
-    bool initialised_;
-};
+using win::ComApartment;
+using win::ComPtr;
 
 std::wstring wide(std::string_view utf8) {
     const std::u16string units = utf8_to_utf16(utf8);
@@ -94,12 +38,11 @@ std::string describe(HRESULT hr) {
     std::string text = code;
     ComPtr<IErrorInfo> info;
     if (GetErrorInfo(0, info.put()) == S_OK && info.get() != nullptr) {
-        BSTR description = nullptr;
-        if (SUCCEEDED(info->GetDescription(&description)) && description != nullptr) {
+        win::Bstr description;
+        if (SUCCEEDED(info->GetDescription(description.put())) && description) {
+            const std::wstring_view view = description.view();
             text += " ";
-            text +=
-                utf16_to_utf8(std::u16string(description, description + SysStringLen(description)));
-            SysFreeString(description);
+            text += utf16_to_utf8(std::u16string(view.begin(), view.end()));
         }
     }
     return text;
@@ -130,17 +73,55 @@ struct Slot {
     wchar_t text[kColumnChars + 1];
 };
 
+// A row accessor of a rowset, released with its owner.
+class RowAccessor {
+  public:
+    RowAccessor(ComPtr<IAccessor> accessor, HACCESSOR handle)
+        : accessor_(std::move(accessor)), handle_(handle) {}
+    RowAccessor(const RowAccessor&) = delete;
+    RowAccessor& operator=(const RowAccessor&) = delete;
+    ~RowAccessor() { accessor_->ReleaseAccessor(handle_, nullptr); }
+    HACCESSOR get() const { return handle_; }
+
+  private:
+    ComPtr<IAccessor> accessor_;
+    HACCESSOR handle_;
+};
+
+// The rows one GetNextRows handed out: released to the rowset, and their array freed, when
+// the batch goes (also when reading a row throws).
+class FetchedRows {
+  public:
+    explicit FetchedRows(IRowset& rowset) : rowset_(rowset) {}
+    FetchedRows(const FetchedRows&) = delete;
+    FetchedRows& operator=(const FetchedRows&) = delete;
+    ~FetchedRows() {
+        if (count_ > 0) {
+            rowset_.ReleaseRows(count_, rows_.get(), nullptr, nullptr, nullptr);
+        }
+    }
+    HRESULT fetch(DBROWCOUNT wanted) {
+        return rowset_.GetNextRows(DB_NULL_HCHAPTER, 0, wanted, &count_, rows_.put());
+    }
+    DBCOUNTITEM count() const { return count_; }
+    HROW operator[](DBCOUNTITEM i) const { return rows_[i]; }
+
+  private:
+    IRowset& rowset_;
+    DBCOUNTITEM count_ = 0;
+    win::UniqueCoTaskMem<HROW> rows_;
+};
+
 class OleDbDoorCursor final : public DoorCursor {
   public:
     OleDbDoorCursor(std::shared_ptr<ComApartment> apartment, ComPtr<IRowset> rowset,
-                    ComPtr<IAccessor> accessor, HACCESSOR handle)
+                    std::unique_ptr<RowAccessor> accessor)
         : apartment_(std::move(apartment)),
           rowset_(std::move(rowset)),
-          accessor_(std::move(accessor)),
-          handle_(handle) {}
+          accessor_(std::move(accessor)) {}
 
     ~OleDbDoorCursor() override {
-        accessor_->ReleaseAccessor(handle_, nullptr);
+        // The accessor goes before its rowset, and both before the apartment.
         accessor_.reset();
         rowset_.reset();
     }
@@ -159,10 +140,9 @@ class OleDbDoorCursor final : public DoorCursor {
 
   private:
     void fetch() {
-        DBCOUNTITEM obtained = 0;
-        HROW* rows = nullptr;
-        const HRESULT hr =
-            rowset_->GetNextRows(DB_NULL_HCHAPTER, 0, kRowsPerFetch, &obtained, &rows);
+        FetchedRows rows(*rowset_.get());
+        const HRESULT hr = rows.fetch(static_cast<DBROWCOUNT>(kRowsPerFetch));
+        const DBCOUNTITEM obtained = rows.count();
         if (FAILED(hr)) {
             end_ = true;
             throw DatabaseQueryError("reading door rows failed: " + describe(hr));
@@ -173,7 +153,7 @@ class OleDbDoorCursor final : public DoorCursor {
         std::string error;
         for (DBCOUNTITEM i = 0; i < obtained && error.empty(); ++i) {
             std::vector<Slot> slots(kDoorColumns);
-            const HRESULT got = rowset_->GetData(rows[i], handle_, slots.data());
+            const HRESULT got = rowset_->GetData(rows[i], accessor_->get(), slots.data());
             if (FAILED(got)) {
                 error = "reading a door row failed: " + describe(got);
                 break;
@@ -199,10 +179,6 @@ class OleDbDoorCursor final : public DoorCursor {
                 buffered_.push_back(std::move(values));
             }
         }
-        if (obtained > 0) {
-            rowset_->ReleaseRows(obtained, rows, nullptr, nullptr, nullptr);
-        }
-        CoTaskMemFree(rows);
         if (!error.empty()) {
             end_ = true;
             throw DatabaseQueryError(error);
@@ -211,8 +187,7 @@ class OleDbDoorCursor final : public DoorCursor {
 
     std::shared_ptr<ComApartment> apartment_;
     ComPtr<IRowset> rowset_;
-    ComPtr<IAccessor> accessor_;
-    HACCESSOR handle_;
+    std::unique_ptr<RowAccessor> accessor_;
     std::deque<DoorRowValues> buffered_;
     bool end_ = false;
 };
@@ -270,9 +245,10 @@ class OleDbDoorDatabase final : public DoorDatabase {
     std::unique_ptr<DoorCursor> make_cursor(ComPtr<IRowset> rowset) {
         auto info = rowset.as<IColumnsInfo>(IID_IColumnsInfo);
         DBORDINAL count = 0;
-        DBCOLUMNINFO* columns = nullptr;
-        OLECHAR* names = nullptr;
-        if (info.get() == nullptr || FAILED(info->GetColumnInfo(&count, &columns, &names))) {
+        win::UniqueCoTaskMem<DBCOLUMNINFO> columns;
+        win::UniqueCoTaskMem<OLECHAR> names;
+        if (info.get() == nullptr ||
+            FAILED(info->GetColumnInfo(&count, columns.put(), names.put()))) {
             throw DatabaseQueryError("the door query's columns cannot be described");
         }
         std::vector<DBORDINAL> ordinals;
@@ -281,8 +257,6 @@ class OleDbDoorDatabase final : public DoorDatabase {
                 ordinals.push_back(columns[i].iOrdinal);
             }
         }
-        CoTaskMemFree(columns);
-        CoTaskMemFree(names);
         if (ordinals.size() < kDoorColumns) {
             throw DatabaseQueryError("door query returned fewer than six columns");
         }
@@ -312,8 +286,9 @@ class OleDbDoorDatabase final : public DoorDatabase {
         if (FAILED(hr)) {
             throw DatabaseQueryError("cannot bind the door columns: " + describe(hr));
         }
-        return std::make_unique<OleDbDoorCursor>(apartment_, std::move(rowset), std::move(accessor),
-                                                 handle);
+        auto row_accessor = std::make_unique<RowAccessor>(std::move(accessor), handle);
+        return std::make_unique<OleDbDoorCursor>(apartment_, std::move(rowset),
+                                                 std::move(row_accessor));
     }
 
     std::shared_ptr<ComApartment> apartment_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/utf.h"
+#include "win/registry.h"
 
 namespace porvex {
 
@@ -19,18 +20,15 @@ std::string narrow(const wchar_t* text, std::size_t length) {
     return utf16_to_utf8(std::u16string(text, text + length));
 }
 
-class RegistryKey final : public SettingsKey {
+class RegistrySettingsKey final : public SettingsKey {
   public:
-    explicit RegistryKey(HKEY key) : key_(key) {}
-    ~RegistryKey() override { RegCloseKey(key_); }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
+    explicit RegistrySettingsKey(win::RegistryKey key) : key_(std::move(key)) {}
 
     std::optional<std::int32_t> read_integer(std::string_view name) override {
         DWORD type = 0;
         DWORD value = 0;
         DWORD size = sizeof value;
-        const LONG rc = RegQueryValueExW(key_, wide(name).c_str(), nullptr, &type,
+        const LONG rc = RegQueryValueExW(key_.get(), wide(name).c_str(), nullptr, &type,
                                          reinterpret_cast<BYTE*>(&value), &size);
         if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) {
             return std::nullopt;
@@ -42,7 +40,7 @@ class RegistryKey final : public SettingsKey {
         const std::wstring value_name = wide(name);
         DWORD type = 0;
         DWORD size = 0;
-        LONG rc = RegQueryValueExW(key_, value_name.c_str(), nullptr, &type, nullptr, &size);
+        LONG rc = RegQueryValueExW(key_.get(), value_name.c_str(), nullptr, &type, nullptr, &size);
         if (rc == ERROR_FILE_NOT_FOUND) {
             return std::string();
         }
@@ -54,7 +52,7 @@ class RegistryKey final : public SettingsKey {
         do {
             buffer.assign(size / sizeof(wchar_t) + 2, L'\0');
             size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-            rc = RegQueryValueExW(key_, value_name.c_str(), nullptr, &type,
+            rc = RegQueryValueExW(key_.get(), value_name.c_str(), nullptr, &type,
                                   reinterpret_cast<BYTE*>(buffer.data()), &size);
         } while (rc == ERROR_MORE_DATA);
         if (rc == ERROR_FILE_NOT_FOUND) {
@@ -76,32 +74,29 @@ class RegistryKey final : public SettingsKey {
 
     bool write_integer(std::string_view name, std::int32_t value) override {
         const DWORD data = static_cast<DWORD>(value);
-        return RegSetValueExW(key_, wide(name).c_str(), 0, REG_DWORD,
+        return RegSetValueExW(key_.get(), wide(name).c_str(), 0, REG_DWORD,
                               reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
     }
 
     bool write_string(std::string_view name, std::string_view value) override {
         const std::wstring data = wide(value);
         const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-        return RegSetValueExW(key_, wide(name).c_str(), 0, REG_SZ,
+        return RegSetValueExW(key_.get(), wide(name).c_str(), 0, REG_SZ,
                               reinterpret_cast<const BYTE*>(data.c_str()), bytes) == ERROR_SUCCESS;
     }
 
   private:
-    HKEY key_;
+    win::RegistryKey key_;
 };
 
 }  // namespace
 
 std::unique_ptr<SettingsKey> RegistrySettingsStore::open() {
-    HKEY key = nullptr;
-    const LONG rc =
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(key_path_).c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
-    if (rc != ERROR_SUCCESS) {
+    win::RegistryKey key;
+    if (key.create(HKEY_LOCAL_MACHINE, wide(key_path_)) != ERROR_SUCCESS) {
         return nullptr;
     }
-    return std::make_unique<RegistryKey>(key);
+    return std::make_unique<RegistrySettingsKey>(std::move(key));
 }
 
 }  // namespace porvex

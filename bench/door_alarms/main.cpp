@@ -35,12 +35,12 @@
 #include "door_server.h"
 #include "door_startup.h"
 #include "link/zorvik_link.h"
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/events/com/event_engine.h"
 #include "opc/events/com/event_server.h"
 #include "opc/idl/opc_ae_interfaces.h"
 #include "sample_door_db.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace {
 
@@ -111,7 +111,7 @@ class CardCounter final : public DoorEventObserver {
     std::atomic<unsigned long> cards{0};
 };
 
-class EventSink final : public opc::TComObject<IOPCEventSink> {
+class EventSink final : public win::ComObject<IOPCEventSink> {
   public:
     explicit EventSink(CardLatency& cards) : cards_(cards) {}
     HRESULT STDMETHODCALLTYPE OnEvent(OPCHANDLE, BOOL, BOOL, DWORD count,
@@ -217,28 +217,28 @@ int run(const Options& o) {
                 online ? "all online" : "NOT all online", seconds_since(start));
 
     // One event client: a subscription to the card reads with their Card attribute.
-    opc::TComPtr<IOPCEventServer> server;
+    win::ComPtr<IOPCEventServer> server;
     if (FAILED(opc::events::CreateEventServerObject(IID_IOPCEventServer,
-                                                    reinterpret_cast<void**>(server.Put())))) {
+                                                    reinterpret_cast<void**>(server.put())))) {
         std::printf("no event server object\n");
         return 1;
     }
-    opc::TComPtr<IOPCEventSubscriptionMgt> subscription;
+    win::ComPtr<IOPCEventSubscriptionMgt> subscription;
     DWORD revised_buffer = 0;
     DWORD revised_size = 0;
     server->CreateEventSubscription(TRUE, o.buffer_ms, 0, 1, IID_IOPCEventSubscriptionMgt,
-                                    reinterpret_cast<IUnknown**>(subscription.Put()),
+                                    reinterpret_cast<IUnknown**>(subscription.put()),
                                     &revised_buffer, &revised_size);
     DWORD card_attribute = door_alarms::kCardAttribute;
     subscription->SelectReturnedAttributes(door_alarms::kCardRead, 1, &card_attribute);
     CardLatency cards;
-    opc::TComPtr<EventSink> sink(new EventSink(cards));
-    opc::TComPtr<IConnectionPointContainer> container;
-    subscription.As(container);
-    opc::TComPtr<IConnectionPoint> point;
-    container->FindConnectionPoint(IID_IOPCEventSink, point.Put());
+    win::ComPtr<EventSink> sink(new EventSink(cards));
+    win::ComPtr<IConnectionPointContainer> container;
+    subscription.query(container);
+    win::ComPtr<IConnectionPoint> point;
+    container->FindConnectionPoint(IID_IOPCEventSink, point.put());
     DWORD cookie = 0;
-    point->Advise(sink->Identity(), &cookie);
+    point->Advise(sink->identity(), &cookie);
     pump.for_seconds(1);  // the link-up events of the start go by
 
     std::atomic<bool> sending{true};
@@ -287,8 +287,8 @@ int run(const Options& o) {
         dropped.load(), static_cast<unsigned long long>(doors.events_handled()));
 
     point->Unadvise(cookie);
-    subscription.Reset();
-    server.Reset();
+    subscription.reset();
+    server.reset();
     doors.stop();
     return 0;
 }

@@ -52,8 +52,6 @@
 #include "door_server.h"
 #include "door_startup.h"
 #include "link/zorvik_link.h"
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/server_impl.h"
 #include "opc/update/delivery_counts.h"
@@ -61,6 +59,8 @@
 #include "process_usage.h"
 #include "sample_door_db.h"
 #include "soak.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace {
 
@@ -154,16 +154,16 @@ int run(const Options& o) {
         static_cast<double>(bench::address_space_bytes()) / 1048576.0);
 
     // One client, every item, at the update rate.
-    opc::TComPtr<IOPCServer> client;
-    if (FAILED(opc::CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.Put())))) {
+    win::ComPtr<IOPCServer> client;
+    if (FAILED(opc::CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.put())))) {
         std::printf("no server object\n");
         return 1;
     }
     OPCHANDLE group_handle = 0;
     DWORD revised = 0;
-    opc::TComPtr<IOPCItemMgt> group;
+    win::ComPtr<IOPCItemMgt> group;
     client->AddGroup(L"all", TRUE, o.rate_ms, 1, nullptr, nullptr, 0, &group_handle, &revised,
-                     IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group.Put()));
+                     IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group.put()));
     const std::vector<std::wstring> ids = every_item_id(doors);
     std::vector<OPCITEMDEF> defs(ids.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -185,13 +185,13 @@ int run(const Options& o) {
     CoTaskMemFree(results);
     CoTaskMemFree(errors);
 
-    opc::TComPtr<Subscriber> subscriber(new Subscriber(cards));
-    opc::TComPtr<IConnectionPointContainer> container;
-    group.As(container);
-    opc::TComPtr<IConnectionPoint> point;
-    container->FindConnectionPoint(IID_IOPCDataCallback, point.Put());
+    win::ComPtr<Subscriber> subscriber(new Subscriber(cards));
+    win::ComPtr<IConnectionPointContainer> container;
+    group.query(container);
+    win::ComPtr<IConnectionPoint> point;
+    container->FindConnectionPoint(IID_IOPCDataCallback, point.put());
     DWORD cookie = 0;
-    point->Advise(subscriber->Identity(), &cookie);
+    point->Advise(subscriber->identity(), &cookie);
     pump.until([&] { return subscriber->values >= ids.size(); }, 60);
     std::printf(
         "  subscribed: %zu items (%zu failed, AddItems 0x%08lX in %.2f s), rate %lu ms, "
@@ -203,8 +203,8 @@ int run(const Options& o) {
         subscriber->keep_history = false;
         const int status = run_soak(o, SoakParts{sim, doors, pump, cards, leaf_watch, revised});
         point->Unadvise(cookie);
-        group.Reset();
-        client.Reset();
+        group.reset();
+        client.reset();
         items.attach(nullptr, nullptr);
         doors.stop();
         return status;
@@ -391,8 +391,8 @@ int run(const Options& o) {
                 links_short, o.controllers);
 
     point->Unadvise(cookie);
-    group.Reset();
-    client.Reset();
+    group.reset();
+    client.reset();
     items.attach(nullptr, nullptr);
     doors.stop();
     return 0;

@@ -18,13 +18,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/com/errors.h"
 #include "opc/group/group_impl.h"
 #include "opc/server/item_server.h"
 #include "opc/server/server_impl.h"
 #include "opc_data_callback.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace {
 
@@ -99,8 +99,8 @@ class TBenchItemServer final : public TOpcItemServer {
             }
         }
     }
-    void GetItemValue(TItemHandle handle, WORD&, TVariant& value) override {
-        VARIANT& v = value.Get();
+    void GetItemValue(TItemHandle handle, WORD&, porvex::win::Variant& value) override {
+        VARIANT& v = value.value();
         v.vt = VT_I4;
         v.lVal = values_[static_cast<std::size_t>(handle)];
     }
@@ -115,8 +115,8 @@ class TBenchItemServer final : public TOpcItemServer {
 // Counts what it is sent and keeps nothing.
 class TCountingCallback final : public porvex::bench::TIgnoringDataCallback {
   public:
-    static TComPtr<TCountingCallback> Create() {
-        return TComPtr<TCountingCallback>(new TCountingCallback());
+    static porvex::win::ComPtr<TCountingCallback> Create() {
+        return porvex::win::ComPtr<TCountingCallback>(new TCountingCallback());
     }
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD dwCount,
                                            OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
@@ -154,21 +154,21 @@ double Median(std::vector<double> values) {
 
 int Run() {
     TBenchItemServer server;
-    TComPtr<IOPCServer> client;
-    if (FAILED(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.Put())))) {
+    porvex::win::ComPtr<IOPCServer> client;
+    if (FAILED(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.put())))) {
         std::printf("no server object\n");
         return 1;
     }
-    TComPtr<IOPCBrowseServerAddressSpace> browse;
-    client.As(browse);
+    porvex::win::ComPtr<IOPCBrowseServerAddressSpace> browse;
+    client.query(browse);
 
     // The namespace, built on the first browse, then listed flat.
     TStopwatch build;
     server.ReloadNamespace(false);
     const double build_ms = build.Milliseconds();
     TStopwatch flat;
-    TComPtr<IEnumString> names;
-    browse->BrowseOPCItemIDs(OPC_FLAT, L"", VT_EMPTY, 0, names.Put());
+    porvex::win::ComPtr<IEnumString> names;
+    browse->BrowseOPCItemIDs(OPC_FLAT, L"", VT_EMPTY, 0, names.put());
     std::size_t listed = 0;
     std::vector<LPOLESTR> batch(1000);
     ULONG fetched = 0;
@@ -187,9 +187,9 @@ int Run() {
     // One group, its timer far away: the ticks below are run one at a time.
     OPCHANDLE group_handle = 0;
     DWORD revised = 0;
-    TComPtr<IOPCItemMgt> items;
+    porvex::win::ComPtr<IOPCItemMgt> items;
     client->AddGroup(L"all", TRUE, 3600000, 1, nullptr, nullptr, 0, &group_handle, &revised,
-                     IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items.Put()));
+                     IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items.put()));
     std::vector<OPCITEMDEF> defs(kItems);
     for (int i = 0; i < kItems; ++i) {
         defs[static_cast<std::size_t>(i)] = OPCITEMDEF{};
@@ -207,12 +207,12 @@ int Run() {
     CoTaskMemFree(errors);
 
     auto callback = TCountingCallback::Create();
-    TComPtr<IConnectionPointContainer> container;
-    items.As(container);
-    TComPtr<IConnectionPoint> point;
-    container->FindConnectionPoint(IID_IOPCDataCallback, point.Put());
+    porvex::win::ComPtr<IConnectionPointContainer> container;
+    items.query(container);
+    porvex::win::ComPtr<IConnectionPoint> point;
+    container->FindConnectionPoint(IID_IOPCDataCallback, point.put());
     DWORD cookie = 0;
-    point->Advise(callback->Identity(), &cookie);
+    point->Advise(callback->identity(), &cookie);
 
     TGroupImpl* group = server.Groups().Find(group_handle);
     TStopwatch first;

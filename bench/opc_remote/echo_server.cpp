@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "measures.h"
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/registry.h"
 #include "opc_data_callback.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
+#include "win/registry.h"
 
 namespace porvex::bench {
 namespace {
 
-using opc::TComPtr;
+using win::ComPtr;
 
 // {9E23AD05-DA44-440C-95D6-D85B376064EB} and {9E23AD06-...}: the echoes of this benchmark.
 constexpr CLSID kStaEcho = {
@@ -43,25 +43,26 @@ class TEchoFactory final : public IClassFactory {
         if (outer) {
             return CLASS_E_NOAGGREGATION;
         }
-        TComPtr<TEcho> echo(new TEcho());
+        win::ComPtr<TEcho> echo(new TEcho());
         return echo->QueryInterface(riid, object);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) noexcept override { return S_OK; }
 };
 
-std::wstring Key(const CLSID& clsid) { return L"CLSID\\" + opc::GuidText(clsid); }
+std::wstring Key(const CLSID& clsid) { return L"CLSID\\" + win::guid_text(clsid); }
 
 }  // namespace
 
 const CLSID& EchoClsid(bool sta) { return sta ? kStaEcho : kMtaEcho; }
 
 bool RegisterEchoServers() {
-    const std::wstring program = L"\"" + opc::ModulePath(nullptr) + L"\" -Echo ";
+    const std::wstring program = L"\"" + win::module_path(nullptr) + L"\" -Echo ";
     for (bool sta : {true, false}) {
         const std::wstring key = Key(EchoClsid(sta));
-        if (opc::WriteKeyDefault(HKEY_CLASSES_ROOT, key, L"OPC benchmark echo") != ERROR_SUCCESS ||
-            opc::WriteKeyDefault(HKEY_CLASSES_ROOT, key + L"\\LocalServer32",
-                                 program + (sta ? L"sta" : L"mta")) != ERROR_SUCCESS) {
+        if (win::write_key_default(HKEY_CLASSES_ROOT, key, L"OPC benchmark echo") !=
+                ERROR_SUCCESS ||
+            win::write_key_default(HKEY_CLASSES_ROOT, key + L"\\LocalServer32",
+                                   program + (sta ? L"sta" : L"mta")) != ERROR_SUCCESS) {
             return false;
         }
     }
@@ -70,8 +71,8 @@ bool RegisterEchoServers() {
 
 void UnregisterEchoServers() {
     for (bool sta : {true, false}) {
-        opc::DeleteKey(HKEY_CLASSES_ROOT, Key(EchoClsid(sta)) + L"\\LocalServer32");
-        opc::DeleteKey(HKEY_CLASSES_ROOT, Key(EchoClsid(sta)));
+        win::delete_key(HKEY_CLASSES_ROOT, Key(EchoClsid(sta)) + L"\\LocalServer32");
+        win::delete_key(HKEY_CLASSES_ROOT, Key(EchoClsid(sta)));
     }
 }
 
@@ -79,7 +80,7 @@ int ServeEcho(bool sta) {
     CoInitializeEx(nullptr, sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
     const DWORD thread = GetCurrentThreadId();
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    opc::TComObjectCount::SetOnLastRelease([thread, done, sta] {
+    win::ObjectCount::set_on_last_release([thread, done, sta] {
         if (sta) {
             PostThreadMessageW(thread, WM_QUIT, 0, 0);
         } else {
@@ -106,11 +107,11 @@ int ServeEcho(bool sta) {
 
 TApartmentCost MeasureApartmentCost(int calls) {
     TApartmentCost cost;
-    TComPtr<IOPCDataCallback> echoes[2];
+    win::ComPtr<IOPCDataCallback> echoes[2];
     for (int i = 0; i < 2; ++i) {
         if (FAILED(CoCreateInstance(EchoClsid(i == 0), nullptr, CLSCTX_LOCAL_SERVER,
                                     IID_IOPCDataCallback,
-                                    reinterpret_cast<void**>(echoes[i].Put())))) {
+                                    reinterpret_cast<void**>(echoes[i].put())))) {
             return cost;
         }
         echoes[i]->OnCancelComplete(0, 0);

@@ -37,14 +37,14 @@
 
 #include "echo_server.h"
 #include "measures.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/registry.h"
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc_data_callback.h"
 #include "server_process.h"
+#include "win/com_ptr.h"
+#include "win/registry.h"
+#include "win/task_memory.h"
+#include "win/variant.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ void Pump(double ms) {
 // ---- Set-up ------------------------------------------------------------------------------
 
 std::wstring Folder() {
-    std::wstring path = ModulePath(nullptr);
+    std::wstring path = porvex::win::module_path(nullptr);
     return path.erase(path.find_last_of(L"\\/") + 1);
 }
 
@@ -154,8 +154,9 @@ bool RegisterSample(const std::wstring& program, int minRate, CLSID& clsid) {
     }
     const std::wstring command =
         L"\"" + program + L"\" -MinUpdateRate " + std::to_wstring(minRate) + L" -CallProfile";
-    return WriteKeyDefault(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(clsid) + L"\\LocalServer32",
-                           command) == ERROR_SUCCESS;
+    return porvex::win::write_key_default(
+               HKEY_CLASSES_ROOT, L"CLSID\\" + porvex::win::guid_text(clsid) + L"\\LocalServer32",
+               command) == ERROR_SUCCESS;
 }
 
 bool SampleRunning() {
@@ -182,7 +183,7 @@ bool WaitForSampleExit() {
 
 struct TGroup {
     IOPCServer* server = nullptr;
-    TComPtr<IOPCItemMgt> items;
+    porvex::win::ComPtr<IOPCItemMgt> items;
     OPCHANDLE handle = 0;
     DWORD revised_rate = 0;
     std::vector<OPCHANDLE> handles;
@@ -192,7 +193,7 @@ struct TGroup {
     TGroup& operator=(const TGroup&) = delete;
     ~TGroup() {
         if (items) {
-            items.Reset();
+            items.reset();
             server->RemoveGroup(handle, TRUE);
         }
     }
@@ -218,18 +219,18 @@ std::unique_ptr<TGroup> AddGroup(IOPCServer* server, DWORD rate) {
     group->server = server;
     const HRESULT hr = server->AddGroup(L"", TRUE, rate, 1, nullptr, nullptr, 0, &group->handle,
                                         &group->revised_rate, IID_IOPCItemMgt,
-                                        reinterpret_cast<IUnknown**>(group->items.Put()));
+                                        reinterpret_cast<IUnknown**>(group->items.put()));
     if (FAILED(hr)) {
-        group->items.Reset();
+        group->items.reset();
     }
     return group;
 }
 
 bool AddItems(TGroup& group, std::vector<OPCITEMDEF>& defs) {
-    TTaskBlock<OPCITEMRESULT> results;
-    TTaskBlock<HRESULT> errors;
-    if (group.items->AddItems(static_cast<DWORD>(defs.size()), defs.data(), results.Put(),
-                              errors.Put()) != S_OK) {
+    porvex::win::UniqueCoTaskMem<OPCITEMRESULT> results;
+    porvex::win::UniqueCoTaskMem<HRESULT> errors;
+    if (group.items->AddItems(static_cast<DWORD>(defs.size()), defs.data(), results.put(),
+                              errors.put()) != S_OK) {
         return false;
     }
     group.handles.clear();
@@ -240,9 +241,9 @@ bool AddItems(TGroup& group, std::vector<OPCITEMDEF>& defs) {
 }
 
 void RemoveItems(TGroup& group) {
-    TTaskBlock<HRESULT> errors;
+    porvex::win::UniqueCoTaskMem<HRESULT> errors;
     group.items->RemoveItems(static_cast<DWORD>(group.handles.size()), group.handles.data(),
-                             errors.Put());
+                             errors.put());
     group.handles.clear();
 }
 
@@ -252,13 +253,13 @@ DWORD ServerProcessId(IOPCServer* server) {
     def.szAccessPath = const_cast<LPWSTR>(L"");
     def.szItemID = const_cast<LPWSTR>(L"Diagnostics.ProcessId");
     std::vector<OPCITEMDEF> defs{def};
-    TComPtr<IOPCSyncIO> sync;
-    if (!diag->items || !AddItems(*diag, defs) || FAILED(diag->items.As(sync))) {
+    porvex::win::ComPtr<IOPCSyncIO> sync;
+    if (!diag->items || !AddItems(*diag, defs) || FAILED(diag->items.query(sync))) {
         return 0;
     }
-    TTaskBlock<OPCITEMSTATE> states;
-    TTaskBlock<HRESULT> errors;
-    if (sync->Read(OPC_DS_DEVICE, 1, diag->handles.data(), states.Put(), errors.Put()) != S_OK) {
+    porvex::win::UniqueCoTaskMem<OPCITEMSTATE> states;
+    porvex::win::UniqueCoTaskMem<HRESULT> errors;
+    if (sync->Read(OPC_DS_DEVICE, 1, diag->handles.data(), states.put(), errors.put()) != S_OK) {
         return 0;
     }
     return static_cast<DWORD>(states[0].vDataValue.lVal);
@@ -273,7 +274,7 @@ class TCallProfile {
         def.szAccessPath = const_cast<LPWSTR>(L"");
         def.szItemID = const_cast<LPWSTR>(L"Diagnostics.CallProfile");
         std::vector<OPCITEMDEF> defs{def};
-        if (!group_->items || !AddItems(*group_, defs) || FAILED(group_->items.As(io_))) {
+        if (!group_->items || !AddItems(*group_, defs) || FAILED(group_->items.query(io_))) {
             io_.Reset();
         }
     }
@@ -283,9 +284,9 @@ class TCallProfile {
         if (!io_) {
             return;
         }
-        TVariant empty = TVariant::String(L"");
-        TTaskBlock<HRESULT> errors;
-        io_->Write(1, group_->handles.data(), empty.Ptr(), errors.Put());
+        porvex::win::Variant empty = porvex::win::Variant::string(L"");
+        porvex::win::UniqueCoTaskMem<HRESULT> errors;
+        io_->Write(1, group_->handles.data(), empty.get(), errors.put());
     }
 
     // The median seconds inside method since the restart, NaN when not timed.
@@ -301,9 +302,9 @@ class TCallProfile {
         if (!io_) {
             return medians;
         }
-        TTaskBlock<OPCITEMSTATE> states;
-        TTaskBlock<HRESULT> errors;
-        if (io_->Read(OPC_DS_DEVICE, 1, group_->handles.data(), states.Put(), errors.Put()) !=
+        porvex::win::UniqueCoTaskMem<OPCITEMSTATE> states;
+        porvex::win::UniqueCoTaskMem<HRESULT> errors;
+        if (io_->Read(OPC_DS_DEVICE, 1, group_->handles.data(), states.put(), errors.put()) !=
                 S_OK ||
             states[0].vDataValue.vt != VT_BSTR) {
             return medians;
@@ -326,7 +327,7 @@ class TCallProfile {
     }
 
     std::unique_ptr<TGroup> group_;
-    TComPtr<IOPCSyncIO> io_;
+    porvex::win::ComPtr<IOPCSyncIO> io_;
 };
 
 // ---- Measures ----------------------------------------------------------------------------
@@ -357,13 +358,13 @@ TFlow MeasureFlow(IOPCServer* server, const TServerProcess& process, DWORD rate,
     std::unique_ptr<TGroup> group = AddGroup(server, rate);
     std::vector<std::wstring> ids;
     std::vector<OPCITEMDEF> defs = LoadItemDefs(ids, 1000);
-    TComPtr<IConnectionPointContainer> container;
-    TComPtr<IConnectionPoint> point;
-    TComPtr<TCounter> counter(new TCounter());
+    porvex::win::ComPtr<IConnectionPointContainer> container;
+    porvex::win::ComPtr<IConnectionPoint> point;
+    porvex::win::ComPtr<TCounter> counter(new TCounter());
     DWORD cookie = 0;
-    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.As(container)) ||
-        FAILED(container->FindConnectionPoint(IID_IOPCDataCallback, point.Put())) ||
-        FAILED(point->Advise(counter->Identity(), &cookie))) {
+    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.query(container)) ||
+        FAILED(container->FindConnectionPoint(IID_IOPCDataCallback, point.put())) ||
+        FAILED(point->Advise(counter->identity(), &cookie))) {
         return flow;
     }
     flow.granted_ms = group->revised_rate;
@@ -392,8 +393,8 @@ void MeasureReads(IOPCServer* server, const TServerProcess& process, TCallProfil
     std::unique_ptr<TGroup> group = AddGroup(server, 600000);
     std::vector<std::wstring> ids;
     std::vector<OPCITEMDEF> defs = LoadItemDefs(ids, 1000);
-    TComPtr<IOPCSyncIO> io;
-    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.As(io))) {
+    porvex::win::ComPtr<IOPCSyncIO> io;
+    if (!group->items || !AddItems(*group, defs) || FAILED(group->items.query(io))) {
         std::fprintf(stderr, "the read group could not be made\n");
         return;
     }
@@ -417,10 +418,10 @@ void MeasureReads(IOPCServer* server, const TServerProcess& process, TCallProfil
             const int k = source * 3 + i;
             m[source == 0 ? cache[i] : device[i]] = MeasureCall(
                 process, server_cpu[k], client_cpu[k], n == 1000 ? 200 : 500, cpus, m, [&] {
-                    TTaskBlock<OPCITEMSTATE> states;
-                    TTaskBlock<HRESULT> errors;
+                    porvex::win::UniqueCoTaskMem<OPCITEMSTATE> states;
+                    porvex::win::UniqueCoTaskMem<HRESULT> errors;
                     io->Read(source == 0 ? OPC_DS_CACHE : OPC_DS_DEVICE, static_cast<DWORD>(n),
-                             group->handles.data(), states.Put(), errors.Put());
+                             group->handles.data(), states.put(), errors.put());
                 });
             m[source == 0 ? cache_inside[i] : device_inside[i]] =
                 profile.MedianSeconds("IOPCSyncIO::Read");
@@ -480,11 +481,11 @@ bool MeasureBuild(const std::wstring& program, int minRate, IOPCDataCallback* ec
         std::fprintf(stderr, "a sample server still runs or cannot be registered\n");
         return false;
     }
-    auto create = [&](TComPtr<IOPCServer>& out) {
+    auto create = [&](porvex::win::ComPtr<IOPCServer>& out) {
         return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                                reinterpret_cast<void**>(out.Put()));
+                                reinterpret_cast<void**>(out.put()));
     };
-    TComPtr<IOPCServer> server;
+    porvex::win::ComPtr<IOPCServer> server;
     const auto start = Clock::now();
     if (FAILED(create(server))) {
         std::fprintf(stderr, "the sample server could not be started\n");
@@ -496,12 +497,12 @@ bool MeasureBuild(const std::wstring& program, int minRate, IOPCDataCallback* ec
     // connection costs the server a thread of the RPC run-time).
     TServerProcess process(program);
     m[kResidentActivated] = process.ResidentBytes();
-    process.SetWindowsPid(ServerProcessId(server.Get()));
+    process.SetWindowsPid(ServerProcessId(server.get()));
     m[kWarmActivation] = MedianSeconds(50, [&] {
-        TComPtr<IOPCServer> other;
+        porvex::win::ComPtr<IOPCServer> other;
         create(other);
     });
-    auto profile = std::make_unique<TCallProfile>(server.Get());
+    auto profile = std::make_unique<TCallProfile>(server.get());
     profile->Restart();
     TCallCpus cpus;
     m[kGetStatus] =
@@ -516,14 +517,14 @@ bool MeasureBuild(const std::wstring& program, int minRate, IOPCDataCallback* ec
     if (echo) {
         m[kEmptyCall] = MedianSeconds(1000, [&] { echo->OnCancelComplete(0, 0); });
     }
-    TComPtr<IOPCCommon> common;
-    server.As(common);
+    porvex::win::ComPtr<IOPCCommon> common;
+    server.query(common);
     m[kGetLocaleId] = MedianSeconds(1000, [&] {
         LCID lcid = 0;
         common->GetLocaleID(&lcid);
     });
-    MeasureReads(server.Get(), process, *profile, cpus, m);
-    MeasureAddItems(server.Get(), process, *profile, cpus, m);
+    MeasureReads(server.get(), process, *profile, cpus, m);
+    MeasureAddItems(server.get(), process, *profile, cpus, m);
     profile.reset();
 
     Pump(300);
@@ -538,12 +539,12 @@ bool MeasureBuild(const std::wstring& program, int minRate, IOPCDataCallback* ec
     for (const TCallCpu& cpu : cpus) {
         m[cpu.measure] = cpu.server_seconds - idle * cpu.wall_seconds;
     }
-    const TFlow at50 = MeasureFlow(server.Get(), process, 50, idle, system_idle, 4.0);
+    const TFlow at50 = MeasureFlow(server.get(), process, 50, idle, system_idle, 4.0);
     m[kGranted50] = at50.granted_ms;
     m[kValues50] = at50.values_per_s;
     m[kCpuPerValue50] = at50.cpu_per_value;
     m[kSystemCpuPerValue50] = at50.system_cpu_per_value;
-    const TFlow at10 = MeasureFlow(server.Get(), process, 10, idle, system_idle, 4.0);
+    const TFlow at10 = MeasureFlow(server.get(), process, 10, idle, system_idle, 4.0);
     m[kGranted10] = at10.granted_ms;
     m[kValues10] = at10.values_per_s;
     m[kCpuPerValue10] = at10.cpu_per_value;
@@ -551,8 +552,8 @@ bool MeasureBuild(const std::wstring& program, int minRate, IOPCDataCallback* ec
     if (!process.LinuxPid() && UnderWine()) {
         std::fprintf(stderr, "the server's Wine process was not found in /proc\n");
     }
-    common.Reset();
-    server.Reset();
+    common.reset();
+    server.reset();
     Pump(200);
     return true;
 }
@@ -601,10 +602,10 @@ int Bench(const std::wstring& baseline, int repetitions, int minRate) {
     std::printf("per run, the measures in the table's order and units:\n");
     // The floor of a call in every repetition: an empty call to an object in a process of
     // the benchmark's own, in a single-threaded apartment as the engine's.
-    TComPtr<IOPCDataCallback> echo;
+    porvex::win::ComPtr<IOPCDataCallback> echo;
     if (!RegisterEchoServers() ||
         FAILED(CoCreateInstance(EchoClsid(true), nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCDataCallback,
-                                reinterpret_cast<void**>(echo.Put())))) {
+                                reinterpret_cast<void**>(echo.put())))) {
         std::fprintf(stderr, "the echo object could not be started; no floor measured\n");
         echo.Reset();
     }
@@ -618,7 +619,7 @@ int Bench(const std::wstring& baseline, int repetitions, int minRate) {
                 continue;
             }
             TMeasures m = NewMeasures();
-            if (!MeasureBuild(baseline_turn ? previous : current, minRate, echo.Get(), m)) {
+            if (!MeasureBuild(baseline_turn ? previous : current, minRate, echo.get(), m)) {
                 return 1;
             }
             PrintRun(baseline_turn ? "baseline" : "this", r, m);

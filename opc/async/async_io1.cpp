@@ -36,20 +36,20 @@ HRESULT TGroupAsync::Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCo
         CheckOut(pTransactionID);
         CheckOut(ppErrors);
         // Every handle is checked now: a request with a bad one is refused as a whole.
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         bool any_bad = false;
         for (DWORD i = 0; i < dwCount; ++i) {
             errors[i] = group_.FindItem(phServer[i]) ? S_OK : OPC_E_INVALIDHANDLE;
             any_bad = any_bad || errors[i] != S_OK;
         }
         if (any_bad) {
-            *ppErrors = errors.Detach();
+            *ppErrors = errors.detach();
             return S_FALSE;
         }
-        TTaskArray<HRESULT> accepted = AcceptedErrors(dwCount);
+        win::TaskArray<HRESULT> accepted = AcceptedErrors(dwCount);
         *pTransactionID = Queue(std::make_unique<TAsyncReadTask1>(
             *this, dwConnection, dwSource, std::vector<OPCHANDLE>(phServer, phServer + dwCount)));
-        *ppErrors = accepted.Detach();
+        *ppErrors = accepted.detach();
         return S_OK;
     });
 }
@@ -65,25 +65,25 @@ HRESULT TGroupAsync::Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServe
         CheckConnection(dwConnection);
         CheckOut(pTransactionID);
         CheckOut(ppErrors);
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         bool any_bad = false;
         for (DWORD i = 0; i < dwCount; ++i) {
             errors[i] = group_.FindItem(phServer[i]) ? S_OK : OPC_E_INVALIDHANDLE;
             any_bad = any_bad || errors[i] != S_OK;
         }
         if (any_bad) {
-            *ppErrors = errors.Detach();
+            *ppErrors = errors.detach();
             return S_FALSE;
         }
-        std::vector<TVariant> values;
+        std::vector<win::Variant> values;
         values.reserve(dwCount);
         for (DWORD i = 0; i < dwCount; ++i) {
             values.emplace_back(pItemValues[i]);
         }
-        TTaskArray<HRESULT> accepted = AcceptedErrors(dwCount);
+        win::TaskArray<HRESULT> accepted = AcceptedErrors(dwCount);
         *pTransactionID = Queue(std::make_unique<TAsyncWriteTask1>(
             *this, std::vector<OPCHANDLE>(phServer, phServer + dwCount), std::move(values)));
-        *ppErrors = accepted.Detach();
+        *ppErrors = accepted.detach();
         return S_OK;
     });
 }

@@ -20,7 +20,7 @@ void ClearOut(DWORD* id, HRESULT** errors) noexcept {
 }  // namespace
 
 std::vector<OPCHANDLE> TGroupAsync::CheckHandles(DWORD count, const OPCHANDLE* handles,
-                                                 TTaskArray<HRESULT>& errors) const {
+                                                 win::TaskArray<HRESULT>& errors) const {
     std::vector<OPCHANDLE> valid;
     valid.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
@@ -45,12 +45,12 @@ HRESULT TGroupAsync::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactio
         CheckOut(ppErrors);
         // A bad handle is reported now and left out; the others are read when the
         // transaction runs.
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         const std::vector<OPCHANDLE> valid = CheckHandles(dwCount, phServer, errors);
         if (!valid.empty()) {
             *pdwCancelID = Queue(std::make_unique<TAsyncReadTask>(*this, dwTransactionID, valid));
         }
-        *ppErrors = errors.Detach();
+        *ppErrors = errors.detach();
         return valid.size() == dwCount ? S_OK : S_FALSE;
     });
 }
@@ -65,9 +65,9 @@ HRESULT TGroupAsync::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemVal
         CheckItemArray(dwCount, pItemValues);
         CheckOut(pdwCancelID);
         CheckOut(ppErrors);
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         const std::vector<OPCHANDLE> valid = CheckHandles(dwCount, phServer, errors);
-        std::vector<TVariant> values;
+        std::vector<win::Variant> values;
         values.reserve(valid.size());
         for (DWORD i = 0; i < dwCount; ++i) {
             if (errors[i] == S_OK) {
@@ -78,7 +78,7 @@ HRESULT TGroupAsync::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemVal
             *pdwCancelID = Queue(std::make_unique<TAsyncWriteTask>(*this, dwTransactionID, valid,
                                                                    std::move(values)));
         }
-        *ppErrors = errors.Detach();
+        *ppErrors = errors.detach();
         return valid.size() == dwCount ? S_OK : S_FALSE;
     });
 }

@@ -3,11 +3,11 @@
 
 #include "opc/async/data_stream.h"
 #include "opc/async/group_async.h"
-#include "opc/com/com_ptr.h"
 #include "opc/com/errors.h"
 #include "opc/group/group_impl.h"
 #include "opc/items/server_item.h"
 #include "opc/server/types.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc {
 namespace {
@@ -41,7 +41,7 @@ void TAsyncTask::Run() {
     owner_->Forget(*this);
     // The client may release or force-remove the group while one of our calls into it is
     // under way: the group object stays until this reference goes.
-    TComPtr<IUnknown> keep(Group().Identity());
+    win::ComPtr<IUnknown> keep(Group().identity());
     Execute();
 }
 
@@ -67,7 +67,7 @@ void TAsyncReadTask::Execute() {
     TGroupImpl& group = Group();
     const std::size_t count = handles_.size();
     std::vector<OPCHANDLE> client_handles(count);
-    std::vector<TVariant> values(count);
+    std::vector<win::Variant> values(count);
     std::vector<WORD> qualities(count, OPC_QUALITY_BAD);
     std::vector<FILETIME> times(count);
     std::vector<HRESULT> errors(count, S_OK);
@@ -84,11 +84,11 @@ void TAsyncReadTask::Execute() {
             qualities[i] = OPC_QUALITY_BAD;
         }
     }
-    TComPtr<IOPCDataCallback> callback = group.DataCallback();
+    win::ComPtr<IOPCDataCallback> callback = group.DataCallback();
     if (!callback) {
         return;
     }
-    static_assert(sizeof(TVariant) == sizeof(VARIANT));
+    static_assert(sizeof(win::Variant) == sizeof(VARIANT));
     const HRESULT hr = callback->OnReadComplete(
         ClientTransactionId(), group.ClientGroupHandle(), MasterQuality(qualities),
         MasterError(errors), static_cast<DWORD>(count), client_handles.data(),
@@ -108,7 +108,7 @@ void TAsyncWriteTask::WriteAll(std::vector<OPCHANDLE>& clientHandles,
         try {
             TGroupItemImpl& item = group.ValidateItem(handles_[i]);
             clientHandles[i] = item.ClientHandle();
-            group.WriteItem(item, values_[i].Get());
+            group.WriteItem(item, values_[i].value());
         } catch (...) {
             errors[i] = ResultOfException(std::current_exception());
         }
@@ -120,7 +120,7 @@ void TAsyncWriteTask::Execute() {
     std::vector<HRESULT> errors;
     WriteAll(client_handles, errors);
     TGroupImpl& group = Group();
-    TComPtr<IOPCDataCallback> callback = group.DataCallback();
+    win::ComPtr<IOPCDataCallback> callback = group.DataCallback();
     if (!callback) {
         return;
     }
@@ -168,7 +168,7 @@ void TAsyncReadTask1::Execute() {
         } catch (...) {
             entry.quality = OPC_QUALITY_BAD;
             entry.time = FILETIME{};
-            entry.value.Clear();
+            entry.value.clear();
         }
     }
     Owner().SendBlock(format,

@@ -18,9 +18,9 @@
 
 #include <vector>
 
-#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/notify_window.h"
+#include "win/variant.h"
 
 namespace porvex::opc {
 
@@ -122,7 +122,7 @@ class TAsyncReadTask1 final : public TAsyncIOTask {
 class TAsyncWriteTask : public TAsyncIOTask {
   public:
     TAsyncWriteTask(TGroupAsync& owner, DWORD clientTransactionId, std::vector<OPCHANDLE> handles,
-                    std::vector<TVariant> values) noexcept
+                    std::vector<win::Variant> values) noexcept
         : TAsyncIOTask(owner, clientTransactionId, std::move(handles)),
           values_(std::move(values)) {}
 
@@ -130,13 +130,13 @@ class TAsyncWriteTask : public TAsyncIOTask {
     void Execute() override;
     // Writes every item; the client handles (0 for a bad handle) and the errors.
     void WriteAll(std::vector<OPCHANDLE>& clientHandles, std::vector<HRESULT>& errors);
-    std::vector<TVariant> values_;
+    std::vector<win::Variant> values_;
 };
 
 class TAsyncWriteTask1 final : public TAsyncWriteTask {
   public:
     TAsyncWriteTask1(TGroupAsync& owner, std::vector<OPCHANDLE> handles,
-                     std::vector<TVariant> values) noexcept
+                     std::vector<win::Variant> values) noexcept
         : TAsyncWriteTask(owner, 0, std::move(handles), std::move(values)) {}
 
   protected:

@@ -34,7 +34,7 @@ HRESULT TGroupAsync::DAdvise(FORMATETC* pformatetc, DWORD, IAdviseSink* pAdvSink
         if (group_.Detached()) {
             return E_FAIL;
         }
-        sinks_[format] = TComPtr<IAdviseSink>(pAdvSink);
+        sinks_[format] = win::ComPtr<IAdviseSink>(pAdvSink);
         last_probe_[format] = 0;
         *pdwConnection = static_cast<DWORD>(format);
         // The new sink gets the cached values of the active items, as if the client had
@@ -52,8 +52,8 @@ HRESULT TGroupAsync::DUnadvise(DWORD dwConnection) noexcept {
         return OLE_E_NOCONNECTION;
     }
     // The sink may call back into the group while it is released.
-    TComPtr<IAdviseSink> sink = std::move(sinks_[dwConnection]);
-    sink.Reset();
+    win::ComPtr<IAdviseSink> sink = std::move(sinks_[dwConnection]);
+    sink.reset();
     return S_OK;
 }
 

@@ -3,8 +3,8 @@
 #include <oleauto.h>
 
 #include "opc/async/stream_formats.h"
-#include "opc/com/safe_array.h"
 #include "opc/server/types.h"
+#include "win/safe_array.h"
 
 namespace porvex::opc {
 namespace {
@@ -44,14 +44,14 @@ bool IsArray(const VARIANT& value) noexcept {
 class TArrayElements {
   public:
     explicit TArrayElements(SAFEARRAY* array) : data_(array) {
-        if (array && ElementCount(array) > 0 && !data_.Valid()) {
+        if (array && ElementCount(array) > 0 && !data_.valid()) {
             throw EOpcError(E_UNEXPECTED, L"array data cannot be accessed");
         }
     }
-    const void* Get() const noexcept { return data_.Data(); }
+    const void* Get() const noexcept { return data_.data(); }
 
   private:
-    TSafeArrayData data_;
+    win::SafeArrayAccess data_;
 };
 
 }  // namespace
@@ -98,14 +98,14 @@ void TDataChangeStream::Allocate(std::size_t count, std::size_t valueBytes) {
     const std::size_t headers =
         CheckedAdd(kStreamGroupHeaderSize, CheckedMultiply(count, ItemHeaderSize()));
     const std::size_t size = CheckedAdd(headers, valueBytes);
-    block_ = THGlobal(size);
-    lock_ = std::make_unique<TGlobalLock>(block_.Get());
-    if (!lock_->Data()) {
+    block_ = win::global_alloc(size);
+    lock_ = std::make_unique<win::GlobalLockScope>(block_.get());
+    if (!lock_->data()) {
         throw EOpcError(E_OUTOFMEMORY, L"stream block cannot be locked");
     }
     // The writer knows only the size asked for: a larger block from the system changes
     // nothing about where the values may go.
-    writer_ = TBlockWriter(lock_->Data(), size);
+    writer_ = TBlockWriter(lock_->data(), size);
     count_ = count;
     writer_.AppendZeros(headers);
 }
@@ -177,7 +177,7 @@ void TDataChangeStream::AppendArray(const VARIANT& value) {
     }
 }
 
-THGlobal TDataChangeStream::Finish() {
+win::UniqueHglobal TDataChangeStream::Finish() {
     if (writer_.Position() != writer_.Size()) {
         throw EOpcServer(L"OPCSERV: stream block not filled as planned");
     }
@@ -194,8 +194,8 @@ void TDataChangeStream1::SetTimeStamp(std::size_t index, const FILETIME& time) {
 
 // ---- Whole blocks ------------------------------------------------------------------------
 
-THGlobal BuildDataChangeBlock(int format, bool stringNull, DWORD clientGroup, DWORD transactionId,
-                              std::span<const TStreamItem> items) {
+win::UniqueHglobal BuildDataChangeBlock(int format, bool stringNull, DWORD clientGroup,
+                                        DWORD transactionId, std::span<const TStreamItem> items) {
     std::unique_ptr<TDataChangeStream> stream;
     if (format == sfDataTime) {
         stream = std::make_unique<TDataChangeStream1>(stringNull);
@@ -205,7 +205,7 @@ THGlobal BuildDataChangeBlock(int format, bool stringNull, DWORD clientGroup, DW
     std::size_t value_bytes = 0;
     HRESULT status = S_OK;
     for (const TStreamItem& item : items) {
-        value_bytes = CheckedAdd(value_bytes, StreamValueSize(item.value.Get()));
+        value_bytes = CheckedAdd(value_bytes, StreamValueSize(item.value.value()));
         if (item.quality != kQualityGood) {
             status = S_FALSE;
         }
@@ -213,23 +213,23 @@ THGlobal BuildDataChangeBlock(int format, bool stringNull, DWORD clientGroup, DW
     stream->Allocate(items.size(), value_bytes);
     stream->SetHeader(clientGroup, transactionId, status);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        stream->AppendItem(i, items[i].client_handle, items[i].quality, items[i].value.Get());
+        stream->AppendItem(i, items[i].client_handle, items[i].quality, items[i].value.value());
         stream->SetTimeStamp(i, items[i].time);
     }
     return stream->Finish();
 }
 
-THGlobal BuildWriteCompleteBlock(DWORD clientGroup, DWORD transactionId,
-                                 std::span<const TWriteResult> results) {
+win::UniqueHglobal BuildWriteCompleteBlock(DWORD clientGroup, DWORD transactionId,
+                                           std::span<const TWriteResult> results) {
     const std::size_t size = CheckedAdd(kWriteCompleteHeaderSize,
                                         CheckedMultiply(results.size(), kWriteCompleteItemSize));
-    THGlobal block(size);
+    win::UniqueHglobal block = win::global_alloc(size);
     {
-        TGlobalLock lock(block.Get());
-        if (!lock.Data()) {
+        win::GlobalLockScope lock(block.get());
+        if (!lock.data()) {
             throw EOpcError(E_OUTOFMEMORY, L"write-complete block cannot be locked");
         }
-        TBlockWriter writer(lock.Data(), size);
+        TBlockWriter writer(lock.data(), size);
         writer.AppendField<DWORD>(static_cast<DWORD>(results.size()));
         writer.AppendField<DWORD>(clientGroup);
         writer.AppendField<DWORD>(transactionId);

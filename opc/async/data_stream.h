@@ -25,8 +25,8 @@
 #include <span>
 
 #include "opc/async/block_writer.h"
-#include "opc/com/hglobal.h"
-#include "opc/com/variant.h"
+#include "win/global_memory.h"
+#include "win/variant.h"
 
 namespace porvex::opc {
 
@@ -60,7 +60,7 @@ class TDataChangeStream {
     // Item index's header (its value offset is the current position) and its value there.
     void AppendItem(std::size_t index, DWORD clientHandle, WORD quality, const VARIANT& value);
     // The finished block with dwSize set. EOpcServer when the items did not fill it exactly.
-    THGlobal Finish();
+    win::UniqueHglobal Finish();
 
   protected:
     explicit TDataChangeStream(bool stringNull) noexcept : string_null_(stringNull) {}
@@ -74,8 +74,8 @@ class TDataChangeStream {
 
     bool string_null_;
     std::size_t count_ = 0;
-    THGlobal block_;
-    std::unique_ptr<TGlobalLock> lock_;
+    win::UniqueHglobal block_;
+    std::unique_ptr<win::GlobalLockScope> lock_;
     TBlockWriter writer_;
 };
 
@@ -103,12 +103,12 @@ struct TStreamItem {
     DWORD client_handle = 0;
     WORD quality = 0;
     FILETIME time{};
-    TVariant value;
+    win::Variant value;
 };
 
 // A complete block of stream format sfData or sfDataTime (opc/async/stream_formats.h).
-THGlobal BuildDataChangeBlock(int format, bool stringNull, DWORD clientGroup, DWORD transactionId,
-                              std::span<const TStreamItem> items);
+win::UniqueHglobal BuildDataChangeBlock(int format, bool stringNull, DWORD clientGroup,
+                                        DWORD transactionId, std::span<const TStreamItem> items);
 
 // One result of a DA 1.0 write.
 struct TWriteResult {
@@ -117,7 +117,7 @@ struct TWriteResult {
 };
 
 // A complete "OPCSTMFORMATWRITECOMPLETE" block.
-THGlobal BuildWriteCompleteBlock(DWORD clientGroup, DWORD transactionId,
-                                 std::span<const TWriteResult> results);
+win::UniqueHglobal BuildWriteCompleteBlock(DWORD clientGroup, DWORD transactionId,
+                                           std::span<const TWriteResult> results);
 
 }  // namespace porvex::opc

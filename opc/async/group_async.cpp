@@ -7,10 +7,10 @@
 #include "opc/async/data_stream.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
-#include "opc/com/task_mem.h"
 #include "opc/group/group_impl.h"
 #include "opc/items/server_item.h"
 #include "opc/server/item_server.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc {
 namespace {
@@ -25,9 +25,9 @@ constexpr IID kProbeIid = {
 
 // A proxy answers IClientSecurity itself; objects of this process do not.
 bool IsProxy(IUnknown* object) noexcept {
-    TComPtr<IClientSecurity> security;
+    win::ComPtr<IClientSecurity> security;
     return SUCCEEDED(
-        object->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(security.Put())));
+        object->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(security.put())));
 }
 
 }  // namespace
@@ -108,7 +108,7 @@ void TGroupAsync::GroupRemoved() noexcept { OrphanPending(); }
 void TGroupAsync::GroupLeaving() noexcept {
     OrphanPending();
     for (auto& sink : sinks_) {
-        sink.Reset();
+        sink.reset();
     }
 }
 
@@ -192,8 +192,8 @@ void TGroupAsync::CheckConnection(DWORD connection) const {
     }
 }
 
-TTaskArray<HRESULT> TGroupAsync::AcceptedErrors(DWORD count) {
-    TTaskArray<HRESULT> errors(count);
+win::TaskArray<HRESULT> TGroupAsync::AcceptedErrors(DWORD count) {
+    win::TaskArray<HRESULT> errors(count);
     for (DWORD i = 0; i < count; ++i) {
         errors[i] = S_OK;
     }
@@ -239,7 +239,7 @@ void TGroupAsync::SendStreamChange(int format, OPCDATASOURCE source, DWORD trans
         } catch (...) {
             entry.quality = OPC_QUALITY_BAD;
             entry.time = FILETIME{};
-            entry.value.Clear();
+            entry.value.clear();
         }
     }
     SendBlock(format,
@@ -248,8 +248,8 @@ void TGroupAsync::SendStreamChange(int format, OPCDATASOURCE source, DWORD trans
               kind);
 }
 
-void TGroupAsync::SendBlock(int format, THGlobal block, int kind) {
-    TComPtr<IAdviseSink> sink = HasSink(format) ? sinks_[format] : nullptr;
+void TGroupAsync::SendBlock(int format, win::UniqueHglobal block, int kind) {
+    win::ComPtr<IAdviseSink> sink = HasSink(format) ? sinks_[format] : nullptr;
     if (!sink) {
         return;
     }
@@ -261,19 +261,19 @@ void TGroupAsync::SendBlock(int format, THGlobal block, int kind) {
     description.tymed = TYMED_HGLOBAL;
     STGMEDIUM medium{};
     medium.tymed = TYMED_HGLOBAL;
-    medium.hGlobal = block.Get();
+    medium.hGlobal = block.get();
     medium.pUnkForRelease = nullptr;
     // The client may unadvise or remove the group during the call.
-    TComPtr<IUnknown> keep(group_.Identity());
+    win::ComPtr<IUnknown> keep(group_.identity());
     sink->OnDataChange(&description, &medium);
     // The block stays the engine's: the sink had to copy what it needed during the call.
-    block.Reset();
+    block.reset();
     ProbeSink(format, kind);
 }
 
 void TGroupAsync::ProbeSink(int format, int kind) noexcept {
-    TComPtr<IAdviseSink> sink = HasSink(format) ? sinks_[format] : nullptr;
-    if (!sink || !IsProxy(sink.Get())) {
+    win::ComPtr<IAdviseSink> sink = HasSink(format) ? sinks_[format] : nullptr;
+    if (!sink || !IsProxy(sink.get())) {
         return;
     }
     const ULONGLONG now = GetTickCount64();
@@ -282,10 +282,10 @@ void TGroupAsync::ProbeSink(int format, int kind) noexcept {
         return;
     }
     last_probe_[format] = now;
-    TComPtr<IUnknown> answer;
-    const HRESULT hr = sink->QueryInterface(kProbeIid, reinterpret_cast<void**>(answer.Put()));
-    if (IsClientGone(hr) && sinks_[format].Get() == sink.Get()) {
-        sinks_[format].Reset();
+    win::ComPtr<IUnknown> answer;
+    const HRESULT hr = sink->QueryInterface(kProbeIid, reinterpret_cast<void**>(answer.put()));
+    if (IsClientGone(hr) && sinks_[format].get() == sink.get()) {
+        sinks_[format].reset();
         group_.ReportCallbackFailure(hr, kind);
     }
 }

@@ -19,11 +19,11 @@
 
 #include "opc/async/async_task.h"
 #include "opc/async/stream_formats.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/hglobal.h"
-#include "opc/com/task_mem.h"
 #include "opc/group/group_extension.h"
 #include "opc/idl/opc_interfaces.h"
+#include "win/com_ptr.h"
+#include "win/global_memory.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc {
 
@@ -101,7 +101,7 @@ class TGroupAsync final : public TGroupExtension,
                           std::span<TGroupItemImpl* const> items, int kind);
     // Sends a finished block to the sink of format (when there is one); a sink that cannot
     // be reached any more is dropped and reported with kind.
-    void SendBlock(int format, THGlobal block, int kind);
+    void SendBlock(int format, win::UniqueHglobal block, int kind);
     bool HasSink(int format) const noexcept;
     // The group's items still in it among a snapshot of handles, in the snapshot's order.
     std::vector<TGroupItemImpl*> ItemsStillInGroup(std::span<const OPCHANDLE> handles) const;
@@ -131,17 +131,17 @@ class TGroupAsync final : public TGroupExtension,
     void CheckConnection(DWORD connection) const;
     // The per-item error array of an accepted DA 1.0 request: all S_OK. A call that
     // succeeds hands out every [out] array of its signature; a client may read it unchecked.
-    static TTaskArray<HRESULT> AcceptedErrors(DWORD count);
+    static win::TaskArray<HRESULT> AcceptedErrors(DWORD count);
     // The handles of a DA 2.0 read or write: OPC_E_INVALIDHANDLE in errors for those the
     // group does not hold (S_OK for the others); the valid ones, in order.
     std::vector<OPCHANDLE> CheckHandles(DWORD count, const OPCHANDLE* handles,
-                                        TTaskArray<HRESULT>& errors) const;
+                                        win::TaskArray<HRESULT>& errors) const;
     // Checks that the sink of format can still be reached; drops it when not.
     void ProbeSink(int format, int kind) noexcept;
 
     TGroupImpl& group_;
     std::map<DWORD, TAsyncTask*> pending_;
-    TComPtr<IAdviseSink> sinks_[kStreamFormatCount];
+    win::ComPtr<IAdviseSink> sinks_[kStreamFormatCount];
     ULONGLONG last_probe_[kStreamFormatCount] = {};
 };
 

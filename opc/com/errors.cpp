@@ -4,6 +4,7 @@
 #include <new>
 
 #include "opc/com/text.h"
+#include "win/com_error.h"
 
 namespace porvex::opc {
 namespace {
@@ -49,6 +50,8 @@ HRESULT ResultOfException(const std::exception_ptr& error) noexcept {
         std::rethrow_exception(error);
     } catch (const EOpcError& e) {
         return SUCCEEDED(e.Code()) ? E_FAIL : e.Code();
+    } catch (const win::ComError& e) {
+        return SUCCEEDED(e.code()) ? E_FAIL : e.code();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
@@ -67,6 +70,8 @@ std::wstring DescribeException(const std::exception_ptr& error) {
                                    : e.Message() + L" (" + CodeText(e.Code()) + L")";
     } catch (const EOpcServer& e) {
         return e.Message();
+    } catch (const win::ComError& e) {
+        return WideFromUtf8(e.what()) + L" (" + CodeText(e.code()) + L")";
     } catch (const std::exception& e) {
         return WideFromUtf8(e.what());
     } catch (...) {

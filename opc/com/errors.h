@@ -55,8 +55,9 @@ inline void CheckResult(HRESULT code) {
 // (its process ended, or it disconnected the object): such a sink is never called again.
 bool IsClientGone(HRESULT code) noexcept;
 
-// The result a COM method returns for an exception: the code of an EOpcError (E_FAIL when
-// that code is a success code), E_OUTOFMEMORY for an allocation failure, E_FAIL otherwise.
+// The result a COM method returns for an exception: the code of an EOpcError or a
+// win::ComError (E_FAIL when that code is a success code), E_OUTOFMEMORY for an allocation failure,
+// E_FAIL otherwise.
 HRESULT ResultOfException(const std::exception_ptr& error) noexcept;
 
 // Readable text of an exception for logs and the item server's exception handler.

@@ -21,7 +21,7 @@ TGroupImpl::TGroupImpl(TServerImpl& owner)
     : owner_(&owner),
       server_(&owner.Server()),
       callback_point_(
-          *Identity(), *this, IID_IOPCDataCallback,
+          *identity(), *this, IID_IOPCDataCallback,
           [this](IUnknown* sink, bool advise) { return CallbackAdvised(sink, advise); }) {
     owner_info_ = &owner;
 }
@@ -86,7 +86,7 @@ void TGroupImpl::CheckNotRemoved() const {
 
 void TGroupImpl::Destroy() noexcept {
     if (detached_) {
-        if (References() == 0 && !destroying_) {
+        if (references() == 0 && !destroying_) {
             delete this;
         }
         return;
@@ -119,18 +119,18 @@ void TGroupImpl::Destroy() noexcept {
         }
     }
     callback_point_.Disconnect();
-    data_callback_.Reset();
+    data_callback_.reset();
     changed_.clear();
     owner_ = nullptr;
     owner_info_ = nullptr;
     server_ = nullptr;
     destroying_ = false;
-    if (References() == 0) {
+    if (references() == 0) {
         delete this;
     }
 }
 
-void TGroupImpl::FinalRelease() noexcept {
+void TGroupImpl::final_release() noexcept {
     if (destroying_) {
         return;
     }
@@ -147,7 +147,7 @@ void TGroupImpl::FinalRelease() noexcept {
     // Otherwise the client's group list still owns the group.
 }
 
-void* TGroupImpl::QueryExtra(REFIID riid) noexcept {
+void* TGroupImpl::query_extra(REFIID riid) noexcept {
     return extension_ ? extension_->QueryInterface(riid) : nullptr;
 }
 
@@ -271,9 +271,9 @@ void TGroupImpl::WriteItem(TGroupItemImpl& item, const VARIANT& value) {
         server.SetItemValue(shared.Handle(), value);
         return;
     }
-    TVariant converted;
+    win::Variant converted;
     server.ConvertWrittenValue(shared.Handle(), value, shared.CanonicalType(), converted);
-    server.SetItemValue(shared.Handle(), converted.Get());
+    server.SetItemValue(shared.Handle(), converted.value());
 }
 
 std::vector<OPCHANDLE> TGroupImpl::ActiveItemHandles() const {
@@ -306,7 +306,7 @@ void TGroupImpl::DropDataCallback() noexcept {
         return;
     }
     callback_point_.Disconnect();
-    data_callback_.Reset();
+    data_callback_.reset();
     if (extension_) {
         try {
             extension_->DataCallbackChanged(false);
@@ -332,15 +332,15 @@ HRESULT TGroupImpl::CallbackAdvised(IUnknown* sink, bool advise) {
         if (detached_) {
             return E_FAIL;
         }
-        TComPtr<IOPCDataCallback> callback;
+        win::ComPtr<IOPCDataCallback> callback;
         const HRESULT hr =
-            sink->QueryInterface(IID_IOPCDataCallback, reinterpret_cast<void**>(callback.Put()));
+            sink->QueryInterface(IID_IOPCDataCallback, reinterpret_cast<void**>(callback.put()));
         if (FAILED(hr)) {
             return hr;
         }
         data_callback_ = std::move(callback);
     } else {
-        data_callback_.Reset();
+        data_callback_.reset();
     }
     if (extension_) {
         extension_->DataCallbackChanged(advise);
@@ -354,7 +354,7 @@ HRESULT TGroupImpl::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcep
     }
     *ppEnum = nullptr;
     return OpcBoundary("IConnectionPointContainer::EnumConnectionPoints", [&]() -> HRESULT {
-        *ppEnum = TEnumerateCP::Create(callback_point_).Detach();
+        *ppEnum = TEnumerateCP::Create(callback_point_).detach();
         return S_OK;
     });
 }

@@ -18,14 +18,14 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/variant.h"
 #include "opc/group/group_extension.h"
 #include "opc/group/group_item.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/connection_point.h"
 #include "opc/server/public_info.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
+#include "win/variant.h"
 
 namespace porvex::opc {
 
@@ -33,7 +33,7 @@ class TOpcItemServer;
 class TServerImpl;
 
 class TGroupImpl final
-    : public TComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IConnectionPointContainer>,
+    : public win::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IConnectionPointContainer>,
       public TGroupInfo {
   public:
     struct TSettings {
@@ -120,7 +120,7 @@ class TGroupImpl final
     // Writes one item: write right, conversion to the canonical type, SetItemValue.
     void WriteItem(TGroupItemImpl& item, const VARIANT& value);
     std::vector<OPCHANDLE> ActiveItemHandles() const;
-    TComPtr<IOPCDataCallback> DataCallback() const { return data_callback_; }
+    win::ComPtr<IOPCDataCallback> DataCallback() const { return data_callback_; }
     void SetEnabled(bool enabled) noexcept { enabled_ = enabled; }
     // A client callback failed: GroupCallbackFailed(error, this group, kind). When the error
     // says the client is gone (IsClientGone) and the callback was the data callback (kinds
@@ -136,8 +136,8 @@ class TGroupImpl final
     void Destroy() noexcept;
 
   protected:
-    void FinalRelease() noexcept override;
-    void* QueryExtra(REFIID riid) noexcept override;
+    void final_release() noexcept override;
+    void* query_extra(REFIID riid) noexcept override;
 
   private:
     explicit TGroupImpl(TServerImpl& owner);
@@ -160,7 +160,7 @@ class TGroupImpl final
     OPCHANDLE handle_ = 0;
     std::vector<std::unique_ptr<TGroupItemImpl>> items_;
     TConnectionPoint callback_point_;
-    TComPtr<IOPCDataCallback> data_callback_;
+    win::ComPtr<IOPCDataCallback> data_callback_;
     std::unique_ptr<TGroupExtension> extension_;
     bool timer_running_ = false;
     bool group_added_sent_ = false;
@@ -168,7 +168,7 @@ class TGroupImpl final
     bool destroying_ = false;
     // Reused by every tick, so a tick with no change allocates nothing.
     std::vector<TGroupItemImpl*> changed_;
-    TVariant scratch_;
+    win::Variant scratch_;
 };
 
 }  // namespace porvex::opc

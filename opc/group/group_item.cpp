@@ -30,12 +30,12 @@ DATE TGroupItemImpl::CachedTimeAsDate() const {
     return OleDateFromFileTime(cached_time_);
 }
 
-TVariant TGroupItemImpl::CachedValue() const {
+win::Variant TGroupItemImpl::CachedValue() const {
     TLock lock(Server().ServerItems().LockB());
     return cached_value_;
 }
 
-void TGroupItemImpl::CopyCache(TVariant& value, WORD& quality, FILETIME& time) const {
+void TGroupItemImpl::CopyCache(win::Variant& value, WORD& quality, FILETIME& time) const {
     TLock lock(Server().ServerItems().LockB());
     value = cached_value_;
     quality = cached_quality_;
@@ -55,7 +55,7 @@ void TGroupItemImpl::SetActive(bool active) {
 void TGroupItemImpl::ActivationRead() {
     server_item_->CheckReadable();
     WORD quality = kQualityGood;
-    TVariant value;
+    win::Variant value;
     server_item_->ReadDevice(quality, value);
     const FILETIME now = Server().Now();
     {
@@ -67,7 +67,7 @@ void TGroupItemImpl::ActivationRead() {
     MarkChanged();
 }
 
-bool TGroupItemImpl::CheckChange(TVariant& scratch) {
+bool TGroupItemImpl::CheckChange(win::Variant& scratch) {
     if (!active_) {
         return false;
     }
@@ -82,8 +82,8 @@ bool TGroupItemImpl::CheckChange(TVariant& scratch) {
     WORD quality = kQualityGood;
     server_item_->ReadDevice(quality, scratch);
     TLock lock(Server().ServerItems().LockB());
-    const bool changed = CompareAndStore(scratch.Get(), quality, &scratch);
-    scratch.Clear();
+    const bool changed = CompareAndStore(scratch.value(), quality, &scratch);
+    scratch.clear();
     return changed;
 }
 
@@ -94,13 +94,13 @@ bool TGroupItemImpl::WithinDeadband(IEUInfo& eu, const VARIANT& value) const {
     const double threshold = static_cast<double>(group_.PercentDeadband()) / 100.0 * (high - low);
     double cached = 0.0;
     double incoming = 0.0;
-    if (!NumericValue(cached_value_.Get(), cached) || !NumericValue(value, incoming)) {
+    if (!NumericValue(cached_value_.value(), cached) || !NumericValue(value, incoming)) {
         return false;
     }
     return threshold >= std::fabs(cached - incoming);
 }
 
-bool TGroupItemImpl::CompareAndStore(const VARIANT& value, WORD quality, TVariant* movable) {
+bool TGroupItemImpl::CompareAndStore(const VARIANT& value, WORD quality, win::Variant* movable) {
     TOpcItemServer& server = Server();
     if (quality == cached_quality_) {
         IEUInfo* eu = server_item_->EUInfo();
@@ -109,14 +109,14 @@ bool TGroupItemImpl::CompareAndStore(const VARIANT& value, WORD quality, TVarian
                 cached_time_ = server.Now();
                 return false;
             }
-        } else if (SameValue(value, cached_value_.Get())) {
+        } else if (SameValue(value, cached_value_.value())) {
             return false;
         }
     }
     if (movable) {
         cached_value_ = std::move(*movable);
     } else {
-        cached_value_ = TVariant(value);
+        cached_value_ = win::Variant(value);
     }
     cached_quality_ = quality;
     cached_time_ = server.Now();
@@ -141,10 +141,10 @@ TItemReading TGroupItemImpl::Read(OPCDATASOURCE source) {
     } else {
         CopyCache(reading.value, reading.quality, reading.time);
     }
-    if (requested_type_ != VT_EMPTY && reading.value.Type() != requested_type_ &&
-        reading.value.Type() != VT_EMPTY) {
-        TVariant converted;
-        CheckResult(reading.value.ConvertTo(requested_type_, converted));
+    if (requested_type_ != VT_EMPTY && reading.value.type() != requested_type_ &&
+        reading.value.type() != VT_EMPTY) {
+        win::Variant converted;
+        CheckResult(reading.value.convert_to(requested_type_, converted));
         reading.value = std::move(converted);
     }
     return reading;

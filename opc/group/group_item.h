@@ -8,9 +8,9 @@
 
 #include <atomic>
 
-#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/public_info.h"
+#include "win/variant.h"
 
 namespace porvex::opc {
 
@@ -21,7 +21,7 @@ class TOpcItemServer;
 // One item read for delivery: the value converted to the requested type, its quality and
 // time.
 struct TItemReading {
-    TVariant value;
+    win::Variant value;
     WORD quality = 0;
     FILETIME time{};
 };
@@ -35,7 +35,7 @@ class TGroupItemImpl final : public TGroupItemInfo {
     const TServerItemRef& ServerItem() const override;
     TGroupInfo& Group() const override;
     DATE CachedTimeAsDate() const override;
-    TVariant CachedValue() const override;
+    win::Variant CachedValue() const override;
 
     OPCHANDLE ServerHandle() const noexcept { return handle_; }
     TGroupImpl& OwnerGroup() const noexcept { return group_; }
@@ -56,11 +56,11 @@ class TGroupItemImpl final : public TGroupItemInfo {
 
     // The update tick's check: whether this item is to be reported now. scratch is the
     // tick's reusable variant for polled values.
-    bool CheckChange(TVariant& scratch);
+    bool CheckChange(win::Variant& scratch);
     // Compares a new value and quality with the cache and stores them when they changed
     // (the percent deadband applies to analog numeric items). Lock B must be held. When
     // movable is given the value may be moved out of it instead of copied.
-    bool CompareAndStore(const VARIANT& value, WORD quality, TVariant* movable);
+    bool CompareAndStore(const VARIANT& value, WORD quality, win::Variant* movable);
     void MarkChanged() noexcept { changed_.store(true, std::memory_order_release); }
     void ClearChanged() noexcept { changed_.store(false, std::memory_order_release); }
 
@@ -68,7 +68,7 @@ class TGroupItemImpl final : public TGroupItemInfo {
     // type. EOpcError for a missing read right (device) or a failed conversion.
     TItemReading Read(OPCDATASOURCE source);
     // The cache as it is (under lock B).
-    void CopyCache(TVariant& value, WORD& quality, FILETIME& time) const;
+    void CopyCache(win::Variant& value, WORD& quality, FILETIME& time) const;
 
     // Engine bookkeeping: GroupItemAdded was sent; marked by a removal in progress; a
     // failing read reported once until the item reads again.
@@ -86,7 +86,7 @@ class TGroupItemImpl final : public TGroupItemInfo {
     TServerItem* server_item_ = nullptr;
     OPCHANDLE handle_ = 0;
     std::atomic<bool> changed_{false};
-    TVariant cached_value_;
+    win::Variant cached_value_;
     FILETIME cached_time_{};
     WORD cached_quality_ = 0;
 };

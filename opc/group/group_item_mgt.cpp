@@ -18,7 +18,7 @@ HRESULT ForEachItem(TGroupImpl& group, const char* method, DWORD count, const OP
                     HRESULT** ppErrors, Action&& action) {
     CheckItemArray(count, handles);
     CheckOut(ppErrors);
-    TTaskArray<HRESULT> errors(count);
+    win::TaskArray<HRESULT> errors(count);
     bool failed = false;
     for (DWORD i = 0; i < count; ++i) {
         try {
@@ -29,7 +29,7 @@ HRESULT ForEachItem(TGroupImpl& group, const char* method, DWORD count, const OP
             failed = true;
         }
     }
-    *ppErrors = errors.Detach();
+    *ppErrors = errors.detach();
     return failed ? S_FALSE : S_OK;
 }
 
@@ -82,8 +82,8 @@ HRESULT TGroupImpl::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESUL
         CheckOut(ppAddResults);
         CheckOut(ppErrors);
         TOpcItemServer& server = Server();
-        TTaskArray<OPCITEMRESULT> results(dwCount);
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<OPCITEMRESULT> results(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         // Room first, so that appending an item that was resolved cannot fail.
         items_.reserve(items_.size() + dwCount);
         server.Items().Reserve(server.Items().Count() + dwCount);
@@ -97,8 +97,8 @@ HRESULT TGroupImpl::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESUL
                 failed = true;
             }
         }
-        *ppAddResults = results.Detach();
-        *ppErrors = errors.Detach();
+        *ppAddResults = results.detach();
+        *ppErrors = errors.detach();
         return failed ? S_FALSE : S_OK;
     });
 }
@@ -118,8 +118,8 @@ HRESULT TGroupImpl::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL,
         CheckOut(ppValidationResults);
         CheckOut(ppErrors);
         TOpcItemServer& server = Server();
-        TTaskArray<OPCITEMRESULT> results(dwCount);
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<OPCITEMRESULT> results(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         bool failed = false;
         for (DWORD i = 0; i < dwCount; ++i) {
             try {
@@ -136,8 +136,8 @@ HRESULT TGroupImpl::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL,
                 failed = true;
             }
         }
-        *ppValidationResults = results.Detach();
-        *ppErrors = errors.Detach();
+        *ppValidationResults = results.detach();
+        *ppErrors = errors.detach();
         return failed ? S_FALSE : S_OK;
     });
 }
@@ -149,7 +149,7 @@ HRESULT TGroupImpl::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** pp
     return OpcBoundary("IOPCItemMgt::RemoveItems", [&]() -> HRESULT {
         CheckItemArray(dwCount, phServer);
         CheckOut(ppErrors);
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         // Everything the removal needs is allocated first: once items are marked, nothing
         // may fail half-way.
         std::vector<TGroupItemImpl*> doomed;
@@ -192,7 +192,7 @@ HRESULT TGroupImpl::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** pp
         for (TGroupItemImpl* item : doomed) {
             item->OwnerGroup().DestroyItem(std::unique_ptr<TGroupItemImpl>(item));
         }
-        *ppErrors = errors.Detach();
+        *ppErrors = errors.detach();
         return failed ? S_FALSE : S_OK;
     });
 }
@@ -237,10 +237,10 @@ HRESULT TGroupImpl::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pR
                                if (type != VT_EMPTY) {
                                    // The item's present value must be convertible to the new type.
                                    WORD quality = kQualityGood;
-                                   TVariant value;
-                                   TVariant converted;
+                                   win::Variant value;
+                                   win::Variant converted;
                                    item.Shared().ReadDevice(quality, value);
-                                   CheckResult(value.ConvertTo(type, converted));
+                                   CheckResult(value.convert_to(type, converted));
                                }
                                item.SetRequestedType(type);
                            });
@@ -257,7 +257,7 @@ HRESULT TGroupImpl::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) noexcept {
         if (!IsEqualIID(riid, IID_IEnumOPCItemAttributes)) {
             return E_INVALIDARG;
         }
-        *ppUnk = TItemEnumerator::Create(*this).Detach();
+        *ppUnk = TItemEnumerator::Create(*this).detach();
         return S_OK;
     });
 }

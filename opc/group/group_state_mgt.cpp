@@ -1,11 +1,11 @@
 // IOPCGroupStateMgt of a group: its state, name and clones.
 #include "opc/com/boundary.h"
 #include "opc/com/call_args.h"
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
 #include "opc/group/group_impl.h"
 #include "opc/server/item_server.h"
 #include "opc/server/server_impl.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc {
 
@@ -24,7 +24,7 @@ HRESULT TGroupImpl::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, 
               static_cast<const void*>(phClientGroup), static_cast<const void*>(phServerGroup)}) {
             CheckOut(out);
         }
-        TTaskString name(name_);
+        auto name = win::task_string(name_);
         *pUpdateRate = update_rate_;
         *pActive = active_ ? TRUE : FALSE;
         *pTimeBias = time_bias_;
@@ -32,7 +32,7 @@ HRESULT TGroupImpl::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, 
         *pLCID = locale_id_;
         *phClientGroup = client_handle_;
         *phServerGroup = handle_;
-        *ppName = name.Detach();
+        *ppName = name.release();
         return S_OK;
     });
 }

@@ -23,8 +23,8 @@ HRESULT TGroupImpl::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phSer
         CheckItemArray(dwCount, phServer);
         CheckOut(ppItemValues);
         CheckOut(ppErrors);
-        TTaskArray<OPCITEMSTATE> states(dwCount);
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<OPCITEMSTATE> states(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         bool failed = false;
         for (DWORD i = 0; i < dwCount; ++i) {
             try {
@@ -37,7 +37,7 @@ HRESULT TGroupImpl::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phSer
                 }
                 states[i].ftTimeStamp = reading.time;
                 states[i].wQuality = reading.quality;
-                reading.value.MoveTo(states[i].vDataValue);
+                reading.value.move_to(states[i].vDataValue);
                 errors[i] = S_OK;
             } catch (...) {
                 errors[i] = BoundaryResult(std::current_exception(), "IOPCSyncIO::Read");
@@ -47,8 +47,8 @@ HRESULT TGroupImpl::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phSer
         if (owner_) {
             owner_->RefreshLastUpdate();
         }
-        *ppItemValues = states.Detach();
-        *ppErrors = errors.Detach();
+        *ppItemValues = states.detach();
+        *ppErrors = errors.detach();
         return failed ? S_FALSE : S_OK;
     });
 }
@@ -62,7 +62,7 @@ HRESULT TGroupImpl::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValu
         CheckItemArray(dwCount, phServer);
         CheckItemArray(dwCount, pItemValues);
         CheckOut(ppErrors);
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         bool failed = false;
         for (DWORD i = 0; i < dwCount; ++i) {
             try {
@@ -73,7 +73,7 @@ HRESULT TGroupImpl::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValu
                 failed = true;
             }
         }
-        *ppErrors = errors.Detach();
+        *ppErrors = errors.detach();
         return failed ? S_FALSE : S_OK;
     });
 }

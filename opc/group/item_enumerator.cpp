@@ -10,10 +10,10 @@
 namespace porvex::opc {
 
 TItemEnumerator::TItemEnumerator(TGroupImpl& group, ULONG position)
-    : group_(group), keep_(group.Identity()), position_(position) {}
+    : group_(group), keep_(group.identity()), position_(position) {}
 
-TComPtr<IEnumOPCItemAttributes> TItemEnumerator::Create(TGroupImpl& group, ULONG position) {
-    return TComPtr<IEnumOPCItemAttributes>(new TItemEnumerator(group, position));
+win::ComPtr<IEnumOPCItemAttributes> TItemEnumerator::Create(TGroupImpl& group, ULONG position) {
+    return win::ComPtr<IEnumOPCItemAttributes>(new TItemEnumerator(group, position));
 }
 
 HRESULT TItemEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray,
@@ -32,14 +32,14 @@ HRESULT TItemEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray,
         const ULONG left = position_ < total ? total - position_ : 0;
         const ULONG count = std::min(celt, left);
         if (count > 0) {
-            TTaskArray<OPCITEMATTRIBUTES> attributes(count);
+            win::TaskArray<OPCITEMATTRIBUTES> attributes(count);
             for (ULONG i = 0; i < count; ++i) {
                 auto& item =
                     static_cast<TGroupItemImpl&>(group_.ItemAt(static_cast<int>(position_ + i)));
                 const TServerItem& shared = item.Shared();
                 OPCITEMATTRIBUTES& a = attributes[i];
-                a.szAccessPath = TTaskString(L"").Detach();
-                a.szItemID = TTaskString(shared.ItemId()).Detach();
+                a.szAccessPath = win::task_string(L"").release();
+                a.szItemID = win::task_string(shared.ItemId()).release();
                 a.bActive = item.Active() ? TRUE : FALSE;
                 a.hClient = item.ClientHandle();
                 a.hServer = item.ServerHandle();
@@ -50,14 +50,14 @@ HRESULT TItemEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray,
                 a.vtCanonicalDataType = shared.CanonicalType();
                 if (IEUInfo* eu = shared.EUInfo()) {
                     a.dwEUType = static_cast<OPCEUTYPE>(eu->EUType() & 0x7F);
-                    TVariant info;
+                    win::Variant info;
                     eu->EUInfo(info);
-                    info.MoveTo(a.vEUInfo);
+                    info.move_to(a.vEUInfo);
                 } else {
                     a.dwEUType = OPC_NOENUM;
                 }
             }
-            *ppItemArray = attributes.Detach();
+            *ppItemArray = attributes.detach();
         }
         position_ += count;
         *pceltFetched = count;
@@ -87,7 +87,7 @@ HRESULT TItemEnumerator::Clone(IEnumOPCItemAttributes** ppEnum) noexcept {
     }
     *ppEnum = nullptr;
     try {
-        *ppEnum = Create(group_, position_).Detach();
+        *ppEnum = Create(group_, position_).detach();
         return S_OK;
     } catch (...) {
         return E_UNEXPECTED;

@@ -2,17 +2,17 @@
 // group outlives it) and walks the group's live item list by position.
 #pragma once
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/idl/opc_interfaces.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc {
 
 class TGroupImpl;
 
-class TItemEnumerator final : public TComObject<IEnumOPCItemAttributes> {
+class TItemEnumerator final : public win::ComObject<IEnumOPCItemAttributes> {
   public:
-    static TComPtr<IEnumOPCItemAttributes> Create(TGroupImpl& group, ULONG position = 0);
+    static win::ComPtr<IEnumOPCItemAttributes> Create(TGroupImpl& group, ULONG position = 0);
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray,
                                    ULONG* pceltFetched) noexcept override;
@@ -24,7 +24,7 @@ class TItemEnumerator final : public TComObject<IEnumOPCItemAttributes> {
     TItemEnumerator(TGroupImpl& group, ULONG position);
 
     TGroupImpl& group_;
-    TComPtr<IUnknown> keep_;
+    win::ComPtr<IUnknown> keep_;
     ULONG position_;
 };
 

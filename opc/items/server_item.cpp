@@ -40,9 +40,9 @@ TServerItemRef::TServerItemRef(TOpcItemServer& server, std::wstring_view itemId)
     rights_ = rights;
     try {
         WORD quality = kQualityGood;
-        TVariant probe;
+        win::Variant probe;
         server_.GetItemValue(handle_, quality, probe);
-        canonical_type_ = probe.Type();
+        canonical_type_ = probe.type();
         numeric_ = (canonical_type_ & VT_ARRAY) == 0 && IsNumericType(canonical_type_);
     } catch (...) {
         if (handle_ != kUnresolvedHandle) {
@@ -63,9 +63,9 @@ TServerItemRef::~TServerItemRef() {
     }
 }
 
-void TServerItemRef::ReadDevice(WORD& quality, TVariant& value) const {
+void TServerItemRef::ReadDevice(WORD& quality, win::Variant& value) const {
     quality = kQualityGood;
-    value.Clear();
+    value.clear();
     server_.GetItemValue(handle_, quality, value);
 }
 

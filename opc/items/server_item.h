@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "opc/com/critical_section.h"
-#include "opc/com/variant.h"
 #include "opc/server/types.h"
+#include "win/variant.h"
 
 namespace porvex::opc {
 
@@ -70,7 +70,7 @@ class TServerItemRef {
     IItemProperties* ItemProperties() const noexcept { return item_properties_.get(); }
 
     // The device value through GetItemValue, quality preset good (no rights check).
-    void ReadDevice(WORD& quality, TVariant& value) const;
+    void ReadDevice(WORD& quality, win::Variant& value) const;
     // EOpcError OPC_E_BADRIGHTS unless readable / writeable.
     void CheckReadable() const;
     void CheckWriteable() const;

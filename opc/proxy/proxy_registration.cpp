@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "opc/com/registry.h"
 #include "opc/proxy/proxy_interfaces.h"
+#include "win/registry.h"
 
 extern "C" {
 // The class of this DLL's proxy/stub factory (dlldata.c serves it from DllGetClassObject).
@@ -22,12 +22,7 @@ extern const CLSID CLSID_PorvexOpcProxy = {
 
 namespace {
 
-using porvex::opc::DeleteKey;
-using porvex::opc::GuidText;
-using porvex::opc::KeyExists;
-using porvex::opc::ReadKeyText;
-using porvex::opc::WriteKeyDefault;
-using porvex::opc::WriteKeyText;
+namespace win = porvex::win;
 
 HMODULE this_module = nullptr;
 
@@ -55,18 +50,18 @@ void ForEachInterface(Visit&& visit) {
 }
 
 HRESULT RegisterProxyClass() {
-    const std::wstring path = porvex::opc::ModulePath(this_module);
+    const std::wstring path = win::module_path(this_module);
     if (path.empty()) {
         return HRESULT_FROM_WIN32(GetLastError());
     }
-    const std::wstring key = L"CLSID\\" + GuidText(CLSID_PorvexOpcProxy);
-    HRESULT hr = FromWin32(WriteKeyDefault(HKEY_CLASSES_ROOT, key, kClassName));
+    const std::wstring key = L"CLSID\\" + win::guid_text(CLSID_PorvexOpcProxy);
+    HRESULT hr = FromWin32(win::write_key_default(HKEY_CLASSES_ROOT, key, kClassName));
     if (SUCCEEDED(hr)) {
-        hr = FromWin32(WriteKeyDefault(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", path));
+        hr = FromWin32(win::write_key_default(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", path));
     }
     if (SUCCEEDED(hr)) {
-        hr = FromWin32(
-            WriteKeyText(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", L"Both"));
+        hr = FromWin32(win::write_key_text(HKEY_CLASSES_ROOT, key + L"\\InprocServer32",
+                                           L"ThreadingModel", L"Both"));
     }
     return hr;
 }
@@ -87,20 +82,20 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 STDAPI DllRegisterServer() {
     try {
         HRESULT hr = RegisterProxyClass();
-        const std::wstring clsid = GuidText(CLSID_PorvexOpcProxy);
+        const std::wstring clsid = win::guid_text(CLSID_PorvexOpcProxy);
         ForEachInterface([&](const IID& iid, const std::wstring& name, unsigned long methods) {
-            const std::wstring key = L"Interface\\" + GuidText(iid);
-            if (FAILED(hr) || KeyExists(HKEY_CLASSES_ROOT, key)) {
+            const std::wstring key = L"Interface\\" + win::guid_text(iid);
+            if (FAILED(hr) || win::key_exists(HKEY_CLASSES_ROOT, key)) {
                 return;
             }
-            hr = FromWin32(WriteKeyDefault(HKEY_CLASSES_ROOT, key, name));
+            hr = FromWin32(win::write_key_default(HKEY_CLASSES_ROOT, key, name));
             if (SUCCEEDED(hr)) {
-                hr = FromWin32(WriteKeyDefault(HKEY_CLASSES_ROOT, key + L"\\NumMethods",
-                                               std::to_wstring(methods)));
+                hr = FromWin32(win::write_key_default(HKEY_CLASSES_ROOT, key + L"\\NumMethods",
+                                                      std::to_wstring(methods)));
             }
             if (SUCCEEDED(hr)) {
                 hr = FromWin32(
-                    WriteKeyDefault(HKEY_CLASSES_ROOT, key + L"\\ProxyStubClsid32", clsid));
+                    win::write_key_default(HKEY_CLASSES_ROOT, key + L"\\ProxyStubClsid32", clsid));
             }
         });
         return hr;
@@ -112,21 +107,21 @@ STDAPI DllRegisterServer() {
 // Removes the Interface keys that name this DLL's class, then the class itself.
 STDAPI DllUnregisterServer() {
     try {
-        const std::wstring clsid = GuidText(CLSID_PorvexOpcProxy);
+        const std::wstring clsid = win::guid_text(CLSID_PorvexOpcProxy);
         ForEachInterface([&](const IID& iid, const std::wstring&, unsigned long) {
-            const std::wstring key = L"Interface\\" + GuidText(iid);
-            const auto owner = ReadKeyText(HKEY_CLASSES_ROOT, key + L"\\ProxyStubClsid32");
+            const std::wstring key = L"Interface\\" + win::guid_text(iid);
+            const auto owner = win::read_key_text(HKEY_CLASSES_ROOT, key + L"\\ProxyStubClsid32");
             if (!owner ||
                 CompareStringOrdinal(owner->c_str(), -1, clsid.c_str(), -1, TRUE) != CSTR_EQUAL) {
                 return;
             }
-            DeleteKey(HKEY_CLASSES_ROOT, key + L"\\ProxyStubClsid32");
-            DeleteKey(HKEY_CLASSES_ROOT, key + L"\\NumMethods");
-            DeleteKey(HKEY_CLASSES_ROOT, key);
+            win::delete_key(HKEY_CLASSES_ROOT, key + L"\\ProxyStubClsid32");
+            win::delete_key(HKEY_CLASSES_ROOT, key + L"\\NumMethods");
+            win::delete_key(HKEY_CLASSES_ROOT, key);
         });
         const std::wstring key = L"CLSID\\" + clsid;
-        DeleteKey(HKEY_CLASSES_ROOT, key + L"\\InprocServer32");
-        DeleteKey(HKEY_CLASSES_ROOT, key);
+        win::delete_key(HKEY_CLASSES_ROOT, key + L"\\InprocServer32");
+        win::delete_key(HKEY_CLASSES_ROOT, key);
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;

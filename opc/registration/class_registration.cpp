@@ -1,12 +1,12 @@
 #include "opc/registration/class_registration.h"
 
-#include "opc/com/registry.h"
+#include "win/registry.h"
 
 namespace porvex::opc {
 namespace {
 
 void Write(const std::wstring& path, const std::wstring& value) {
-    const LONG error = WriteKeyDefault(HKEY_CLASSES_ROOT, path, value);
+    const LONG error = win::write_key_default(HKEY_CLASSES_ROOT, path, value);
     if (error != ERROR_SUCCESS) {
         throw ERegistrationError(L"Could not write the registry key HKEY_CLASSES_ROOT\\" + path +
                                      L" (error " + std::to_wstring(error) + L")",
@@ -34,7 +34,7 @@ std::wstring LocalServerPath(const std::wstring& programPath) {
 }
 
 void RegisterLocalServerClass(const TLocalServerClass& entry) {
-    const std::wstring clsid = GuidText(entry.clsid);
+    const std::wstring clsid = win::guid_text(entry.clsid);
     const std::wstring class_key = L"CLSID\\" + clsid;
     Write(class_key, entry.description);
     Write(class_key + L"\\LocalServer32", entry.server_path);
@@ -44,12 +44,12 @@ void RegisterLocalServerClass(const TLocalServerClass& entry) {
 }
 
 std::vector<std::wstring> UnregisterLocalServerClass(const TLocalServerClass& entry) {
-    const std::wstring class_key = L"CLSID\\" + GuidText(entry.clsid);
+    const std::wstring class_key = L"CLSID\\" + win::guid_text(entry.clsid);
     const std::wstring keys[] = {class_key + L"\\ProgID", entry.prog_id + L"\\Clsid", entry.prog_id,
                                  class_key + L"\\LocalServer32", class_key};
     std::vector<std::wstring> failed;
     for (const std::wstring& key : keys) {
-        const LONG error = DeleteKey(HKEY_CLASSES_ROOT, key);
+        const LONG error = win::delete_key(HKEY_CLASSES_ROOT, key);
         if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
             failed.push_back(L"HKEY_CLASSES_ROOT\\" + key + L" (error " + std::to_wstring(error) +
                              L")");

@@ -3,11 +3,11 @@
 #include <atomic>
 #include <cstdio>
 
-#include "opc/com/com_object.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/text.h"
 #include "opc/server/item_server.h"
+#include "win/com_object.h"
 
 namespace porvex::opc {
 namespace {
@@ -20,7 +20,7 @@ class TLastReleaseWork final : public TPostedWork {
   public:
     explicit TLastReleaseWork(std::function<void()> action) : action_(std::move(action)) {}
     void Run() override {
-        if (TComObjectCount::Live() <= 0 && action_) {
+        if (win::ObjectCount::live() <= 0 && action_) {
             action_();
         }
     }
@@ -47,7 +47,7 @@ TComServer::TComServer() : main_thread_(GetCurrentThreadId()) {
 }
 
 TComServer::~TComServer() {
-    TComObjectCount::SetOnLastRelease(nullptr);
+    win::ObjectCount::set_on_last_release(nullptr);
     RevokeClassObjects();
     // Clients still connected lose their objects' engine (their calls then fail).
     item_server_.reset();
@@ -103,7 +103,7 @@ std::optional<int> TComServer::Start(std::wstring_view commandLine) {
     }
     RegisterClassObjects();
     if (StartedByCom()) {
-        TComObjectCount::SetOnLastRelease([this] { LastObjectReleased(); });
+        win::ObjectCount::set_on_last_release([this] { LastObjectReleased(); });
     }
     return std::nullopt;
 }
@@ -180,7 +180,7 @@ void TComServer::Report(const std::wstring& text) const {
     std::fprintf(stderr, "%s\n", Utf8FromWide(text).c_str());
 }
 
-long TComServer::ObjectCount() const noexcept { return TComObjectCount::Live(); }
+long TComServer::ObjectCount() const noexcept { return win::ObjectCount::live(); }
 
 void TComServer::SetAskUser(TAskUser ask) { ask_ = std::move(ask); }
 

@@ -4,40 +4,35 @@
 
 #include <algorithm>
 
-#include "opc/com/com_ptr.h"
 #include "opc/com/errors.h"
-#include "opc/com/registry.h"
 #include "opc/idl/opc_interfaces.h"
+#include "win/com_apartment.h"
+#include "win/com_ptr.h"
+#include "win/registry.h"
 
 namespace porvex::opc {
 namespace {
 
 // COM for the length of a registration step on this thread (the program may not have set
-// up its apartment yet).
+// up its apartment yet; one of another kind serves as well).
 class TComForStep {
   public:
-    TComForStep() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {
-        if (FAILED(hr_) && hr_ != RPC_E_CHANGED_MODE) {
-            throw EOpcError(hr_, L"COM could not be initialised for the registration");
-        }
-    }
-    TComForStep(const TComForStep&) = delete;
-    TComForStep& operator=(const TComForStep&) = delete;
-    ~TComForStep() {
-        if (SUCCEEDED(hr_)) {
-            CoUninitialize();
+    TComForStep() {
+        if (!apartment_.usable()) {
+            throw EOpcError(apartment_.result(),
+                            L"COM could not be initialised for the registration");
         }
     }
 
   private:
-    HRESULT hr_;
+    win::ComApartment apartment_;
 };
 
-TComPtr<ICatRegister> CategoryManager() {
-    TComPtr<ICatRegister> manager;
+win::ComPtr<ICatRegister> CategoryManager() {
+    win::ComPtr<ICatRegister> manager;
     const HRESULT hr =
         CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                         IID_ICatRegister, reinterpret_cast<void**>(manager.Put()));
+                         IID_ICatRegister, reinterpret_cast<void**>(manager.put()));
     if (FAILED(hr)) {
         throw EOpcError(hr, L"the component categories manager is not available");
     }
@@ -69,7 +64,7 @@ void RegisterOpcEntries(const CLSID& clsid, const std::wstring& progId, const st
                         const std::vector<TOpcCategory>& categories) {
     {
         TComForStep com;
-        TComPtr<ICatRegister> manager = CategoryManager();
+        win::ComPtr<ICatRegister> manager = CategoryManager();
         std::vector<CATEGORYINFO> infos(categories.size());
         const LCID locale = GetUserDefaultLCID();
         for (std::size_t i = 0; i < categories.size(); ++i) {
@@ -89,9 +84,9 @@ void RegisterOpcEntries(const CLSID& clsid, const std::wstring& progId, const st
     }
     // The vendor text: written once; what is there already stays.
     const std::wstring opc_key = progId + L"\\Opc";
-    if (!KeyExists(HKEY_CLASSES_ROOT, opc_key)) {
-        if (CreateEmptyKey(HKEY_CLASSES_ROOT, opc_key) == ERROR_SUCCESS) {
-            WriteKeyDefault(HKEY_CLASSES_ROOT, opc_key + L"\\Vendor", vendor);
+    if (!win::key_exists(HKEY_CLASSES_ROOT, opc_key)) {
+        if (win::create_empty_key(HKEY_CLASSES_ROOT, opc_key) == ERROR_SUCCESS) {
+            win::write_key_default(HKEY_CLASSES_ROOT, opc_key + L"\\Vendor", vendor);
         }
     }
 }
@@ -100,20 +95,21 @@ void UnregisterOpcEntries(const CLSID& clsid, const std::wstring& progId,
                           const std::vector<TOpcCategory>& categories) {
     {
         TComForStep com;
-        TComPtr<ICatRegister> manager = CategoryManager();
+        win::ComPtr<ICatRegister> manager = CategoryManager();
         std::vector<CATID> ids = Ids(categories);
         Check(manager->UnRegisterClassImplCategories(clsid, static_cast<ULONG>(ids.size()),
                                                      ids.data()),
               L"the claim to the OPC categories could not be taken back");
     }
     // The manager may leave the class's list of categories behind, empty.
-    const std::wstring implemented = L"CLSID\\" + GuidText(clsid) + L"\\Implemented Categories";
-    if (KeyExists(HKEY_CLASSES_ROOT, implemented) &&
-        !KeyHasSubkeys(HKEY_CLASSES_ROOT, implemented)) {
-        DeleteKey(HKEY_CLASSES_ROOT, implemented);
+    const std::wstring implemented =
+        L"CLSID\\" + win::guid_text(clsid) + L"\\Implemented Categories";
+    if (win::key_exists(HKEY_CLASSES_ROOT, implemented) &&
+        !win::key_has_subkeys(HKEY_CLASSES_ROOT, implemented)) {
+        win::delete_key(HKEY_CLASSES_ROOT, implemented);
     }
-    DeleteKey(HKEY_CLASSES_ROOT, progId + L"\\Opc\\Vendor");
-    DeleteKey(HKEY_CLASSES_ROOT, progId + L"\\Opc");
+    win::delete_key(HKEY_CLASSES_ROOT, progId + L"\\Opc\\Vendor");
+    win::delete_key(HKEY_CLASSES_ROOT, progId + L"\\Opc");
 }
 
 }  // namespace porvex::opc

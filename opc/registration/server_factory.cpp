@@ -1,15 +1,15 @@
 #include "opc/registration/server_factory.h"
 
-#include "opc/com/com_object.h"
 #include "opc/com/log.h"
-#include "opc/com/registry.h"
 #include "opc/registration/opc_entries.h"
 #include "opc/server/server_impl.h"
+#include "win/com_object.h"
+#include "win/registry.h"
 
 namespace porvex::opc {
 
 std::wstring ExecutableName() {
-    std::wstring name = ModulePath(nullptr);
+    std::wstring name = win::module_path(nullptr);
     if (const std::size_t slash = name.find_last_of(L"\\/:"); slash != std::wstring::npos) {
         name.erase(0, slash + 1);
     }
@@ -34,7 +34,7 @@ TLocalServerClass TOpcServerFactory::ClassEntry() const {
     entry.clsid = clsid_;
     entry.prog_id = prog_id_;
     entry.description = description_;
-    entry.server_path = LocalServerPath(ModulePath(nullptr));
+    entry.server_path = LocalServerPath(win::module_path(nullptr));
     return entry;
 }
 
@@ -78,14 +78,14 @@ HRESULT TOpcServerFactory::LockServer(BOOL lock) noexcept {
     // unlock without a lock changes nothing.
     if (lock) {
         locks_.fetch_add(1);
-        TComObjectCount::Add();
+        win::ObjectCount::add();
         return S_OK;
     }
     long held = locks_.load();
     while (held > 0 && !locks_.compare_exchange_weak(held, held - 1)) {
     }
     if (held > 0) {
-        TComObjectCount::Remove();
+        win::ObjectCount::remove();
     }
     return S_OK;
 }

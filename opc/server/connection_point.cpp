@@ -52,7 +52,7 @@ HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept 
         if (hook_ && FAILED(hook_(pUnkSink, true))) {
             return CONNECT_E_CANNOTCONNECT;
         }
-        sink_ = TComPtr<IUnknown>(pUnkSink);
+        sink_ = win::ComPtr<IUnknown>(pUnkSink);
         *pdwCookie = 1;
         return S_OK;
     });
@@ -64,9 +64,9 @@ HRESULT TConnectionPoint::Unadvise(DWORD) noexcept {
     }
     return OpcBoundary("IConnectionPoint::Unadvise", [&]() -> HRESULT {
         // Keep the sink referenced until the hook has let go of its own reference.
-        TComPtr<IUnknown> sink = std::move(sink_);
+        win::ComPtr<IUnknown> sink = std::move(sink_);
         if (hook_) {
-            hook_(sink.Get(), false);
+            hook_(sink.get(), false);
         }
         return S_OK;
     });
@@ -79,8 +79,8 @@ HRESULT TConnectionPoint::EnumConnections(IEnumConnections** ppEnum) noexcept {
     return E_NOTIMPL;
 }
 
-TComPtr<IEnumConnectionPoints> TEnumerateCP::Create(IConnectionPoint& point, ULONG position) {
-    return TComPtr<IEnumConnectionPoints>(new TEnumerateCP(point, position));
+win::ComPtr<IEnumConnectionPoints> TEnumerateCP::Create(IConnectionPoint& point, ULONG position) {
+    return win::ComPtr<IEnumConnectionPoints>(new TEnumerateCP(point, position));
 }
 
 HRESULT TEnumerateCP::Next(ULONG cConnections, LPCONNECTIONPOINT* ppCP, ULONG* pcFetched) noexcept {
@@ -93,7 +93,7 @@ HRESULT TEnumerateCP::Next(ULONG cConnections, LPCONNECTIONPOINT* ppCP, ULONG* p
     const ULONG left = 1 - position_;
     if (position_ == 0 && cConnections > 0) {
         point_->AddRef();
-        ppCP[0] = point_.Get();
+        ppCP[0] = point_.get();
         position_ = 1;
         if (pcFetched) {
             *pcFetched = 1;
@@ -121,7 +121,7 @@ HRESULT TEnumerateCP::Clone(IEnumConnectionPoints** ppEnum) noexcept {
     }
     *ppEnum = nullptr;
     return OpcBoundary("IEnumConnectionPoints::Clone", [&]() -> HRESULT {
-        *ppEnum = Create(*point_.Get(), position_).Detach();
+        *ppEnum = Create(*point_.get(), position_).detach();
         return S_OK;
     });
 }
@@ -145,7 +145,7 @@ HRESULT EnumSinglePoint(IConnectionPoint& point, IEnumConnectionPoints** ppEnum)
     }
     *ppEnum = nullptr;
     return OpcBoundary("IConnectionPointContainer::EnumConnectionPoints", [&]() -> HRESULT {
-        *ppEnum = TEnumerateCP::Create(point).Detach();
+        *ppEnum = TEnumerateCP::Create(point).detach();
         return S_OK;
     });
 }

@@ -5,9 +5,9 @@
 
 #include <functional>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/idl/opc_interfaces.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc {
 
@@ -37,20 +37,20 @@ class TConnectionPoint final : public IConnectionPoint {
     const IID& SinkIid() const noexcept { return sink_iid_; }
     bool Connected() const noexcept { return static_cast<bool>(sink_); }
     // Drops the sink without calling the hook (the owner is leaving).
-    void Disconnect() noexcept { sink_.Reset(); }
+    void Disconnect() noexcept { sink_.reset(); }
 
   private:
     IUnknown& owner_;
     IConnectionPointContainer& container_;
     IID sink_iid_;
     THook hook_;
-    TComPtr<IUnknown> sink_;
+    win::ComPtr<IUnknown> sink_;
 };
 
 // IEnumConnectionPoints over a container's single connection point.
-class TEnumerateCP final : public TComObject<IEnumConnectionPoints> {
+class TEnumerateCP final : public win::ComObject<IEnumConnectionPoints> {
   public:
-    static TComPtr<IEnumConnectionPoints> Create(IConnectionPoint& point, ULONG position = 0);
+    static win::ComPtr<IEnumConnectionPoints> Create(IConnectionPoint& point, ULONG position = 0);
 
     HRESULT STDMETHODCALLTYPE Next(ULONG cConnections, LPCONNECTIONPOINT* ppCP,
                                    ULONG* pcFetched) noexcept override;
@@ -61,7 +61,7 @@ class TEnumerateCP final : public TComObject<IEnumConnectionPoints> {
   private:
     TEnumerateCP(IConnectionPoint& point, ULONG position) : point_(&point), position_(position) {}
 
-    TComPtr<IConnectionPoint> point_;
+    win::ComPtr<IConnectionPoint> point_;
     ULONG position_;
 };
 

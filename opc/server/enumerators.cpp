@@ -1,7 +1,7 @@
 #include "opc/server/enumerators.h"
 
 #include "opc/com/boundary.h"
-#include "opc/com/task_mem.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc {
 namespace {
@@ -21,9 +21,9 @@ HRESULT SkipWithin(std::size_t& position, std::size_t size, ULONG celt) noexcept
 
 // ---- TStringsEnumerator --------------------------------------------------------------------
 
-TComPtr<IEnumString> TStringsEnumerator::Create(std::vector<std::wstring> names) {
+win::ComPtr<IEnumString> TStringsEnumerator::Create(std::vector<std::wstring> names) {
     auto shared = std::make_shared<const std::vector<std::wstring>>(std::move(names));
-    return TComPtr<IEnumString>(new TStringsEnumerator(std::move(shared), 0));
+    return win::ComPtr<IEnumString>(new TStringsEnumerator(std::move(shared), 0));
 }
 
 HRESULT TStringsEnumerator::Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) noexcept {
@@ -40,7 +40,7 @@ HRESULT TStringsEnumerator::Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetche
     ULONG handed = 0;
     try {
         while (handed < celt && position_ + handed < names.size()) {
-            rgelt[handed] = TTaskString(names[position_ + handed]).Detach();
+            rgelt[handed] = win::task_string(names[position_ + handed]).release();
             ++handed;
         }
     } catch (...) {
@@ -72,7 +72,7 @@ HRESULT TStringsEnumerator::Clone(IEnumString** ppenum) noexcept {
     }
     *ppenum = nullptr;
     try {
-        *ppenum = TComPtr<IEnumString>(new TStringsEnumerator(names_, position_)).Detach();
+        *ppenum = win::ComPtr<IEnumString>(new TStringsEnumerator(names_, position_)).detach();
         return S_OK;
     } catch (...) {
         return E_UNEXPECTED;
@@ -81,9 +81,9 @@ HRESULT TStringsEnumerator::Clone(IEnumString** ppenum) noexcept {
 
 // ---- TUnkEnumerator ------------------------------------------------------------------------
 
-TComPtr<IEnumUnknown> TUnkEnumerator::Create(std::vector<TComPtr<IUnknown>> objects) {
-    auto shared = std::make_shared<const std::vector<TComPtr<IUnknown>>>(std::move(objects));
-    return TComPtr<IEnumUnknown>(new TUnkEnumerator(std::move(shared), 0));
+win::ComPtr<IEnumUnknown> TUnkEnumerator::Create(std::vector<win::ComPtr<IUnknown>> objects) {
+    auto shared = std::make_shared<const std::vector<win::ComPtr<IUnknown>>>(std::move(objects));
+    return win::ComPtr<IEnumUnknown>(new TUnkEnumerator(std::move(shared), 0));
 }
 
 HRESULT TUnkEnumerator::Next(ULONG celt, IUnknown** rgelt, ULONG* pceltFetched) noexcept {
@@ -99,7 +99,7 @@ HRESULT TUnkEnumerator::Next(ULONG celt, IUnknown** rgelt, ULONG* pceltFetched) 
     const auto& objects = *objects_;
     ULONG handed = 0;
     while (handed < celt && position_ + handed < objects.size()) {
-        IUnknown* object = objects[position_ + handed].Get();
+        IUnknown* object = objects[position_ + handed].get();
         object->AddRef();
         rgelt[handed] = object;
         ++handed;
@@ -126,7 +126,7 @@ HRESULT TUnkEnumerator::Clone(IEnumUnknown** ppenum) noexcept {
     }
     *ppenum = nullptr;
     try {
-        *ppenum = TComPtr<IEnumUnknown>(new TUnkEnumerator(objects_, position_)).Detach();
+        *ppenum = win::ComPtr<IEnumUnknown>(new TUnkEnumerator(objects_, position_)).detach();
         return S_OK;
     } catch (...) {
         return E_UNEXPECTED;

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc {
 
-class TStringsEnumerator final : public TComObject<IEnumString> {
+class TStringsEnumerator final : public win::ComObject<IEnumString> {
   public:
     using TNames = std::shared_ptr<const std::vector<std::wstring>>;
-    static TComPtr<IEnumString> Create(std::vector<std::wstring> names);
+    static win::ComPtr<IEnumString> Create(std::vector<std::wstring> names);
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, LPOLESTR* rgelt,
                                    ULONG* pceltFetched) noexcept override;
@@ -30,10 +30,10 @@ class TStringsEnumerator final : public TComObject<IEnumString> {
     std::size_t position_;
 };
 
-class TUnkEnumerator final : public TComObject<IEnumUnknown> {
+class TUnkEnumerator final : public win::ComObject<IEnumUnknown> {
   public:
-    using TObjects = std::shared_ptr<const std::vector<TComPtr<IUnknown>>>;
-    static TComPtr<IEnumUnknown> Create(std::vector<TComPtr<IUnknown>> objects);
+    using TObjects = std::shared_ptr<const std::vector<win::ComPtr<IUnknown>>>;
+    static win::ComPtr<IEnumUnknown> Create(std::vector<win::ComPtr<IUnknown>> objects);
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, IUnknown** rgelt,
                                    ULONG* pceltFetched) noexcept override;

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <typeinfo>
 
-#include "opc/com/com_ptr.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/text.h"
@@ -14,6 +13,7 @@
 #include "opc/group/group_item.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/server_impl.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc {
 namespace {
@@ -120,9 +120,9 @@ void TOpcItemServer::ShutdownCallbackFailed(HRESULT, TClientInfo&, int) {}
 void TOpcItemServer::GetTimestamp(FILETIME& time) { GetSystemTimeAsFileTime(&time); }
 
 void TOpcItemServer::ConvertWrittenValue(TItemHandle, const VARIANT& written, VARTYPE canonicalType,
-                                         TVariant& converted) {
+                                         win::Variant& converted) {
     const HRESULT hr =
-        VariantChangeType(converted.Ptr(), const_cast<VARIANT*>(&written), 0, canonicalType);
+        VariantChangeType(converted.get(), const_cast<VARIANT*>(&written), 0, canonicalType);
     if (FAILED(hr)) {
         // A value of a type that cannot become the item's type is a bad type for the
         // client; other conversion failures (overflow) keep their code.
@@ -176,7 +176,7 @@ std::vector<TServerImpl*> TOpcItemServer::ClientSnapshot() const {
 }
 
 int TOpcItemServer::ShutdownClients(const std::wstring& reason, int index) {
-    std::vector<TComPtr<TServerImpl>> chosen;
+    std::vector<win::ComPtr<TServerImpl>> chosen;
     {
         TLock lock(client_lock_);
         if (index == -1) {

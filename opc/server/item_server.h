@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "opc/com/critical_section.h"
-#include "opc/com/variant.h"
 #include "opc/items/server_item.h"
 #include "opc/namespace/namespace_node.h"
 #include "opc/server/handle_registry.h"
 #include "opc/server/notify_window.h"
 #include "opc/server/public_info.h"
 #include "opc/server/types.h"
+#include "win/variant.h"
 
 namespace porvex::opc {
 
@@ -84,7 +84,7 @@ class TOpcItemServer {
     // 13: fills the namespace root with branches and items.
     virtual void LoadNamespace(TItemIdList& root);
     // 14: reads the device value; quality comes preset to good (0xC0).
-    virtual void GetItemValue(TItemHandle handle, WORD& quality, TVariant& value) = 0;
+    virtual void GetItemValue(TItemHandle handle, WORD& quality, win::Variant& value) = 0;
     // 15: writes a value already converted to the item's canonical type.
     virtual void SetItemValue(TItemHandle handle, const VARIANT& value) = 0;
     // 16-22: notifications 1-7.
@@ -108,7 +108,7 @@ class TOpcItemServer {
     // cannot become it, the conversion's own code for other failures (overflow). An item
     // server overrides it where a written value means more than its converted number.
     virtual void ConvertWrittenValue(TItemHandle handle, const VARIANT& written,
-                                     VARTYPE canonicalType, TVariant& converted);
+                                     VARTYPE canonicalType, win::Variant& converted);
 
     // ---- Operations for the application -------------------------------------------------
     int ClientCount() const;

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <string>
 
-#include "opc/com/variant.h"
 #include "opc/server/types.h"
+#include "win/variant.h"
 
 namespace porvex::opc {
 
@@ -103,7 +103,7 @@ class TGroupItemInfo {
     virtual TGroupInfo& Group() const = 0;
     // The time of the cached value as an OLE date, and a copy of that value.
     virtual DATE CachedTimeAsDate() const = 0;
-    virtual TVariant CachedValue() const = 0;
+    virtual win::Variant CachedValue() const = 0;
 
     void* Data = nullptr;
 

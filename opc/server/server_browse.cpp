@@ -3,12 +3,12 @@
 // serialises rebuilds of the namespace.
 #include "opc/com/boundary.h"
 #include "opc/com/call_args.h"
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
 #include "opc/namespace/browse_list.h"
 #include "opc/server/enumerators.h"
 #include "opc/server/item_server.h"
 #include "opc/server/server_impl.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc {
 namespace {
@@ -98,7 +98,7 @@ HRESULT TServerImpl::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR 
             server, *browse_position_, dwBrowseFilterType, FromClientString(szFilterCriteria),
             vtDataTypeFilter, static_cast<TAccessRights>(dwAccessRightsFilter));
         const bool empty = names.empty();
-        *ppIEnumString = TStringsEnumerator::Create(std::move(names)).Detach();
+        *ppIEnumString = TStringsEnumerator::Create(std::move(names)).detach();
         return empty ? S_FALSE : S_OK;
     });
 }
@@ -113,7 +113,7 @@ HRESULT TServerImpl::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) noexcept {
             return S_OK;
         }
         if (szItemDataID[0] == L'\0') {
-            *szItemID = TTaskString(L"").Detach();
+            *szItemID = win::task_string(L"").release();
             return S_OK;
         }
         TOpcItemServer& server = Server();
@@ -128,13 +128,13 @@ HRESULT TServerImpl::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) noexcept {
             if (!node) {
                 return E_INVALIDARG;
             }
-            *szItemID = TTaskString(node->FullPath()).Detach();
+            *szItemID = win::task_string(node->FullPath()).release();
             return S_OK;
         }
         if (!root->FindNode(szItemDataID)) {
             return E_INVALIDARG;
         }
-        *szItemID = TTaskString(szItemDataID).Detach();
+        *szItemID = win::task_string(szItemDataID).release();
         return S_OK;
     });
 }

@@ -4,9 +4,9 @@
 
 #include "opc/com/boundary.h"
 #include "opc/com/call_args.h"
-#include "opc/com/task_mem.h"
 #include "opc/server/item_server.h"
 #include "opc/server/server_impl.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc {
 
@@ -18,7 +18,7 @@ HRESULT TServerImpl::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppSt
         CheckOut(ppString);
         std::wstring text;
         Server().GetErrorString(dwError, LANGIDFROMLCID(dwLocale), text);
-        *ppString = TTaskString(text).Detach();
+        *ppString = win::task_string(text).release();
         return S_OK;
     });
 }
@@ -63,10 +63,10 @@ HRESULT TServerImpl::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) no
                 accepted.push_back(locale);
             }
         }
-        TTaskArray<LCID> locales(accepted.size());
-        std::copy(accepted.begin(), accepted.end(), locales.Get());
+        win::TaskArray<LCID> locales(accepted.size());
+        std::copy(accepted.begin(), accepted.end(), locales.get());
         *pdwCount = static_cast<DWORD>(accepted.size());
-        *pdwLcid = locales.Detach();
+        *pdwLcid = locales.detach();
         return S_OK;
     });
 }

@@ -11,12 +11,12 @@ namespace porvex::opc {
 
 TServerImpl::TServerImpl()
     : server_(&TOpcItemServer::Required()),
-      shutdown_(*Identity(), *this, [this] { return server_ != nullptr; }) {
+      shutdown_(*identity(), *this, [this] { return server_ != nullptr; }) {
     locale_id_ = LOCALE_SYSTEM_DEFAULT;
 }
 
-TComPtr<TServerImpl> TServerImpl::Create() {
-    TComPtr<TServerImpl> client(new TServerImpl());
+win::ComPtr<TServerImpl> TServerImpl::Create() {
+    win::ComPtr<TServerImpl> client(new TServerImpl());
     TOpcItemServer& server = client->Server();
     server.AddClient(*client);
     client->server_state_ = OPC_STATUS_RUNNING;
@@ -69,7 +69,7 @@ TOpcItemServer& TServerImpl::Server() const {
     return *server_;
 }
 
-bool TServerImpl::Refuses(REFIID riid) const noexcept {
+bool TServerImpl::refuses(REFIID riid) const noexcept {
     if (!IsEqualIID(riid, IID_IOPCBrowseServerAddressSpace) || !server_) {
         return false;
     }
@@ -202,7 +202,7 @@ HRESULT TServerImpl::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) noexcept {
             return E_INVALIDARG;
         }
         TakeOutGroup(*group);
-        if (group->References() == 0 || bForce) {
+        if (group->references() == 0 || bForce) {
             group->Destroy();
             return S_OK;
         }
@@ -226,14 +226,14 @@ HRESULT TServerImpl::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid,
                             dwScope == OPC_ENUM_ALL;
         std::size_t count = 0;
         if (IsEqualIID(riid, IID_IEnumUnknown)) {
-            std::vector<TComPtr<IUnknown>> objects;
+            std::vector<win::ComPtr<IUnknown>> objects;
             if (listed) {
                 for (auto& [key, group] : groups_) {
-                    objects.emplace_back(group->Identity());
+                    objects.emplace_back(group->identity());
                 }
             }
             count = objects.size();
-            *ppUnk = TUnkEnumerator::Create(std::move(objects)).Detach();
+            *ppUnk = TUnkEnumerator::Create(std::move(objects)).detach();
         } else if (IsEqualIID(riid, IID_IEnumString)) {
             std::vector<std::wstring> names;
             if (listed) {
@@ -242,7 +242,7 @@ HRESULT TServerImpl::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid,
                 }
             }
             count = names.size();
-            *ppUnk = TStringsEnumerator::Create(std::move(names)).Detach();
+            *ppUnk = TStringsEnumerator::Create(std::move(names)).detach();
         } else {
             return E_NOINTERFACE;
         }
@@ -285,7 +285,7 @@ HRESULT CreateServerObject(REFIID riid, void** object) noexcept {
     }
     *object = nullptr;
     return OpcBoundary("CreateServerObject", [&]() -> HRESULT {
-        TComPtr<TServerImpl> client = TServerImpl::Create();
+        win::ComPtr<TServerImpl> client = TServerImpl::Create();
         return client->QueryInterface(riid, object);
     });
 }

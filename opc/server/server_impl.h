@@ -11,11 +11,11 @@
 #include <set>
 #include <string>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/public_info.h"
 #include "opc/server/shutdown_point.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc {
 
@@ -23,13 +23,14 @@ class TOpcItemServer;
 class TGroupImpl;
 class TItemIdList;
 
-class TServerImpl final : public TComObject<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace,
-                                            IOPCItemProperties, IConnectionPointContainer>,
-                          public TClientInfo {
+class TServerImpl final
+    : public win::ComObject<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace,
+                            IOPCItemProperties, IConnectionPointContainer>,
+      public TClientInfo {
   public:
     // A new server object registered with the item server (notification 1 sent).
     // EOpcServer "OPCSERV: No item server" without an item server.
-    static TComPtr<TServerImpl> Create();
+    static win::ComPtr<TServerImpl> Create();
 
     // IOPCServer
     HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
@@ -116,7 +117,7 @@ class TServerImpl final : public TComObject<IOPCServer, IOPCCommon, IOPCBrowseSe
     void Detach() noexcept;
 
   protected:
-    bool Refuses(REFIID riid) const noexcept override;
+    bool refuses(REFIID riid) const noexcept override;
 
   private:
     TServerImpl();

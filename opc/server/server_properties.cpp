@@ -4,9 +4,9 @@
 #include "opc/com/boundary.h"
 #include "opc/com/call_args.h"
 #include "opc/com/file_time.h"
-#include "opc/com/task_mem.h"
 #include "opc/server/item_server.h"
 #include "opc/server/server_impl.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc {
 namespace {
@@ -49,7 +49,7 @@ class TDeviceRead {
             throw;
         }
     }
-    const TVariant& Value() const { return value_; }
+    const win::Variant& Value() const { return value_; }
     WORD Quality() const { return quality_; }
     FILETIME Time() const { return time_; }
 
@@ -58,7 +58,7 @@ class TDeviceRead {
     const TServerItemRef& item_;
     bool done_ = false;
     HRESULT error_ = S_OK;
-    TVariant value_;
+    win::Variant value_;
     WORD quality_ = kQualityGood;
     FILETIME time_{};
 };
@@ -94,19 +94,19 @@ HRESULT TServerImpl::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
         CheckOut(ppvtDataTypes);
         TOpcItemServer& server = Server();
         TResolvedItem item = ResolveForProperties(server, szItemID);
-        TTaskArray<DWORD> ids(kProperties.size());
-        TTaskArray<LPWSTR> descriptions(kProperties.size());
-        TTaskArray<VARTYPE> types(kProperties.size());
+        win::TaskArray<DWORD> ids(kProperties.size());
+        win::TaskArray<LPWSTR> descriptions(kProperties.size());
+        win::TaskArray<VARTYPE> types(kProperties.size());
         for (std::size_t i = 0; i < kProperties.size(); ++i) {
             ids[i] = kProperties[i].id;
-            descriptions[i] = TTaskString(kProperties[i].description).Detach();
+            descriptions[i] = win::task_string(kProperties[i].description).release();
             types[i] =
                 kProperties[i].type == VT_VARIANT ? item->CanonicalType() : kProperties[i].type;
         }
         *pdwCount = static_cast<DWORD>(kProperties.size());
-        *ppPropertyIDs = ids.Detach();
-        *ppDescriptions = descriptions.Detach();
-        *ppvtDataTypes = types.Detach();
+        *ppPropertyIDs = ids.detach();
+        *ppDescriptions = descriptions.detach();
+        *ppvtDataTypes = types.detach();
         return S_OK;
     });
 }
@@ -125,15 +125,15 @@ HRESULT TServerImpl::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pd
         CheckOut(ppErrors);
         TOpcItemServer& server = Server();
         TResolvedItem item = ResolveForProperties(server, szItemID);
-        TTaskArray<VARIANT> values(dwCount);
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<VARIANT> values(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         TDeviceRead read(server, *item);
         for (DWORD i = 0; i < dwCount; ++i) {
             try {
-                TVariant value;
+                win::Variant value;
                 switch (pdwPropertyIDs[i]) {
                     case OPC_PROP_CDT:
-                        value = TVariant::I2(static_cast<SHORT>(item->CanonicalType()));
+                        value = win::Variant::i2(static_cast<SHORT>(item->CanonicalType()));
                         break;
                     case OPC_PROP_VALUE:
                         read.Need();
@@ -141,30 +141,30 @@ HRESULT TServerImpl::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pd
                         break;
                     case OPC_PROP_QUALITY:
                         read.Need();
-                        value = TVariant::I2(static_cast<SHORT>(read.Quality()));
+                        value = win::Variant::i2(static_cast<SHORT>(read.Quality()));
                         break;
                     case OPC_PROP_TIME:
                         read.Need();
-                        value = TVariant::Date(OleDateFromFileTime(read.Time()));
+                        value = win::Variant::date(OleDateFromFileTime(read.Time()));
                         break;
                     case OPC_PROP_RIGHTS:
-                        value = TVariant::I4(static_cast<LONG>(item->AccessRights()));
+                        value = win::Variant::i4(static_cast<LONG>(item->AccessRights()));
                         break;
                     case OPC_PROP_SCANRATE:
-                        value = TVariant::R4(static_cast<FLOAT>(server.MinUpdateRate()));
+                        value = win::Variant::r4(static_cast<FLOAT>(server.MinUpdateRate()));
                         break;
                     default:
                         throw EOpcError(OPC_E_INVALID_PID);
                 }
-                value.MoveTo(values[i]);
+                value.move_to(values[i]);
                 errors[i] = S_OK;
             } catch (...) {
                 errors[i] = BoundaryResult(std::current_exception(),
                                            "IOPCItemProperties::GetItemProperties");
             }
         }
-        *ppvData = values.Detach();
-        *ppErrors = errors.Detach();
+        *ppvData = values.detach();
+        *ppErrors = errors.detach();
         return S_OK;
     });
 }
@@ -183,13 +183,13 @@ HRESULT TServerImpl::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPro
         CheckOut(ppErrors);
         TResolvedItem item = ResolveForProperties(Server(), szItemID);
         // No property of this engine has an item ID of its own.
-        TTaskArray<LPWSTR> ids(dwCount);
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<LPWSTR> ids(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         for (DWORD i = 0; i < dwCount; ++i) {
             errors[i] = OPC_E_INVALID_PID;
         }
-        *ppszNewItemIDs = ids.Detach();
-        *ppErrors = errors.Detach();
+        *ppszNewItemIDs = ids.detach();
+        *ppErrors = errors.detach();
         return S_FALSE;
     });
 }

@@ -4,9 +4,9 @@
 
 #include "opc/com/boundary.h"
 #include "opc/com/call_args.h"
-#include "opc/com/task_mem.h"
 #include "opc/server/item_server.h"
 #include "opc/server/server_impl.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc {
 namespace {
@@ -68,8 +68,8 @@ HRESULT TServerImpl::GetStatus(OPCSERVERSTATUS** ppServerStatus) noexcept {
     return OpcBoundary("IOPCServer::GetStatus", [&]() -> HRESULT {
         CheckOut(ppServerStatus);
         TOpcItemServer& server = Server();
-        TTaskArray<OPCSERVERSTATUS> status(1);
-        TTaskString vendor(server.VendorInfo());
+        win::TaskArray<OPCSERVERSTATUS> status(1);
+        auto vendor = win::task_string(server.VendorInfo());
         const TProgramVersion& version = ProgramVersion();
         OPCSERVERSTATUS& s = status[0];
         s.ftStartTime = server.StartTime();
@@ -82,8 +82,8 @@ HRESULT TServerImpl::GetStatus(OPCSERVERSTATUS** ppServerStatus) noexcept {
         s.wMinorVersion = version.minor;
         s.wBuildNumber = version.build;
         s.wReserved = 0;
-        s.szVendorInfo = vendor.Detach();
-        *ppServerStatus = status.Detach();
+        s.szVendorInfo = vendor.release();
+        *ppServerStatus = status.detach();
         return S_OK;
     });
 }

@@ -12,20 +12,20 @@ TShutdownPoint::TShutdownPoint(IUnknown& owner, IConnectionPointContainer& conta
 
 void TShutdownPoint::Disconnect() noexcept {
     point_.Disconnect();
-    sink_.Reset();
+    sink_.reset();
 }
 
 HRESULT TShutdownPoint::Advised(IUnknown* sink, bool advise) {
     if (!advise) {
-        sink_.Reset();
+        sink_.reset();
         return S_OK;
     }
     if (!attached_()) {
         return E_FAIL;
     }
-    TComPtr<IOPCShutdown> shutdown;
+    win::ComPtr<IOPCShutdown> shutdown;
     const HRESULT hr =
-        sink->QueryInterface(IID_IOPCShutdown, reinterpret_cast<void**>(shutdown.Put()));
+        sink->QueryInterface(IID_IOPCShutdown, reinterpret_cast<void**>(shutdown.put()));
     if (SUCCEEDED(hr)) {
         sink_ = std::move(shutdown);
     }
@@ -33,12 +33,12 @@ HRESULT TShutdownPoint::Advised(IUnknown* sink, bool advise) {
 }
 
 std::optional<HRESULT> TShutdownPoint::Request(const std::wstring& reason) {
-    TComPtr<IOPCShutdown> sink = sink_;  // the client may unadvise during the call
+    win::ComPtr<IOPCShutdown> sink = sink_;  // the client may unadvise during the call
     if (!sink) {
         return std::nullopt;
     }
     const HRESULT hr = sink->ShutdownRequest(reason.c_str());
-    if (IsClientGone(hr) && sink_.Get() == sink.Get()) {
+    if (IsClientGone(hr) && sink_.get() == sink.get()) {
         Disconnect();
     }
     return hr;

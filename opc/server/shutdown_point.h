@@ -29,7 +29,7 @@ class TShutdownPoint {
 
     std::function<bool()> attached_;
     TConnectionPoint point_;
-    TComPtr<IOPCShutdown> sink_;
+    win::ComPtr<IOPCShutdown> sink_;
 };
 
 }  // namespace porvex::opc

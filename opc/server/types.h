@@ -9,9 +9,11 @@
 #include <initializer_list>
 #include <memory>
 
-namespace porvex::opc {
+namespace porvex::win {
+class Variant;
+}  // namespace porvex::win
 
-class TVariant;
+namespace porvex::opc {
 
 // The item server's handle of a resolved item ID. The engine stores it and passes it back
 // unchanged; it never dereferences it.
@@ -66,7 +68,7 @@ class IEUInfo {
     // 0 none, 1 analog, 2 enumerated (only 0..127 are used).
     virtual int EUType() = 0;
     // For an analog item a one-dimensional array: element 0 low limit, element 1 high.
-    virtual void EUInfo(TVariant& info) = 0;
+    virtual void EUInfo(win::Variant& info) = 0;
 };
 
 // Further item properties an item server may attach to an item. The engine keeps the

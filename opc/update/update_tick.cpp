@@ -27,7 +27,7 @@ void TGroupImpl::Tick() {
             // One item that cannot be read (no read right, a failing device) must not hold
             // back the changes of the others: it is reported once, until it reads again,
             // and the tick goes on.
-            scratch_.Clear();
+            scratch_.clear();
             if (!item->failing) {
                 item->failing = true;
                 server.ReportException(std::current_exception());
@@ -42,7 +42,7 @@ void TGroupImpl::Tick() {
     }
     detail::count_changed(changed_.size());
     // The client may release or remove this group from inside its callbacks.
-    TComPtr<IUnknown> keep(Identity());
+    win::ComPtr<IUnknown> keep(identity());
     if (data_callback_ && enabled_) {
         DeliverDataChange(OPC_DS_CACHE, 0, changed_);
     }
@@ -54,13 +54,13 @@ void TGroupImpl::Tick() {
 
 void TGroupImpl::DeliverDataChange(OPCDATASOURCE source, DWORD transactionId,
                                    std::span<TGroupItemImpl* const> items) {
-    TComPtr<IOPCDataCallback> callback = data_callback_;
+    win::ComPtr<IOPCDataCallback> callback = data_callback_;
     if (!callback || !active_ || detached_ || items.empty()) {
         return;
     }
     const std::size_t count = items.size();
     std::vector<OPCHANDLE> handles(count);
-    std::vector<TVariant> values(count);
+    std::vector<win::Variant> values(count);
     std::vector<WORD> qualities(count);
     std::vector<FILETIME> times(count);
     std::vector<HRESULT> errors(count);
@@ -86,9 +86,9 @@ void TGroupImpl::DeliverDataChange(OPCDATASOURCE source, DWORD transactionId,
             master_error = S_FALSE;
         }
     }
-    // TVariant is laid out as a VARIANT: the array goes to the client as it is.
-    static_assert(sizeof(TVariant) == sizeof(VARIANT));
-    TComPtr<IUnknown> keep(Identity());
+    // win::Variant is laid out as a VARIANT: the array goes to the client as it is.
+    static_assert(sizeof(win::Variant) == sizeof(VARIANT));
+    win::ComPtr<IUnknown> keep(identity());
     const HRESULT hr = callback->OnDataChange(
         transactionId, client_handle_, master_quality, master_error, static_cast<DWORD>(count),
         handles.data(), reinterpret_cast<VARIANT*>(values.data()), qualities.data(), times.data(),

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "opc/com/variant.h"
 #include "opc/server/types.h"
+#include "win/variant.h"
 
 namespace porvex::opc {
 namespace {
@@ -140,9 +140,9 @@ bool NumericValue(const VARIANT& v, double& out) noexcept {
 void AnalogLimits(IEUInfo& info, double& low, double& high) {
     low = 0.0;
     high = 0.0;
-    TVariant limits;
+    win::Variant limits;
     info.EUInfo(limits);
-    const VARIANT& v = limits.Get();
+    const VARIANT& v = limits.value();
     if ((v.vt & VT_ARRAY) == 0 || (v.vt & VT_BYREF) != 0 || !v.parray ||
         SafeArrayGetDim(v.parray) != 1) {
         return;
@@ -157,9 +157,9 @@ void AnalogLimits(IEUInfo& info, double& low, double& high) {
     double bounds[2] = {0.0, 0.0};
     for (LONG i = 0; i < 2; ++i) {
         LONG index = lower + i;
-        TVariant item;
+        win::Variant item;
         if (element == VT_VARIANT) {
-            if (FAILED(SafeArrayGetElement(v.parray, &index, item.Ptr()))) {
+            if (FAILED(SafeArrayGetElement(v.parray, &index, item.get()))) {
                 return;
             }
         } else {
@@ -170,9 +170,9 @@ void AnalogLimits(IEUInfo& info, double& low, double& high) {
                 FAILED(SafeArrayGetElement(v.parray, &index, &probe.llVal))) {
                 return;
             }
-            std::memcpy(item.Ptr(), &probe, sizeof(VARIANT));
+            std::memcpy(item.get(), &probe, sizeof(VARIANT));
         }
-        if (!NumericValue(item.Get(), bounds[i])) {
+        if (!NumericValue(item.value(), bounds[i])) {
             return;
         }
     }

@@ -16,19 +16,19 @@
 #include "door_opc/porvex_server.h"
 #include "door_server.h"
 #include "fake_link.h"
-#include "opc/com/com_ptr.h"
 #include "opc/com/log.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_errors.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/namespace/namespace_node.h"
 #include "opc/server/server_impl.h"
+#include "win/com_ptr.h"
+#include "win/variant.h"
 
 namespace porvex::test {
 namespace {
 
-using opc::TComPtr;
-using opc::TVariant;
+using win::ComPtr;
+using win::Variant;
 
 constexpr const char* kControllerIp = "10.1.1.5";
 constexpr int kControllerPort = 6001;
@@ -95,8 +95,8 @@ class ItemServerTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        group_.Reset();
-        client_.Reset();
+        group_.reset();
+        client_.reset();
         server_.reset();
         doors_.reset();
     }
@@ -114,9 +114,9 @@ class ItemServerTest : public ::testing::Test {
         return row;
     }
 
-    TComPtr<IOPCServer> Connect() {
-        TComPtr<IOPCServer> server;
-        EXPECT_EQ(opc::CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(server.Put())),
+    win::ComPtr<IOPCServer> Connect() {
+        win::ComPtr<IOPCServer> server;
+        EXPECT_EQ(opc::CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(server.put())),
                   S_OK);
         return server;
     }
@@ -127,10 +127,10 @@ class ItemServerTest : public ::testing::Test {
             DWORD rate = 0;
             EXPECT_EQ(
                 client_->AddGroup(L"g", TRUE, 1000, 1, nullptr, nullptr, 0x409, &handle, &rate,
-                                  IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group_.Put())),
+                                  IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group_.put())),
                 S_OK);
         }
-        return group_.Get();
+        return group_.get();
     }
 
     Added AddItems(const std::vector<std::wstring>& ids) {
@@ -156,13 +156,13 @@ class ItemServerTest : public ::testing::Test {
     }
 
     // A device read of an added item as the client sees it (S_OK expected).
-    TVariant ReadHandle(OPCHANDLE handle, WORD* quality = nullptr) {
-        TComPtr<IOPCSyncIO> io;
-        group_.As(io);
+    win::Variant ReadHandle(OPCHANDLE handle, WORD* quality = nullptr) {
+        win::ComPtr<IOPCSyncIO> io;
+        group_.query(io);
         OPCITEMSTATE* states = nullptr;
         HRESULT* errors = nullptr;
         EXPECT_EQ(io->Read(OPC_DS_DEVICE, 1, &handle, &states, &errors), S_OK);
-        TVariant value(states[0].vDataValue);
+        win::Variant value(states[0].vDataValue);
         if (quality != nullptr) {
             *quality = states[0].wQuality;
         }
@@ -173,11 +173,11 @@ class ItemServerTest : public ::testing::Test {
     }
 
     // The write's result for the item: its entry of the error array.
-    HRESULT WriteHandle(OPCHANDLE handle, const TVariant& value) {
-        TComPtr<IOPCSyncIO> io;
-        group_.As(io);
+    HRESULT WriteHandle(OPCHANDLE handle, const win::Variant& value) {
+        win::ComPtr<IOPCSyncIO> io;
+        group_.query(io);
         HRESULT* errors = nullptr;
-        VARIANT raw = value.Get();
+        VARIANT raw = value.value();
         HRESULT hr = io->Write(1, &handle, &raw, &errors);
         if (SUCCEEDED(hr) && errors != nullptr) {
             hr = errors[0];
@@ -193,13 +193,13 @@ class ItemServerTest : public ::testing::Test {
         return quality;
     }
 
-    TVariant Read(const std::wstring& id) {
+    win::Variant Read(const std::wstring& id) {
         const Added added = AddItems({id});
         EXPECT_EQ(added.errors.at(0), S_OK) << "item " << std::string(id.begin(), id.end());
         return ReadHandle(added.handles.at(0));
     }
 
-    HRESULT Write(const std::wstring& id, const TVariant& value) {
+    HRESULT Write(const std::wstring& id, const win::Variant& value) {
         return WriteHandle(AddItems({id}).handles.at(0), value);
     }
 
@@ -215,12 +215,12 @@ class ItemServerTest : public ::testing::Test {
     RecordingMonitor monitor_;
     std::unique_ptr<DoorServer> doors_;
     std::unique_ptr<PorvexServer> server_;
-    TComPtr<IOPCServer> client_;
-    TComPtr<IOPCItemMgt> group_;
+    win::ComPtr<IOPCServer> client_;
+    win::ComPtr<IOPCItemMgt> group_;
 };
 
-std::wstring Text(const TVariant& v) {
-    return v.Type() == VT_BSTR ? std::wstring(v.Get().bstrVal) : L"<not a string>";
+std::wstring Text(const win::Variant& v) {
+    return v.type() == VT_BSTR ? std::wstring(v.value().bstrVal) : L"<not a string>";
 }
 
 TEST_F(ItemServerTest, NamespaceHasOneBranchPerDoorWithItsEnabledPoints) {
@@ -273,7 +273,7 @@ TEST_F(ItemServerTest, ADuplicateDoorIsLoggedOnceAndTheDoorsAfterItStayBrowsable
     EXPECT_EQ(lines, 1);
 
     // Item IDs of such doors reach the first door's leaves; the third door still resolves.
-    EXPECT_EQ(Write(L"东门(一层).遥控开门", TVariant::I4(1)), S_OK);
+    EXPECT_EQ(Write(L"东门(一层).遥控开门", win::Variant::i4(1)), S_OK);
     EXPECT_EQ(link_.sent().size(), 1u);
     EXPECT_EQ(doors_->node_text(doors_->door(0).RemoteOpenNode), "遥控开门:锁定");
     EXPECT_EQ(doors_->node_text(doors_->door(1).RemoteOpenNode), "遥控开门:成功");
@@ -290,13 +290,13 @@ TEST_F(ItemServerTest, NamesWithDotsAndParenthesesAreBrowsableAndResolve) {
     ASSERT_NE(state, nullptr);
     EXPECT_EQ(state->FullPath(), L"A.1门(楼(北).2).门禁状态");
     EXPECT_EQ(AddItems({L"A.1门(楼(北).2).门禁状态"}).errors.at(0), S_OK);
-    EXPECT_EQ(Write(L"A.1门(楼(北).2).遥控开门", TVariant::I4(1)), S_OK);
+    EXPECT_EQ(Write(L"A.1门(楼(北).2).遥控开门", win::Variant::i4(1)), S_OK);
     EXPECT_EQ(link_.sent().size(), 1u);
     EXPECT_NE(Browse(L"西门(一层).门禁状态"), nullptr);
 
     // The browse interface walks into the branch and names its items.
-    TComPtr<IOPCBrowseServerAddressSpace> browse;
-    ASSERT_EQ(client_.As(browse), S_OK);
+    win::ComPtr<IOPCBrowseServerAddressSpace> browse;
+    ASSERT_EQ(client_.query(browse), S_OK);
     EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"A.1门(楼(北).2)"), S_OK);
     LPWSTR id = nullptr;
     ASSERT_EQ(browse->GetItemID(const_cast<LPWSTR>(L"遥控开门"), &id), S_OK);
@@ -309,21 +309,21 @@ TEST_F(ItemServerTest, ItemIdsResolveExactlyIncludingTheAddressLeaves) {
                                   L"东门(一层).端口号", L"东门(一层).IP", L"西门(一层).ip"});
     EXPECT_EQ(added.errors, (std::vector<HRESULT>{S_OK, OPC_E_INVALIDITEMID, OPC_E_INVALIDITEMID,
                                                   S_OK, S_OK, OPC_E_INVALIDITEMID}));
-    EXPECT_EQ(Read(L"东门(一层).端口号").Get().lVal, kControllerPort);
+    EXPECT_EQ(Read(L"东门(一层).端口号").value().lVal, kControllerPort);
     EXPECT_EQ(Text(Read(L"东门(一层).IP")), L"10.1.1.5");
 }
 
 TEST_F(ItemServerTest, ReadsShowThePointValuesInTheirTypes) {
-    TVariant state = Read(L"东门(一层).门禁状态");
-    EXPECT_EQ(state.Type(), VT_I2);
+    win::Variant state = Read(L"东门(一层).门禁状态");
+    EXPECT_EQ(state.type(), VT_I2);
     EXPECT_EQ(Text(Read(L"东门(一层).最后一个刷卡人卡片号码")), L"0");
 
     // The controller's link goes down: the word and card points say so.
     link_.raise_connection(kControllerIp, kControllerPort, false);
-    EXPECT_EQ(Read(L"东门(一层).门禁状态").Get().iVal, 2);
-    EXPECT_EQ(Read(L"东门(一层).防拆报警").Get().iVal, 2);
+    EXPECT_EQ(Read(L"东门(一层).门禁状态").value().iVal, 2);
+    EXPECT_EQ(Read(L"东门(一层).防拆报警").value().iVal, 2);
     EXPECT_EQ(Text(Read(L"西门(一层).最后一个刷卡人卡片号码")), L"没有监控");
-    EXPECT_EQ(Read(L"东门(一层).遥控开门").Get().iVal, 0);
+    EXPECT_EQ(Read(L"东门(一层).遥控开门").value().iVal, 0);
 }
 
 TEST_F(ItemServerTest, EveryPointHasOneTypeInTheNamespaceAddItemsAndItsValues) {
@@ -353,9 +353,9 @@ TEST_F(ItemServerTest, EveryPointHasOneTypeInTheNamespaceAddItemsAndItsValues) {
         EXPECT_EQ(item->DataType(), type);
         const Added added = AddItems({id});
         EXPECT_EQ(added.canonical.at(0), type);
-        EXPECT_EQ(ReadHandle(added.handles.at(0)).Type(), type);
+        EXPECT_EQ(ReadHandle(added.handles.at(0)).type(), type);
     }
-    EXPECT_EQ(Read(L"东门(一层).门开关状态").Get().iVal, 1);
+    EXPECT_EQ(Read(L"东门(一层).门开关状态").value().iVal, 1);
 }
 
 TEST_F(ItemServerTest, OnlyRemoteOpenIsWritable) {
@@ -376,14 +376,14 @@ TEST_F(ItemServerTest, OnlyRemoteOpenIsWritable) {
         const OPCHANDLE handle = results[0].hServer;
         CoTaskMemFree(results);
         CoTaskMemFree(errors);
-        EXPECT_EQ(WriteHandle(handle, TVariant::I4(1)), OPC_E_BADRIGHTS);
+        EXPECT_EQ(WriteHandle(handle, win::Variant::i4(1)), OPC_E_BADRIGHTS);
     }
     EXPECT_EQ(doors_->node_text(doors_->door(0).StateNode), "门禁状态:正常");
     EXPECT_TRUE(link_.sent().empty());
 
     // Property 5 (access rights) agrees.
-    TComPtr<IOPCItemProperties> properties;
-    ASSERT_EQ(client_.As(properties), S_OK);
+    win::ComPtr<IOPCItemProperties> properties;
+    ASSERT_EQ(client_.query(properties), S_OK);
     DWORD rights_property = 5;
     for (const auto& [id, rights] : std::vector<std::pair<std::wstring, LONG>>{
              {L"东门(一层).门禁状态", OPC_READABLE}, {L"东门(一层).遥控开门", 3}}) {
@@ -428,12 +428,12 @@ TEST_F(ItemServerTest, DoorsNeverConnectedReadNotConnected) {
 }
 
 TEST_F(ItemServerTest, RemoteOpenWritesSendOneCommandAndReadBackTheirState) {
-    EXPECT_EQ(Write(L"西门(一层).遥控开门", TVariant::I4(1)), S_OK);
-    EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().iVal, 2);
-    EXPECT_EQ(Write(L"西门(一层).遥控开门", TVariant::I4(1)), S_OK);
+    EXPECT_EQ(Write(L"西门(一层).遥控开门", win::Variant::i4(1)), S_OK);
+    EXPECT_EQ(Read(L"西门(一层).遥控开门").value().iVal, 2);
+    EXPECT_EQ(Write(L"西门(一层).遥控开门", win::Variant::i4(1)), S_OK);
     ASSERT_EQ(link_.sent().size(), 1u);
     EXPECT_EQ(link_.sent()[0].cmd, 0x20);
-    EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().iVal, 2);
+    EXPECT_EQ(Read(L"西门(一层).遥控开门").value().iVal, 2);
 
     ReceivedFrame reply;
     reply.IP = kControllerIp;
@@ -441,44 +441,44 @@ TEST_F(ItemServerTest, RemoteOpenWritesSendOneCommandAndReadBackTheirState) {
     reply.ApCode = link_.sent()[0].ap_code;
     reply.Cmd = 32;
     doors_->receive(reply);
-    EXPECT_EQ(Read(L"西门(一层).遥控开门").Get().iVal, 0);
-    EXPECT_EQ(Read(L"西门(一层).门开关状态").Get().iVal, 1);
+    EXPECT_EQ(Read(L"西门(一层).遥控开门").value().iVal, 0);
+    EXPECT_EQ(Read(L"西门(一层).门开关状态").value().iVal, 1);
 
     // Any other number fails at once and sends nothing.
-    EXPECT_EQ(Write(L"东门(一层).遥控开门", TVariant::I4(0)), S_OK);
-    EXPECT_EQ(Read(L"东门(一层).遥控开门").Get().iVal, 1);
-    EXPECT_EQ(Write(L"东门(一层).遥控开门", TVariant::R8(0.6)), S_OK);  // never rounds to 1
+    EXPECT_EQ(Write(L"东门(一层).遥控开门", win::Variant::i4(0)), S_OK);
+    EXPECT_EQ(Read(L"东门(一层).遥控开门").value().iVal, 1);
+    EXPECT_EQ(Write(L"东门(一层).遥控开门", win::Variant::r8(0.6)), S_OK);  // never rounds to 1
     EXPECT_EQ(link_.sent().size(), 1u);
 }
 
 TEST_F(ItemServerTest, BooleanTrueAndTheTextsOneAndTrueOpen) {
     const std::wstring east = L"东门(一层).遥控开门";
     const std::wstring west = L"西门(一层).遥控开门";
-    EXPECT_EQ(Write(east, TVariant::Bool(true)), S_OK);
+    EXPECT_EQ(Write(east, win::Variant::boolean(true)), S_OK);
     ASSERT_EQ(link_.sent().size(), 1u);
-    EXPECT_EQ(Write(west, TVariant::String(L" True")), S_OK);
+    EXPECT_EQ(Write(west, win::Variant::string(L" True")), S_OK);
     ASSERT_EQ(link_.sent().size(), 2u);
-    EXPECT_EQ(Read(west).Get().iVal, 2);
+    EXPECT_EQ(Read(west).value().iVal, 2);
 
     TearDown();
     Make(PointSet::all());
-    EXPECT_EQ(Write(east, TVariant::String(L"1")), S_OK);
+    EXPECT_EQ(Write(east, win::Variant::string(L"1")), S_OK);
     EXPECT_EQ(link_.sent().size(), 3u);
-    EXPECT_EQ(Write(west, TVariant::Bool(false)), S_OK);
-    EXPECT_EQ(Read(west).Get().iVal, 1);
-    EXPECT_EQ(Write(west, TVariant::String(L"open")), OPC_E_BADTYPE);
+    EXPECT_EQ(Write(west, win::Variant::boolean(false)), S_OK);
+    EXPECT_EQ(Read(west).value().iVal, 1);
+    EXPECT_EQ(Write(west, win::Variant::string(L"open")), OPC_E_BADTYPE);
     EXPECT_EQ(link_.sent().size(), 3u);
 }
 
 TEST_F(ItemServerTest, ARemoteOpenToAnOfflineDoorFailsAtOnceAndIsLoggedWithTheClient) {
-    TComPtr<IOPCCommon> common;
-    ASSERT_EQ(client_.As(common), S_OK);
+    win::ComPtr<IOPCCommon> common;
+    ASSERT_EQ(client_.query(common), S_OK);
     ASSERT_EQ(common->SetClientName(L"scada-7"), S_OK);
     link_.raise_disconnection(kControllerIp, kControllerPort);
     const std::wstring west = L"西门(一层).遥控开门";
-    EXPECT_EQ(Write(west, TVariant::I4(1)), E_FAIL);
+    EXPECT_EQ(Write(west, win::Variant::i4(1)), E_FAIL);
     EXPECT_TRUE(link_.sent().empty());  // nothing queued to fire later
-    EXPECT_EQ(Read(west).Get().iVal, 1);
+    EXPECT_EQ(Read(west).value().iVal, 1);
     EXPECT_EQ(doors_->node_text(doors_->door(1).RemoteOpenNode), "遥控开门:失败");
     EXPECT_EQ(doors_->pending_commands(), 0u);
     EXPECT_TRUE(
@@ -489,7 +489,7 @@ TEST_F(ItemServerTest, ARemoteOpenToAnOfflineDoorFailsAtOnceAndIsLoggedWithTheCl
     // is its reply.
     link_.raise_connection(kControllerIp, kControllerPort, true);
     EXPECT_TRUE(link_.sent().empty());
-    EXPECT_EQ(Write(west, TVariant::I4(1)), S_OK);
+    EXPECT_EQ(Write(west, win::Variant::i4(1)), S_OK);
     ASSERT_EQ(link_.sent().size(), 1u);
     EXPECT_TRUE(log_.contains("by scada-7: sent"));
     ReceivedFrame reply;
@@ -503,8 +503,8 @@ TEST_F(ItemServerTest, ARemoteOpenToAnOfflineDoorFailsAtOnceAndIsLoggedWithTheCl
 
 TEST_F(ItemServerTest, AFrameTheLibraryRefusesFailsTheWrite) {
     link_.set_send_result(false);
-    EXPECT_EQ(Write(L"东门(一层).遥控开门", TVariant::I4(1)), E_FAIL);
-    EXPECT_EQ(Read(L"东门(一层).遥控开门").Get().iVal, 1);
+    EXPECT_EQ(Write(L"东门(一层).遥控开门", win::Variant::i4(1)), E_FAIL);
+    EXPECT_EQ(Read(L"东门(一层).遥控开门").value().iVal, 1);
     // A client without a name is named by the moment it connected (as the client tree
     // shows it).
     EXPECT_TRUE(log_.contains("by (unnamed client connected "));
@@ -516,7 +516,7 @@ TEST_F(ItemServerTest, AWriteThatThrowsFailsAndTheProgramLogSaysWhy) {
     opc::TLogSink previous =
         opc::SetLogSink([&](std::wstring_view line) { program_log.emplace_back(line); });
     link_.set_send_throws("the link table is gone");
-    const HRESULT written = Write(L"东门(一层).遥控开门", TVariant::I4(1));
+    const HRESULT written = Write(L"东门(一层).遥控开门", win::Variant::i4(1));
     opc::SetLogSink(std::move(previous));
 
     EXPECT_EQ(written, E_FAIL);
@@ -530,7 +530,7 @@ TEST_F(ItemServerTest, AWriteThatThrowsFailsAndTheProgramLogSaysWhy) {
 
 TEST_F(ItemServerTest, EveryCardReadMovesTheSwipeTimeOn) {
     const Added added = AddItems({L"东门(一层).最后刷卡时间"});
-    EXPECT_EQ(ReadHandle(added.handles.at(0)).Get().date, 0.0);
+    EXPECT_EQ(ReadHandle(added.handles.at(0)).value().date, 0.0);
     ReceivedFrame card;
     card.IP = kControllerIp;
     card.Port = kControllerPort;
@@ -542,23 +542,23 @@ TEST_F(ItemServerTest, EveryCardReadMovesTheSwipeTimeOn) {
         "80"
         "000000000000";
     doors_->receive(card);
-    const double first = ReadHandle(added.handles.at(0)).Get().date;
+    const double first = ReadHandle(added.handles.at(0)).value().date;
     EXPECT_GT(first, 40000.0);  // a date of this century
     doors_->receive(card);      // the same card again
-    const double second = ReadHandle(added.handles.at(0)).Get().date;
+    const double second = ReadHandle(added.handles.at(0)).value().date;
     EXPECT_GT(second, first);
     EXPECT_EQ(Text(Read(L"东门(一层).最后一个刷卡人卡片号码")), L"0012AB34");
     EXPECT_TRUE(doors_->node_text(doors_->door(0).SwipeTimeNode).starts_with("最后刷卡时间:20"));
 }
 
 TEST_F(ItemServerTest, ClientsGroupsAndItemsReachTheMonitor) {
-    TComPtr<IOPCCommon> common;
-    client_.As(common);
+    win::ComPtr<IOPCCommon> common;
+    client_.query(common);
     EXPECT_EQ(common->SetClientName(L"scada"), S_OK);
     AddItems({L"东门(一层).门禁状态", L"西门(一层).门禁状态"});
-    group_.Reset();
-    common.Reset();
-    client_.Reset();
+    group_.reset();
+    common.reset();
+    client_.reset();
     EXPECT_EQ(monitor_.events,
               (std::vector<std::wstring>{L"client connected", L"name scada", L"group g",
                                          L"item added", L"item added", L"client disconnected",
@@ -581,7 +581,7 @@ TEST_F(ItemServerTest, DetachedDoorsAreNeverTouchedAgain) {
     WORD quality = 0;
     ReadHandle(added.handles.at(0), &quality);  // answered without touching the doors
     EXPECT_EQ(quality, OPC_QUALITY_BAD);
-    EXPECT_EQ(WriteHandle(added.handles.at(0), TVariant::I4(1)), E_FAIL);  // nothing done
+    EXPECT_EQ(WriteHandle(added.handles.at(0), win::Variant::i4(1)), E_FAIL);  // nothing done
     EXPECT_EQ(AddItems({L"东门(一层).门禁状态"}).errors.at(0), OPC_E_INVALIDITEMID);
 }
 

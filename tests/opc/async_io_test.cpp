@@ -14,7 +14,7 @@ class AsyncIO2Test : public AsyncTest {};
 
 TEST_F(AsyncIO2Test, AReadCompletesAfterTheCallWithTheClientsTransactionId) {
     MakeGroup({{L"Int", true, 11}, {L"Text", true, 12}});
-    server_->SetValue(L"Int", TVariant::I4(8));
+    server_->SetValue(L"Int", win::Variant::i4(8));
     std::vector<OPCHANDLE> handles = added_.handles;
     handles.push_back(0xBAD);
     DWORD cancel_id = 0;
@@ -30,7 +30,7 @@ TEST_F(AsyncIO2Test, AReadCompletesAfterTheCallWithTheClientsTransactionId) {
     EXPECT_EQ(read.transaction_id, 4711u);
     EXPECT_EQ(read.client_group, 77u);
     EXPECT_EQ(read.handles, (std::vector<OPCHANDLE>{11, 12}));
-    EXPECT_EQ(read.values[0].Get().lVal, 8);  // from the device
+    EXPECT_EQ(read.values[0].value().lVal, 8);  // from the device
     EXPECT_EQ(read.errors, (std::vector<HRESULT>{S_OK, S_OK}));
     EXPECT_EQ(read.master_error, S_OK);
 
@@ -40,9 +40,9 @@ TEST_F(AsyncIO2Test, AReadCompletesAfterTheCallWithTheClientsTransactionId) {
     ASSERT_EQ(async2_->Read(2, const_cast<OPCHANDLE*>(bad), 4712, &cancel_id, &errors), S_FALSE);
     EXPECT_EQ(cancel_id, 0u);
     EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{OPC_E_INVALIDHANDLE, OPC_E_INVALIDHANDLE}));
-    TVariant values[2] = {TVariant::I4(1), TVariant::I4(2)};
+    win::Variant values[2] = {win::Variant::i4(1), win::Variant::i4(2)};
     ASSERT_EQ(
-        async2_->Write(2, const_cast<OPCHANDLE*>(bad), values[0].Ptr(), 4713, &cancel_id, &errors),
+        async2_->Write(2, const_cast<OPCHANDLE*>(bad), values[0].get(), 4713, &cancel_id, &errors),
         S_FALSE);
     EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{OPC_E_INVALIDHANDLE, OPC_E_INVALIDHANDLE}));
     Drain();
@@ -61,7 +61,7 @@ TEST_F(AsyncIO2Test, RequestsAreCheckedBeforeAnythingIsQueued) {
     EXPECT_EQ(async2_->SetEnable(FALSE), CONNECT_E_NOCONNECTION);
     BOOL enabled = FALSE;
     EXPECT_EQ(async2_->GetEnable(&enabled), CONNECT_E_NOCONNECTION);
-    Advise(group_.items.Get(), IID_IOPCDataCallback, callback_->Identity());
+    Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
     EXPECT_EQ(async2_->Read(0, &handle, 1, &id, &errors), E_INVALIDARG);
     EXPECT_EQ(async2_->Read(1, nullptr, 1, &id, &errors), E_INVALIDARG);
     VARIANT value;
@@ -83,20 +83,21 @@ TEST_F(AsyncIO2Test, AcceptedRequestsHandOutTheirErrorArray) {
     HRESULT* errors = nullptr;
     ASSERT_EQ(async2_->Read(2, added_.handles.data(), 1, &id, &errors), S_OK);
     EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{S_OK, S_OK}));
-    TVariant values[2] = {TVariant::I4(1), TVariant::String(L"x")};
+    win::Variant values[2] = {win::Variant::i4(1), win::Variant::string(L"x")};
     errors = nullptr;
-    ASSERT_EQ(async2_->Write(2, added_.handles.data(), values[0].Ptr(), 2, &id, &errors), S_OK);
+    ASSERT_EQ(async2_->Write(2, added_.handles.data(), values[0].get(), 2, &id, &errors), S_OK);
     EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{S_OK, S_OK}));
 }
 
 TEST_F(AsyncIO2Test, WritesCompleteWithEachItemsResult) {
     MakeGroup({{L"Int", false, 1}, {L"ReadOnly", false, 2}, {L"Real", false, 3}});
-    TVariant values[3] = {TVariant::String(L"42"), TVariant::I2(1), TVariant::String(L"x")};
+    win::Variant values[3] = {win::Variant::string(L"42"), win::Variant::i2(1),
+                              win::Variant::string(L"x")};
     DWORD id = 0;
     HRESULT* errors = nullptr;
-    ASSERT_EQ(async2_->Write(3, added_.handles.data(), values[0].Ptr(), 99, &id, &errors), S_OK);
+    ASSERT_EQ(async2_->Write(3, added_.handles.data(), values[0].get(), 99, &id, &errors), S_OK);
     // The values were copied: what the client does with its own afterwards changes nothing.
-    values[0] = TVariant::String(L"0");
+    values[0] = win::Variant::string(L"0");
     EXPECT_TRUE(server_->writes.empty());
     Drain();
     ASSERT_EQ(callback_->writes.size(), 1u);
@@ -106,8 +107,8 @@ TEST_F(AsyncIO2Test, WritesCompleteWithEachItemsResult) {
     EXPECT_EQ(write.errors, (std::vector<HRESULT>{S_OK, OPC_E_BADRIGHTS, OPC_E_BADTYPE}));
     EXPECT_EQ(write.master_error, S_FALSE);
     ASSERT_EQ(server_->writes[L"Int"].size(), 1u);
-    EXPECT_EQ(server_->writes[L"Int"][0].Get().vt, VT_I4);
-    EXPECT_EQ(server_->writes[L"Int"][0].Get().lVal, 42);
+    EXPECT_EQ(server_->writes[L"Int"][0].value().vt, VT_I4);
+    EXPECT_EQ(server_->writes[L"Int"][0].value().lVal, 42);
 }
 
 TEST_F(AsyncIO2Test, RefreshSendsTheActiveItemsWithTheTransactionId) {
@@ -161,9 +162,9 @@ TEST_F(AsyncIO2Test, CancelTakesBackPendingWorkOnly) {
 TEST_F(AsyncIO2Test, CancelOnlyReachesTheGroupsOwnWork) {
     MakeGroup({{L"Int"}});
     TTestGroup other = AddGroup(L"other", 600000);
-    TAdded other_items = AddItems(other.items.Get(), {{L"Int"}});
-    TComPtr<IOPCAsyncIO2> other_async;
-    ASSERT_EQ(other.items.As(other_async), S_OK);
+    TAdded other_items = AddItems(other.items.get(), {{L"Int"}});
+    win::ComPtr<IOPCAsyncIO2> other_async;
+    ASSERT_EQ(other.items.query(other_async), S_OK);
     DWORD id = 0;
     HRESULT* errors = nullptr;
     ASSERT_EQ(async2_->Read(1, added_.handles.data(), 1, &id, &errors), S_OK);
@@ -179,8 +180,8 @@ TEST_F(AsyncIO2Test, RemovingAGroupRunsNoneOfItsPendingWork) {
         DWORD id = 0;
         HRESULT* errors = nullptr;
         ASSERT_EQ(async2_->Read(1, added_.handles.data(), 1, &id, &errors), S_OK);
-        TVariant value = TVariant::I4(5);
-        ASSERT_EQ(async2_->Write(1, added_.handles.data(), value.Ptr(), 2, &id, &errors), S_OK);
+        win::Variant value = win::Variant::i4(5);
+        ASSERT_EQ(async2_->Write(1, added_.handles.data(), value.get(), 2, &id, &errors), S_OK);
         ASSERT_EQ(async2_->Refresh2(OPC_DS_DEVICE, 3, &id), S_OK);
         const HRESULT removed = client_->RemoveGroup(group_.handle, force);
         EXPECT_EQ(removed, force ? S_OK : OPC_S_INUSE);
@@ -191,22 +192,22 @@ TEST_F(AsyncIO2Test, RemovingAGroupRunsNoneOfItsPendingWork) {
         EXPECT_TRUE(callback_->changes.empty());
         EXPECT_TRUE(server_->writes.empty());
         group_ = TTestGroup();
-        async1_.Reset();
-        async2_.Reset();
-        data_.Reset();
+        async1_.reset();
+        async2_.reset();
+        data_.reset();
     }
 }
 
 TEST_F(AsyncIO2Test, AdvisingTheCallbackSendsTheDeviceValuesAfterTheAdvise) {
     MakeGroup({{L"Int", true, 1}, {L"Text", false, 2}}, true, false);
-    server_->SetValue(L"Int", TVariant::I4(9));
-    Advise(group_.items.Get(), IID_IOPCDataCallback, callback_->Identity());
+    server_->SetValue(L"Int", win::Variant::i4(9));
+    Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
     EXPECT_TRUE(callback_->changes.empty());
     Drain();
     ASSERT_EQ(callback_->changes.size(), 1u);
     EXPECT_EQ(callback_->changes[0].transaction_id, 0u);
     EXPECT_EQ(callback_->changes[0].handles, (std::vector<OPCHANDLE>{1}));
-    EXPECT_EQ(callback_->changes[0].values[0].Get().lVal, 9);
+    EXPECT_EQ(callback_->changes[0].values[0].value().lVal, 9);
 }
 
 TEST_F(AsyncIO2Test, AdvisingReportsEachItemOnceUntilItChanges) {
@@ -217,7 +218,7 @@ TEST_F(AsyncIO2Test, AdvisingReportsEachItemOnceUntilItChanges) {
     DWORD revised = 0;
     ASSERT_EQ(group_.state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr),
               S_OK);
-    Advise(group_.items.Get(), IID_IOPCDataCallback, callback_->Identity());
+    Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
     Drain();
     EXPECT_TRUE(PumpTicks(server_->Group(L"g"), 3));
     std::vector<OPCHANDLE> reported;
@@ -226,7 +227,7 @@ TEST_F(AsyncIO2Test, AdvisingReportsEachItemOnceUntilItChanges) {
     }
     EXPECT_EQ(reported, (std::vector<OPCHANDLE>{1, 2})) << "an item was reported twice";
     // A real change still comes with the tick.
-    server_->SetValue(L"Int", TVariant::I4(31));
+    server_->SetValue(L"Int", win::Variant::i4(31));
     callback_->changes.clear();
     EXPECT_TRUE(PumpUntil([&] { return !callback_->changes.empty(); }));
     ASSERT_FALSE(callback_->changes.empty());
@@ -235,7 +236,7 @@ TEST_F(AsyncIO2Test, AdvisingReportsEachItemOnceUntilItChanges) {
 
 TEST_F(AsyncIO2Test, AdvisingAnInactiveGroupSendsNothing) {
     MakeGroup({{L"Int"}}, false, false);
-    Advise(group_.items.Get(), IID_IOPCDataCallback, callback_->Identity());
+    Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
     Drain();
     EXPECT_TRUE(callback_->changes.empty());
 }
@@ -251,7 +252,7 @@ TEST_F(AsyncIO2Test, ACallbackOfAClientThatIsGoneIsDropped) {
     EXPECT_EQ(server_->callback_failures[0], std::make_pair(RPC_E_DISCONNECTED, 1));
     // The sink is gone: the group asks for a new one, and no tick calls the old one.
     EXPECT_EQ(async2_->Read(1, added_.handles.data(), 1, &id, &errors), CONNECT_E_NOCONNECTION);
-    server_->SetValue(L"Int", TVariant::I4(100));
+    server_->SetValue(L"Int", win::Variant::i4(100));
     DWORD rate = 10;
     DWORD revised = 0;
     ASSERT_EQ(group_.state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr),
@@ -260,8 +261,8 @@ TEST_F(AsyncIO2Test, ACallbackOfAClientThatIsGoneIsDropped) {
     EXPECT_EQ(callback_->changes.size(), 0u);
     EXPECT_EQ(server_->callback_failures.size(), 1u);
     // The group goes on working for a new sink.
-    TComPtr<TTestDataCallback> fresh = TTestDataCallback::Create();
-    Advise(group_.items.Get(), IID_IOPCDataCallback, fresh->Identity());
+    win::ComPtr<TTestDataCallback> fresh = TTestDataCallback::Create();
+    Advise(group_.items.get(), IID_IOPCDataCallback, fresh->identity());
     EXPECT_TRUE(PumpUntil([&] { return !fresh->changes.empty(); }));
 }
 
@@ -274,8 +275,8 @@ TEST_F(AsyncIO2Test, ACallbackThatMerelyFailsIsKept) {
     Drain();
     EXPECT_EQ(server_->callback_failures, (std::vector<std::pair<HRESULT, int>>{{E_FAIL, 1}}));
     EXPECT_EQ(async2_->Read(1, added_.handles.data(), 1, &id, &errors), S_OK);
-    TVariant value = TVariant::I4(1);
-    ASSERT_EQ(async2_->Write(1, added_.handles.data(), value.Ptr(), 1, &id, &errors), S_OK);
+    win::Variant value = win::Variant::i4(1);
+    ASSERT_EQ(async2_->Write(1, added_.handles.data(), value.get(), 1, &id, &errors), S_OK);
     Drain();
     EXPECT_EQ(server_->callback_failures,
               (std::vector<std::pair<HRESULT, int>>{{E_FAIL, 1}, {E_FAIL, 1}, {E_FAIL, 2}}));
@@ -288,10 +289,10 @@ TEST_F(AsyncIO2Test, ATickToAClientThatIsGoneDropsItsSinkAndReportsKindZero) {
     ASSERT_EQ(group_.state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr),
               S_OK);
     callback_->answer = static_cast<HRESULT>(0x800706BAL);  // the RPC server is unavailable
-    server_->SetValue(L"Int", TVariant::I4(1234));
+    server_->SetValue(L"Int", win::Variant::i4(1234));
     EXPECT_TRUE(PumpUntil([&] { return !server_->callback_failures.empty(); }));
     EXPECT_TRUE(PumpTicks(server_->Group(L"g"), 3));
-    server_->SetValue(L"Int", TVariant::I4(1235));
+    server_->SetValue(L"Int", win::Variant::i4(1235));
     EXPECT_TRUE(PumpTicks(server_->Group(L"g"), 3));
     EXPECT_EQ(server_->callback_failures,
               (std::vector<std::pair<HRESULT, int>>{{static_cast<HRESULT>(0x800706BAL), 0}}));
@@ -299,8 +300,8 @@ TEST_F(AsyncIO2Test, ATickToAClientThatIsGoneDropsItsSinkAndReportsKindZero) {
 }
 
 TEST_F(AsyncIO2Test, AShutdownSinkOfAClientThatIsGoneIsDropped) {
-    TComPtr<TTestShutdown> sink = TTestShutdown::Create();
-    Advise(client_.Get(), IID_IOPCShutdown, sink->Identity());
+    win::ComPtr<TTestShutdown> sink = TTestShutdown::Create();
+    Advise(client_.get(), IID_IOPCShutdown, sink->identity());
     sink->answer = RPC_E_DISCONNECTED;
     EXPECT_EQ(server_->ShutdownClients(L"going"), 1);
     EXPECT_EQ(server_->ShutdownClients(L"going again"), 0);
@@ -310,7 +311,7 @@ TEST_F(AsyncIO2Test, AShutdownSinkOfAClientThatIsGoneIsDropped) {
 
 TEST_F(AsyncIO2Test, AForcedRemovalDuringACompletionLeavesNothingBehind) {
     MakeGroup({{L"Int"}});
-    TComPtr<IOPCServer> client = client_;
+    win::ComPtr<IOPCServer> client = client_;
     const OPCHANDLE handle = group_.handle;
     DWORD id = 0;
     HRESULT* errors = nullptr;

@@ -29,10 +29,10 @@ struct TReceivedBlock {
     }
 };
 
-class TTestAdviseSink final : public TComObject<IAdviseSink> {
+class TTestAdviseSink final : public win::ComObject<IAdviseSink> {
   public:
-    static TComPtr<TTestAdviseSink> Create() {
-        return TComPtr<TTestAdviseSink>(new TTestAdviseSink());
+    static win::ComPtr<TTestAdviseSink> Create() {
+        return win::ComPtr<TTestAdviseSink>(new TTestAdviseSink());
     }
     void STDMETHODCALLTYPE OnDataChange(FORMATETC* pFormatetc,
                                         STGMEDIUM* pStgmed) noexcept override;
@@ -61,12 +61,12 @@ class AsyncTest : public EngineTest {
     // Pumps until the window's queue is empty.
     void Drain();
 
-    TComPtr<TTestDataCallback> callback_;
+    win::ComPtr<TTestDataCallback> callback_;
     TTestGroup group_;
     TAdded added_;
-    TComPtr<IOPCAsyncIO2> async2_;
-    TComPtr<IOPCAsyncIO> async1_;
-    TComPtr<IDataObject> data_;
+    win::ComPtr<IOPCAsyncIO2> async2_;
+    win::ComPtr<IOPCAsyncIO> async1_;
+    win::ComPtr<IDataObject> data_;
 };
 
 }  // namespace porvex::opc::test

@@ -33,18 +33,18 @@ class BrowseTest : public EngineTest {
             root.AddItem(L"Hall.State", kAccessRead, VT_I2);
             root.AddItem(L"Top", kAccessRead, VT_R8);
         };
-        ASSERT_EQ(client_.As(browse_), S_OK);
+        ASSERT_EQ(client_.query(browse_), S_OK);
     }
 
     std::vector<std::wstring> Browse(OPCBROWSETYPE type, const wchar_t* filter = L"",
                                      VARTYPE vt = VT_EMPTY, DWORD rights = 0,
                                      HRESULT* result = nullptr) {
-        TComPtr<IEnumString> names;
-        const HRESULT hr = browse_->BrowseOPCItemIDs(type, filter, vt, rights, names.Put());
+        win::ComPtr<IEnumString> names;
+        const HRESULT hr = browse_->BrowseOPCItemIDs(type, filter, vt, rights, names.put());
         if (result) {
             *result = hr;
         }
-        return names ? Drain(names.Get()) : std::vector<std::wstring>{};
+        return names ? Drain(names.get()) : std::vector<std::wstring>{};
     }
 
     std::wstring ItemId(const wchar_t* name, HRESULT* result) {
@@ -55,7 +55,7 @@ class BrowseTest : public EngineTest {
         return out;
     }
 
-    TComPtr<IOPCBrowseServerAddressSpace> browse_;
+    win::ComPtr<IOPCBrowseServerAddressSpace> browse_;
 };
 
 TEST_F(BrowseTest, TheNamespaceIsBuiltOnFirstNeed) {
@@ -140,9 +140,9 @@ TEST_F(BrowseTest, GetItemIdQualifiesFromThePositionOrTheRoot) {
 }
 
 TEST_F(BrowseTest, PositionsSurviveARebuildWhenTheirBranchDoes) {
-    TComPtr<IOPCServer> other = Connect();
-    TComPtr<IOPCBrowseServerAddressSpace> other_browse;
-    ASSERT_EQ(other.As(other_browse), S_OK);
+    win::ComPtr<IOPCServer> other = Connect();
+    win::ComPtr<IOPCBrowseServerAddressSpace> other_browse;
+    ASSERT_EQ(other.query(other_browse), S_OK);
     ASSERT_EQ(browse_->ChangeBrowsePosition(OPC_BROWSE_TO, L"Gate.South"), S_OK);
     ASSERT_EQ(other_browse->ChangeBrowsePosition(OPC_BROWSE_TO, L"Hall"), S_OK);
     server_->build_namespace = [](TItemIdList& root) {
@@ -150,9 +150,9 @@ TEST_F(BrowseTest, PositionsSurviveARebuildWhenTheirBranchDoes) {
     };
     server_->ReloadNamespace(false);
     EXPECT_EQ(Browse(OPC_LEAF), std::vector<std::wstring>{L"Other"});
-    TComPtr<IEnumString> names;
-    ASSERT_EQ(other_browse->BrowseOPCItemIDs(OPC_BRANCH, L"", VT_EMPTY, 0, names.Put()), S_OK);
-    EXPECT_EQ(Drain(names.Get()), std::vector<std::wstring>{L"Gate"});  // back at the root
+    win::ComPtr<IEnumString> names;
+    ASSERT_EQ(other_browse->BrowseOPCItemIDs(OPC_BRANCH, L"", VT_EMPTY, 0, names.put()), S_OK);
+    EXPECT_EQ(Drain(names.get()), std::vector<std::wstring>{L"Gate"});  // back at the root
 }
 
 TEST_F(BrowseTest, MergingKeepsWhatIsThere) {
@@ -197,18 +197,18 @@ TEST_F(BrowseTest, AFlatNamespaceHasNoPositions) {
 
 TEST_F(BrowseTest, NoBrowseRefusesTheInterface) {
     server_->options = {soNoBrowse};
-    TComPtr<IOPCBrowseServerAddressSpace> refused;
-    EXPECT_EQ(client_.As(refused), E_NOINTERFACE);
+    win::ComPtr<IOPCBrowseServerAddressSpace> refused;
+    EXPECT_EQ(client_.query(refused), E_NOINTERFACE);
     EXPECT_FALSE(refused);
 }
 
 TEST_F(BrowseTest, TheStringEnumeratorSkipsResetsAndClones) {
-    TComPtr<IEnumString> names;
-    ASSERT_EQ(browse_->BrowseOPCItemIDs(OPC_FLAT, L"", VT_EMPTY, 0, names.Put()), S_OK);
+    win::ComPtr<IEnumString> names;
+    ASSERT_EQ(browse_->BrowseOPCItemIDs(OPC_FLAT, L"", VT_EMPTY, 0, names.put()), S_OK);
     EXPECT_EQ(names->Skip(2), S_OK);
-    TComPtr<IEnumString> clone;
-    ASSERT_EQ(names->Clone(clone.Put()), S_OK);
-    EXPECT_EQ(Drain(clone.Get()).front(), L"Gate.North.State");
+    win::ComPtr<IEnumString> clone;
+    ASSERT_EQ(names->Clone(clone.put()), S_OK);
+    EXPECT_EQ(Drain(clone.get()).front(), L"Gate.North.State");
     EXPECT_EQ(names->Skip(10), S_FALSE);
     LPOLESTR one = nullptr;
     ULONG fetched = 7;

@@ -7,16 +7,16 @@
 
 #include "opc/async/data_stream.h"
 #include "opc/async/stream_formats.h"
-#include "opc/com/safe_array.h"
 #include "opc/idl/opc_errors.h"
+#include "win/safe_array.h"
 
 namespace porvex::opc::test {
 namespace {
 
-std::vector<std::uint8_t> Bytes(const THGlobal& block) {
-    TGlobalLock lock(block.Get());
-    const auto* data = static_cast<const std::uint8_t*>(lock.Data());
-    return std::vector<std::uint8_t>(data, data + lock.Size());
+std::vector<std::uint8_t> Bytes(const win::UniqueHglobal& block) {
+    win::GlobalLockScope lock(block.get());
+    const auto* data = static_cast<const std::uint8_t*>(lock.data());
+    return std::vector<std::uint8_t>(data, data + lock.size());
 }
 
 template <class T>
@@ -52,21 +52,21 @@ TEST(BlockWriterTest, SizesThatCannotBeBlocksAreRefused) {
 }
 
 TEST(DataStreamTest, TheSizeOfAValueIsKnownBeforeItIsWritten) {
-    EXPECT_EQ(StreamValueSize(TVariant::I4(1).Get()), 16u);
-    EXPECT_EQ(StreamValueSize(TVariant::String(L"abc").Get()), 16u + 4 + 8);
-    TVariant absent;
-    absent.Get().vt = VT_BSTR;
-    absent.Get().bstrVal = nullptr;
-    EXPECT_EQ(StreamValueSize(absent.Get()), 16u + 4 + 2);
-    absent.Get().vt = VT_EMPTY;
-    TVariant doubles;
-    doubles.Get().vt = VT_ARRAY | VT_R8;
-    doubles.Get().parray = TSafeArray::Vector(VT_R8, 5).Detach();
-    EXPECT_EQ(StreamValueSize(doubles.Get()), 16u + 24 + 40);
+    EXPECT_EQ(StreamValueSize(win::Variant::i4(1).value()), 16u);
+    EXPECT_EQ(StreamValueSize(win::Variant::string(L"abc").value()), 16u + 4 + 8);
+    win::Variant absent;
+    absent.value().vt = VT_BSTR;
+    absent.value().bstrVal = nullptr;
+    EXPECT_EQ(StreamValueSize(absent.value()), 16u + 4 + 2);
+    absent.value().vt = VT_EMPTY;
+    win::Variant doubles;
+    doubles.value().vt = VT_ARRAY | VT_R8;
+    doubles.value().parray = win::safe_array_vector(VT_R8, 5).release();
+    EXPECT_EQ(StreamValueSize(doubles.value()), 16u + 24 + 40);
 }
 
 TEST(DataStreamTest, AnEmptyBlockIsItsHeader) {
-    THGlobal block = BuildDataChangeBlock(sfDataTime, false, 3, 4, {});
+    win::UniqueHglobal block = BuildDataChangeBlock(sfDataTime, false, 3, 4, {});
     const std::vector<std::uint8_t> bytes = Bytes(block);
     EXPECT_EQ(At<DWORD>(bytes, 0), 20u);
     EXPECT_EQ(At<DWORD>(bytes, 4), 0u);
@@ -77,14 +77,14 @@ TEST(DataStreamTest, AnEmptyBlockIsItsHeader) {
 
 TEST(DataStreamTest, MultiDimensionalArraysKeepEveryBound) {
     SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 1}};
-    TVariant value;
-    value.Get().vt = VT_ARRAY | VT_I2;
-    value.Get().parray = SafeArrayCreate(VT_I2, 2, bounds);
-    ASSERT_NE(value.Get().parray, nullptr);
+    win::Variant value;
+    value.value().vt = VT_ARRAY | VT_I2;
+    value.value().parray = SafeArrayCreate(VT_I2, 2, bounds);
+    ASSERT_NE(value.value().parray, nullptr);
     std::vector<TStreamItem> items(1);
     items[0].quality = 0xC0;
     items[0].value = value;
-    THGlobal block = BuildDataChangeBlock(sfData, false, 0, 0, items);
+    win::UniqueHglobal block = BuildDataChangeBlock(sfData, false, 0, 0, items);
     const std::vector<std::uint8_t> bytes = Bytes(block);
     const std::size_t descriptor = 20 + 12 + 16;
     EXPECT_EQ(At<USHORT>(bytes, descriptor), 2u);
@@ -96,17 +96,18 @@ TEST(DataStreamTest, AStreamMustBeFilledAsPlanned) {
     stream.Allocate(1, 16);
     stream.SetHeader(1, 2, S_OK);
     // A value larger than planned is refused before it is written.
-    EXPECT_THROW(stream.AppendItem(0, 1, 0xC0, TVariant::String(L"too long").Get()), EOpcServer);
+    EXPECT_THROW(stream.AppendItem(0, 1, 0xC0, win::Variant::string(L"too long").value()),
+                 EOpcServer);
     TDataChangeStream2 short_stream(false);
     short_stream.Allocate(2, 32);
-    short_stream.AppendItem(0, 1, 0xC0, TVariant::I4(1).Get());
+    short_stream.AppendItem(0, 1, 0xC0, win::Variant::i4(1).value());
     EXPECT_THROW(short_stream.Finish(), EOpcServer);
-    EXPECT_THROW(short_stream.AppendItem(2, 1, 0xC0, TVariant::I4(1).Get()), EOpcServer);
+    EXPECT_THROW(short_stream.AppendItem(2, 1, 0xC0, win::Variant::i4(1).value()), EOpcServer);
 }
 
 TEST(DataStreamTest, TheWriteCompleteBlockHasEightBytesPerItem) {
     const TWriteResult results[2] = {{5, S_OK}, {6, OPC_E_BADTYPE}};
-    THGlobal block = BuildWriteCompleteBlock(9, 10, results);
+    win::UniqueHglobal block = BuildWriteCompleteBlock(9, 10, results);
     const std::vector<std::uint8_t> bytes = Bytes(block);
     ASSERT_GE(bytes.size(), 32u);
     EXPECT_EQ(At<DWORD>(bytes, 0), 2u);

@@ -15,11 +15,11 @@ class GroupItemsTest : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        server_->SetValue(L"Int", TVariant::I4(42));
-        server_->SetValue(L"Text", TVariant::String(L"abc"));
-        server_->SetValue(L"Secret", TVariant::I4(7));
+        server_->SetValue(L"Int", win::Variant::i4(42));
+        server_->SetValue(L"Text", win::Variant::string(L"abc"));
+        server_->SetValue(L"Secret", win::Variant::i4(7));
         server_->Item(L"Secret").rights = kAccessWrite;
-        server_->SetValue(L"Gauge", TVariant::R8(12.5));
+        server_->SetValue(L"Gauge", win::Variant::r8(12.5));
         server_->Item(L"Gauge").eu = std::make_shared<TTestEUInfo>(1, 0.0, 200.0);
         group_ = AddGroup(L"g", 10, true);
     }
@@ -35,7 +35,7 @@ class GroupItemsTest : public EngineTest {
 };
 
 TEST_F(GroupItemsTest, AddedItemsReportHandlesTypesAndRights) {
-    TAdded added = AddItems(group_.items.Get(), {{L"Int"}, {L"Text"}, {L"Gauge", false}});
+    TAdded added = AddItems(group_.items.get(), {{L"Int"}, {L"Text"}, {L"Gauge", false}});
     ASSERT_EQ(added.result, S_OK);
     EXPECT_EQ(added.canonical, (std::vector<VARTYPE>{VT_I4, VT_BSTR, VT_R8}));
     EXPECT_EQ(added.rights, (std::vector<DWORD>{3, 3, 3}));
@@ -46,7 +46,7 @@ TEST_F(GroupItemsTest, AddedItemsReportHandlesTypesAndRights) {
 }
 
 TEST_F(GroupItemsTest, BadItemsFailAloneAndLeaveNothing) {
-    TAdded added = AddItems(group_.items.Get(), {{L"Int"},
+    TAdded added = AddItems(group_.items.get(), {{L"Int"},
                                                  {L""},
                                                  {L"Unknown"},
                                                  {L"Secret", true},
@@ -62,7 +62,7 @@ TEST_F(GroupItemsTest, BadItemsFailAloneAndLeaveNothing) {
     EXPECT_EQ(server_->ServerItems().Count(), 2u);
     EXPECT_EQ(server_->Count(L"ReleaseHandle Secret"), 1);
     // Inactive, the same item is accepted.
-    EXPECT_EQ(AddItems(group_.items.Get(), {{L"Secret", false}}).result, S_OK);
+    EXPECT_EQ(AddItems(group_.items.get(), {{L"Secret", false}}).result, S_OK);
 }
 
 TEST_F(GroupItemsTest, ValidationResolvesWithoutSubscribing) {
@@ -70,9 +70,9 @@ TEST_F(GroupItemsTest, ValidationResolvesWithoutSubscribing) {
     defs[0].szItemID = const_cast<LPWSTR>(L"Int");
     defs[1].szItemID = const_cast<LPWSTR>(L"Nope");
     defs[2].szItemID = nullptr;
-    TTaskBlock<OPCITEMRESULT> results;
-    TTaskBlock<HRESULT> errors;
-    ASSERT_EQ(group_.items->ValidateItems(3, defs, FALSE, results.Put(), errors.Put()), S_FALSE);
+    win::UniqueCoTaskMem<OPCITEMRESULT> results;
+    win::UniqueCoTaskMem<HRESULT> errors;
+    ASSERT_EQ(group_.items->ValidateItems(3, defs, FALSE, results.put(), errors.put()), S_FALSE);
     EXPECT_EQ(errors[0], S_OK);
     EXPECT_EQ(results[0].vtCanonicalDataType, VT_I4);
     EXPECT_EQ(results[0].hServer, 0u);
@@ -85,22 +85,22 @@ TEST_F(GroupItemsTest, ValidationResolvesWithoutSubscribing) {
 }
 
 TEST_F(GroupItemsTest, RemovedItemsAreAnnouncedAndTheirHandlesDie) {
-    TAdded added = AddItems(group_.items.Get(), {{L"Int"}, {L"Text"}});
+    TAdded added = AddItems(group_.items.get(), {{L"Int"}, {L"Text"}});
     HRESULT hr = E_FAIL;
-    EXPECT_EQ(Remove(group_.items.Get(), {added.handles[0], added.handles[0], 12345}, &hr),
+    EXPECT_EQ(Remove(group_.items.get(), {added.handles[0], added.handles[0], 12345}, &hr),
               (std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE, OPC_E_INVALIDHANDLE}));
     EXPECT_EQ(hr, S_FALSE);
     EXPECT_EQ(server_->notifications.back(), L"GroupItemRemoved Int");
     EXPECT_EQ(server_->Group(L"g").ItemCount(), 1);
-    EXPECT_EQ(Remove(group_.items.Get(), {added.handles[0]}, &hr),
+    EXPECT_EQ(Remove(group_.items.get(), {added.handles[0]}, &hr),
               std::vector<HRESULT>{OPC_E_INVALIDHANDLE});
-    EXPECT_EQ(Remove(group_.items.Get(), {added.handles[1]}, &hr), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(Remove(group_.items.get(), {added.handles[1]}, &hr), std::vector<HRESULT>{S_OK});
     EXPECT_EQ(hr, S_OK);
 }
 
 TEST_F(GroupItemsTest, HandlesOfOtherGroupsPassUnlessStrict) {
     TTestGroup other = AddGroup(L"other");
-    TAdded theirs = AddItems(other.items.Get(), {{L"Int", true, 55}});
+    TAdded theirs = AddItems(other.items.get(), {{L"Int", true, 55}});
     OPCHANDLE handle = theirs.handles[0];
     OPCHANDLE client = 99;
     HRESULT* errors = nullptr;
@@ -119,12 +119,12 @@ TEST_F(GroupItemsTest, HandlesOfOtherGroupsPassUnlessStrict) {
 
 TEST_F(GroupItemsTest, RemovalAcrossGroupsGoesInTheClientsOrder) {
     TTestGroup other = AddGroup(L"other");
-    TAdded theirs = AddItems(other.items.Get(), {{L"Text"}, {L"Int"}});
-    TAdded mine = AddItems(group_.items.Get(), {{L"Gauge"}, {L"Int"}});
+    TAdded theirs = AddItems(other.items.get(), {{L"Text"}, {L"Int"}});
+    TAdded mine = AddItems(group_.items.get(), {{L"Gauge"}, {L"Int"}});
     server_->notifications.clear();
     HRESULT hr = E_FAIL;
     EXPECT_EQ(
-        Remove(group_.items.Get(), {theirs.handles[1], mine.handles[0], theirs.handles[0]}, &hr),
+        Remove(group_.items.get(), {theirs.handles[1], mine.handles[0], theirs.handles[0]}, &hr),
         (std::vector<HRESULT>{S_OK, S_OK, S_OK}));
     EXPECT_EQ(server_->notifications,
               (std::vector<std::wstring>{L"GroupItemRemoved Int", L"GroupItemRemoved Gauge",
@@ -138,12 +138,12 @@ TEST_F(GroupItemsTest, RemovalAcrossGroupsGoesInTheClientsOrder) {
 }
 
 TEST_F(GroupItemsTest, ForgedAndStaleHandlesNeverReachAnItem) {
-    TAdded added = AddItems(group_.items.Get(), {{L"Int"}});
+    TAdded added = AddItems(group_.items.get(), {{L"Int"}});
     const OPCHANDLE stale = added.handles[0];
     HRESULT hr = E_FAIL;
-    Remove(group_.items.Get(), {stale}, &hr);
+    Remove(group_.items.get(), {stale}, &hr);
     // A new item never takes the handle of one that went.
-    TAdded again = AddItems(group_.items.Get(), {{L"Int"}});
+    TAdded again = AddItems(group_.items.get(), {{L"Int"}});
     EXPECT_NE(again.handles[0], stale);
     std::vector<OPCHANDLE> bad{
         stale,
@@ -195,7 +195,7 @@ TEST_F(GroupItemsTest, NullAndAbsurdArgumentsAreRefused) {
 }
 
 TEST_F(GroupItemsTest, ActivatingAnItemReadsIt) {
-    TAdded added = AddItems(group_.items.Get(), {{L"Int", false}, {L"Secret", false}});
+    TAdded added = AddItems(group_.items.get(), {{L"Int", false}, {L"Secret", false}});
     server_->calls.clear();
     HRESULT* errors = nullptr;
     EXPECT_EQ(group_.items->SetActiveState(2, added.handles.data(), TRUE, &errors), S_FALSE);
@@ -211,7 +211,7 @@ TEST_F(GroupItemsTest, ActivatingAnItemReadsIt) {
 }
 
 TEST_F(GroupItemsTest, DataTypesMustConvert) {
-    TAdded added = AddItems(group_.items.Get(), {{L"Int"}, {L"Text"}});
+    TAdded added = AddItems(group_.items.get(), {{L"Int"}, {L"Text"}});
     VARTYPE types[] = {VT_BSTR, VT_I4};
     HRESULT* errors = nullptr;
     EXPECT_EQ(group_.items->SetDatatypes(2, added.handles.data(), types, &errors), S_FALSE);
@@ -226,12 +226,12 @@ TEST_F(GroupItemsTest, DataTypesMustConvert) {
 }
 
 TEST_F(GroupItemsTest, TheAttributeEnumeratorDescribesEveryItem) {
-    AddItems(group_.items.Get(), {{L"Int", true, 5, VT_R8}, {L"Gauge", false, 6}});
-    TComPtr<IUnknown> unknown;
-    EXPECT_EQ(group_.items->CreateEnumerator(IID_IEnumString, unknown.Put()), E_INVALIDARG);
-    ASSERT_EQ(group_.items->CreateEnumerator(IID_IEnumOPCItemAttributes, unknown.Put()), S_OK);
-    TComPtr<IEnumOPCItemAttributes> items;
-    ASSERT_EQ(unknown.As(items), S_OK);
+    AddItems(group_.items.get(), {{L"Int", true, 5, VT_R8}, {L"Gauge", false, 6}});
+    win::ComPtr<IUnknown> unknown;
+    EXPECT_EQ(group_.items->CreateEnumerator(IID_IEnumString, unknown.put()), E_INVALIDARG);
+    ASSERT_EQ(group_.items->CreateEnumerator(IID_IEnumOPCItemAttributes, unknown.put()), S_OK);
+    win::ComPtr<IEnumOPCItemAttributes> items;
+    ASSERT_EQ(unknown.query(items), S_OK);
     OPCITEMATTRIBUTES* attributes = nullptr;
     ULONG fetched = 0;
     ASSERT_EQ(items->Next(5, &attributes, &fetched), S_FALSE);
@@ -257,8 +257,8 @@ TEST_F(GroupItemsTest, TheAttributeEnumeratorDescribesEveryItem) {
     EXPECT_EQ(attributes, nullptr);
     EXPECT_EQ(items->Reset(), S_OK);
     EXPECT_EQ(items->Skip(1), S_OK);
-    TComPtr<IEnumOPCItemAttributes> clone;
-    ASSERT_EQ(items->Clone(clone.Put()), S_OK);
+    win::ComPtr<IEnumOPCItemAttributes> clone;
+    ASSERT_EQ(items->Clone(clone.put()), S_OK);
     ASSERT_EQ(clone->Next(1, &attributes, &fetched), S_OK);
     EXPECT_STREQ(attributes[0].szItemID, L"Gauge");
     CoTaskMemFree(attributes[0].szItemID);
@@ -267,11 +267,11 @@ TEST_F(GroupItemsTest, TheAttributeEnumeratorDescribesEveryItem) {
     CoTaskMemFree(attributes);
     EXPECT_EQ(items->Next(1, nullptr, &fetched), E_INVALIDARG);
     // The enumerator keeps the group: removal without force must wait for it.
-    group_.state.Reset();
-    group_.io.Reset();
+    group_.state.reset();
+    group_.io.reset();
     OPCHANDLE group_handle = group_.handle;
-    group_.items.Reset();
-    unknown.Reset();
+    group_.items.reset();
+    unknown.reset();
     EXPECT_EQ(client_->RemoveGroup(group_handle, FALSE), OPC_S_INUSE);
 }
 
@@ -337,19 +337,19 @@ TEST_F(GroupItemsTest, RenamingRekeysTheClientsList) {
     EXPECT_EQ(group_.state->SetName(L"   "), E_INVALIDARG);
     EXPECT_EQ(group_.state->SetName(nullptr), E_INVALIDARG);
     EXPECT_EQ(group_.state->SetName(L"  renamed "), S_OK);
-    TComPtr<IUnknown> found;
-    EXPECT_EQ(client_->GetGroupByName(L"g", IID_IUnknown, found.Put()), E_INVALIDARG);
-    EXPECT_EQ(client_->GetGroupByName(L"Renamed", IID_IUnknown, found.Put()), S_OK);
+    win::ComPtr<IUnknown> found;
+    EXPECT_EQ(client_->GetGroupByName(L"g", IID_IUnknown, found.put()), E_INVALIDARG);
+    EXPECT_EQ(client_->GetGroupByName(L"Renamed", IID_IUnknown, found.put()), S_OK);
     EXPECT_EQ(AddGroup(L"g").result, S_OK);
 }
 
 TEST_F(GroupItemsTest, ClonesCopyItemsInactiveAndUnannounced) {
-    AddItems(group_.items.Get(), {{L"Int", true, 5, VT_R8}, {L"Text", false, 6}});
+    AddItems(group_.items.get(), {{L"Int", true, 5, VT_R8}, {L"Text", false, 6}});
     server_->notifications.clear();
     server_->calls.clear();
-    TComPtr<IOPCGroupStateMgt> clone;
+    win::ComPtr<IOPCGroupStateMgt> clone;
     ASSERT_EQ(group_.state->CloneGroup(L"copy", IID_IOPCGroupStateMgt,
-                                       reinterpret_cast<IUnknown**>(clone.Put())),
+                                       reinterpret_cast<IUnknown**>(clone.put())),
               S_OK);
     EXPECT_EQ(server_->notifications, std::vector<std::wstring>{L"GroupAdded copy"});
     TGroupInfo& copy = server_->Group(L"copy");
@@ -362,17 +362,17 @@ TEST_F(GroupItemsTest, ClonesCopyItemsInactiveAndUnannounced) {
     EXPECT_FALSE(copy.ItemAt(1).Active());
     EXPECT_EQ(server_->Count(L"GetItemInfoEx Int"), 0);  // shared items, no new resolution
     EXPECT_EQ(server_->Count(L"GetItemValue Int"), 1);   // the active copy's read
-    TComPtr<IUnknown> refused;
-    EXPECT_EQ(group_.state->CloneGroup(L"copy", IID_IUnknown, refused.Put()), OPC_E_DUPLICATENAME);
-    EXPECT_EQ(group_.state->CloneGroup(L"bad", IID_IOPCServer, refused.Put()), E_NOINTERFACE);
-    TComPtr<IUnknown> found;
-    EXPECT_EQ(client_->GetGroupByName(L"bad", IID_IUnknown, found.Put()), E_INVALIDARG);
+    win::ComPtr<IUnknown> refused;
+    EXPECT_EQ(group_.state->CloneGroup(L"copy", IID_IUnknown, refused.put()), OPC_E_DUPLICATENAME);
+    EXPECT_EQ(group_.state->CloneGroup(L"bad", IID_IOPCServer, refused.put()), E_NOINTERFACE);
+    win::ComPtr<IUnknown> found;
+    EXPECT_EQ(client_->GetGroupByName(L"bad", IID_IUnknown, found.put()), E_INVALIDARG);
     // Copies leave without notifications of their items.
     server_->notifications.clear();
-    clone.Reset();
-    TComPtr<IOPCGroupStateMgt> state;
+    clone.reset();
+    win::ComPtr<IOPCGroupStateMgt> state;
     ASSERT_EQ(client_->GetGroupByName(L"copy", IID_IOPCGroupStateMgt,
-                                      reinterpret_cast<IUnknown**>(state.Put())),
+                                      reinterpret_cast<IUnknown**>(state.put())),
               S_OK);
     OPCHANDLE handle = 0;
     DWORD rate = 0;
@@ -385,7 +385,7 @@ TEST_F(GroupItemsTest, ClonesCopyItemsInactiveAndUnannounced) {
     ASSERT_EQ(state->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &handle),
               S_OK);
     CoTaskMemFree(name);
-    state.Reset();
+    state.reset();
     EXPECT_EQ(client_->RemoveGroup(handle, FALSE), S_OK);
     EXPECT_EQ(server_->notifications, std::vector<std::wstring>{L"GroupRemoved copy"});
 }

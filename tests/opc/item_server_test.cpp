@@ -14,7 +14,7 @@ namespace {
 // An item server that overrides only what it must.
 class TBareItemServer final : public TOpcItemServer {
   public:
-    void GetItemValue(TItemHandle, WORD&, TVariant&) override {}
+    void GetItemValue(TItemHandle, WORD&, win::Variant&) override {}
     void SetItemValue(TItemHandle, const VARIANT&) override {}
 };
 
@@ -57,13 +57,13 @@ TEST(ItemServerDefaults, OptionsMinimumRateAndClassName) {
 
 TEST(ItemServerDefaults, UnresolvedItemsAreInvalidItemIds) {
     TBareItemServer server;
-    TComPtr<IOPCServer> client;
-    ASSERT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.Put())), S_OK);
+    win::ComPtr<IOPCServer> client;
+    ASSERT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.put())), S_OK);
     OPCHANDLE handle = 0;
     DWORD rate = 0;
-    TComPtr<IOPCItemMgt> group;
+    win::ComPtr<IOPCItemMgt> group;
     ASSERT_EQ(client->AddGroup(L"g", TRUE, 1000, 1, nullptr, nullptr, 0, &handle, &rate,
-                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group.Put())),
+                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group.put())),
               S_OK);
     OPCITEMDEF def{};
     def.szItemID = const_cast<LPWSTR>(L"anything");
@@ -110,23 +110,23 @@ TEST_F(ItemServerTest, HasOptionOnlyForBitsZeroToSeven) {
 
 TEST_F(ItemServerTest, ErrorStringsComeFromTheOpcTableThenTheSystem) {
     HRESULT hr = E_FAIL;
-    EXPECT_EQ(ErrorText(client_.Get(), OPC_E_INVALIDITEMID, 0x409, &hr),
+    EXPECT_EQ(ErrorText(client_.get(), OPC_E_INVALIDITEMID, 0x409, &hr),
               L"The item definition doesn't conform to the server's syntax.");
     EXPECT_EQ(hr, S_OK);
-    EXPECT_EQ(ErrorText(client_.Get(), OPC_E_INVALIDITEMID, 0x804, &hr),
+    EXPECT_EQ(ErrorText(client_.get(), OPC_E_INVALIDITEMID, 0x804, &hr),
               L"The item definition doesn't conform to the server's syntax.");
-    EXPECT_EQ(ErrorText(client_.Get(), OPC_S_UNSUPPORTEDRATE, LOCALE_SYSTEM_DEFAULT, &hr),
+    EXPECT_EQ(ErrorText(client_.get(), OPC_S_UNSUPPORTEDRATE, LOCALE_SYSTEM_DEFAULT, &hr),
               L"The server does not support the requested data rate but will use the closest "
               L"available rate.");
-    EXPECT_FALSE(ErrorText(client_.Get(), E_OUTOFMEMORY, LOCALE_SYSTEM_DEFAULT, &hr).empty());
+    EXPECT_FALSE(ErrorText(client_.get(), E_OUTOFMEMORY, LOCALE_SYSTEM_DEFAULT, &hr).empty());
     EXPECT_EQ(hr, S_OK);
     EXPECT_EQ(
-        ErrorText(client_.Get(), static_cast<HRESULT>(0xC004FFFF), LOCALE_SYSTEM_DEFAULT, &hr),
+        ErrorText(client_.get(), static_cast<HRESULT>(0xC004FFFF), LOCALE_SYSTEM_DEFAULT, &hr),
         L"");
     EXPECT_EQ(hr, E_INVALIDARG);
 
-    TComPtr<IOPCCommon> common;
-    ASSERT_EQ(client_.As(common), S_OK);
+    win::ComPtr<IOPCCommon> common;
+    ASSERT_EQ(client_.query(common), S_OK);
     LPWSTR text = nullptr;
     EXPECT_EQ(common->GetErrorString(OPC_E_BADRIGHTS, &text), S_OK);
     ASSERT_NE(text, nullptr);
@@ -137,12 +137,12 @@ TEST_F(ItemServerTest, ErrorStringsComeFromTheOpcTableThenTheSystem) {
 
 TEST_F(ItemServerTest, ClientsAreCountedAndAnnounced) {
     EXPECT_EQ(server_->ClientCount(), 1);
-    TComPtr<IOPCServer> second = Connect();
+    win::ComPtr<IOPCServer> second = Connect();
     EXPECT_EQ(server_->ClientCount(), 2);
     EXPECT_EQ(server_->Clients(1).ServerState(), static_cast<DWORD>(OPC_STATUS_RUNNING));
     EXPECT_THROW(server_->Clients(2), EOpcServer);
     EXPECT_THROW(server_->Clients(-1), EOpcServer);
-    second.Reset();
+    second.reset();
     EXPECT_EQ(server_->ClientCount(), 1);
     EXPECT_EQ(
         server_->notifications,
@@ -150,15 +150,15 @@ TEST_F(ItemServerTest, ClientsAreCountedAndAnnounced) {
 }
 
 TEST_F(ItemServerTest, ShutdownRequestsReachOnlyAdvisedClients) {
-    TComPtr<IOPCServer> second = Connect();
-    TComPtr<IOPCServer> third = Connect();
+    win::ComPtr<IOPCServer> second = Connect();
+    win::ComPtr<IOPCServer> third = Connect();
     EXPECT_EQ(server_->ShutdownClients(L"nobody listens"), 0);
 
     auto sink = TTestShutdown::Create();
     auto failing = TTestShutdown::Create();
     failing->answer = RPC_E_DISCONNECTED;
-    Advise(second.Get(), IID_IOPCShutdown, sink->Identity());
-    Advise(third.Get(), IID_IOPCShutdown, failing->Identity());
+    Advise(second.get(), IID_IOPCShutdown, sink->identity());
+    Advise(third.get(), IID_IOPCShutdown, failing->identity());
 
     EXPECT_EQ(server_->ShutdownClients(L"服务器关闭"), 2);
     EXPECT_EQ(sink->reasons, std::vector<std::wstring>{L"服务器关闭"});
@@ -241,14 +241,14 @@ TEST(NotifyWindowLifetime, WorkNotTakenIsFreedWithTheWindow) {
 }
 
 TEST_F(ItemServerTest, EachItemIdIsResolvedOnceInTheDocumentedOrder) {
-    server_->SetValue(L"A", TVariant::I4(1));
+    server_->SetValue(L"A", win::Variant::i4(1));
     server_->Item(L"B").push = true;
-    server_->SetValue(L"B", TVariant::I4(2));
+    server_->SetValue(L"B", win::Variant::i4(2));
     TTestGroup first = AddGroup(L"g1");
-    TComPtr<IOPCServer> other = Connect();
-    TTestGroup second = AddGroup(L"g2", 10, true, nullptr, other.Get());
-    TAdded a = AddItems(first.items.Get(), {{L"A"}, {L"B"}});
-    TAdded b = AddItems(second.items.Get(), {{L"a"}, {L"B"}});
+    win::ComPtr<IOPCServer> other = Connect();
+    TTestGroup second = AddGroup(L"g2", 10, true, nullptr, other.get());
+    TAdded a = AddItems(first.items.get(), {{L"A"}, {L"B"}});
+    TAdded b = AddItems(second.items.get(), {{L"a"}, {L"B"}});
     ASSERT_EQ(a.result, S_OK);
     ASSERT_EQ(b.result, S_OK);
     EXPECT_EQ(server_->Count(L"GetItemInfoEx A"), 1);
@@ -277,9 +277,9 @@ TEST_F(ItemServerTest, EachItemIdIsResolvedOnceInTheDocumentedOrder) {
 
 TEST_F(ItemServerTest, APushAfterTheItemWentDoesNothing) {
     server_->Item(L"P").push = true;
-    server_->SetValue(L"P", TVariant::I4(1));
+    server_->SetValue(L"P", win::Variant::i4(1));
     TTestGroup group = AddGroup(L"g");
-    TAdded added = AddItems(group.items.Get(), {{L"P"}});
+    TAdded added = AddItems(group.items.get(), {{L"P"}});
     ASSERT_EQ(added.result, S_OK);
     ASSERT_EQ(server_->handed_out.size(), 1u);
     TOnChange kept = server_->handed_out[0];
@@ -290,7 +290,7 @@ TEST_F(ItemServerTest, APushAfterTheItemWentDoesNothing) {
     // An item server that keeps the callback and calls it late reaches nothing.
     EXPECT_FALSE(kept.Connected());
     const int changed = server_->changed_notifications;
-    kept(TVariant::I4(5).Get(), kQualityGood);
+    kept(win::Variant::i4(5).value(), kQualityGood);
     EXPECT_EQ(server_->changed_notifications, changed);
 }
 

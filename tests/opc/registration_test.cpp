@@ -9,9 +9,6 @@
 #include <algorithm>
 #include <set>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/registry.h"
 #include "opc/com/text.h"
 #include "opc/registration/com_server.h"
 #include "opc/registration/register_server.h"
@@ -19,6 +16,9 @@
 #include "opc/server/server_impl.h"
 #include "test_item_server.h"
 #include "test_support.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
+#include "win/registry.h"
 
 namespace porvex::opc::test {
 namespace {
@@ -30,14 +30,14 @@ constexpr wchar_t kDescription[] = L"Registration test server";
 
 std::set<std::wstring> Subkeys(const std::wstring& path) {
     std::set<std::wstring> names;
-    TRegKey key;
-    if (key.Open(HKEY_CLASSES_ROOT, path) != ERROR_SUCCESS) {
+    win::RegistryKey key;
+    if (key.open(HKEY_CLASSES_ROOT, path) != ERROR_SUCCESS) {
         return names;
     }
     wchar_t name[256];
     for (DWORD i = 0;; ++i) {
         DWORD length = 256;
-        if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS) {
             return names;
         }
@@ -48,14 +48,14 @@ std::set<std::wstring> Subkeys(const std::wstring& path) {
 // The names of a key's values ("" for the default value).
 std::set<std::wstring> Values(const std::wstring& path) {
     std::set<std::wstring> names;
-    TRegKey key;
-    if (key.Open(HKEY_CLASSES_ROOT, path) != ERROR_SUCCESS) {
+    win::RegistryKey key;
+    if (key.open(HKEY_CLASSES_ROOT, path) != ERROR_SUCCESS) {
         return names;
     }
     wchar_t name[256];
     for (DWORD i = 0;; ++i) {
         DWORD length = 256;
-        if (RegEnumValueW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        if (RegEnumValueW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS) {
             return names;
         }
@@ -65,19 +65,19 @@ std::set<std::wstring> Values(const std::wstring& path) {
 
 std::vector<std::wstring> ClaimedCategories(const CLSID& clsid) {
     std::vector<std::wstring> out;
-    TComPtr<ICatInformation> info;
+    win::ComPtr<ICatInformation> info;
     if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICatInformation, reinterpret_cast<void**>(info.Put())))) {
+                                IID_ICatInformation, reinterpret_cast<void**>(info.put())))) {
         return out;
     }
-    TComPtr<IEnumGUID> ids;
-    if (FAILED(info->EnumImplCategoriesOfClass(clsid, ids.Put()))) {
+    win::ComPtr<IEnumGUID> ids;
+    if (FAILED(info->EnumImplCategoriesOfClass(clsid, ids.put()))) {
         return out;
     }
     GUID id{};
     ULONG fetched = 0;
     while (ids->Next(1, &id, &fetched) == S_OK && fetched == 1) {
-        out.push_back(GuidText(id));
+        out.push_back(win::guid_text(id));
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -145,7 +145,7 @@ class RegistrationTest : public ::testing::Test {
         com_ = std::make_unique<TComServer>();
         factory_ = &RegisterOpcServer(kTestClsid, 1, kDescription,
                                       std::make_unique<TTestItemServer>(), L"Tester");
-        clsid_key_ = L"CLSID\\" + GuidText(kTestClsid);
+        clsid_key_ = L"CLSID\\" + win::guid_text(kTestClsid);
     }
     void TearDown() override {
         try {
@@ -154,7 +154,7 @@ class RegistrationTest : public ::testing::Test {
         }
         com_.reset();
         PumpUntil([] { return true; }, 0);
-        EXPECT_EQ(TComObjectCount::Live(), 0) << "COM objects leaked";
+        EXPECT_EQ(win::ObjectCount::live(), 0) << "COM objects leaked";
     }
 
     std::unique_ptr<TComServer> com_;
@@ -171,81 +171,85 @@ TEST_F(RegistrationTest, TheProgIdIsTheProgramNameAndTheItemServersClassName) {
 
 TEST_F(RegistrationTest, RegisteringWritesExactlyTheEntries) {
     factory_->ApplyRegistration(true);
-    const std::wstring clsid = GuidText(kTestClsid);
+    const std::wstring clsid = win::guid_text(kTestClsid);
     const std::wstring prog_id = factory_->ProgId();
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, clsid_key_), kDescription);
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, clsid_key_ + L"\\LocalServer32"), ModulePath(nullptr));
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, clsid_key_), kDescription);
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, clsid_key_ + L"\\LocalServer32"),
+              win::module_path(nullptr));
     EXPECT_EQ(Values(clsid_key_ + L"\\LocalServer32"), (std::set<std::wstring>{L""}))
         << "no ThreadingModel for a program";
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, clsid_key_ + L"\\ProgID"), prog_id);
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, prog_id), kDescription);
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, prog_id + L"\\Clsid"), clsid);
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, clsid_key_ + L"\\ProgID"), prog_id);
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, prog_id), kDescription);
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, prog_id + L"\\Clsid"), clsid);
     EXPECT_EQ(Values(prog_id + L"\\Opc"), std::set<std::wstring>{});
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, prog_id + L"\\Opc\\Vendor"), L"Tester");
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, prog_id + L"\\Opc\\Vendor"), L"Tester");
     EXPECT_EQ(Subkeys(clsid_key_),
               (std::set<std::wstring>{L"Implemented Categories", L"LocalServer32", L"ProgID"}));
     EXPECT_EQ(Subkeys(prog_id), (std::set<std::wstring>{L"Clsid", L"Opc"}));
     EXPECT_EQ(ClaimedCategories(kTestClsid),
               (std::vector<std::wstring>{L"{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}",
                                          L"{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"}));
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT,
-                          L"Component Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}", L"409"),
-              L"OPC Data Access Servers Version 2.0");
+    EXPECT_EQ(
+        win::read_key_text(HKEY_CLASSES_ROOT,
+                           L"Component Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}", L"409"),
+        L"OPC Data Access Servers Version 2.0");
 
     factory_->ApplyRegistration(false);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, clsid_key_));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, prog_id));
+    EXPECT_FALSE(win::key_exists(HKEY_CLASSES_ROOT, clsid_key_));
+    EXPECT_FALSE(win::key_exists(HKEY_CLASSES_ROOT, prog_id));
     EXPECT_TRUE(ClaimedCategories(kTestClsid).empty());
     // The categories themselves stay for other servers.
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT,
-                          L"Component Categories\\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"));
+    EXPECT_TRUE(win::key_exists(HKEY_CLASSES_ROOT,
+                                L"Component Categories\\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"));
 }
 
 TEST_F(RegistrationTest, AVendorTextAlreadyThereIsKept) {
     factory_->ApplyRegistration(true);
     const std::wstring vendor_key = factory_->ProgId() + L"\\Opc\\Vendor";
-    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, vendor_key, L"Installed by hand"), ERROR_SUCCESS);
+    ASSERT_EQ(win::write_key_default(HKEY_CLASSES_ROOT, vendor_key, L"Installed by hand"),
+              ERROR_SUCCESS);
     factory_->ApplyRegistration(true);
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, vendor_key), L"Installed by hand");
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, vendor_key), L"Installed by hand");
 }
 
 TEST_F(RegistrationTest, UnregisteringLeavesKeysOfOthersAlone) {
     factory_->ApplyRegistration(true);
-    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, clsid_key_ + L"\\Foreign", L"x"), ERROR_SUCCESS);
+    ASSERT_EQ(win::write_key_default(HKEY_CLASSES_ROOT, clsid_key_ + L"\\Foreign", L"x"),
+              ERROR_SUCCESS);
     factory_->ApplyRegistration(false);
     EXPECT_EQ(Subkeys(clsid_key_), (std::set<std::wstring>{L"Foreign"}));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, factory_->ProgId()));
-    DeleteKey(HKEY_CLASSES_ROOT, clsid_key_ + L"\\Foreign");
-    DeleteKey(HKEY_CLASSES_ROOT, clsid_key_);
+    EXPECT_FALSE(win::key_exists(HKEY_CLASSES_ROOT, factory_->ProgId()));
+    win::delete_key(HKEY_CLASSES_ROOT, clsid_key_ + L"\\Foreign");
+    win::delete_key(HKEY_CLASSES_ROOT, clsid_key_);
 }
 
 TEST_F(RegistrationTest, RegServerAndUnregServerEndTheStart) {
     EXPECT_EQ(com_->Start(L"prog.exe -regserver"), std::optional<int>(0));
     EXPECT_FALSE(com_->Serving());
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, clsid_key_ + L"\\LocalServer32"));
+    EXPECT_TRUE(win::key_exists(HKEY_CLASSES_ROOT, clsid_key_ + L"\\LocalServer32"));
     EXPECT_EQ(com_->Start(L"prog.exe /UnRegServer"), std::optional<int>(0));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, clsid_key_));
+    EXPECT_FALSE(win::key_exists(HKEY_CLASSES_ROOT, clsid_key_));
 }
 
 TEST_F(RegistrationTest, ANormalStartServesClientsThroughTheClassObject) {
     ASSERT_EQ(com_->Start(L"prog.exe"), std::nullopt);
     EXPECT_TRUE(com_->Serving());
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, clsid_key_));
-    TComPtr<IClassFactory> factory;
+    EXPECT_TRUE(win::key_exists(HKEY_CLASSES_ROOT, clsid_key_));
+    win::ComPtr<IClassFactory> factory;
     ASSERT_EQ(CoGetClassObject(kTestClsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                               reinterpret_cast<void**>(factory.Put())),
+                               reinterpret_cast<void**>(factory.put())),
               S_OK);
-    TComPtr<IOPCServer> server;
+    win::ComPtr<IOPCServer> server;
     ASSERT_EQ(
-        factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(server.Put())),
+        factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(server.put())),
         S_OK);
-    TComPtr<IUnknown> outer;
+    win::ComPtr<IUnknown> outer;
     EXPECT_EQ(
-        factory->CreateInstance(server.Get(), IID_IUnknown, reinterpret_cast<void**>(outer.Put())),
+        factory->CreateInstance(server.get(), IID_IUnknown, reinterpret_cast<void**>(outer.put())),
         CLASS_E_NOAGGREGATION);
     EXPECT_EQ(TOpcItemServer::Required().ClientCount(), 1);
     EXPECT_GE(com_->ObjectCount(), 1);
-    server.Reset();
+    server.reset();
     // A normal start does not end with its last client.
     EXPECT_FALSE(QuitWithin(100));
 }
@@ -253,21 +257,21 @@ TEST_F(RegistrationTest, ANormalStartServesClientsThroughTheClassObject) {
 TEST_F(RegistrationTest, AStartByComEndsWhenTheLastObjectGoes) {
     ASSERT_EQ(com_->Start(L"prog.exe -Embedding"), std::nullopt);
     EXPECT_TRUE(com_->StartedByCom());
-    TComPtr<IClassFactory> factory;
+    win::ComPtr<IClassFactory> factory;
     ASSERT_EQ(CoGetClassObject(kTestClsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                               reinterpret_cast<void**>(factory.Put())),
+                               reinterpret_cast<void**>(factory.put())),
               S_OK);
-    TComPtr<IOPCServer> first;
-    TComPtr<IOPCServer> second;
+    win::ComPtr<IOPCServer> first;
+    win::ComPtr<IOPCServer> second;
     ASSERT_EQ(
-        factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(first.Put())),
+        factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(first.put())),
         S_OK);
     ASSERT_EQ(factory->LockServer(TRUE), S_OK);
     ASSERT_EQ(
-        factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(second.Put())),
+        factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(second.put())),
         S_OK);
-    first.Reset();
-    second.Reset();
+    first.reset();
+    second.reset();
     EXPECT_FALSE(QuitWithin(100)) << "a server lock keeps the program";
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);  // one unlock too many changes nothing
@@ -290,8 +294,8 @@ TEST_F(RegistrationTest, ClosingWithLiveObjectsAsksTheUser) {
     });
     EXPECT_TRUE(com_->ConfirmClose(nullptr));
     EXPECT_TRUE(asked.empty());
-    TComPtr<IOPCServer> client;
-    ASSERT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.Put())), S_OK);
+    win::ComPtr<IOPCServer> client;
+    ASSERT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.put())), S_OK);
     EXPECT_FALSE(com_->ConfirmClose(nullptr));
     answer = IDYES;
     EXPECT_TRUE(com_->ConfirmClose(nullptr));

@@ -19,9 +19,9 @@ namespace {
 class ServerTest : public EngineTest {
   protected:
     std::vector<std::wstring> GroupNames(OPCENUMSCOPE scope, HRESULT* result) {
-        TComPtr<IEnumString> names;
+        win::ComPtr<IEnumString> names;
         *result = client_->CreateGroupEnumerator(scope, IID_IEnumString,
-                                                 reinterpret_cast<IUnknown**>(names.Put()));
+                                                 reinterpret_cast<IUnknown**>(names.put()));
         std::vector<std::wstring> out;
         LPOLESTR name = nullptr;
         ULONG fetched = 0;
@@ -54,15 +54,15 @@ class ServerTest : public EngineTest {
 TEST_F(ServerTest, BlankNamesBecomeTheFirstFreeGroupNumber) {
     TTestGroup a = AddGroup(L"");
     TTestGroup b = AddGroup(L"   ");
-    EXPECT_EQ(NameOf(a.state.Get()), L"Group0");
-    EXPECT_EQ(NameOf(b.state.Get()), L"Group1");
+    EXPECT_EQ(NameOf(a.state.get()), L"Group0");
+    EXPECT_EQ(NameOf(b.state.get()), L"Group1");
     TTestGroup named = AddGroup(L"  Doors  ");
-    EXPECT_EQ(NameOf(named.state.Get()), L"Doors");
+    EXPECT_EQ(NameOf(named.state.get()), L"Doors");
     TTestGroup c = AddGroup(L"");
-    EXPECT_EQ(NameOf(c.state.Get()), L"Group2");
+    EXPECT_EQ(NameOf(c.state.get()), L"Group2");
     EXPECT_EQ(client_->RemoveGroup(a.handle, TRUE), S_OK);
     TTestGroup d = AddGroup(L"");
-    EXPECT_EQ(NameOf(d.state.Get()), L"Group0");
+    EXPECT_EQ(NameOf(d.state.get()), L"Group0");
 }
 
 TEST_F(ServerTest, DuplicateNamesFailInAnyLetterCase) {
@@ -70,11 +70,11 @@ TEST_F(ServerTest, DuplicateNamesFailInAnyLetterCase) {
     TTestGroup second = AddGroup(L"DOORS", 2000);
     EXPECT_EQ(second.result, OPC_E_DUPLICATENAME);
     EXPECT_FALSE(second.items);
-    TComPtr<IOPCGroupStateMgt> found;
+    win::ComPtr<IOPCGroupStateMgt> found;
     ASSERT_EQ(client_->GetGroupByName(L"doors", IID_IOPCGroupStateMgt,
-                                      reinterpret_cast<IUnknown**>(found.Put())),
+                                      reinterpret_cast<IUnknown**>(found.put())),
               S_OK);
-    EXPECT_EQ(found.Get(), first.state.Get());
+    EXPECT_EQ(found.get(), first.state.get());
     EXPECT_EQ(server_->groups.size(), 1u);
 }
 
@@ -138,8 +138,8 @@ TEST_F(ServerTest, NullArgumentsAreRefused) {
     EXPECT_EQ(client_->GetGroupByName(nullptr, IID_IUnknown, &unknown), E_INVALIDARG);
     EXPECT_EQ(client_->GetStatus(nullptr), E_INVALIDARG);
     EXPECT_EQ(client_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, nullptr), E_INVALIDARG);
-    TComPtr<IOPCCommon> common;
-    ASSERT_EQ(client_.As(common), S_OK);
+    win::ComPtr<IOPCCommon> common;
+    ASSERT_EQ(client_.query(common), S_OK);
     EXPECT_EQ(common->SetClientName(nullptr), E_INVALIDARG);
     EXPECT_EQ(common->GetLocaleID(nullptr), E_INVALIDARG);
     EXPECT_EQ(common->QueryAvailableLocaleIDs(nullptr, nullptr), E_INVALIDARG);
@@ -147,22 +147,22 @@ TEST_F(ServerTest, NullArgumentsAreRefused) {
 
 TEST_F(ServerTest, GetGroupByNameFindsInAnyCase) {
     TTestGroup g = AddGroup(L"Doors");
-    TComPtr<IUnknown> unknown;
-    EXPECT_EQ(client_->GetGroupByName(L"dOORs", IID_IUnknown, unknown.Put()), S_OK);
-    EXPECT_EQ(client_->GetGroupByName(L"Gates", IID_IUnknown, unknown.Put()), E_INVALIDARG);
-    EXPECT_EQ(client_->GetGroupByName(L"Doors", IID_IOPCServer, unknown.Put()), E_NOINTERFACE);
+    win::ComPtr<IUnknown> unknown;
+    EXPECT_EQ(client_->GetGroupByName(L"dOORs", IID_IUnknown, unknown.put()), S_OK);
+    EXPECT_EQ(client_->GetGroupByName(L"Gates", IID_IUnknown, unknown.put()), E_INVALIDARG);
+    EXPECT_EQ(client_->GetGroupByName(L"Doors", IID_IOPCServer, unknown.put()), E_NOINTERFACE);
     EXPECT_FALSE(unknown);
 }
 
 TEST_F(ServerTest, RemovingAReferencedGroupWaitsForItsLastRelease) {
-    server_->SetValue(L"A", TVariant::I4(1));
+    server_->SetValue(L"A", win::Variant::i4(1));
     TTestGroup g = AddGroup(L"g");
-    AddItems(g.items.Get(), {{L"A"}});
+    AddItems(g.items.get(), {{L"A"}});
     EXPECT_EQ(client_->RemoveGroup(g.handle, FALSE), OPC_S_INUSE);
-    TComPtr<IUnknown> unknown;
-    EXPECT_EQ(client_->GetGroupByName(L"g", IID_IUnknown, unknown.Put()), E_INVALIDARG);
+    win::ComPtr<IUnknown> unknown;
+    EXPECT_EQ(client_->GetGroupByName(L"g", IID_IUnknown, unknown.put()), E_INVALIDARG);
     EXPECT_EQ(client_->RemoveGroup(g.handle, FALSE), E_INVALIDARG);
-    EXPECT_EQ(NameOf(g.state.Get()), L"(failed)");
+    EXPECT_EQ(NameOf(g.state.get()), L"(failed)");
     // A new group may take the name at once.
     TTestGroup again = AddGroup(L"g");
     EXPECT_EQ(again.result, S_OK);
@@ -182,25 +182,25 @@ TEST_F(ServerTest, AnUnreferencedGroupGoesAtOnce) {
 }
 
 TEST_F(ServerTest, ForcedRemovalLeavesAHollowGroupForTheReferences) {
-    server_->SetValue(L"A", TVariant::I4(1));
+    server_->SetValue(L"A", win::Variant::i4(1));
     TTestGroup g = AddGroup(L"g");
-    TAdded added = AddItems(g.items.Get(), {{L"A"}});
+    TAdded added = AddItems(g.items.get(), {{L"A"}});
     EXPECT_EQ(client_->RemoveGroup(g.handle, TRUE), S_OK);
     EXPECT_TRUE(server_->groups.empty());
     EXPECT_EQ(server_->Count(L"ReleaseHandle A"), 1);
-    EXPECT_EQ(NameOf(g.state.Get()), L"(failed)");
+    EXPECT_EQ(NameOf(g.state.get()), L"(failed)");
     OPCITEMSTATE* states = nullptr;
     HRESULT* errors = nullptr;
     EXPECT_EQ(g.io->Read(OPC_DS_CACHE, 1, added.handles.data(), &states, &errors), S_FALSE);
     EXPECT_EQ(errors[0], OPC_E_INVALIDHANDLE);
     CoTaskMemFree(states);
     CoTaskMemFree(errors);
-    EXPECT_EQ(AddItems(g.items.Get(), {{L"A"}}).result, E_FAIL);
+    EXPECT_EQ(AddItems(g.items.get(), {{L"A"}}).result, E_FAIL);
 }
 
 TEST_F(ServerTest, HandlesOfOtherClientsAndForgedHandlesAreRefused) {
-    TComPtr<IOPCServer> other = Connect();
-    TTestGroup theirs = AddGroup(L"theirs", 10, true, nullptr, other.Get());
+    win::ComPtr<IOPCServer> other = Connect();
+    TTestGroup theirs = AddGroup(L"theirs", 10, true, nullptr, other.get());
     EXPECT_EQ(client_->RemoveGroup(theirs.handle, TRUE), E_INVALIDARG);
     EXPECT_EQ(client_->RemoveGroup(0, TRUE), E_INVALIDARG);
     EXPECT_EQ(client_->RemoveGroup(0xDEADBEEF, TRUE), E_INVALIDARG);
@@ -225,21 +225,21 @@ TEST_F(ServerTest, EnumeratorsListGroupsByScope) {
     EXPECT_TRUE(GroupNames(static_cast<OPCENUMSCOPE>(42), &hr).empty());
     EXPECT_EQ(hr, S_FALSE);
 
-    TComPtr<IEnumUnknown> groups;
+    win::ComPtr<IEnumUnknown> groups;
     ASSERT_EQ(client_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown,
-                                             reinterpret_cast<IUnknown**>(groups.Put())),
+                                             reinterpret_cast<IUnknown**>(groups.put())),
               S_OK);
     IUnknown* batch[3] = {};
     ULONG fetched = 0;
     EXPECT_EQ(groups->Next(3, batch, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 2u);
-    TComPtr<IUnknown> first = TComPtr<IUnknown>::Adopt(batch[0]);
-    TComPtr<IUnknown> second = TComPtr<IUnknown>::Adopt(batch[1]);
-    TComPtr<IOPCGroupStateMgt> state;
-    ASSERT_EQ(first.As(state), S_OK);
-    EXPECT_EQ(NameOf(state.Get()), L"a");
-    TComPtr<IUnknown> refused;
-    EXPECT_EQ(client_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IOPCServer, refused.Put()),
+    win::ComPtr<IUnknown> first = win::ComPtr<IUnknown>::adopt(batch[0]);
+    win::ComPtr<IUnknown> second = win::ComPtr<IUnknown>::adopt(batch[1]);
+    win::ComPtr<IOPCGroupStateMgt> state;
+    ASSERT_EQ(first.query(state), S_OK);
+    EXPECT_EQ(NameOf(state.get()), L"a");
+    win::ComPtr<IUnknown> refused;
+    EXPECT_EQ(client_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IOPCServer, refused.put()),
               E_NOINTERFACE);
 }
 
@@ -247,9 +247,9 @@ TEST_F(ServerTest, StatusReportsTimesGroupsAndVendor) {
     server_->SetVendorInfo(L"Porvex test vendor");
     AddGroup(L"a");
     AddGroup(L"b");
-    TTaskBlock<OPCSERVERSTATUS> status;
-    ASSERT_EQ(client_->GetStatus(status.Put()), S_OK);
-    const OPCSERVERSTATUS& s = *status.Get();
+    win::UniqueCoTaskMem<OPCSERVERSTATUS> status;
+    ASSERT_EQ(client_->GetStatus(status.put()), S_OK);
+    const OPCSERVERSTATUS& s = *status.get();
     EXPECT_EQ(FileTimeTicks(s.ftStartTime), FileTimeTicks(server_->StartTime()));
     EXPECT_EQ(FileTimeTicks(s.ftCurrentTime), server_->clock.load());
     EXPECT_EQ(s.dwServerState, OPC_STATUS_RUNNING);
@@ -265,8 +265,8 @@ TEST_F(ServerTest, StatusReportsTimesGroupsAndVendor) {
 }
 
 TEST_F(ServerTest, LocalesAreTheSystemDefaultsOnly) {
-    TComPtr<IOPCCommon> common;
-    ASSERT_EQ(client_.As(common), S_OK);
+    win::ComPtr<IOPCCommon> common;
+    ASSERT_EQ(client_.query(common), S_OK);
     LCID lcid = 0;
     EXPECT_EQ(common->GetLocaleID(&lcid), S_OK);
     EXPECT_EQ(lcid, 2048u);
@@ -279,10 +279,10 @@ TEST_F(ServerTest, LocalesAreTheSystemDefaultsOnly) {
         EXPECT_EQ(common->SetLocaleID(other), E_INVALIDARG);
     }
     DWORD count = 0;
-    TTaskBlock<LCID> locales;
-    ASSERT_EQ(common->QueryAvailableLocaleIDs(&count, locales.Put()), S_OK);
+    win::UniqueCoTaskMem<LCID> locales;
+    ASSERT_EQ(common->QueryAvailableLocaleIDs(&count, locales.put()), S_OK);
     // Each locale SetLocaleID accepts, once (the system's and the user's are often one).
-    const std::vector<LCID> listed(locales.Get(), locales.Get() + count);
+    const std::vector<LCID> listed(locales.get(), locales.get() + count);
     ASSERT_FALSE(listed.empty());
     EXPECT_EQ(listed[0], 2048u);
     EXPECT_EQ(std::set<LCID>(listed.begin(), listed.end()).size(), listed.size())
@@ -293,36 +293,36 @@ TEST_F(ServerTest, LocalesAreTheSystemDefaultsOnly) {
 }
 
 TEST_F(ServerTest, TheClientNameIsKeptAndAnnounced) {
-    TComPtr<IOPCCommon> common;
-    ASSERT_EQ(client_.As(common), S_OK);
+    win::ComPtr<IOPCCommon> common;
+    ASSERT_EQ(client_.query(common), S_OK);
     EXPECT_EQ(common->SetClientName(L"监控客户端"), S_OK);
     EXPECT_EQ(server_->Clients(0).ClientName(), L"监控客户端");
     EXPECT_EQ(server_->notifications.back(), L"ClientNameChanged 监控客户端");
 }
 
 TEST_F(ServerTest, TheShutdownPointTakesOneSink) {
-    TComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(client_.As(container), S_OK);
-    TComPtr<IConnectionPoint> point;
-    EXPECT_EQ(container->FindConnectionPoint(IID_IOPCDataCallback, point.Put()),
+    win::ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(client_.query(container), S_OK);
+    win::ComPtr<IConnectionPoint> point;
+    EXPECT_EQ(container->FindConnectionPoint(IID_IOPCDataCallback, point.put()),
               CONNECT_E_NOCONNECTION);
     EXPECT_FALSE(point);
-    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCShutdown, point.Put()), S_OK);
+    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCShutdown, point.put()), S_OK);
     IID iid{};
     EXPECT_EQ(point->GetConnectionInterface(&iid), S_OK);
     EXPECT_TRUE(IsEqualIID(iid, IID_IOPCShutdown));
-    TComPtr<IConnectionPointContainer> back;
-    ASSERT_EQ(point->GetConnectionPointContainer(back.Put()), S_OK);
-    EXPECT_EQ(back.Get(), container.Get());
+    win::ComPtr<IConnectionPointContainer> back;
+    ASSERT_EQ(point->GetConnectionPointContainer(back.put()), S_OK);
+    EXPECT_EQ(back.get(), container.get());
 
     auto sink = TTestShutdown::Create();
     auto wrong = TTestDataCallback::Create();
     DWORD cookie = 0;
-    EXPECT_EQ(point->Advise(wrong->Identity(), &cookie), CONNECT_E_CANNOTCONNECT);
+    EXPECT_EQ(point->Advise(wrong->identity(), &cookie), CONNECT_E_CANNOTCONNECT);
     EXPECT_EQ(point->Unadvise(1), CONNECT_E_NOCONNECTION);
-    EXPECT_EQ(point->Advise(sink->Identity(), &cookie), S_OK);
+    EXPECT_EQ(point->Advise(sink->identity(), &cookie), S_OK);
     EXPECT_EQ(cookie, 1u);
-    EXPECT_EQ(point->Advise(sink->Identity(), &cookie), CONNECT_E_CANNOTCONNECT);
+    EXPECT_EQ(point->Advise(sink->identity(), &cookie), CONNECT_E_CANNOTCONNECT);
     EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
     EXPECT_EQ(server_->ShutdownClients(L"bye"), 1);
     EXPECT_EQ(point->Unadvise(99), S_OK);
@@ -333,15 +333,15 @@ TEST_F(ServerTest, TheShutdownPointTakesOneSink) {
 }
 
 TEST_F(ServerTest, TheConnectionPointEnumeratorHoldsOnePoint) {
-    TComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(client_.As(container), S_OK);
-    TComPtr<IEnumConnectionPoints> points;
-    ASSERT_EQ(container->EnumConnectionPoints(points.Put()), S_OK);
+    win::ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(client_.query(container), S_OK);
+    win::ComPtr<IEnumConnectionPoints> points;
+    ASSERT_EQ(container->EnumConnectionPoints(points.put()), S_OK);
     IConnectionPoint* batch[2] = {};
     ULONG fetched = 0;
     EXPECT_EQ(points->Next(2, batch, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 1u);
-    TComPtr<IConnectionPoint> only = TComPtr<IConnectionPoint>::Adopt(batch[0]);
+    win::ComPtr<IConnectionPoint> only = win::ComPtr<IConnectionPoint>::adopt(batch[0]);
     EXPECT_EQ(points->Next(1, batch, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 0u);
     EXPECT_EQ(points->Reset(), S_OK);
@@ -349,25 +349,25 @@ TEST_F(ServerTest, TheConnectionPointEnumeratorHoldsOnePoint) {
     EXPECT_EQ(points->Skip(0), S_OK);
     EXPECT_EQ(points->Skip(1), S_FALSE);
     EXPECT_EQ(points->Reset(), S_OK);
-    TComPtr<IEnumConnectionPoints> clone;
-    ASSERT_EQ(points->Clone(clone.Put()), S_OK);
+    win::ComPtr<IEnumConnectionPoints> clone;
+    ASSERT_EQ(points->Clone(clone.put()), S_OK);
     EXPECT_EQ(clone->Next(1, batch, &fetched), S_OK);
-    TComPtr<IConnectionPoint> again = TComPtr<IConnectionPoint>::Adopt(batch[0]);
-    EXPECT_EQ(again.Get(), only.Get());
+    win::ComPtr<IConnectionPoint> again = win::ComPtr<IConnectionPoint>::adopt(batch[0]);
+    EXPECT_EQ(again.get(), only.get());
 }
 
 TEST_F(ServerTest, ItemPropertiesShareOneDeviceRead) {
-    server_->SetValue(L"Temp", TVariant::R8(21.5), 0x40);
+    server_->SetValue(L"Temp", win::Variant::r8(21.5), 0x40);
     server_->Item(L"Temp").rights = kAccessRead;
-    TComPtr<IOPCItemProperties> properties;
-    ASSERT_EQ(client_.As(properties), S_OK);
+    win::ComPtr<IOPCItemProperties> properties;
+    ASSERT_EQ(client_.query(properties), S_OK);
 
     DWORD count = 0;
-    TTaskBlock<DWORD> ids;
-    TTaskBlock<LPWSTR> descriptions;
-    TTaskBlock<VARTYPE> types;
-    ASSERT_EQ(properties->QueryAvailableProperties(const_cast<LPWSTR>(L"Temp"), &count, ids.Put(),
-                                                   descriptions.Put(), types.Put()),
+    win::UniqueCoTaskMem<DWORD> ids;
+    win::UniqueCoTaskMem<LPWSTR> descriptions;
+    win::UniqueCoTaskMem<VARTYPE> types;
+    ASSERT_EQ(properties->QueryAvailableProperties(const_cast<LPWSTR>(L"Temp"), &count, ids.put(),
+                                                   descriptions.put(), types.put()),
               S_OK);
     ASSERT_EQ(count, 6u);
     const std::vector<std::wstring> expected{
@@ -383,10 +383,10 @@ TEST_F(ServerTest, ItemPropertiesShareOneDeviceRead) {
 
     server_->calls.clear();
     DWORD wanted[] = {1, 2, 7, 3, 4, 5, 6};
-    TTaskBlock<VARIANT> values;
-    TTaskBlock<HRESULT> errors;
-    ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"Temp"), 7, wanted, values.Put(),
-                                            errors.Put()),
+    win::UniqueCoTaskMem<VARIANT> values;
+    win::UniqueCoTaskMem<HRESULT> errors;
+    ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"Temp"), 7, wanted, values.put(),
+                                            errors.put()),
               S_OK);
     EXPECT_EQ(server_->Count(L"GetItemValue Temp"), 2);  // the type probe and one read
     EXPECT_EQ(values[0].vt, VT_I2);
@@ -412,73 +412,73 @@ TEST_F(ServerTest, ItemPropertiesShareOneDeviceRead) {
 }
 
 TEST_F(ServerTest, ItemPropertiesRefuseUnknownItemsAndBadArguments) {
-    TComPtr<IOPCItemProperties> properties;
-    ASSERT_EQ(client_.As(properties), S_OK);
+    win::ComPtr<IOPCItemProperties> properties;
+    ASSERT_EQ(client_.query(properties), S_OK);
     DWORD one[] = {1};
-    TTaskBlock<VARIANT> values;
-    TTaskBlock<HRESULT> errors;
-    EXPECT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"nope"), 1, one, values.Put(),
-                                            errors.Put()),
+    win::UniqueCoTaskMem<VARIANT> values;
+    win::UniqueCoTaskMem<HRESULT> errors;
+    EXPECT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"nope"), 1, one, values.put(),
+                                            errors.put()),
               OPC_E_UNKNOWNITEMID);
-    EXPECT_EQ(values.Get(), nullptr);
-    server_->SetValue(L"X", TVariant::I4(0));
+    EXPECT_EQ(values.get(), nullptr);
+    server_->SetValue(L"X", win::Variant::i4(0));
     EXPECT_EQ(
-        properties->GetItemProperties(const_cast<LPWSTR>(L"X"), 0, one, values.Put(), errors.Put()),
+        properties->GetItemProperties(const_cast<LPWSTR>(L"X"), 0, one, values.put(), errors.put()),
         E_INVALIDARG);
-    EXPECT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"X"), 1, nullptr, values.Put(),
-                                            errors.Put()),
+    EXPECT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"X"), 1, nullptr, values.put(),
+                                            errors.put()),
               E_INVALIDARG);
-    EXPECT_EQ(properties->GetItemProperties(nullptr, 1, one, values.Put(), errors.Put()),
+    EXPECT_EQ(properties->GetItemProperties(nullptr, 1, one, values.put(), errors.put()),
               E_INVALIDARG);
 
-    TTaskBlock<LPWSTR> ids;
+    win::UniqueCoTaskMem<LPWSTR> ids;
     DWORD two[] = {1, 2};
-    ASSERT_EQ(properties->LookupItemIDs(const_cast<LPWSTR>(L"X"), 2, two, ids.Put(), errors.Put()),
+    ASSERT_EQ(properties->LookupItemIDs(const_cast<LPWSTR>(L"X"), 2, two, ids.put(), errors.put()),
               S_FALSE);
     EXPECT_EQ(ids[0], nullptr);
     EXPECT_EQ(ids[1], nullptr);
     EXPECT_EQ(errors[0], OPC_E_INVALID_PID);
     EXPECT_EQ(errors[1], OPC_E_INVALID_PID);
     EXPECT_EQ(
-        properties->LookupItemIDs(const_cast<LPWSTR>(L"nope"), 2, two, ids.Put(), errors.Put()),
+        properties->LookupItemIDs(const_cast<LPWSTR>(L"nope"), 2, two, ids.put(), errors.put()),
         OPC_E_UNKNOWNITEMID);
 }
 
 TEST_F(ServerTest, AClientLeavingTakesItsGroupsParentsFirst) {
-    server_->SetValue(L"A", TVariant::I4(1));
+    server_->SetValue(L"A", win::Variant::i4(1));
     TTestGroup g = AddGroup(L"g");
-    AddItems(g.items.Get(), {{L"A"}});
+    AddItems(g.items.get(), {{L"A"}});
     server_->notifications.clear();
-    client_.Reset();
+    client_.reset();
     EXPECT_EQ(server_->notifications,
               (std::vector<std::wstring>{L"ClientDisconnected", L"GroupRemoved g",
                                          L"GroupItemRemoved A"}));
     // The client still holds the group: it answers, but has nothing left.
-    EXPECT_EQ(NameOf(g.state.Get()), L"(failed)");
-    EXPECT_EQ(AddItems(g.items.Get(), {{L"A"}}).result, E_FAIL);
+    EXPECT_EQ(NameOf(g.state.get()), L"(failed)");
+    EXPECT_EQ(AddItems(g.items.get(), {{L"A"}}).result, E_FAIL);
 }
 
 TEST(ItemServerGoing, ClientObjectsThatOutliveItFailCleanly) {
-    TComPtr<IOPCServer> client;
-    TComPtr<IOPCItemMgt> group;
+    win::ComPtr<IOPCServer> client;
+    win::ComPtr<IOPCItemMgt> group;
     {
         TTestItemServer server;
-        server.SetValue(L"A", TVariant::I4(1));
-        ASSERT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.Put())), S_OK);
+        server.SetValue(L"A", win::Variant::i4(1));
+        ASSERT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.put())), S_OK);
         OPCHANDLE handle = 0;
         DWORD rate = 0;
         ASSERT_EQ(client->AddGroup(L"g", TRUE, 10, 1, nullptr, nullptr, 0, &handle, &rate,
-                                   IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group.Put())),
+                                   IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group.put())),
                   S_OK);
         EXPECT_EQ(server.ClientCount(), 1);
     }
-    TTaskBlock<OPCSERVERSTATUS> status;
-    EXPECT_EQ(client->GetStatus(status.Put()), E_FAIL);
+    win::UniqueCoTaskMem<OPCSERVERSTATUS> status;
+    EXPECT_EQ(client->GetStatus(status.put()), E_FAIL);
     OPCHANDLE handle = 0;
     DWORD rate = 0;
-    TComPtr<IUnknown> unknown;
+    win::ComPtr<IUnknown> unknown;
     EXPECT_EQ(client->AddGroup(L"h", TRUE, 10, 1, nullptr, nullptr, 0, &handle, &rate, IID_IUnknown,
-                               unknown.Put()),
+                               unknown.put()),
               E_FAIL);
     OPCITEMDEF def{};
     def.szItemID = const_cast<LPWSTR>(L"A");

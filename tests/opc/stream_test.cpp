@@ -4,36 +4,36 @@
 
 #include "async_support.h"
 #include "opc/com/file_time.h"
-#include "opc/com/safe_array.h"
 #include "opc/server/item_server.h"
+#include "win/safe_array.h"
 
 namespace porvex::opc::test {
 namespace {
 
-TVariant IntArray(std::vector<LONG> values, LONG lower = 0) {
+win::Variant IntArray(std::vector<LONG> values, LONG lower = 0) {
     SAFEARRAYBOUND bound{static_cast<ULONG>(values.size()), lower};
-    TSafeArray array(SafeArrayCreate(VT_I4, 1, &bound));
+    win::UniqueSafeArray array(SafeArrayCreate(VT_I4, 1, &bound));
     for (std::size_t i = 0; i < values.size(); ++i) {
         LONG index = lower + static_cast<LONG>(i);
-        SafeArrayPutElement(array.Get(), &index, &values[i]);
+        SafeArrayPutElement(array.get(), &index, &values[i]);
     }
-    TVariant v;
-    v.Get().vt = VT_ARRAY | VT_I4;
-    v.Get().parray = array.Detach();
+    win::Variant v;
+    v.value().vt = VT_ARRAY | VT_I4;
+    v.value().parray = array.release();
     return v;
 }
 
-TVariant TextArray(std::vector<const wchar_t*> values) {
-    TSafeArray array = TSafeArray::Vector(VT_BSTR, static_cast<ULONG>(values.size()));
+win::Variant TextArray(std::vector<const wchar_t*> values) {
+    win::UniqueSafeArray array = win::safe_array_vector(VT_BSTR, static_cast<ULONG>(values.size()));
     for (std::size_t i = 0; i < values.size(); ++i) {
         LONG index = static_cast<LONG>(i);
         BSTR text = values[i] ? SysAllocString(values[i]) : nullptr;
-        SafeArrayPutElement(array.Get(), &index, text);
+        SafeArrayPutElement(array.get(), &index, text);
         SysFreeString(text);
     }
-    TVariant v;
-    v.Get().vt = VT_ARRAY | VT_BSTR;
-    v.Get().parray = array.Detach();
+    win::Variant v;
+    v.value().vt = VT_ARRAY | VT_BSTR;
+    v.value().parray = array.release();
     return v;
 }
 
@@ -47,15 +47,15 @@ std::u16string StringAt(const TReceivedBlock& block, std::size_t offset, std::si
 
 // An advise sink that looks like a proxy to an object in another process (proxies answer
 // IClientSecurity), whose process answers other questions with probe_answer.
-class TRemoteLookingSink final : public TComObject<IAdviseSink, IClientSecurity> {
+class TRemoteLookingSink final : public win::ComObject<IAdviseSink, IClientSecurity> {
   public:
-    static TComPtr<TRemoteLookingSink> Create() {
-        return TComPtr<TRemoteLookingSink>(new TRemoteLookingSink());
+    static win::ComPtr<TRemoteLookingSink> Create() {
+        return win::ComPtr<TRemoteLookingSink>(new TRemoteLookingSink());
     }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IAdviseSink) ||
             IsEqualIID(riid, IID_IClientSecurity)) {
-            return TComObject::QueryInterface(riid, object);
+            return ComObject::QueryInterface(riid, object);
         }
         *object = nullptr;
         ++questions;
@@ -89,11 +89,11 @@ class TRemoteLookingSink final : public TComObject<IAdviseSink, IClientSecurity>
 class StreamTest : public AsyncTest {
   protected:
     // DAdvise of a fresh sink for format; the connection.
-    DWORD AdviseSink(int format, TComPtr<TTestAdviseSink>& sink) {
+    DWORD AdviseSink(int format, win::ComPtr<TTestAdviseSink>& sink) {
         sink = TTestAdviseSink::Create();
         FORMATETC description = StreamFormatEtc(format);
         DWORD connection = 0;
-        EXPECT_EQ(data_->DAdvise(&description, 0, sink.Get(), &connection), S_OK);
+        EXPECT_EQ(data_->DAdvise(&description, 0, sink.get(), &connection), S_OK);
         return connection;
     }
 };
@@ -109,25 +109,25 @@ TEST_F(StreamTest, TheFormatsAreRegisteredByName) {
 
 TEST_F(StreamTest, DAdviseRefusesWhatItCannotServe) {
     MakeGroup({{L"Int"}}, true, false);
-    TComPtr<TTestAdviseSink> sink = TTestAdviseSink::Create();
+    win::ComPtr<TTestAdviseSink> sink = TTestAdviseSink::Create();
     DWORD connection = 0;
     FORMATETC description = StreamFormatEtc(sfData);
     description.lindex = 0;
-    EXPECT_EQ(data_->DAdvise(&description, 0, sink.Get(), &connection), DV_E_LINDEX);
+    EXPECT_EQ(data_->DAdvise(&description, 0, sink.get(), &connection), DV_E_LINDEX);
     EXPECT_EQ(connection, static_cast<DWORD>(-1));
     description = StreamFormatEtc(sfData);
     description.dwAspect = DVASPECT_ICON;
-    EXPECT_EQ(data_->DAdvise(&description, 0, sink.Get(), &connection), DV_E_FORMATETC);
+    EXPECT_EQ(data_->DAdvise(&description, 0, sink.get(), &connection), DV_E_FORMATETC);
     description = StreamFormatEtc(sfData);
     description.tymed = TYMED_ISTREAM;
-    EXPECT_EQ(data_->DAdvise(&description, 0, sink.Get(), &connection), DV_E_FORMATETC);
+    EXPECT_EQ(data_->DAdvise(&description, 0, sink.get(), &connection), DV_E_FORMATETC);
     description = StreamFormatEtc(sfData);
     description.cfFormat = CF_TEXT;
-    EXPECT_EQ(data_->DAdvise(&description, 0, sink.Get(), &connection), DV_E_FORMATETC);
+    EXPECT_EQ(data_->DAdvise(&description, 0, sink.get(), &connection), DV_E_FORMATETC);
     description = StreamFormatEtc(sfDataTime);
-    ASSERT_EQ(data_->DAdvise(&description, 0, sink.Get(), &connection), S_OK);
+    ASSERT_EQ(data_->DAdvise(&description, 0, sink.get(), &connection), S_OK);
     EXPECT_EQ(connection, 1u);
-    EXPECT_EQ(data_->DAdvise(&description, 0, sink.Get(), &connection), CONNECT_E_ADVISELIMIT);
+    EXPECT_EQ(data_->DAdvise(&description, 0, sink.get(), &connection), CONNECT_E_ADVISELIMIT);
     EXPECT_EQ(connection, static_cast<DWORD>(-1));
     EXPECT_EQ(data_->DUnadvise(0), OLE_E_NOCONNECTION);
     EXPECT_EQ(data_->DUnadvise(3), OLE_E_NOCONNECTION);
@@ -146,7 +146,7 @@ TEST_F(StreamTest, AStringValueIsAVariantAndAStringRecord) {
         SCOPED_TRACE(string_null ? "soStreamStringNull" : "plain");
         server_->options = string_null ? TServerOptions{soStreamStringNull} : TServerOptions{};
         MakeGroup({{L"Text", true, 21}}, true, false);
-        TComPtr<TTestAdviseSink> sink;
+        win::ComPtr<TTestAdviseSink> sink;
         EXPECT_EQ(AdviseSink(sfData, sink), 0u);
         Drain();  // DAdvise queued a refresh from the cache
         ASSERT_EQ(sink->blocks.size(), 1u);
@@ -171,15 +171,15 @@ TEST_F(StreamTest, AStringValueIsAVariantAndAStringRecord) {
         EXPECT_EQ(StringAt(block, 52, 4), std::u16string(u"abc\0", 4));
         ASSERT_EQ(client_->RemoveGroup(group_.handle, TRUE), S_OK);
         group_ = TTestGroup();
-        async1_.Reset();
-        async2_.Reset();
-        data_.Reset();
+        async1_.reset();
+        async2_.reset();
+        data_.reset();
     }
 }
 
 TEST_F(StreamTest, TheTickSendsTimeStampedBlocksOfTheChangedItems) {
     MakeGroup({{L"Int", true, 1}, {L"Real", true, 2}, {L"Text", true, 3}}, true, false);
-    TComPtr<TTestAdviseSink> sink;
+    win::ComPtr<TTestAdviseSink> sink;
     AdviseSink(sfDataTime, sink);
     Drain();
     sink->blocks.clear();
@@ -190,8 +190,8 @@ TEST_F(StreamTest, TheTickSendsTimeStampedBlocksOfTheChangedItems) {
     // The activation reads are reported at the first tick.
     ASSERT_TRUE(PumpUntil([&] { return !sink->blocks.empty(); }));
     sink->blocks.clear();
-    server_->SetValue(L"Int", TVariant::I4(70));
-    server_->SetValue(L"Real", TVariant::R8(3.25), 0x1C);
+    server_->SetValue(L"Int", win::Variant::i4(70));
+    server_->SetValue(L"Real", win::Variant::r8(3.25), 0x1C);
     ASSERT_TRUE(PumpUntil([&] { return !sink->blocks.empty(); }));
     const TReceivedBlock& block = sink->blocks[0];
     const std::size_t values = 20 + 2 * 20;
@@ -210,7 +210,7 @@ TEST_F(StreamTest, TheTickSendsTimeStampedBlocksOfTheChangedItems) {
     EXPECT_EQ(block.At<VARTYPE>(values + 16), VT_R8);
     EXPECT_EQ(block.At<double>(values + 24), 3.25);
     // The time stamps are those of the cache.
-    TComPtr<IOPCSyncIO> io = group_.io;
+    win::ComPtr<IOPCSyncIO> io = group_.io;
     OPCITEMSTATE* states = nullptr;
     HRESULT* errors = nullptr;
     ASSERT_EQ(io->Read(OPC_DS_CACHE, 1, added_.handles.data(), &states, &errors), S_OK);
@@ -219,19 +219,19 @@ TEST_F(StreamTest, TheTickSendsTimeStampedBlocksOfTheChangedItems) {
     CoTaskMemFree(states);
     CoTaskMemFree(errors);
     // The enable flag of IOPCAsyncIO2 does not hold back DA 1.0 blocks.
-    Advise(group_.items.Get(), IID_IOPCDataCallback, callback_->Identity());
+    Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
     Drain();
     ASSERT_EQ(async2_->SetEnable(FALSE), S_OK);
     sink->blocks.clear();
     callback_->changes.clear();
-    server_->SetValue(L"Int", TVariant::I4(71));
+    server_->SetValue(L"Int", win::Variant::i4(71));
     ASSERT_TRUE(PumpUntil([&] { return !sink->blocks.empty(); }));
     EXPECT_TRUE(callback_->changes.empty());
 }
 
 TEST_F(StreamTest, ASinkAdvisedBeforeTheItemsHearsOfThem) {
     MakeGroup({}, true, false);
-    TComPtr<TTestAdviseSink> sink;
+    win::ComPtr<TTestAdviseSink> sink;
     AdviseSink(sfData, sink);
     Drain();
     EXPECT_TRUE(sink->blocks.empty());
@@ -239,17 +239,17 @@ TEST_F(StreamTest, ASinkAdvisedBeforeTheItemsHearsOfThem) {
     DWORD revised = 0;
     ASSERT_EQ(group_.state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr),
               S_OK);
-    added_ = AddItems(group_.items.Get(), {{L"Int", true, 1}});
+    added_ = AddItems(group_.items.get(), {{L"Int", true, 1}});
     ASSERT_TRUE(PumpUntil([&] { return !sink->blocks.empty(); }));
     EXPECT_EQ(sink->blocks[0].At<DWORD>(4), 1u);
 }
 
 TEST_F(StreamTest, ASinkWhoseProcessIsGoneIsDroppedAfterABlock) {
     MakeGroup({{L"Int"}}, true, false);
-    TComPtr<TRemoteLookingSink> sink = TRemoteLookingSink::Create();
+    win::ComPtr<TRemoteLookingSink> sink = TRemoteLookingSink::Create();
     FORMATETC description = StreamFormatEtc(sfData);
     DWORD connection = 0;
-    ASSERT_EQ(data_->DAdvise(&description, 0, sink.Get(), &connection), S_OK);
+    ASSERT_EQ(data_->DAdvise(&description, 0, sink.get(), &connection), S_OK);
     Drain();
     // Reachable: it stays.
     EXPECT_EQ(sink->blocks, 1);
@@ -271,7 +271,7 @@ TEST_F(StreamTest, ArraysCarryTheirDescriptorAndElements) {
     server_->SetValue(L"Ints", IntArray({5, -6, 7}, 2));
     server_->SetValue(L"Texts", TextArray({L"ab", nullptr, L"c"}));
     MakeGroup({{L"Ints", true, 1}, {L"Texts", true, 2}}, true, false);
-    TComPtr<TTestAdviseSink> sink;
+    win::ComPtr<TTestAdviseSink> sink;
     AdviseSink(sfData, sink);
     Drain();
     ASSERT_EQ(sink->blocks.size(), 1u);
@@ -305,7 +305,7 @@ TEST_F(StreamTest, ArraysCarryTheirDescriptorAndElements) {
 
 TEST_F(StreamTest, AReadWithABadHandleIsRefusedWhole) {
     MakeGroup({{L"Int"}, {L"Real"}}, true, false);
-    TComPtr<TTestAdviseSink> sink;
+    win::ComPtr<TTestAdviseSink> sink;
     const DWORD connection = AdviseSink(sfData, sink);
     Drain();
     sink->blocks.clear();
@@ -329,7 +329,7 @@ TEST_F(StreamTest, ReadsAreCheckedForTheirConnectionAndSource) {
     EXPECT_EQ(async1_->Read(5, OPC_DS_CACHE, 1, &handle, &transaction, &errors),
               CONNECT_E_NOCONNECTION);
     EXPECT_EQ(async1_->Read(0, OPC_DS_CACHE, 0, &handle, &transaction, &errors), E_INVALIDARG);
-    TComPtr<TTestAdviseSink> sink;
+    win::ComPtr<TTestAdviseSink> sink;
     AdviseSink(sfData, sink);
     EXPECT_EQ(async1_->Read(0, static_cast<OPCDATASOURCE>(0), 1, &handle, &transaction, &errors),
               E_INVALIDARG);
@@ -337,14 +337,14 @@ TEST_F(StreamTest, ReadsAreCheckedForTheirConnectionAndSource) {
 }
 
 TEST_F(StreamTest, AReadCompletesWithItsTransactionIdAndBadQualityForFailures) {
-    server_->SetValue(L"Broken", TVariant::I4(0));
+    server_->SetValue(L"Broken", win::Variant::i4(0));
     MakeGroup({{L"Int", true, 1}, {L"Broken", false, 2}}, true, false);
     server_->Item(L"Broken").read_error = E_ACCESSDENIED;
-    TComPtr<TTestAdviseSink> sink;
+    win::ComPtr<TTestAdviseSink> sink;
     const DWORD connection = AdviseSink(sfDataTime, sink);
     Drain();
     sink->blocks.clear();
-    server_->SetValue(L"Int", TVariant::I4(55));
+    server_->SetValue(L"Int", win::Variant::i4(55));
     DWORD transaction = 0;
     HRESULT* errors = nullptr;
     ASSERT_EQ(
@@ -378,15 +378,15 @@ TEST_F(StreamTest, AReadCompletesWithItsTransactionIdAndBadQualityForFailures) {
 
 TEST_F(StreamTest, WritesCompleteWithAWriteCompleteBlock) {
     MakeGroup({{L"Int", false, 31}, {L"ReadOnly", false, 32}}, true, false);
-    TComPtr<TTestAdviseSink> sink;
+    win::ComPtr<TTestAdviseSink> sink;
     const DWORD connection = AdviseSink(sfWriteComplete, sink);
     EXPECT_EQ(connection, 2u);
     Drain();
     EXPECT_TRUE(sink->blocks.empty()) << "no refresh for the write-complete connection";
-    TVariant values[2] = {TVariant::I4(3), TVariant::I2(4)};
+    win::Variant values[2] = {win::Variant::i4(3), win::Variant::i2(4)};
     DWORD transaction = 0;
     HRESULT* errors = nullptr;
-    ASSERT_EQ(async1_->Write(connection, 2, added_.handles.data(), values[0].Ptr(), &transaction,
+    ASSERT_EQ(async1_->Write(connection, 2, added_.handles.data(), values[0].get(), &transaction,
                              &errors),
               S_OK);
     EXPECT_EQ(Errors(errors, 2), (std::vector<HRESULT>{S_OK, S_OK}));
@@ -408,8 +408,8 @@ TEST_F(StreamTest, WritesCompleteWithAWriteCompleteBlock) {
 
 TEST_F(StreamTest, TheWriteCompleteConnectionCarriesNoData) {
     MakeGroup({{L"Int"}}, true, false);
-    TComPtr<TTestAdviseSink> data_sink;
-    TComPtr<TTestAdviseSink> write_sink;
+    win::ComPtr<TTestAdviseSink> data_sink;
+    win::ComPtr<TTestAdviseSink> write_sink;
     AdviseSink(sfData, data_sink);
     const DWORD connection = AdviseSink(sfWriteComplete, write_sink);
     Drain();
@@ -427,8 +427,8 @@ TEST_F(StreamTest, TheWriteCompleteConnectionCarriesNoData) {
 
 TEST_F(StreamTest, RefreshGoesToItsConnection) {
     MakeGroup({{L"Int", true, 1}, {L"Real", false, 2}}, true, false);
-    TComPtr<TTestAdviseSink> plain;
-    TComPtr<TTestAdviseSink> timed;
+    win::ComPtr<TTestAdviseSink> plain;
+    win::ComPtr<TTestAdviseSink> timed;
     AdviseSink(sfData, plain);
     AdviseSink(sfDataTime, timed);
     Drain();

@@ -10,7 +10,7 @@ namespace {
 struct TRead {
     HRESULT result = E_FAIL;
     std::vector<OPCHANDLE> clients;
-    std::vector<TVariant> values;
+    std::vector<win::Variant> values;
     std::vector<WORD> qualities;
     std::vector<std::uint64_t> times;
     std::vector<HRESULT> errors;
@@ -20,15 +20,15 @@ class SyncIoTest : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        server_->SetValue(L"Int", TVariant::I4(42));
-        server_->SetValue(L"Text", TVariant::String(L"abc"));
-        server_->SetValue(L"Number", TVariant::String(L"12"));
-        server_->SetValue(L"ReadOnly", TVariant::I2(3));
+        server_->SetValue(L"Int", win::Variant::i4(42));
+        server_->SetValue(L"Text", win::Variant::string(L"abc"));
+        server_->SetValue(L"Number", win::Variant::string(L"12"));
+        server_->SetValue(L"ReadOnly", win::Variant::i2(3));
         server_->Item(L"ReadOnly").rights = kAccessRead;
-        server_->SetValue(L"WriteOnly", TVariant::I4(0));
+        server_->SetValue(L"WriteOnly", win::Variant::i4(0));
         server_->Item(L"WriteOnly").rights = kAccessWrite;
         group_ = AddGroup(L"g", 10000, true);
-        added_ = AddItems(group_.items.Get(), {{L"Int", true, 11},
+        added_ = AddItems(group_.items.get(), {{L"Int", true, 11},
                                                {L"Text", true, 12},
                                                {L"ReadOnly", true, 13},
                                                {L"WriteOnly", false, 14},
@@ -57,7 +57,7 @@ class SyncIoTest : public EngineTest {
         return read;
     }
 
-    std::vector<HRESULT> Write(std::vector<OPCHANDLE> handles, std::vector<TVariant> values,
+    std::vector<HRESULT> Write(std::vector<OPCHANDLE> handles, std::vector<win::Variant> values,
                                HRESULT* result) {
         HRESULT* errors = nullptr;
         *result = group_.io->Write(static_cast<DWORD>(handles.size()), handles.data(),
@@ -70,17 +70,17 @@ class SyncIoTest : public EngineTest {
 };
 
 TEST_F(SyncIoTest, CacheReadsGiveTheLastValueAndOutOfServiceWhenInactive) {
-    server_->SetValue(L"Int", TVariant::I4(43));  // the device moved on; the cache did not
+    server_->SetValue(L"Int", win::Variant::i4(43));  // the device moved on; the cache did not
     TRead read = Read(OPC_DS_CACHE, {added_.handles[0], added_.handles[4], added_.handles[1]});
     ASSERT_EQ(read.result, S_OK);
     EXPECT_EQ(read.clients, (std::vector<OPCHANDLE>{11, 15, 12}));
-    EXPECT_EQ(read.values[0].Type(), VT_I4);
-    EXPECT_EQ(read.values[0].Get().lVal, 42);
+    EXPECT_EQ(read.values[0].type(), VT_I4);
+    EXPECT_EQ(read.values[0].value().lVal, 42);
     EXPECT_EQ(read.qualities[0], kQualityGood);
     EXPECT_NE(read.times[0], 0u);
     // The inactive item never read its value; its requested type does not invent one.
     EXPECT_EQ(read.qualities[1], OPC_QUALITY_OUT_OF_SERVICE);
-    EXPECT_EQ(read.values[2].Type(), VT_BSTR);
+    EXPECT_EQ(read.values[2].type(), VT_BSTR);
 
     BOOL inactive = FALSE;
     ASSERT_EQ(
@@ -88,31 +88,31 @@ TEST_F(SyncIoTest, CacheReadsGiveTheLastValueAndOutOfServiceWhenInactive) {
         S_OK);
     read = Read(OPC_DS_CACHE, {added_.handles[0]});
     EXPECT_EQ(read.qualities[0], OPC_QUALITY_OUT_OF_SERVICE);
-    EXPECT_EQ(read.values[0].Get().lVal, 42);
+    EXPECT_EQ(read.values[0].value().lVal, 42);
 }
 
 TEST_F(SyncIoTest, DeviceReadsUpdateTheCacheAndConvert) {
-    server_->SetValue(L"Int", TVariant::I4(43));
+    server_->SetValue(L"Int", win::Variant::i4(43));
     server_->calls.clear();
     TRead read = Read(OPC_DS_DEVICE, {added_.handles[0], added_.handles[4]});
     ASSERT_EQ(read.result, S_OK);
     EXPECT_EQ(server_->Count(L"GetItemValue Int"), 2);
-    EXPECT_EQ(read.values[0].Get().lVal, 43);
-    EXPECT_EQ(read.values[1].Type(), VT_R8);
-    EXPECT_EQ(read.values[1].Get().dblVal, 43.0);
+    EXPECT_EQ(read.values[0].value().lVal, 43);
+    EXPECT_EQ(read.values[1].type(), VT_R8);
+    EXPECT_EQ(read.values[1].value().dblVal, 43.0);
     EXPECT_EQ(read.qualities[1], kQualityGood);  // device reads ignore the active flag
     read = Read(OPC_DS_CACHE, {added_.handles[0]});
-    EXPECT_EQ(read.values[0].Get().lVal, 43);
+    EXPECT_EQ(read.values[0].value().lVal, 43);
 }
 
 TEST_F(SyncIoTest, ReadsNeedTheReadRightAndAConvertibleValue) {
-    TAdded as_number = AddItems(group_.items.Get(), {{L"Text", true, 20, VT_I4}});
+    TAdded as_number = AddItems(group_.items.get(), {{L"Text", true, 20, VT_I4}});
     TRead read =
         Read(OPC_DS_DEVICE, {added_.handles[2], added_.handles[3], as_number.handles[0], 0xBAD});
     EXPECT_EQ(read.result, S_FALSE);
     EXPECT_EQ(read.errors, (std::vector<HRESULT>{S_OK, OPC_E_BADRIGHTS, DISP_E_TYPEMISMATCH,
                                                  OPC_E_INVALIDHANDLE}));
-    EXPECT_EQ(read.values[1].Type(), VT_EMPTY);
+    EXPECT_EQ(read.values[1].type(), VT_EMPTY);
     EXPECT_EQ(read.clients[3], 0u);
     EXPECT_EQ(Read(static_cast<OPCDATASOURCE>(3), {added_.handles[0]}).result, E_INVALIDARG);
     OPCITEMSTATE* states = nullptr;
@@ -126,29 +126,29 @@ TEST_F(SyncIoTest, ReadsNeedTheReadRightAndAConvertibleValue) {
 }
 
 TEST_F(SyncIoTest, ASuccessfulReadStampsTheClientsLastUpdate) {
-    TTaskBlock<OPCSERVERSTATUS> before;
-    ASSERT_EQ(client_->GetStatus(before.Put()), S_OK);
-    CoTaskMemFree(before.Get()->szVendorInfo);
+    win::UniqueCoTaskMem<OPCSERVERSTATUS> before;
+    ASSERT_EQ(client_->GetStatus(before.put()), S_OK);
+    CoTaskMemFree(before.get()->szVendorInfo);
     Read(OPC_DS_CACHE, {added_.handles[0]});
-    TTaskBlock<OPCSERVERSTATUS> after;
-    ASSERT_EQ(client_->GetStatus(after.Put()), S_OK);
-    CoTaskMemFree(after.Get()->szVendorInfo);
-    EXPECT_GT(FileTimeTicks(after.Get()->ftLastUpdateTime),
-              FileTimeTicks(before.Get()->ftLastUpdateTime));
+    win::UniqueCoTaskMem<OPCSERVERSTATUS> after;
+    ASSERT_EQ(client_->GetStatus(after.put()), S_OK);
+    CoTaskMemFree(after.get()->szVendorInfo);
+    EXPECT_GT(FileTimeTicks(after.get()->ftLastUpdateTime),
+              FileTimeTicks(before.get()->ftLastUpdateTime));
 }
 
 TEST_F(SyncIoTest, WritesConvertToTheCanonicalType) {
     HRESULT hr = E_FAIL;
     EXPECT_EQ(Write({added_.handles[0], added_.handles[3]},
-                    {TVariant::String(L"17"), TVariant::I4(5)}, &hr),
+                    {win::Variant::string(L"17"), win::Variant::i4(5)}, &hr),
               (std::vector<HRESULT>{S_OK, S_OK}));
     EXPECT_EQ(hr, S_OK);
     ASSERT_EQ(server_->writes[L"Int"].size(), 1u);
-    EXPECT_EQ(server_->writes[L"Int"][0].Type(), VT_I4);
-    EXPECT_EQ(server_->writes[L"Int"][0].Get().lVal, 17);
+    EXPECT_EQ(server_->writes[L"Int"][0].type(), VT_I4);
+    EXPECT_EQ(server_->writes[L"Int"][0].value().lVal, 17);
     // Writes leave the cache alone.
     TRead read = Read(OPC_DS_CACHE, {added_.handles[0]});
-    EXPECT_EQ(read.values[0].Get().lVal, 42);
+    EXPECT_EQ(read.values[0].value().lVal, 42);
 }
 
 TEST_F(SyncIoTest, WritesNeedTheWriteRightAndAConvertibleValue) {
@@ -156,7 +156,8 @@ TEST_F(SyncIoTest, WritesNeedTheWriteRightAndAConvertibleValue) {
     HRESULT hr = E_FAIL;
     EXPECT_EQ(
         Write({added_.handles[2], added_.handles[0], added_.handles[1], 0xBAD},
-              {TVariant::I2(1), TVariant::String(L"abc"), TVariant::String(L"x"), TVariant::I4(0)},
+              {win::Variant::i2(1), win::Variant::string(L"abc"), win::Variant::string(L"x"),
+               win::Variant::i4(0)},
               &hr),
         (std::vector<HRESULT>{OPC_E_BADRIGHTS, OPC_E_BADTYPE, OPC_E_RANGE, OPC_E_INVALIDHANDLE}));
     EXPECT_EQ(hr, S_FALSE);

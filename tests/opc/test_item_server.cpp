@@ -3,20 +3,20 @@
 #include <stdexcept>
 
 #include "opc/com/errors.h"
-#include "opc/com/safe_array.h"
 #include "opc/idl/opc_interfaces.h"
+#include "win/safe_array.h"
 
 namespace porvex::opc::test {
 
-void TTestEUInfo::EUInfo(TVariant& info) {
-    TSafeArray limits = TSafeArray::Vector(VT_R8, 2);
+void TTestEUInfo::EUInfo(win::Variant& info) {
+    win::UniqueSafeArray limits = win::safe_array_vector(VT_R8, 2);
     LONG index = 0;
-    SafeArrayPutElement(limits.Get(), &index, &low_);
+    SafeArrayPutElement(limits.get(), &index, &low_);
     index = 1;
-    SafeArrayPutElement(limits.Get(), &index, &high_);
-    info.Clear();
-    info.Get().vt = VT_ARRAY | VT_R8;
-    info.Get().parray = limits.Detach();
+    SafeArrayPutElement(limits.get(), &index, &high_);
+    info.clear();
+    info.value().vt = VT_ARRAY | VT_R8;
+    info.value().parray = limits.release();
 }
 
 TTestItemServer::TTestItemServer() = default;
@@ -28,18 +28,18 @@ TTestItemServer::~TTestItemServer() {
 
 TTestItem& TTestItemServer::Item(const std::wstring& id) { return items_[id]; }
 
-void TTestItemServer::SetValue(const std::wstring& id, TVariant value, WORD quality) {
+void TTestItemServer::SetValue(const std::wstring& id, win::Variant value, WORD quality) {
     TTestItem& item = items_[id];
     item.value = std::move(value);
     item.quality = quality;
 }
 
-bool TTestItemServer::Push(const std::wstring& id, const TVariant& value, WORD quality) {
+bool TTestItemServer::Push(const std::wstring& id, const win::Variant& value, WORD quality) {
     for (std::size_t i = 0; i < handles_.size(); ++i) {
         if (handles_[i] == id) {
             auto found = subscriptions_.find(static_cast<TItemHandle>(i + 1));
             if (found != subscriptions_.end()) {
-                found->second(value.Get(), quality);
+                found->second(value.value(), quality);
                 return true;
             }
         }
@@ -128,7 +128,7 @@ void TTestItemServer::LoadNamespace(TItemIdList& root) {
     }
 }
 
-void TTestItemServer::GetItemValue(TItemHandle handle, WORD& quality, TVariant& value) {
+void TTestItemServer::GetItemValue(TItemHandle handle, WORD& quality, win::Variant& value) {
     const std::wstring& id = IdOf(handle);
     calls.push_back(L"GetItemValue " + id);
     if (quality != kQualityGood) {
@@ -150,7 +150,7 @@ void TTestItemServer::SetItemValue(TItemHandle handle, const VARIANT& value) {
         throw EOpcError(item.write_error);
     }
     writes[id].emplace_back(value);
-    item.value = TVariant(value);
+    item.value = win::Variant(value);
 }
 
 void TTestItemServer::ClientConnected(TClientInfo&) { Noted(L"ClientConnected"); }

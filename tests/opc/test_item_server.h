@@ -19,7 +19,7 @@ class TTestEUInfo final : public IEUInfo {
   public:
     TTestEUInfo(int type, double low, double high) : type_(type), low_(low), high_(high) {}
     int EUType() override { return type_; }
-    void EUInfo(TVariant& info) override;
+    void EUInfo(win::Variant& info) override;
 
   private:
     int type_;
@@ -28,7 +28,7 @@ class TTestEUInfo final : public IEUInfo {
 };
 
 struct TTestItem {
-    TVariant value;
+    win::Variant value;
     WORD quality = kQualityGood;
     TAccessRights rights = kAccessReadWrite;
     bool push = false;  // SubscribeItem returns true
@@ -44,9 +44,9 @@ class TTestItemServer : public TOpcItemServer {
 
     // ---- Configuration ---------------------------------------------------------------------
     TTestItem& Item(const std::wstring& id);  // creates it (value VT_EMPTY) when missing
-    void SetValue(const std::wstring& id, TVariant value, WORD quality = kQualityGood);
+    void SetValue(const std::wstring& id, win::Variant value, WORD quality = kQualityGood);
     // Pushes through the OnChange the engine handed over for id (false when none).
-    bool Push(const std::wstring& id, const TVariant& value, WORD quality = kQualityGood);
+    bool Push(const std::wstring& id, const win::Variant& value, WORD quality = kQualityGood);
     TServerOptions options;
     int min_update_rate = 10;
     std::function<void(TItemIdList&)> build_namespace;
@@ -61,7 +61,7 @@ class TTestItemServer : public TOpcItemServer {
     std::vector<std::pair<HRESULT, int>> callback_failures;
     std::vector<HRESULT> shutdown_failures;
     std::map<std::wstring, TGroupInfo*> groups;  // live groups by name (GroupAdded..Removed)
-    std::map<std::wstring, std::vector<TVariant>> writes;  // SetItemValue values (types kept)
+    std::map<std::wstring, std::vector<win::Variant>> writes;  // SetItemValue values (types kept)
     int changed_notifications = 0;
     std::vector<TOnChange> handed_out;  // every OnChange the engine gave, kept for ever
     int Count(const std::wstring& call) const;
@@ -78,7 +78,7 @@ class TTestItemServer : public TOpcItemServer {
                               std::shared_ptr<IItemProperties>& itemProperties) override;
     void ReleaseHandle(TItemHandle handle) override;
     void LoadNamespace(TItemIdList& root) override;
-    void GetItemValue(TItemHandle handle, WORD& quality, TVariant& value) override;
+    void GetItemValue(TItemHandle handle, WORD& quality, win::Variant& value) override;
     void SetItemValue(TItemHandle handle, const VARIANT& value) override;
     void ClientConnected(TClientInfo& client) override;
     void ClientDisconnected(TClientInfo& client) override;

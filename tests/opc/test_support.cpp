@@ -30,7 +30,7 @@ bool PumpTicks(const TGroupInfo& group, unsigned long count) {
     return PumpUntil([&] { return group.TickCount() >= target; });
 }
 
-const TVariant* TDataChange::ValueOf(OPCHANDLE h) const {
+const win::Variant* TDataChange::ValueOf(OPCHANDLE h) const {
     for (std::size_t i = 0; i < handles.size(); ++i) {
         if (handles[i] == h) {
             return &values[i];
@@ -51,7 +51,7 @@ TDataChange Record(DWORD transaction, OPCHANDLE group, HRESULT quality, HRESULT 
     change.master_error = error;
     for (DWORD i = 0; i < count; ++i) {
         change.handles.push_back(handles[i]);
-        change.values.emplace_back(values ? TVariant(values[i]) : TVariant());
+        change.values.emplace_back(values ? win::Variant(values[i]) : win::Variant());
         change.qualities.push_back(qualities ? qualities[i] : 0);
         change.times.push_back(times ? times[i] : FILETIME{});
         change.errors.push_back(errors[i]);
@@ -107,18 +107,18 @@ HRESULT TTestDataCallback::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESU
 }
 
 DWORD Advise(IUnknown* container, REFIID iid, IUnknown* sink) {
-    TComPtr<IConnectionPointContainer> cpc;
+    win::ComPtr<IConnectionPointContainer> cpc;
     EXPECT_EQ(container->QueryInterface(IID_IConnectionPointContainer,
-                                        reinterpret_cast<void**>(cpc.Put())),
+                                        reinterpret_cast<void**>(cpc.put())),
               S_OK);
-    TComPtr<IConnectionPoint> point;
-    EXPECT_EQ(cpc->FindConnectionPoint(iid, point.Put()), S_OK);
+    win::ComPtr<IConnectionPoint> point;
+    EXPECT_EQ(cpc->FindConnectionPoint(iid, point.put()), S_OK);
     DWORD cookie = 0;
     EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
     return cookie;
 }
 
-EngineTest::~EngineTest() { EXPECT_EQ(TComObjectCount::Live(), 0) << "COM objects leaked"; }
+EngineTest::~EngineTest() { EXPECT_EQ(win::ObjectCount::live(), 0) << "COM objects leaked"; }
 
 void EngineTest::SetUp() {
     server_ = std::make_unique<TTestItemServer>();
@@ -126,29 +126,29 @@ void EngineTest::SetUp() {
 }
 
 void EngineTest::TearDown() {
-    client_.Reset();
+    client_.reset();
     server_.reset();
     // Nothing the engine posted may outlive the test.
     PumpUntil([] { return true; }, 0);
 }
 
-TComPtr<IOPCServer> EngineTest::Connect() {
-    TComPtr<IOPCServer> server;
-    EXPECT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(server.Put())), S_OK);
+win::ComPtr<IOPCServer> EngineTest::Connect() {
+    win::ComPtr<IOPCServer> server;
+    EXPECT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(server.put())), S_OK);
     return server;
 }
 
 TTestGroup EngineTest::AddGroup(const std::wstring& name, DWORD rate, bool active, float* deadband,
                                 IOPCServer* server) {
     TTestGroup group;
-    IOPCServer* target = server ? server : client_.Get();
+    IOPCServer* target = server ? server : client_.get();
     LONG bias = 0;
     group.result = target->AddGroup(name.c_str(), active, rate, 77, &bias, deadband, 0x409,
                                     &group.handle, &group.revised_rate, IID_IOPCItemMgt,
-                                    reinterpret_cast<IUnknown**>(group.items.Put()));
+                                    reinterpret_cast<IUnknown**>(group.items.put()));
     if (group.items) {
-        group.items.As(group.state);
-        group.items.As(group.io);
+        group.items.query(group.state);
+        group.items.query(group.io);
     }
     return group;
 }

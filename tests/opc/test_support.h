@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/task_mem.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
 #include "test_item_server.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
+#include "win/task_memory.h"
+#include "win/variant.h"
 
 namespace porvex::opc::test {
 
@@ -31,18 +31,18 @@ struct TDataChange {
     HRESULT master_quality = S_OK;
     HRESULT master_error = S_OK;
     std::vector<OPCHANDLE> handles;
-    std::vector<TVariant> values;
+    std::vector<win::Variant> values;
     std::vector<WORD> qualities;
     std::vector<FILETIME> times;
     std::vector<HRESULT> errors;
     // The value of client handle h (VT_ERROR when absent).
-    const TVariant* ValueOf(OPCHANDLE h) const;
+    const win::Variant* ValueOf(OPCHANDLE h) const;
 };
 
-class TTestDataCallback final : public TComObject<IOPCDataCallback> {
+class TTestDataCallback final : public win::ComObject<IOPCDataCallback> {
   public:
-    static TComPtr<TTestDataCallback> Create() {
-        return TComPtr<TTestDataCallback>(new TTestDataCallback());
+    static win::ComPtr<TTestDataCallback> Create() {
+        return win::ComPtr<TTestDataCallback>(new TTestDataCallback());
     }
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup,
                                            HRESULT hrMasterquality, HRESULT hrMastererror,
@@ -77,9 +77,11 @@ class TTestDataCallback final : public TComObject<IOPCDataCallback> {
     TTestDataCallback() = default;
 };
 
-class TTestShutdown final : public TComObject<IOPCShutdown> {
+class TTestShutdown final : public win::ComObject<IOPCShutdown> {
   public:
-    static TComPtr<TTestShutdown> Create() { return TComPtr<TTestShutdown>(new TTestShutdown()); }
+    static win::ComPtr<TTestShutdown> Create() {
+        return win::ComPtr<TTestShutdown>(new TTestShutdown());
+    }
     HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR szReason) noexcept override {
         reasons.emplace_back(szReason ? szReason : L"(null)");
         return answer;
@@ -96,9 +98,9 @@ DWORD Advise(IUnknown* container, REFIID iid, IUnknown* sink);
 
 // A group made through IOPCServer::AddGroup, with the interfaces tests use.
 struct TTestGroup {
-    TComPtr<IOPCItemMgt> items;
-    TComPtr<IOPCGroupStateMgt> state;
-    TComPtr<IOPCSyncIO> io;
+    win::ComPtr<IOPCItemMgt> items;
+    win::ComPtr<IOPCGroupStateMgt> state;
+    win::ComPtr<IOPCSyncIO> io;
     OPCHANDLE handle = 0;
     DWORD revised_rate = 0;
     HRESULT result = E_FAIL;
@@ -128,14 +130,14 @@ class EngineTest : public ::testing::Test {
     void TearDown() override;
 
     // A new client (server object).
-    TComPtr<IOPCServer> Connect();
+    win::ComPtr<IOPCServer> Connect();
     TTestGroup AddGroup(const std::wstring& name, DWORD rate = 10, bool active = true,
                         float* deadband = nullptr, IOPCServer* server = nullptr);
     TAdded AddItems(IOPCItemMgt* group, const std::vector<TItemEntry>& entries);
     std::vector<HRESULT> Errors(HRESULT* errors, std::size_t count);
 
     std::unique_ptr<TTestItemServer> server_;
-    TComPtr<IOPCServer> client_;
+    win::ComPtr<IOPCServer> client_;
 };
 
 }  // namespace porvex::opc::test

@@ -4,22 +4,22 @@
 #include <thread>
 
 #include "opc/com/file_time.h"
-#include "opc/com/safe_array.h"
 #include "opc/group/group_impl.h"
 #include "opc/server/server_impl.h"
 #include "test_support.h"
+#include "win/safe_array.h"
 
 namespace porvex::opc::test {
 namespace {
 
-TVariant IntArray(std::vector<LONG> values) {
-    TSafeArray array = TSafeArray::Vector(VT_I4, static_cast<ULONG>(values.size()));
+win::Variant IntArray(std::vector<LONG> values) {
+    win::UniqueSafeArray array = win::safe_array_vector(VT_I4, static_cast<ULONG>(values.size()));
     for (LONG i = 0; i < static_cast<LONG>(values.size()); ++i) {
-        SafeArrayPutElement(array.Get(), &i, &values[static_cast<std::size_t>(i)]);
+        SafeArrayPutElement(array.get(), &i, &values[static_cast<std::size_t>(i)]);
     }
-    TVariant v;
-    v.Get().vt = VT_ARRAY | VT_I4;
-    v.Get().parray = array.Detach();
+    win::Variant v;
+    v.value().vt = VT_ARRAY | VT_I4;
+    v.value().parray = array.release();
     return v;
 }
 
@@ -27,11 +27,11 @@ class UpdateTest : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        server_->SetValue(L"Int", TVariant::I4(1));
-        server_->SetValue(L"Text", TVariant::String(L"a"));
-        server_->SetValue(L"Gauge", TVariant::R8(50.0));
+        server_->SetValue(L"Int", win::Variant::i4(1));
+        server_->SetValue(L"Text", win::Variant::string(L"a"));
+        server_->SetValue(L"Gauge", win::Variant::r8(50.0));
         server_->Item(L"Gauge").eu = std::make_shared<TTestEUInfo>(1, 0.0, 200.0);
-        server_->SetValue(L"Pushed", TVariant::I4(1));
+        server_->SetValue(L"Pushed", win::Variant::i4(1));
         server_->Item(L"Pushed").push = true;
         callback_ = TTestDataCallback::Create();
     }
@@ -39,9 +39,9 @@ class UpdateTest : public EngineTest {
     // A group with the items, advised, after its first report (every active item).
     void Subscribe(std::vector<TItemEntry> items, float deadband = 0.0f) {
         group_ = AddGroup(L"g", 10, true, &deadband);
-        added_ = AddItems(group_.items.Get(), items);
+        added_ = AddItems(group_.items.get(), items);
         ASSERT_EQ(added_.result, S_OK);
-        Advise(group_.items.Get(), IID_IOPCDataCallback, callback_->Identity());
+        Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
         ASSERT_TRUE(PumpUntil([&] { return !callback_->changes.empty(); }));
         callback_->changes.clear();
     }
@@ -55,16 +55,16 @@ class UpdateTest : public EngineTest {
         return out;
     }
 
-    TComPtr<TTestDataCallback> callback_;
+    win::ComPtr<TTestDataCallback> callback_;
     TTestGroup group_;
     TAdded added_;
 };
 
 TEST_F(UpdateTest, NewItemsAreReportedOnceInOneCall) {
     group_ = AddGroup(L"g", 10, true);
-    Advise(group_.items.Get(), IID_IOPCDataCallback, callback_->Identity());
+    Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
     added_ =
-        AddItems(group_.items.Get(), {{L"Int", true, 1}, {L"Text", true, 2}, {L"Gauge", false, 3}});
+        AddItems(group_.items.get(), {{L"Int", true, 1}, {L"Text", true, 2}, {L"Gauge", false, 3}});
     std::vector<TDataChange> changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
     const TDataChange& c = changes[0];
@@ -73,32 +73,32 @@ TEST_F(UpdateTest, NewItemsAreReportedOnceInOneCall) {
     EXPECT_EQ(c.master_quality, S_OK);
     EXPECT_EQ(c.master_error, S_OK);
     EXPECT_EQ(c.handles, (std::vector<OPCHANDLE>{1, 2}));
-    EXPECT_EQ(c.values[0].Get().lVal, 1);
-    EXPECT_STREQ(c.values[1].Get().bstrVal, L"a");
+    EXPECT_EQ(c.values[0].value().lVal, 1);
+    EXPECT_STREQ(c.values[1].value().bstrVal, L"a");
     EXPECT_TRUE(AfterTicks().empty());
 }
 
 TEST_F(UpdateTest, ValueQualityAndTypeChangesAreReported) {
     Subscribe({{L"Int", true, 1}, {L"Text", true, 2}});
-    server_->SetValue(L"Int", TVariant::I4(2));
+    server_->SetValue(L"Int", win::Variant::i4(2));
     std::vector<TDataChange> changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].handles, std::vector<OPCHANDLE>{1});
-    EXPECT_EQ(changes[0].values[0].Get().lVal, 2);
+    EXPECT_EQ(changes[0].values[0].value().lVal, 2);
 
-    server_->SetValue(L"Int", TVariant::I4(2), 0x40);
+    server_->SetValue(L"Int", win::Variant::i4(2), 0x40);
     changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].qualities[0], 0x40);
     EXPECT_EQ(changes[0].master_quality, S_FALSE);
 
-    server_->SetValue(L"Int", TVariant::R8(2.0), 0x40);
+    server_->SetValue(L"Int", win::Variant::r8(2.0), 0x40);
     changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].values[0].Type(), VT_R8);
+    EXPECT_EQ(changes[0].values[0].type(), VT_R8);
 
-    server_->SetValue(L"Text", TVariant::String(L"b"));
-    server_->SetValue(L"Int", TVariant::I4(9));
+    server_->SetValue(L"Text", win::Variant::string(L"b"));
+    server_->SetValue(L"Int", win::Variant::i4(9));
     changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);  // several changes travel together
     EXPECT_EQ(changes[0].handles, (std::vector<OPCHANDLE>{1, 2}));
@@ -119,29 +119,29 @@ TEST_F(UpdateTest, ArraysAreComparedByContent) {
 TEST_F(UpdateTest, TheDeadbandHoldsBackSmallAnalogChanges) {
     Subscribe({{L"Gauge", true, 1}}, 10.0f);  // threshold 10% of 0..200 = 20
     const DATE before = Group().ItemAt(0).CachedTimeAsDate();
-    server_->SetValue(L"Gauge", TVariant::R8(70.0));
+    server_->SetValue(L"Gauge", win::Variant::r8(70.0));
     EXPECT_TRUE(AfterTicks().empty());
     // Only the time moved on; the value stayed.
     EXPECT_GT(Group().ItemAt(0).CachedTimeAsDate(), before);
-    EXPECT_EQ(Group().ItemAt(0).CachedValue().Get().dblVal, 50.0);
-    server_->SetValue(L"Gauge", TVariant::R8(71.0));
+    EXPECT_EQ(Group().ItemAt(0).CachedValue().value().dblVal, 50.0);
+    server_->SetValue(L"Gauge", win::Variant::r8(71.0));
     std::vector<TDataChange> changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].values[0].Get().dblVal, 71.0);
-    server_->SetValue(L"Gauge", TVariant::R8(72.0), 0x40);
+    EXPECT_EQ(changes[0].values[0].value().dblVal, 71.0);
+    server_->SetValue(L"Gauge", win::Variant::r8(72.0), 0x40);
     EXPECT_EQ(AfterTicks().size(), 1u);  // a quality change passes any deadband
 }
 
 TEST_F(UpdateTest, WithoutDeadbandEveryAnalogChangeIsReported) {
     Subscribe({{L"Gauge", true, 1}, {L"Text", true, 2}}, 0.0f);
-    server_->SetValue(L"Gauge", TVariant::R8(50.001));
+    server_->SetValue(L"Gauge", win::Variant::r8(50.001));
     EXPECT_EQ(AfterTicks().size(), 1u);
 }
 
 TEST_F(UpdateTest, NonAnalogItemsIgnoreTheDeadband) {
     Subscribe({{L"Text", true, 2}, {L"Int", true, 1}}, 100.0f);
-    server_->SetValue(L"Text", TVariant::String(L"b"));
-    server_->SetValue(L"Int", TVariant::I4(2));
+    server_->SetValue(L"Text", win::Variant::string(L"b"));
+    server_->SetValue(L"Int", win::Variant::i4(2));
     std::vector<TDataChange> changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].handles.size(), 2u);
@@ -152,7 +152,7 @@ TEST_F(UpdateTest, InactiveGroupsSendNothingUntilActivated) {
     BOOL active = FALSE;
     ASSERT_EQ(group_.state->SetState(nullptr, nullptr, &active, nullptr, nullptr, nullptr, nullptr),
               S_OK);
-    server_->SetValue(L"Int", TVariant::I4(5));
+    server_->SetValue(L"Int", win::Variant::i4(5));
     server_->calls.clear();
     EXPECT_TRUE(AfterTicks().empty());
     EXPECT_TRUE(server_->calls.empty());  // not even polled
@@ -174,7 +174,7 @@ TEST_F(UpdateTest, AnActivatedItemIsReportedEvenUnchanged) {
     std::vector<TDataChange> changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].handles, std::vector<OPCHANDLE>{1});
-    EXPECT_EQ(changes[0].values[0].Get().lVal, 1);
+    EXPECT_EQ(changes[0].values[0].value().lVal, 1);
 }
 
 TEST_F(UpdateTest, DisabledGroupsSendNoDataChange) {
@@ -182,26 +182,26 @@ TEST_F(UpdateTest, DisabledGroupsSendNoDataChange) {
     TGroupImpl* group = server_->Groups().Find(group_.handle);
     ASSERT_NE(group, nullptr);
     group->SetEnabled(false);
-    server_->SetValue(L"Int", TVariant::I4(3));
+    server_->SetValue(L"Int", win::Variant::i4(3));
     EXPECT_TRUE(AfterTicks().empty());
     group->SetEnabled(true);
-    server_->SetValue(L"Int", TVariant::I4(4));
+    server_->SetValue(L"Int", win::Variant::i4(4));
     EXPECT_EQ(AfterTicks().size(), 1u);
 }
 
 TEST_F(UpdateTest, PushedItemsAreNeverPolled) {
     Subscribe({{L"Pushed", true, 1}});
     server_->calls.clear();
-    server_->SetValue(L"Pushed", TVariant::I4(2));  // the device changed, nobody pushed
+    server_->SetValue(L"Pushed", win::Variant::i4(2));  // the device changed, nobody pushed
     EXPECT_TRUE(AfterTicks().empty());
     EXPECT_TRUE(server_->calls.empty());
-    ASSERT_TRUE(server_->Push(L"Pushed", TVariant::I4(1)));  // same as cached
+    ASSERT_TRUE(server_->Push(L"Pushed", win::Variant::i4(1)));  // same as cached
     EXPECT_TRUE(AfterTicks().empty());
-    ASSERT_TRUE(server_->Push(L"Pushed", TVariant::I4(3)));
+    ASSERT_TRUE(server_->Push(L"Pushed", win::Variant::i4(3)));
     std::vector<TDataChange> changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].values[0].Get().lVal, 3);
-    ASSERT_TRUE(server_->Push(L"Pushed", TVariant::I4(3), 0x40));
+    EXPECT_EQ(changes[0].values[0].value().lVal, 3);
+    ASSERT_TRUE(server_->Push(L"Pushed", win::Variant::i4(3), 0x40));
     EXPECT_EQ(AfterTicks().size(), 1u);
 }
 
@@ -210,7 +210,7 @@ TEST_F(UpdateTest, PushesFromAnotherThreadArriveWhole) {
     TOnChange push = server_->handed_out.at(0);
     std::thread pusher([push] {
         for (LONG i = 10; i <= 400; ++i) {
-            push(TVariant::I4(i).Get(), kQualityGood);
+            push(win::Variant::i4(i).value(), kQualityGood);
             if (i % 50 == 0) {
                 Sleep(1);
             }
@@ -218,13 +218,14 @@ TEST_F(UpdateTest, PushesFromAnotherThreadArriveWhole) {
     });
     // Keep ticking while the other thread pushes, then until the last value arrived.
     ASSERT_TRUE(PumpUntil([&] {
-        return !callback_->changes.empty() && callback_->changes.back().values[0].Get().lVal == 400;
+        return !callback_->changes.empty() &&
+               callback_->changes.back().values[0].value().lVal == 400;
     }));
     pusher.join();
     for (const TDataChange& c : callback_->changes) {
         ASSERT_EQ(c.values.size(), 1u);
-        EXPECT_EQ(c.values[0].Type(), VT_I4);
-        EXPECT_GE(c.values[0].Get().lVal, 10);
+        EXPECT_EQ(c.values[0].type(), VT_I4);
+        EXPECT_GE(c.values[0].value().lVal, 10);
     }
 }
 
@@ -233,23 +234,23 @@ TEST_F(UpdateTest, AFailingCallbackIsReportedAndTicksGoOn) {
     // async_io_test.cpp).
     Subscribe({{L"Int", true, 1}});
     callback_->answer = RPC_E_CALL_REJECTED;
-    server_->SetValue(L"Int", TVariant::I4(2));
+    server_->SetValue(L"Int", win::Variant::i4(2));
     ASSERT_TRUE(PumpUntil([&] { return !server_->callback_failures.empty(); }));
     EXPECT_EQ(server_->callback_failures[0], std::make_pair(RPC_E_CALL_REJECTED, 0));
     callback_->answer = S_OK;
     callback_->changes.clear();
-    server_->SetValue(L"Int", TVariant::I4(3));
+    server_->SetValue(L"Int", win::Variant::i4(3));
     EXPECT_EQ(AfterTicks().size(), 1u);
 }
 
 TEST_F(UpdateTest, AnUnreadableItemDoesNotHoldBackTheOthers) {
-    server_->SetValue(L"Secret", TVariant::I4(0));
+    server_->SetValue(L"Secret", win::Variant::i4(0));
     server_->Item(L"Secret").rights = kAccessWrite;
     Subscribe({{L"Secret", false, 1}, {L"Int", true, 2}});
     HRESULT* errors = nullptr;
     group_.items->SetActiveState(1, added_.handles.data(), TRUE, &errors);
     CoTaskMemFree(errors);
-    server_->SetValue(L"Int", TVariant::I4(2));
+    server_->SetValue(L"Int", win::Variant::i4(2));
     std::vector<TDataChange> changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].handles, std::vector<OPCHANDLE>{2});
@@ -261,9 +262,9 @@ TEST_F(UpdateTest, AnUnreadableItemDoesNotHoldBackTheOthers) {
 TEST_F(UpdateTest, AClientMayRemoveTheGroupDuringItsCallback) {
     Subscribe({{L"Int", true, 1}});
     const OPCHANDLE handle = group_.handle;
-    IOPCServer* client = client_.Get();
+    IOPCServer* client = client_.get();
     callback_->during_call = [client, handle] { client->RemoveGroup(handle, TRUE); };
-    server_->SetValue(L"Int", TVariant::I4(2));
+    server_->SetValue(L"Int", win::Variant::i4(2));
     ASSERT_TRUE(PumpUntil([&] { return server_->groups.empty(); }));
     EXPECT_EQ(callback_->changes.size(), 1u);
     PumpUntil([] { return false; }, 40);
@@ -273,18 +274,18 @@ TEST_F(UpdateTest, AClientMayRemoveTheGroupDuringItsCallback) {
 TEST_F(UpdateTest, DeliveryStampsTheClientsLastUpdate) {
     Subscribe({{L"Int", true, 1}});
     const std::uint64_t before = FileTimeTicks(server_->Clients(0).LastUpdateTime());
-    server_->SetValue(L"Int", TVariant::I4(2));
+    server_->SetValue(L"Int", win::Variant::i4(2));
     AfterTicks();
     EXPECT_GT(FileTimeTicks(server_->Clients(0).LastUpdateTime()), before);
 }
 
 TEST_F(UpdateTest, ReadErrorsAtDeliveryGoIntoTheErrorArray) {
     Subscribe({{L"Text", true, 1, VT_I4}, {L"Int", true, 2}});
-    server_->SetValue(L"Text", TVariant::String(L"not a number"));
+    server_->SetValue(L"Text", win::Variant::string(L"not a number"));
     std::vector<TDataChange> changes = AfterTicks();
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].errors[0], DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(changes[0].values[0].Type(), VT_EMPTY);
+    EXPECT_EQ(changes[0].values[0].type(), VT_EMPTY);
     EXPECT_EQ(changes[0].master_error, S_FALSE);
     EXPECT_EQ(changes[0].master_quality, S_FALSE);
 }
@@ -347,18 +348,18 @@ TEST_F(UpdateTest, GroupExtensionsAnswerOnTheGroupsIdentity) {
     Subscribe({{L"Int", true, 1}, {L"Text", true, 2}});
     EXPECT_EQ(log.advised, 1);
     EXPECT_EQ(log.changed_items, 2u);
-    TComPtr<IOPCAsyncIO2> async;
-    ASSERT_EQ(group_.items.As(async), S_OK);
-    TComPtr<IUnknown> a;
-    TComPtr<IUnknown> b;
-    ASSERT_EQ(async.As(a), S_OK);
-    ASSERT_EQ(group_.items.As(b), S_OK);
-    EXPECT_EQ(a.Get(), b.Get());
+    win::ComPtr<IOPCAsyncIO2> async;
+    ASSERT_EQ(group_.items.query(async), S_OK);
+    win::ComPtr<IUnknown> a;
+    win::ComPtr<IUnknown> b;
+    ASSERT_EQ(async.query(a), S_OK);
+    ASSERT_EQ(group_.items.query(b), S_OK);
+    EXPECT_EQ(a.get(), b.get());
     ASSERT_EQ(async->SetEnable(FALSE), S_OK);
-    server_->SetValue(L"Int", TVariant::I4(2));
+    server_->SetValue(L"Int", win::Variant::i4(2));
     EXPECT_TRUE(AfterTicks().empty());
     EXPECT_EQ(log.changed_items, 3u);  // DA 1.0 streams still hear of the change
-    async.Reset();
+    async.reset();
     EXPECT_EQ(client_->RemoveGroup(group_.handle, TRUE), S_OK);
     EXPECT_EQ(log.leaving, 1);
 }

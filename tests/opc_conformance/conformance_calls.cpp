@@ -106,7 +106,7 @@ TItemResults AddItems(IOPCItemMgt* items, const char* call, const std::vector<st
 }
 
 struct TGroup {
-    TComPtr<IOPCItemMgt> items;
+    win::ComPtr<IOPCItemMgt> items;
     OPCHANDLE handle = 0;
 };
 
@@ -118,15 +118,15 @@ TGroup AddGroup(IOPCServer* server, const wchar_t* name, BOOL active, DWORD rate
     DWORD revised = 0;
     const HRESULT hr = server->AddGroup(name, active, rate, client, &bias, &deadband, 0x409,
                                         &group.handle, &revised, IID_IOPCItemMgt,
-                                        reinterpret_cast<IUnknown**>(group.items.Put()));
+                                        reinterpret_cast<IUnknown**>(group.items.put()));
     out.Add(Line("IOPCServer::AddGroup", hr) + " rate=" + std::to_string(revised));
-    EXPECT_EQ(SUCCEEDED(hr), group.items.Get() != nullptr);
+    EXPECT_EQ(SUCCEEDED(hr), group.items.get() != nullptr);
     return group;
 }
 
 void RemoveGroup(IOPCServer* server, TGroup& group, TTranscript& out) {
     const OPCHANDLE handle = group.handle;
-    group.items.Reset();
+    group.items.reset();
     out.Add(Line("IOPCServer::RemoveGroup", server->RemoveGroup(handle, FALSE)));
 }
 
@@ -159,12 +159,12 @@ void EnumStringMethods(IEnumString* strings, std::size_t total, TTranscript& out
     if (fetched == 1) {
         TakeString(one, "IEnumString::Next");
     }
-    TComPtr<IEnumString> clone;
-    hr = strings->Clone(clone.Put());
+    win::ComPtr<IEnumString> clone;
+    hr = strings->Clone(clone.put());
     out.Add(Line("IEnumString::Clone", hr));
     if (clone) {
         // The clone continues where the original stood.
-        const std::size_t left = ReadStrings(clone.Get(), "IEnumString::Clone").size();
+        const std::size_t left = ReadStrings(clone.get(), "IEnumString::Clone").size();
         EXPECT_EQ(left + std::min<std::size_t>(total, 2), total);
     }
     out.Add(Line("IEnumString::Skip(past the end)", strings->Skip(static_cast<ULONG>(total) + 5)));
@@ -194,19 +194,19 @@ void ServerCalls(IOPCServer* server, const TTarget&, TTranscript& out) {
     EXPECT_EQ(duplicate, nullptr);
     TGroup unnamed = AddGroup(server, L"", FALSE, 0, 13, out);
 
-    TComPtr<IOPCGroupStateMgt> by_name;
+    win::ComPtr<IOPCGroupStateMgt> by_name;
     hr = server->GetGroupByName(L"conformance", IID_IOPCGroupStateMgt,
-                                reinterpret_cast<IUnknown**>(by_name.Put()));
+                                reinterpret_cast<IUnknown**>(by_name.put()));
     out.Add(Line("IOPCServer::GetGroupByName", hr));
-    TComPtr<IUnknown> missing;
+    win::ComPtr<IUnknown> missing;
     out.Add(Line("IOPCServer::GetGroupByName(unknown)",
-                 server->GetGroupByName(L"no such group", IID_IUnknown, missing.Put())));
+                 server->GetGroupByName(L"no such group", IID_IUnknown, missing.put())));
     EXPECT_FALSE(missing);
 
     // IEnumUnknown and IEnumString over the groups.
-    TComPtr<IEnumUnknown> groups;
+    win::ComPtr<IEnumUnknown> groups;
     hr = server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown,
-                                       reinterpret_cast<IUnknown**>(groups.Put()));
+                                       reinterpret_cast<IUnknown**>(groups.put()));
     out.Add(Line("IOPCServer::CreateGroupEnumerator(IEnumUnknown)", hr));
     if (groups) {
         IUnknown* fetched_groups[8] = {};
@@ -221,8 +221,8 @@ void ServerCalls(IOPCServer* server, const TTarget&, TTranscript& out) {
         }
         out.Add(Line("IEnumUnknown::Reset", groups->Reset()));
         out.Add(Line("IEnumUnknown::Skip(1)", groups->Skip(1)));
-        TComPtr<IEnumUnknown> clone;
-        out.Add(Line("IEnumUnknown::Clone", groups->Clone(clone.Put())));
+        win::ComPtr<IEnumUnknown> clone;
+        out.Add(Line("IEnumUnknown::Clone", groups->Clone(clone.put())));
         if (clone) {
             IUnknown* next = nullptr;
             fetched = 0;
@@ -235,15 +235,15 @@ void ServerCalls(IOPCServer* server, const TTarget&, TTranscript& out) {
         }
         out.Add(Line("IEnumUnknown::Skip(past the end)", groups->Skip(10)));
     }
-    TComPtr<IEnumString> names;
+    win::ComPtr<IEnumString> names;
     hr = server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString,
-                                       reinterpret_cast<IUnknown**>(names.Put()));
+                                       reinterpret_cast<IUnknown**>(names.put()));
     out.Add(Line("IOPCServer::CreateGroupEnumerator(IEnumString)", hr));
     if (names) {
-        const std::vector<std::string> listed = ReadStrings(names.Get(), "group names");
+        const std::vector<std::string> listed = ReadStrings(names.get(), "group names");
         out.Add("  groups=" + std::to_string(listed.size()));
         EXPECT_NE(std::find(listed.begin(), listed.end(), "conformance"), listed.end());
-        EnumStringMethods(names.Get(), listed.size(), out);
+        EnumStringMethods(names.get(), listed.size(), out);
     }
 
     LPWSTR text = nullptr;
@@ -252,8 +252,8 @@ void ServerCalls(IOPCServer* server, const TTarget&, TTranscript& out) {
             (SUCCEEDED(hr) ? TakeString(text, "GetErrorString") : "-"));
 
     // IOPCCommon
-    TComPtr<IOPCCommon> common;
-    ASSERT_EQ(server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.Put())), S_OK);
+    win::ComPtr<IOPCCommon> common;
+    ASSERT_EQ(server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(common.put())), S_OK);
     LCID locale = 0;
     hr = common->GetLocaleID(&locale);
     out.Add(Line("IOPCCommon::GetLocaleID", hr) + " " + std::to_string(locale));
@@ -279,9 +279,9 @@ void ServerCalls(IOPCServer* server, const TTarget&, TTranscript& out) {
     out.Add(Line("IOPCCommon::SetClientName", common->SetClientName(L"conformance 客户端")));
 
     // Released by the client, the groups go at once (OPC_S_INUSE otherwise).
-    by_name.Reset();
-    groups.Reset();
-    names.Reset();
+    by_name.reset();
+    groups.reset();
+    names.reset();
     RemoveGroup(server, unnamed, out);
     RemoveGroup(server, named, out);
     out.Add(Line("IOPCServer::RemoveGroup(unknown)", server->RemoveGroup(kBadHandle, FALSE)));
@@ -290,20 +290,20 @@ void ServerCalls(IOPCServer* server, const TTarget&, TTranscript& out) {
 // ---- IOPCBrowseServerAddressSpace and IEnumString -------------------------------------------
 
 void BrowseCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
-    TComPtr<IOPCBrowseServerAddressSpace> browse;
+    win::ComPtr<IOPCBrowseServerAddressSpace> browse;
     ASSERT_EQ(server->QueryInterface(IID_IOPCBrowseServerAddressSpace,
-                                     reinterpret_cast<void**>(browse.Put())),
+                                     reinterpret_cast<void**>(browse.put())),
               S_OK);
     OPCNAMESPACETYPE organization = OPC_NS_FLAT;
     HRESULT hr = browse->QueryOrganization(&organization);
     out.Add(Line("QueryOrganization", hr) + " " + std::to_string(organization));
 
     auto list = [&](OPCBROWSETYPE type, const wchar_t* filter, const char* call) {
-        TComPtr<IEnumString> strings;
-        const HRESULT result = browse->BrowseOPCItemIDs(type, filter, VT_EMPTY, 0, strings.Put());
+        win::ComPtr<IEnumString> strings;
+        const HRESULT result = browse->BrowseOPCItemIDs(type, filter, VT_EMPTY, 0, strings.put());
         std::vector<std::string> names;
         if (strings) {
-            names = ReadStrings(strings.Get(), call);
+            names = ReadStrings(strings.get(), call);
         }
         out.Add(Line(call, result) + " " + std::to_string(names.size()));
         return std::make_pair(names, strings);
@@ -311,7 +311,7 @@ void BrowseCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
     auto [branches, branch_enum] = list(OPC_BRANCH, L"", "BrowseOPCItemIDs(branches)");
     out.Add("  " + Names(branches));
     if (branch_enum) {
-        EnumStringMethods(branch_enum.Get(), branches.size(), out);
+        EnumStringMethods(branch_enum.get(), branches.size(), out);
     }
     out.Add("  flat " + std::to_string(list(OPC_FLAT, L"", "BrowseOPCItemIDs(flat)").first.size()));
     list(OPC_FLAT, L"*No such thing*", "BrowseOPCItemIDs(flat, a filter nothing matches)");
@@ -343,18 +343,18 @@ void BrowseCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
     out.Add(Line("ChangeBrowsePosition(to the root)",
                  browse->ChangeBrowsePosition(OPC_BROWSE_TO, L"")));
 
-    TComPtr<IEnumString> paths;
-    hr = browse->BrowseAccessPaths(target.items[0].c_str(), paths.Put());
+    win::ComPtr<IEnumString> paths;
+    hr = browse->BrowseAccessPaths(target.items[0].c_str(), paths.put());
     out.Add(Line("BrowseAccessPaths", hr) + " " +
-            std::to_string(paths ? ReadStrings(paths.Get(), "BrowseAccessPaths").size() : 0));
+            std::to_string(paths ? ReadStrings(paths.get(), "BrowseAccessPaths").size() : 0));
 }
 
 // ---- IOPCItemProperties ---------------------------------------------------------------------
 
 void PropertyCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
-    TComPtr<IOPCItemProperties> properties;
+    win::ComPtr<IOPCItemProperties> properties;
     ASSERT_EQ(
-        server->QueryInterface(IID_IOPCItemProperties, reinterpret_cast<void**>(properties.Put())),
+        server->QueryInterface(IID_IOPCItemProperties, reinterpret_cast<void**>(properties.put())),
         S_OK);
     LPWSTR item = const_cast<LPWSTR>(target.items[0].c_str());
     DWORD count = 0;
@@ -462,12 +462,12 @@ void PropertyCalls(IOPCServer* server, const TTarget& target, TTranscript& out) 
 
 void ConnectionPointCalls(IUnknown* container_object, REFIID iid, IUnknown* sink, REFIID other,
                           TTranscript& out) {
-    TComPtr<IConnectionPointContainer> container;
+    win::ComPtr<IConnectionPointContainer> container;
     ASSERT_EQ(container_object->QueryInterface(IID_IConnectionPointContainer,
-                                               reinterpret_cast<void**>(container.Put())),
+                                               reinterpret_cast<void**>(container.put())),
               S_OK);
-    TComPtr<IEnumConnectionPoints> points;
-    HRESULT hr = container->EnumConnectionPoints(points.Put());
+    win::ComPtr<IEnumConnectionPoints> points;
+    HRESULT hr = container->EnumConnectionPoints(points.put());
     out.Add(Line("IConnectionPointContainer::EnumConnectionPoints", hr));
     if (points) {
         IConnectionPoint* fetched[4] = {};
@@ -478,34 +478,34 @@ void ConnectionPointCalls(IUnknown* container_object, REFIID iid, IUnknown* sink
             fetched[i]->Release();
         }
     }
-    TComPtr<IConnectionPoint> wrong;
+    win::ComPtr<IConnectionPoint> wrong;
     out.Add(Line("FindConnectionPoint(another interface)",
-                 container->FindConnectionPoint(other, wrong.Put())));
-    TComPtr<IConnectionPoint> point;
-    hr = container->FindConnectionPoint(iid, point.Put());
+                 container->FindConnectionPoint(other, wrong.put())));
+    win::ComPtr<IConnectionPoint> point;
+    hr = container->FindConnectionPoint(iid, point.put());
     out.Add(Line("FindConnectionPoint", hr));
     ASSERT_TRUE(point);
     IID point_iid{};
     hr = point->GetConnectionInterface(&point_iid);
     out.Add(Line("IConnectionPoint::GetConnectionInterface", hr) + " " +
             (IsEqualIID(point_iid, iid) ? "same" : "other"));
-    TComPtr<IConnectionPointContainer> back;
-    hr = point->GetConnectionPointContainer(back.Put());
-    TComPtr<IUnknown> a;
-    TComPtr<IUnknown> b;
-    container->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(a.Put()));
+    win::ComPtr<IConnectionPointContainer> back;
+    hr = point->GetConnectionPointContainer(back.put());
+    win::ComPtr<IUnknown> a;
+    win::ComPtr<IUnknown> b;
+    container->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(a.put()));
     if (back) {
-        back->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(b.Put()));
+        back->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(b.put()));
     }
     out.Add(Line("IConnectionPoint::GetConnectionPointContainer", hr) + " " +
-            (a.Get() == b.Get() ? "same object" : "another object"));
+            (a.get() == b.get() ? "same object" : "another object"));
     DWORD cookie = 0;
     hr = point->Advise(sink, &cookie);
     out.Add(Line("IConnectionPoint::Advise", hr) + (cookie != 0 ? " cookie" : " no cookie"));
     DWORD second = 0;
     out.Add(Line("IConnectionPoint::Advise(a second sink)", point->Advise(sink, &second)));
-    TComPtr<IEnumConnections> connections;
-    hr = point->EnumConnections(connections.Put());
+    win::ComPtr<IEnumConnections> connections;
+    hr = point->EnumConnections(connections.put());
     out.Add(Line("IConnectionPoint::EnumConnections", hr));
     if (connections) {
         CONNECTDATA data[4] = {};
@@ -527,8 +527,8 @@ void ConnectionPointCalls(IUnknown* container_object, REFIID iid, IUnknown* sink
 }
 
 void ShutdownPointCalls(IOPCServer* server, const TTarget&, TTranscript& out) {
-    TComPtr<TShutdownSink> sink = TShutdownSink::Create();
-    ConnectionPointCalls(server, IID_IOPCShutdown, sink.Get(), IID_IOPCDataCallback, out);
+    win::ComPtr<TShutdownSink> sink = TShutdownSink::Create();
+    ConnectionPointCalls(server, IID_IOPCShutdown, sink.get(), IID_IOPCDataCallback, out);
 }
 
 // ---- The group: IOPCItemMgt, IEnumOPCItemAttributes, IOPCGroupStateMgt ----------------------
@@ -536,7 +536,7 @@ void ShutdownPointCalls(IOPCServer* server, const TTarget&, TTranscript& out) {
 void ItemMgtCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
     TGroup group = AddGroup(server, L"items", FALSE, 1000, 21, out);
     ASSERT_TRUE(group.items);
-    IOPCItemMgt* items = group.items.Get();
+    IOPCItemMgt* items = group.items.get();
     {
         OPCITEMDEF none{};
         OPCITEMRESULT* results = nullptr;
@@ -609,9 +609,9 @@ void ItemMgtCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
             static_cast<std::size_t>(std::count_if(results->errors.begin(), results->errors.end(),
                                                    [](HRESULT e) { return SUCCEEDED(e); }));
     }
-    TComPtr<IEnumOPCItemAttributes> attributes;
+    win::ComPtr<IEnumOPCItemAttributes> attributes;
     HRESULT hr = items->CreateEnumerator(IID_IEnumOPCItemAttributes,
-                                         reinterpret_cast<IUnknown**>(attributes.Put()));
+                                         reinterpret_cast<IUnknown**>(attributes.put()));
     out.Add(Line("CreateEnumerator", hr));
     ASSERT_TRUE(attributes);
     auto next = [&](IEnumOPCItemAttributes* from, ULONG wanted, const char* call) {
@@ -632,15 +632,15 @@ void ItemMgtCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
         return ids;
     };
     const std::vector<std::string> all =
-        next(attributes.Get(), static_cast<ULONG>(total + 10), "IEnumOPCItemAttributes::Next(all)");
+        next(attributes.get(), static_cast<ULONG>(total + 10), "IEnumOPCItemAttributes::Next(all)");
     EXPECT_EQ(all.size(), total);
     out.Add(Line("IEnumOPCItemAttributes::Reset", attributes->Reset()));
     out.Add(Line("IEnumOPCItemAttributes::Skip(1)", attributes->Skip(1)));
-    next(attributes.Get(), 2, "IEnumOPCItemAttributes::Next(2)");
-    TComPtr<IEnumOPCItemAttributes> clone;
-    out.Add(Line("IEnumOPCItemAttributes::Clone", attributes->Clone(clone.Put())));
+    next(attributes.get(), 2, "IEnumOPCItemAttributes::Next(2)");
+    win::ComPtr<IEnumOPCItemAttributes> clone;
+    out.Add(Line("IEnumOPCItemAttributes::Clone", attributes->Clone(clone.put())));
     if (clone) {
-        next(clone.Get(), static_cast<ULONG>(total),
+        next(clone.get(), static_cast<ULONG>(total),
              "IEnumOPCItemAttributes::Next(the clone's rest)");
     }
     out.Add(Line("IEnumOPCItemAttributes::Skip(past the end)",
@@ -652,8 +652,8 @@ void ItemMgtCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
     per_item("RemoveItems(again)", [&](TInArray<OPCHANDLE>& in, HRESULT** errors) {
         return items->RemoveItems(in.Count(), in.Data(), errors);
     });
-    attributes.Reset();
-    clone.Reset();
+    attributes.reset();
+    clone.reset();
     RemoveGroup(server, group, out);
 }
 
@@ -661,9 +661,9 @@ void GroupStateCalls(IOPCServer* server, const TTarget& target, TTranscript& out
     TGroup group = AddGroup(server, L"state", FALSE, 1000, 31, out);
     TGroup other = AddGroup(server, L"other", FALSE, 1000, 32, out);
     ASSERT_TRUE(group.items);
-    AddItems(group.items.Get(), "AddItems", target.items, 1, out);
-    TComPtr<IOPCGroupStateMgt> state;
-    ASSERT_EQ(group.items.As(state), S_OK);
+    AddItems(group.items.get(), "AddItems", target.items, 1, out);
+    win::ComPtr<IOPCGroupStateMgt> state;
+    ASSERT_EQ(group.items.query(state), S_OK);
     auto get = [&](IOPCGroupStateMgt* of, const char* call) {
         DWORD rate = 0;
         BOOL active = TRUE;
@@ -681,7 +681,7 @@ void GroupStateCalls(IOPCServer* server, const TTarget& target, TTranscript& out
                 " lcid=" + std::to_string(lcid) + " client=" + std::to_string(client));
         return handle;
     };
-    EXPECT_EQ(get(state.Get(), "GetState"), group.handle);
+    EXPECT_EQ(get(state.get(), "GetState"), group.handle);
     DWORD rate = 500;
     DWORD revised = 0;
     BOOL active = FALSE;
@@ -699,25 +699,25 @@ void GroupStateCalls(IOPCServer* server, const TTarget& target, TTranscript& out
     FLOAT bad_deadband = 101.0f;
     out.Add(Line("SetState(deadband 101)", state->SetState(nullptr, &revised, nullptr, nullptr,
                                                            &bad_deadband, nullptr, nullptr)));
-    get(state.Get(), "GetState(after SetState)");
+    get(state.get(), "GetState(after SetState)");
     out.Add(Line("SetName", state->SetName(L"state renamed")));
     out.Add(Line("SetName(another group's name)", state->SetName(L"other")));
     out.Add(Line("SetName(empty)", state->SetName(L"")));
-    get(state.Get(), "GetState(after SetName)");
+    get(state.get(), "GetState(after SetName)");
 
-    TComPtr<IOPCGroupStateMgt> clone;
+    win::ComPtr<IOPCGroupStateMgt> clone;
     HRESULT hr = state->CloneGroup(L"state clone", IID_IOPCGroupStateMgt,
-                                   reinterpret_cast<IUnknown**>(clone.Put()));
+                                   reinterpret_cast<IUnknown**>(clone.put()));
     out.Add(Line("CloneGroup", hr));
     OPCHANDLE clone_handle = 0;
     if (clone) {
-        clone_handle = get(clone.Get(), "GetState(the clone)");
-        TComPtr<IOPCItemMgt> clone_items;
-        clone.As(clone_items);
-        TComPtr<IEnumOPCItemAttributes> attributes;
+        clone_handle = get(clone.get(), "GetState(the clone)");
+        win::ComPtr<IOPCItemMgt> clone_items;
+        clone.query(clone_items);
+        win::ComPtr<IEnumOPCItemAttributes> attributes;
         if (clone_items) {
             clone_items->CreateEnumerator(IID_IEnumOPCItemAttributes,
-                                          reinterpret_cast<IUnknown**>(attributes.Put()));
+                                          reinterpret_cast<IUnknown**>(attributes.put()));
         }
         ULONG fetched = 0;
         OPCITEMATTRIBUTES* array = nullptr;
@@ -732,11 +732,11 @@ void GroupStateCalls(IOPCServer* server, const TTarget& target, TTranscript& out
         }
         out.Add("  the clone's items=" + std::to_string(fetched));
     }
-    TComPtr<IUnknown> duplicate;
+    win::ComPtr<IUnknown> duplicate;
     out.Add(Line("CloneGroup(a taken name)",
-                 state->CloneGroup(L"other", IID_IUnknown, duplicate.Put())));
-    clone.Reset();
-    state.Reset();
+                 state->CloneGroup(L"other", IID_IUnknown, duplicate.put())));
+    clone.reset();
+    state.reset();
     if (clone_handle != 0) {
         out.Add(
             Line("IOPCServer::RemoveGroup(the clone)", server->RemoveGroup(clone_handle, FALSE)));
@@ -752,11 +752,11 @@ void SyncIoCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
     ASSERT_TRUE(group.items);
     std::vector<std::wstring> ids = target.items;
     ids.push_back(target.writable);
-    const TItemResults added = AddItems(group.items.Get(), "AddItems", ids, 1, out);
-    const TItemResults many = AddItems(group.items.Get(), "AddItems(many)", target.many, 1000, out);
+    const TItemResults added = AddItems(group.items.get(), "AddItems", ids, 1, out);
+    const TItemResults many = AddItems(group.items.get(), "AddItems(many)", target.many, 1000, out);
     ASSERT_EQ(added.handles.size(), ids.size());
-    TComPtr<IOPCSyncIO> io;
-    ASSERT_EQ(group.items.As(io), S_OK);
+    win::ComPtr<IOPCSyncIO> io;
+    ASSERT_EQ(group.items.query(io), S_OK);
 
     auto read = [&](const char* call, OPCDATASOURCE source, std::vector<OPCHANDLE> handles,
                     bool values) {
@@ -805,17 +805,17 @@ void SyncIoCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
 
     auto write = [&](const char* call, std::vector<OPCHANDLE> handles) {
         TInArray<OPCHANDLE> in(std::move(handles));
-        std::vector<TVariant> values(in.Count(), target.write_value);
+        std::vector<win::Variant> values(in.Count(), target.write_value);
         std::vector<std::string> before;
-        for (const TVariant& value : values) {
-            before.push_back(Text(value.Get()));
+        for (const win::Variant& value : values) {
+            before.push_back(Text(value.value()));
         }
         HRESULT* errors = nullptr;
         const HRESULT hr =
             io->Write(in.Count(), in.Data(), reinterpret_cast<VARIANT*>(values.data()), &errors);
         in.ExpectUnchanged(call);
         for (std::size_t i = 0; i < values.size(); ++i) {
-            EXPECT_EQ(Text(values[i].Get()), before[i]) << call << " changed a value";
+            EXPECT_EQ(Text(values[i].value()), before[i]) << call << " changed a value";
         }
         out.Add(Line(call, hr) +
                 (SUCCEEDED(hr) ? " errors=" + Errors(Take(errors, in.Count(), call)) : ""));
@@ -824,7 +824,7 @@ void SyncIoCalls(IOPCServer* server, const TTarget& target, TTranscript& out) {
     write("IOPCSyncIO::Write(one)", {writable});
     read("IOPCSyncIO::Read(the written item)", OPC_DS_DEVICE, {writable}, true);
     write("IOPCSyncIO::Write(mixed)", {writable, kBadHandle, added.handles[0]});
-    io.Reset();
+    io.reset();
     RemoveGroup(server, group, out);
 }
 
@@ -856,22 +856,22 @@ void AsyncIo2Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
     ASSERT_TRUE(group.items);
     std::vector<std::wstring> ids = target.items;
     ids.push_back(target.writable);
-    const TItemResults added = AddItems(group.items.Get(), "AddItems", ids, 1, out);
+    const TItemResults added = AddItems(group.items.get(), "AddItems", ids, 1, out);
     ASSERT_EQ(added.handles.size(), ids.size());
-    TComPtr<IOPCAsyncIO2> io;
-    ASSERT_EQ(group.items.As(io), S_OK);
+    win::ComPtr<IOPCAsyncIO2> io;
+    ASSERT_EQ(group.items.query(io), S_OK);
     DWORD cancel_id = 0;
     HRESULT* errors = nullptr;
     OPCHANDLE none = 0;
     out.Add(Line("IOPCAsyncIO2::Read(no callback)", io->Read(1, &none, 1, &cancel_id, &errors)));
 
-    TComPtr<TDataSink> sink = TDataSink::Create();
-    TComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(group.items.As(container), S_OK);
-    TComPtr<IConnectionPoint> point;
-    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCDataCallback, point.Put()), S_OK);
+    win::ComPtr<TDataSink> sink = TDataSink::Create();
+    win::ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(group.items.query(container), S_OK);
+    win::ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCDataCallback, point.put()), S_OK);
     DWORD cookie = 0;
-    ASSERT_EQ(point->Advise(sink.Get(), &cookie), S_OK);
+    ASSERT_EQ(point->Advise(sink.get(), &cookie), S_OK);
     // The advise brings each active item once; no tick repeats a value that did not change.
     ASSERT_TRUE(WaitFor([&] { return sink->Count("change") > 0; }));
     WaitFor([] { return false; }, 500);
@@ -889,7 +889,7 @@ void AsyncIo2Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
     auto request = [&](const char* call, DWORD transaction, std::vector<OPCHANDLE> handles,
                        bool write) {
         TInArray<OPCHANDLE> in(std::move(handles));
-        std::vector<TVariant> values(in.Count(), target.write_value);
+        std::vector<win::Variant> values(in.Count(), target.write_value);
         DWORD id = 0;
         HRESULT* item_errors = nullptr;
         const HRESULT hr =
@@ -952,17 +952,17 @@ void AsyncIo2Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
     out.Add(Line("IConnectionPoint::Unadvise", point->Unadvise(cookie)));
     out.Add(
         Line("IOPCAsyncIO2::Refresh2(no callback)", io->Refresh2(OPC_DS_CACHE, 109, &cancel_id)));
-    io.Reset();
-    point.Reset();
-    container.Reset();
+    io.reset();
+    point.reset();
+    container.reset();
     RemoveGroup(server, group, out);
 }
 
 void DataCallbackPointCalls(IOPCServer* server, const TTarget&, TTranscript& out) {
     TGroup group = AddGroup(server, L"point", FALSE, 1000, 61, out);
     ASSERT_TRUE(group.items);
-    TComPtr<TDataSink> sink = TDataSink::Create();
-    ConnectionPointCalls(group.items.Get(), IID_IOPCDataCallback, sink.Get(), IID_IOPCShutdown,
+    win::ComPtr<TDataSink> sink = TDataSink::Create();
+    ConnectionPointCalls(group.items.get(), IID_IOPCDataCallback, sink.get(), IID_IOPCShutdown,
                          out);
     RemoveGroup(server, group, out);
 }
@@ -983,12 +983,12 @@ void AsyncIo1Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
     ASSERT_TRUE(group.items);
     std::vector<std::wstring> ids = target.items;
     ids.push_back(target.writable);
-    const TItemResults added = AddItems(group.items.Get(), "AddItems", ids, 1, out);
+    const TItemResults added = AddItems(group.items.get(), "AddItems", ids, 1, out);
     ASSERT_EQ(added.handles.size(), ids.size());
-    TComPtr<IDataObject> data;
-    TComPtr<IOPCAsyncIO> io;
-    ASSERT_EQ(group.items.As(data), S_OK);
-    ASSERT_EQ(group.items.As(io), S_OK);
+    win::ComPtr<IDataObject> data;
+    win::ComPtr<IOPCAsyncIO> io;
+    ASSERT_EQ(group.items.query(data), S_OK);
+    ASSERT_EQ(group.items.query(io), S_OK);
 
     FORMATETC format = Format(sfData);
     FORMATETC write_format = Format(sfWriteComplete);
@@ -1005,31 +1005,31 @@ void AsyncIo1Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
                  data->GetCanonicalFormatEtc(&format, &canonical)));
     out.Add(Line("IDataObject::SetData", data->SetData(&format, &medium, FALSE)));
     ReleaseStgMedium(&medium);
-    TComPtr<IEnumFORMATETC> formats;
-    out.Add(Line("IDataObject::EnumFormatEtc", data->EnumFormatEtc(DATADIR_GET, formats.Put())));
-    TComPtr<IEnumSTATDATA> advises;
-    out.Add(Line("IDataObject::EnumDAdvise", data->EnumDAdvise(advises.Put())));
+    win::ComPtr<IEnumFORMATETC> formats;
+    out.Add(Line("IDataObject::EnumFormatEtc", data->EnumFormatEtc(DATADIR_GET, formats.put())));
+    win::ComPtr<IEnumSTATDATA> advises;
+    out.Add(Line("IDataObject::EnumDAdvise", data->EnumDAdvise(advises.put())));
 
-    TComPtr<TStreamSink> values = TStreamSink::Create();
-    TComPtr<TStreamSink> writes = TStreamSink::Create();
+    win::ComPtr<TStreamSink> values = TStreamSink::Create();
+    win::ComPtr<TStreamSink> writes = TStreamSink::Create();
     DWORD connection = 0;
     DWORD write_connection = 0;
-    HRESULT hr = data->DAdvise(&format, ADVF_PRIMEFIRST, values.Get(), &connection);
+    HRESULT hr = data->DAdvise(&format, ADVF_PRIMEFIRST, values.get(), &connection);
     out.Add(Line("IDataObject::DAdvise", hr) + " " + std::to_string(connection));
-    hr = data->DAdvise(&write_format, 0, writes.Get(), &write_connection);
+    hr = data->DAdvise(&write_format, 0, writes.get(), &write_connection);
     out.Add(Line("IDataObject::DAdvise(write complete)", hr) + " " +
             std::to_string(write_connection));
     FORMATETC unknown_format = format;
     unknown_format.cfFormat = CF_TEXT;
     DWORD unknown_connection = 0;
     out.Add(Line("IDataObject::DAdvise(unknown format)",
-                 data->DAdvise(&unknown_format, 0, values.Get(), &unknown_connection)));
+                 data->DAdvise(&unknown_format, 0, values.get(), &unknown_connection)));
     // The advise brings the values once.
     ASSERT_TRUE(WaitFor([&] { return values->Count() > 0; }));
 
     auto request = [&](const char* call, std::vector<OPCHANDLE> handles, bool write) {
         TInArray<OPCHANDLE> in(std::move(handles));
-        std::vector<TVariant> items_values(in.Count(), target.write_value);
+        std::vector<win::Variant> items_values(in.Count(), target.write_value);
         DWORD transaction = 0;
         HRESULT* errors = nullptr;
         const HRESULT result =
@@ -1046,7 +1046,7 @@ void AsyncIo1Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
         }
         if (result == S_OK) {
             EXPECT_NE(transaction, 0u) << call;
-            TStreamSink& sink = write ? *writes.Get() : *values.Get();
+            TStreamSink& sink = write ? *writes.get() : *values.get();
             const std::size_t offset = write ? 8 : 12;
             const bool arrived = WaitFor([&] {
                 const std::vector<DWORD> ids = sink.Transactions(offset);
@@ -1084,10 +1084,10 @@ void AsyncIo1Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
     out.Add(Line("IDataObject::DUnadvise", data->DUnadvise(connection)));
     out.Add(Line("IDataObject::DUnadvise(again)", data->DUnadvise(connection)));
     out.Add(Line("IDataObject::DUnadvise(write complete)", data->DUnadvise(write_connection)));
-    data.Reset();
-    io.Reset();
-    formats.Reset();
-    advises.Reset();
+    data.reset();
+    io.reset();
+    formats.reset();
+    advises.reset();
     RemoveGroup(server, group, out);
 }
 

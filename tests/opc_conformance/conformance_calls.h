@@ -18,7 +18,7 @@ struct TTarget {
     std::vector<std::wstring> items;  // readable items (at least 2) whose values stay put
     std::vector<std::wstring> many;   // many readable items
     std::wstring writable;            // readable and writable
-    TVariant write_value;             // what is written to it (sync and async)
+    win::Variant write_value;         // what is written to it (sync and async)
     std::wstring branch;              // a branch at the root of the namespace
 };
 

@@ -5,23 +5,23 @@
 
 namespace porvex::opc::conformance {
 
-TTranscript RunWith(const std::function<TComPtr<IOPCServer>()>& connect, const TTarget& target,
+TTranscript RunWith(const std::function<win::ComPtr<IOPCServer>()>& connect, const TTarget& target,
                     const TScenario& scenario) {
     TTranscript out;
-    TComPtr<IOPCServer> server = connect();
+    win::ComPtr<IOPCServer> server = connect();
     EXPECT_TRUE(server) << scenario.name << ": no server";
     if (server) {
-        scenario.run(server.Get(), target, out);
+        scenario.run(server.get(), target, out);
     }
     return out;
 }
 
 namespace {
 
-TComPtr<IOPCServer> Activate(const CLSID& clsid) {
-    TComPtr<IOPCServer> server;
+win::ComPtr<IOPCServer> Activate(const CLSID& clsid) {
+    win::ComPtr<IOPCServer> server;
     const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                                        reinterpret_cast<void**>(server.Put()));
+                                        reinterpret_cast<void**>(server.put()));
     EXPECT_EQ(hr, S_OK) << "activation";
     return server;
 }

@@ -16,7 +16,7 @@ TTranscript RunSta(const CLSID& clsid, const TTarget& target, const TScenario& s
 // A client of the local server class on a new thread in the multithreaded apartment.
 TTranscript RunMta(const CLSID& clsid, const TTarget& target, const TScenario& scenario);
 // A client of a server object made by connect (in this process), on the calling thread.
-TTranscript RunWith(const std::function<TComPtr<IOPCServer>()>& connect, const TTarget& target,
+TTranscript RunWith(const std::function<win::ComPtr<IOPCServer>()>& connect, const TTarget& target,
                     const TScenario& scenario);
 
 // Fails the test with the first line where the two transcripts differ.

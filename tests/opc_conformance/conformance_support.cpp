@@ -29,8 +29,8 @@ std::string Text(const VARIANT& value) {
 
 void CheckTaskMemory(const void* block, std::size_t bytes, const char* what) {
     ASSERT_NE(block, nullptr) << what << ": the [out] array is missing";
-    TComPtr<IMalloc> malloc;
-    ASSERT_EQ(CoGetMalloc(1, malloc.Put()), S_OK);
+    win::ComPtr<IMalloc> malloc;
+    ASSERT_EQ(CoGetMalloc(1, malloc.put()), S_OK);
     EXPECT_EQ(malloc->DidAlloc(const_cast<void*>(block)), 1)
         << what << ": not from the task allocator";
     EXPECT_GE(malloc->GetSize(const_cast<void*>(block)), bytes) << what << ": too short";

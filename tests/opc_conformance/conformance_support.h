@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
+#include "win/variant.h"
 
 namespace porvex::opc::conformance {
 
@@ -92,9 +92,9 @@ struct TCallbackRecord {
     std::vector<HRESULT> errors;
 };
 
-class TDataSink final : public TComObject<IOPCDataCallback> {
+class TDataSink final : public win::ComObject<IOPCDataCallback> {
   public:
-    static TComPtr<TDataSink> Create() { return TComPtr<TDataSink>(new TDataSink()); }
+    static win::ComPtr<TDataSink> Create() { return win::ComPtr<TDataSink>(new TDataSink()); }
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
                                            VARIANT*, WORD*, FILETIME*, HRESULT*) noexcept override;
     HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
@@ -115,9 +115,11 @@ class TDataSink final : public TComObject<IOPCDataCallback> {
     std::vector<TCallbackRecord> records_;
 };
 
-class TShutdownSink final : public TComObject<IOPCShutdown> {
+class TShutdownSink final : public win::ComObject<IOPCShutdown> {
   public:
-    static TComPtr<TShutdownSink> Create() { return TComPtr<TShutdownSink>(new TShutdownSink()); }
+    static win::ComPtr<TShutdownSink> Create() {
+        return win::ComPtr<TShutdownSink>(new TShutdownSink());
+    }
     HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR reason) noexcept override;
     std::vector<std::wstring> Reasons();
 
@@ -128,9 +130,9 @@ class TShutdownSink final : public TComObject<IOPCShutdown> {
 };
 
 // DA 1.0 data-object blocks: format and size of each.
-class TStreamSink final : public TComObject<IAdviseSink> {
+class TStreamSink final : public win::ComObject<IAdviseSink> {
   public:
-    static TComPtr<TStreamSink> Create() { return TComPtr<TStreamSink>(new TStreamSink()); }
+    static win::ComPtr<TStreamSink> Create() { return win::ComPtr<TStreamSink>(new TStreamSink()); }
     void STDMETHODCALLTYPE OnDataChange(FORMATETC* format, STGMEDIUM* medium) noexcept override;
     void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) noexcept override {}
     void STDMETHODCALLTYPE OnRename(IMoniker*) noexcept override {}

@@ -66,7 +66,7 @@ TTarget PorvexTarget() {
     }
     // Writing 0 releases a remote open: nothing is sent to the door.
     target.writable = app::DoorItem(0, 1, kRemoteOpen);
-    target.write_value = TVariant::I2(0);
+    target.write_value = win::Variant::i2(0);
     const std::wstring item = target.items[0];
     target.branch = item.substr(0, item.find_last_of(L'.'));
     return target;

@@ -18,7 +18,7 @@ namespace {
 
 std::unique_ptr<sample::SampleServer> in_process;
 // Keeps the sample server running between the tests (it ends with its last client).
-TComPtr<IOPCServer> keeper;
+win::ComPtr<IOPCServer> keeper;
 
 // The sample server out of process (started by COM on the first activation, ended at the
 // end) and the same item server in this process.
@@ -33,7 +33,7 @@ class TSampleEnvironment final : public ::testing::Environment {
         keeper = remote::ConnectSample();
     }
     void TearDown() override {
-        keeper.Reset();
+        keeper.reset();
         in_process.reset();
         remote::EndSampleServers();
     }
@@ -50,7 +50,7 @@ TTarget SampleTarget() {
         target.many.push_back(id);
     }
     target.writable = L"Plant.Hall1.Pump1.Speed";
-    target.write_value = TVariant::R4(12.5f);
+    target.write_value = win::Variant::r4(12.5f);
     target.branch = L"Plant";
     return target;
 }
@@ -73,8 +73,8 @@ TEST_P(SampleConformance, StaMtaAndInProcessClientsGetTheSameAnswers) {
     const TTarget target = SampleTarget();
     const TTranscript local = RunWith(
         [] {
-            TComPtr<IOPCServer> server;
-            EXPECT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(server.Put())),
+            win::ComPtr<IOPCServer> server;
+            EXPECT_EQ(CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(server.put())),
                       S_OK);
             return server;
         },
@@ -95,13 +95,13 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, SampleConformance,
                          });
 
 TEST(SampleShutdown, TheRequestReachesStaAndMtaClients) {
-    TComPtr<IOPCServer> writer = remote::ConnectSample();
+    win::ComPtr<IOPCServer> writer = remote::ConnectSample();
     ASSERT_TRUE(writer);
     ExpectShutdownReachesStaAndMta(
         remote::kSampleClsid,
         [&] {
-            EXPECT_EQ(remote::WriteItem(writer.Get(), L"Control.Shutdown",
-                                        TVariant::String(L"conformance 维护")),
+            EXPECT_EQ(remote::WriteItem(writer.get(), L"Control.Shutdown",
+                                        win::Variant::string(L"conformance 维护")),
                       S_OK);
         },
         L"conformance 维护");

@@ -10,19 +10,19 @@ namespace porvex::opc::conformance {
 namespace {
 
 struct TAdvised {
-    TComPtr<IOPCServer> server;
-    TComPtr<IConnectionPoint> point;
+    win::ComPtr<IOPCServer> server;
+    win::ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
 };
 
 TAdvised AdviseShutdown(const CLSID& clsid, IUnknown* sink) {
     TAdvised advised;
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                               reinterpret_cast<void**>(advised.server.Put())),
+                               reinterpret_cast<void**>(advised.server.put())),
               S_OK);
-    TComPtr<IConnectionPointContainer> container;
-    if (advised.server && SUCCEEDED(advised.server.As(container)) &&
-        SUCCEEDED(container->FindConnectionPoint(IID_IOPCShutdown, advised.point.Put()))) {
+    win::ComPtr<IConnectionPointContainer> container;
+    if (advised.server && SUCCEEDED(advised.server.query(container)) &&
+        SUCCEEDED(container->FindConnectionPoint(IID_IOPCShutdown, advised.point.put()))) {
         EXPECT_EQ(advised.point->Advise(sink, &advised.cookie), S_OK);
     }
     return advised;
@@ -40,8 +40,8 @@ std::string Reasons(const std::vector<std::wstring>& reasons) {
 
 void ExpectShutdownReachesStaAndMta(const CLSID& clsid, const std::function<void()>& trigger,
                                     const std::wstring& reason) {
-    TComPtr<TShutdownSink> sta_sink = TShutdownSink::Create();
-    TComPtr<TShutdownSink> mta_sink = TShutdownSink::Create();
+    win::ComPtr<TShutdownSink> sta_sink = TShutdownSink::Create();
+    win::ComPtr<TShutdownSink> mta_sink = TShutdownSink::Create();
     std::atomic<bool> mta_ready{false};
     std::atomic<bool> done{false};
     std::thread mta([&] {
@@ -51,7 +51,7 @@ void ExpectShutdownReachesStaAndMta(const CLSID& clsid, const std::function<void
             return;
         }
         {
-            TAdvised advised = AdviseShutdown(clsid, mta_sink.Get());
+            TAdvised advised = AdviseShutdown(clsid, mta_sink.get());
             mta_ready = true;
             WaitFor([&] { return done.load(); }, 20000);
             if (advised.point) {
@@ -60,7 +60,7 @@ void ExpectShutdownReachesStaAndMta(const CLSID& clsid, const std::function<void
         }
         CoUninitialize();
     });
-    TAdvised advised = AdviseShutdown(clsid, sta_sink.Get());
+    TAdvised advised = AdviseShutdown(clsid, sta_sink.get());
     WaitFor([&] { return mta_ready.load(); }, 20000);
     trigger();
     EXPECT_TRUE(WaitFor(

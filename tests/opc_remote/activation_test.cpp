@@ -7,9 +7,9 @@
 #include <comcat.h>
 
 #include "../opc/test_support.h"
-#include "opc/com/registry.h"
 #include "opc/com/text.h"
 #include "remote_support.h"
+#include "win/registry.h"
 
 namespace porvex::opc::remote {
 namespace {
@@ -17,7 +17,7 @@ namespace {
 const std::wstring kClsidKey = L"CLSID\\{2BA2546D-BF15-42CC-B885-DD3C29527601}";
 
 bool ClaimsCategory(const wchar_t* catid) {
-    return KeyExists(HKEY_CLASSES_ROOT, kClsidKey + L"\\Implemented Categories\\" + catid);
+    return win::key_exists(HKEY_CLASSES_ROOT, kClsidKey + L"\\Implemented Categories\\" + catid);
 }
 
 class ActivationTest : public ::testing::Test {
@@ -32,31 +32,32 @@ class ActivationTest : public ::testing::Test {
 TEST_F(ActivationTest, TheSwitchesWriteAndRemoveExactlyTheEntries) {
     ASSERT_EQ(RunProgram(TreeProgram("opcsample.exe"), {"-regserver"}).exit_code, 0);
     EXPECT_TRUE(SampleServerProcesses().empty()) << "-regserver ends at once";
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey), L"Porvex OPC Sample Server");
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32"),
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, kClsidKey), L"Porvex OPC Sample Server");
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32"),
               WideFromUtf8(TreeProgram("opcsample.exe")));
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey + L"\\ProgID"), kSampleProgId);
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, kSampleProgId), L"Porvex OPC Sample Server");
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Clsid"),
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, kClsidKey + L"\\ProgID"), kSampleProgId);
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, kSampleProgId), L"Porvex OPC Sample Server");
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Clsid"),
               L"{2BA2546D-BF15-42CC-B885-DD3C29527601}");
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Opc\\Vendor"),
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Opc\\Vendor"),
               L"Porvex");
     EXPECT_TRUE(ClaimsCategory(L"{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"));
     EXPECT_TRUE(ClaimsCategory(L"{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
 
     // An existing vendor text stays.
-    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Opc\\Vendor",
-                              L"Set by the installer"),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        win::write_key_default(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Opc\\Vendor",
+                               L"Set by the installer"),
+        ERROR_SUCCESS);
     ASSERT_EQ(RunProgram(TreeProgram("opcsample.exe"), {"-RegServer"}).exit_code, 0);
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Opc\\Vendor"),
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, std::wstring(kSampleProgId) + L"\\Opc\\Vendor"),
               L"Set by the installer");
 
     ASSERT_EQ(RunProgram(TreeProgram("opcsample.exe"), {"/UNREGSERVER"}).exit_code, 0);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClsidKey));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kSampleProgId));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT,
-                          L"Component Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
+    EXPECT_FALSE(win::key_exists(HKEY_CLASSES_ROOT, kClsidKey));
+    EXPECT_FALSE(win::key_exists(HKEY_CLASSES_ROOT, kSampleProgId));
+    EXPECT_TRUE(win::key_exists(HKEY_CLASSES_ROOT,
+                                L"Component Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
     // Without the entries no client finds the server.
     EXPECT_EQ(Client({"status", "opcsample.SampleServer.1"}).exit_code, 3);
     EXPECT_FALSE(Client({"servers"}).Has("opcsample.SampleServer.1"));
@@ -65,22 +66,23 @@ TEST_F(ActivationTest, TheSwitchesWriteAndRemoveExactlyTheEntries) {
 TEST_F(ActivationTest, ComStartsTheServerWithEmbeddingAndItEndsAfterTheLastRelease) {
     RegisterSample();
     ASSERT_TRUE(SampleServerProcesses().empty());
-    TComPtr<IOPCServer> first = ConnectSample();
+    win::ComPtr<IOPCServer> first = ConnectSample();
     ASSERT_TRUE(first);
-    TComPtr<IOPCServer> second = ConnectSample();
+    win::ComPtr<IOPCServer> second = ConnectSample();
     ASSERT_TRUE(second);
     const std::wstring command_line =
-        ReadItem(first.Get(), L"Diagnostics.CommandLine").Get().bstrVal;
+        ReadItem(first.get(), L"Diagnostics.CommandLine").value().bstrVal;
     EXPECT_NE(command_line.find(L"-Embedding"), std::wstring::npos) << Utf8FromWide(command_line);
-    EXPECT_EQ(ReadItem(second.Get(), L"Diagnostics.Clients").Get().lVal, 2);
-    const DWORD id = static_cast<DWORD>(ReadItem(first.Get(), L"Diagnostics.ProcessId").Get().lVal);
+    EXPECT_EQ(ReadItem(second.get(), L"Diagnostics.Clients").value().lVal, 2);
+    const DWORD id =
+        static_cast<DWORD>(ReadItem(first.get(), L"Diagnostics.ProcessId").value().lVal);
     EXPECT_EQ(SampleServerProcesses(), std::vector<DWORD>{id}) << "one server for every client";
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
     ASSERT_NE(process, nullptr);
-    first.Reset();
+    first.reset();
     EXPECT_EQ(WaitForSingleObject(process, 300), static_cast<DWORD>(WAIT_TIMEOUT))
         << "a client is still served";
-    second.Reset();
+    second.reset();
     EXPECT_EQ(WaitForSingleObject(process, 10000), static_cast<DWORD>(WAIT_OBJECT_0))
         << "the server did not end after its last object";
     CloseHandle(process);
@@ -89,22 +91,22 @@ TEST_F(ActivationTest, ComStartsTheServerWithEmbeddingAndItEndsAfterTheLastRelea
 TEST_F(ActivationTest, TheMinimumUpdateRateSwitchLetsGroupsRunAt10Ms) {
     RegisterSample();
     const std::optional<std::wstring> command =
-        ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32", L"");
+        win::read_key_text(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32", L"");
     ASSERT_TRUE(command);
-    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32",
-                              *command + L" -MinUpdateRate 10"),
+    ASSERT_EQ(win::write_key_default(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32",
+                                     *command + L" -MinUpdateRate 10"),
               ERROR_SUCCESS);
-    TComPtr<IOPCServer> server = ConnectSample();
+    win::ComPtr<IOPCServer> server = ConnectSample();
     ASSERT_TRUE(server);
     // The rate granted, and whether AddGroup said it differs from the one asked for.
     auto granted = [&](DWORD requested, HRESULT expected) {
         OPCHANDLE handle = 0;
         DWORD revised = 0;
-        TComPtr<IUnknown> group;
+        win::ComPtr<IUnknown> group;
         EXPECT_EQ(server->AddGroup(L"", FALSE, requested, 1, nullptr, nullptr, 0, &handle, &revised,
-                                   IID_IUnknown, group.Put()),
+                                   IID_IUnknown, group.put()),
                   expected);
-        group.Reset();
+        group.reset();
         server->RemoveGroup(handle, TRUE);
         return revised;
     };
@@ -116,19 +118,20 @@ TEST_F(ActivationTest, TheMinimumUpdateRateSwitchLetsGroupsRunAt10Ms) {
 TEST_F(ActivationTest, TheCallProfileSwitchTimesTheEngineMethodsForTheDiagnosticItem) {
     RegisterSample();
     const std::optional<std::wstring> command =
-        ReadKeyText(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32", L"");
+        win::read_key_text(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32", L"");
     ASSERT_TRUE(command);
-    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32",
-                              *command + L" -CallProfile"),
+    ASSERT_EQ(win::write_key_default(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32",
+                                     *command + L" -CallProfile"),
               ERROR_SUCCESS);
-    TComPtr<IOPCServer> server = ConnectSample();
+    win::ComPtr<IOPCServer> server = ConnectSample();
     ASSERT_TRUE(server);
     // A write restarts the profile; item IDs are found in any case.
     auto restart = [&] {
-        ASSERT_EQ(WriteItem(server.Get(), L"Diagnostics.CallProfile", TVariant::String(L"")), S_OK);
+        ASSERT_EQ(WriteItem(server.get(), L"Diagnostics.CallProfile", win::Variant::string(L"")),
+                  S_OK);
     };
     auto profile = [&] {
-        return std::wstring(ReadItem(server.Get(), L"diagnostics.callprofile").Get().bstrVal);
+        return std::wstring(ReadItem(server.get(), L"diagnostics.callprofile").value().bstrVal);
     };
     restart();
     for (int i = 0; i < 3; ++i) {
@@ -160,24 +163,24 @@ TEST_F(ActivationTest, TheProxyDllLeavesInterfacesOfOthersAlone) {
         reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
     ASSERT_TRUE(reg && unreg);
     ASSERT_EQ(unreg(), S_OK);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ours));
-    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, theirs, L"installed by another vendor"),
+    EXPECT_FALSE(win::key_exists(HKEY_CLASSES_ROOT, ours));
+    ASSERT_EQ(win::write_key_default(HKEY_CLASSES_ROOT, theirs, L"installed by another vendor"),
               ERROR_SUCCESS);
-    ASSERT_EQ(WriteKeyDefault(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32", foreign),
+    ASSERT_EQ(win::write_key_default(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32", foreign),
               ERROR_SUCCESS);
     ASSERT_EQ(reg(), S_OK);
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, ours), L"IOPCServer");
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, ours + L"\\NumMethods"), L"9");
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, ours + L"\\ProxyStubClsid32"),
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, ours), L"IOPCServer");
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, ours + L"\\NumMethods"), L"9");
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, ours + L"\\ProxyStubClsid32"),
               L"{565AB45A-823E-4C7C-9E34-09FE6EE5F87D}");
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32"), foreign);
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32"), foreign);
     ASSERT_EQ(unreg(), S_OK);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ours));
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, theirs), L"installed by another vendor");
-    DeleteKey(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32");
-    DeleteKey(HKEY_CLASSES_ROOT, theirs);
+    EXPECT_FALSE(win::key_exists(HKEY_CLASSES_ROOT, ours));
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, theirs), L"installed by another vendor");
+    win::delete_key(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32");
+    win::delete_key(HKEY_CLASSES_ROOT, theirs);
     ASSERT_EQ(reg(), S_OK);
-    EXPECT_EQ(ReadKeyText(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32"),
+    EXPECT_EQ(win::read_key_text(HKEY_CLASSES_ROOT, theirs + L"\\ProxyStubClsid32"),
               L"{565AB45A-823E-4C7C-9E34-09FE6EE5F87D}");
 }
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_ae_interfaces.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
+#include "win/variant.h"
 
 namespace porvex::opc::remote {
 
@@ -30,7 +30,7 @@ struct TReceivedEvent {
     BOOL ack_required = FALSE;
     FILETIME active_time{};
     DWORD cookie = 0;
-    std::vector<TVariant> attributes;
+    std::vector<win::Variant> attributes;
     std::wstring actor;
 };
 
@@ -41,10 +41,10 @@ struct TReceivedCall {
     std::vector<TReceivedEvent> events;
 };
 
-class TEventRecorder final : public TComObject<IOPCEventSink> {
+class TEventRecorder final : public win::ComObject<IOPCEventSink> {
   public:
-    static TComPtr<TEventRecorder> Create() {
-        return TComPtr<TEventRecorder>(new TEventRecorder());
+    static win::ComPtr<TEventRecorder> Create() {
+        return win::ComPtr<TEventRecorder>(new TEventRecorder());
     }
 
     HRESULT STDMETHODCALLTYPE OnEvent(OPCHANDLE hClientSubscription, BOOL bRefresh,

@@ -4,9 +4,9 @@
 #include <thread>
 
 #include "child_process.h"
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
 #include "remote_fixture.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc::remote {
 namespace {
@@ -20,8 +20,8 @@ class RemoteAsyncTest : public RemoteTest {};
 
 TEST_F(RemoteAsyncTest, CompletionsCarryTheClientsTransactionIds) {
     TRemoteGroup group = MakeGroup({L"Simulation.ReadOnly", L"Simulation.Text"}, 600000);
-    TComPtr<TTestDataCallback> callback = TTestDataCallback::Create();
-    Advise(group.items.Get(), IID_IOPCDataCallback, callback->Identity());
+    win::ComPtr<TTestDataCallback> callback = TTestDataCallback::Create();
+    Advise(group.items.get(), IID_IOPCDataCallback, callback->identity());
     // The advise brings the device values with transaction 0.
     ASSERT_TRUE(PumpUntil([&] { return !callback->changes.empty(); }));
     EXPECT_EQ(callback->changes[0].transaction_id, 0u);
@@ -36,21 +36,21 @@ TEST_F(RemoteAsyncTest, CompletionsCarryTheClientsTransactionIds) {
     const test::TDataChange& read = callback->reads[0];
     EXPECT_EQ(read.transaction_id, 0x1234u);
     EXPECT_EQ(read.handles, (std::vector<OPCHANDLE>{1, 2}));
-    EXPECT_EQ(read.values[0].Get().iVal, 42);
-    EXPECT_EQ(std::wstring(read.values[1].Get().bstrVal), L"hello");
+    EXPECT_EQ(read.values[0].value().iVal, 42);
+    EXPECT_EQ(std::wstring(read.values[1].value().bstrVal), L"hello");
     // A transaction that ran cannot be cancelled.
     EXPECT_EQ(group.async2->Cancel2(cancel_id), E_FAIL);
 
-    TVariant value = TVariant::String(L"written remotely");
-    ASSERT_EQ(group.async2->Write(1, &group.handles[1], value.Ptr(), 0x5678, &cancel_id, &errors),
+    win::Variant value = win::Variant::string(L"written remotely");
+    ASSERT_EQ(group.async2->Write(1, &group.handles[1], value.get(), 0x5678, &cancel_id, &errors),
               S_OK);
     CoTaskMemFree(errors);
     ASSERT_TRUE(PumpUntil([&] { return !callback->writes.empty(); }));
     EXPECT_EQ(callback->writes[0].transaction_id, 0x5678u);
     EXPECT_EQ(callback->writes[0].errors, (std::vector<HRESULT>{S_OK}));
-    EXPECT_EQ(std::wstring(ReadItem(Sample(), L"Simulation.Text").Get().bstrVal),
+    EXPECT_EQ(std::wstring(ReadItem(Sample(), L"Simulation.Text").value().bstrVal),
               L"written remotely");
-    WriteItem(Sample(), L"Simulation.Text", TVariant::String(L"hello"));
+    WriteItem(Sample(), L"Simulation.Text", win::Variant::string(L"hello"));
 
     callback->changes.clear();
     ASSERT_EQ(group.async2->Refresh2(OPC_DS_CACHE, 0x9ABC, &cancel_id), S_OK);
@@ -61,8 +61,8 @@ TEST_F(RemoteAsyncTest, CompletionsCarryTheClientsTransactionIds) {
 
 TEST_F(RemoteAsyncTest, ACancelledTransactionSendsNothing) {
     TRemoteGroup group = MakeGroup({L"Simulation.ReadOnly"}, 600000);
-    TComPtr<TTestDataCallback> callback = TTestDataCallback::Create();
-    Advise(group.items.Get(), IID_IOPCDataCallback, callback->Identity());
+    win::ComPtr<TTestDataCallback> callback = TTestDataCallback::Create();
+    Advise(group.items.get(), IID_IOPCDataCallback, callback->identity());
     ASSERT_TRUE(PumpUntil([&] { return !callback->changes.empty(); }));
     // Whether a cancel reaches the server before the read ran is up to the two processes;
     // either way a cancelled read must send nothing and a read that ran cannot be cancelled.
@@ -88,8 +88,8 @@ TEST_F(RemoteAsyncTest, ACancelledTransactionSendsNothing) {
 
 TEST_F(RemoteAsyncTest, RemovingAGroupRunsNoneOfItsPendingTransactions) {
     TRemoteGroup group = MakeGroup({L"Simulation.ReadOnly"}, 600000);
-    TComPtr<TTestDataCallback> callback = TTestDataCallback::Create();
-    Advise(group.items.Get(), IID_IOPCDataCallback, callback->Identity());
+    win::ComPtr<TTestDataCallback> callback = TTestDataCallback::Create();
+    Advise(group.items.get(), IID_IOPCDataCallback, callback->identity());
     ASSERT_TRUE(PumpUntil([&] { return !callback->changes.empty(); }));
     // Another thread asks for the reads and removes the group while this one, which holds
     // the callback, pumps nothing: the server's first completion waits for this thread, and
@@ -97,7 +97,7 @@ TEST_F(RemoteAsyncTest, RemovingAGroupRunsNoneOfItsPendingTransactions) {
     IStream* async_stream = nullptr;
     IStream* server_stream = nullptr;
     ASSERT_EQ(
-        CoMarshalInterThreadInterfaceInStream(IID_IOPCAsyncIO2, group.async2.Get(), &async_stream),
+        CoMarshalInterThreadInterfaceInStream(IID_IOPCAsyncIO2, group.async2.get(), &async_stream),
         S_OK);
     ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IOPCServer, Sample(), &server_stream),
               S_OK);
@@ -108,12 +108,12 @@ TEST_F(RemoteAsyncTest, RemovingAGroupRunsNoneOfItsPendingTransactions) {
     std::thread client([&] {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         {
-            TComPtr<IOPCAsyncIO2> async;
-            TComPtr<IOPCServer> server;
+            win::ComPtr<IOPCAsyncIO2> async;
+            win::ComPtr<IOPCServer> server;
             CoGetInterfaceAndReleaseStream(async_stream, IID_IOPCAsyncIO2,
-                                           reinterpret_cast<void**>(async.Put()));
+                                           reinterpret_cast<void**>(async.put()));
             CoGetInterfaceAndReleaseStream(server_stream, IID_IOPCServer,
-                                           reinterpret_cast<void**>(server.Put()));
+                                           reinterpret_cast<void**>(server.put()));
             for (DWORD i = 1; async && i <= 20; ++i) {
                 DWORD cancel_id = 0;
                 HRESULT* errors = nullptr;
@@ -135,9 +135,9 @@ TEST_F(RemoteAsyncTest, RemovingAGroupRunsNoneOfItsPendingTransactions) {
     // What the server still does now comes in; a status round trip lets queued work run.
     for (int i = 0; i < 3; ++i) {
         PumpUntil([] { return false; }, 100);
-        TTaskBlock<OPCSERVERSTATUS> status;
-        ASSERT_EQ(Sample()->GetStatus(status.Put()), S_OK);
-        CoTaskMemFree(status.Get()->szVendorInfo);
+        win::UniqueCoTaskMem<OPCSERVERSTATUS> status;
+        ASSERT_EQ(Sample()->GetStatus(status.put()), S_OK);
+        CoTaskMemFree(status.get()->szVendorInfo);
     }
     PumpUntil([] { return false; }, 100);
     RecordProperty("completed", static_cast<int>(callback->reads.size()));
@@ -148,17 +148,18 @@ TEST_F(RemoteAsyncTest, RemovingAGroupRunsNoneOfItsPendingTransactions) {
 }
 
 TEST_F(RemoteAsyncTest, ShutdownRequestsReachAdvisedClients) {
-    TComPtr<IOPCServer> other = ConnectSample();
+    win::ComPtr<IOPCServer> other = ConnectSample();
     ASSERT_TRUE(other);
-    TComPtr<TTestShutdown> sink = TTestShutdown::Create();
-    Advise(other.Get(), IID_IOPCShutdown, sink->Identity());
-    ASSERT_EQ(WriteItem(Sample(), L"Control.Shutdown", TVariant::String(L"maintenance 7")), S_OK);
+    win::ComPtr<TTestShutdown> sink = TTestShutdown::Create();
+    Advise(other.get(), IID_IOPCShutdown, sink->identity());
+    ASSERT_EQ(WriteItem(Sample(), L"Control.Shutdown", win::Variant::string(L"maintenance 7")),
+              S_OK);
     ASSERT_TRUE(PumpUntil([&] { return !sink->reasons.empty(); }));
     EXPECT_EQ(sink->reasons, (std::vector<std::wstring>{L"maintenance 7"}));
 }
 
 TEST_F(RemoteAsyncTest, AKilledClientDoesNotKeepTheServerCallingIt) {
-    const LONG failures_before = ReadItem(Sample(), L"Diagnostics.CallbackFailures").Get().lVal;
+    const LONG failures_before = ReadItem(Sample(), L"Diagnostics.CallbackFailures").value().lVal;
     {
         ctlsim::testing::ChildProcess client(
             TreeProgram("opcclient.exe"),
@@ -172,7 +173,7 @@ TEST_F(RemoteAsyncTest, AKilledClientDoesNotKeepTheServerCallingIt) {
     // with RPC_S_CALL_FAILED, which alone does not prove the client gone; the call after it
     // does, and the sink is dropped then.
     auto last_failure = [] {
-        return std::wstring(ReadItem(Sample(), L"Diagnostics.LastCallbackFailure").Get().bstrVal);
+        return std::wstring(ReadItem(Sample(), L"Diagnostics.LastCallbackFailure").value().bstrVal);
     };
     ASSERT_TRUE(PumpUntil(
         [&] {
@@ -182,16 +183,16 @@ TEST_F(RemoteAsyncTest, AKilledClientDoesNotKeepTheServerCallingIt) {
         10000))
         << Utf8FromWide(last_failure());
     EXPECT_NE(last_failure().find(L"kind 0"), std::wstring::npos);
-    const LONG failures = ReadItem(Sample(), L"Diagnostics.CallbackFailures").Get().lVal;
+    const LONG failures = ReadItem(Sample(), L"Diagnostics.CallbackFailures").value().lVal;
     EXPECT_LE(failures, failures_before + 2);
     // The counter changes every 100 ms at a 50 ms rate: no further call is tried.
     PumpUntil([] { return false; }, 500);
-    EXPECT_EQ(ReadItem(Sample(), L"Diagnostics.CallbackFailures").Get().lVal, failures);
+    EXPECT_EQ(ReadItem(Sample(), L"Diagnostics.CallbackFailures").value().lVal, failures);
     // The server keeps serving.
-    TTaskBlock<OPCSERVERSTATUS> status;
-    ASSERT_EQ(Sample()->GetStatus(status.Put()), S_OK);
-    EXPECT_EQ(status.Get()->dwServerState, OPC_STATUS_RUNNING);
-    CoTaskMemFree(status.Get()->szVendorInfo);
+    win::UniqueCoTaskMem<OPCSERVERSTATUS> status;
+    ASSERT_EQ(Sample()->GetStatus(status.put()), S_OK);
+    EXPECT_EQ(status.get()->dwServerState, OPC_STATUS_RUNNING);
+    CoTaskMemFree(status.get()->szVendorInfo);
 }
 
 }  // namespace

@@ -150,7 +150,7 @@ TEST_F(OpcClientTest, ASubscriptionEndsWhenTheServerAsksToDisconnect) {
     ctlsim::testing::ChildProcess client(TreeProgram("opcclient.exe"),
                                          {"subscribe", kServer, "--branch", "Plant"});
     ASSERT_TRUE(client.read_line(std::chrono::seconds(20)).has_value());
-    ASSERT_EQ(WriteItem(Sample(), L"Control.Shutdown", TVariant::String(L"going down")), S_OK);
+    ASSERT_EQ(WriteItem(Sample(), L"Control.Shutdown", win::Variant::string(L"going down")), S_OK);
     EXPECT_EQ(client.wait(std::chrono::seconds(20)), std::optional<int>(4));
 }
 

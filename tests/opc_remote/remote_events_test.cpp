@@ -7,9 +7,9 @@
 
 #include "event_recorder.h"
 #include "opc/com/file_time.h"
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
 #include "remote_fixture.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc::remote {
 namespace {
@@ -23,9 +23,9 @@ DWORD no_ids[1] = {0};
 LPWSTR no_names[1] = {const_cast<LPWSTR>(L"")};
 
 struct TSubscription {
-    TComPtr<IOPCEventSubscriptionMgt> mgt;
-    TComPtr<TEventRecorder> sink = TEventRecorder::Create();
-    TComPtr<IConnectionPoint> point;
+    win::ComPtr<IOPCEventSubscriptionMgt> mgt;
+    win::ComPtr<TEventRecorder> sink = TEventRecorder::Create();
+    win::ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
 
     ~TSubscription() {
@@ -51,16 +51,16 @@ class RemoteEventsTest : public RemoteTest {
         CLSID clsid{};
         ASSERT_EQ(CLSIDFromProgID(kEventsProgId, &clsid), S_OK);
         ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCEventServer,
-                                   reinterpret_cast<void**>(server_.Put())),
+                                   reinterpret_cast<void**>(server_.put())),
                   S_OK);
     }
     void TearDown() override {
         // Conditions left active would show in the next test's refresh.
-        Write(L"Events.Tank1Level", TVariant::I4(0));
-        Write(L"Events.Tank2Level", TVariant::I4(0));
+        Write(L"Events.Tank1Level", win::Variant::i4(0));
+        Write(L"Events.Tank2Level", win::Variant::i4(0));
     }
 
-    static void Write(const wchar_t* item, const TVariant& value) {
+    static void Write(const wchar_t* item, const win::Variant& value) {
         EXPECT_EQ(WriteItem(Sample(), item, value), S_OK) << Utf8FromWide(item);
     }
 
@@ -71,7 +71,7 @@ class RemoteEventsTest : public RemoteTest {
         DWORD revised_size = 99;
         EXPECT_EQ(server_->CreateEventSubscription(
                       TRUE, bufferTime, maxSize, handle, IID_IOPCEventSubscriptionMgt,
-                      reinterpret_cast<IUnknown**>(subscription->mgt.Put()), &revised_time,
+                      reinterpret_cast<IUnknown**>(subscription->mgt.put()), &revised_time,
                       &revised_size),
                   S_OK);
         EXPECT_EQ(revised_time, bufferTime);
@@ -79,11 +79,11 @@ class RemoteEventsTest : public RemoteTest {
         if (!subscription->mgt) {
             return subscription;
         }
-        TComPtr<IConnectionPointContainer> container;
-        subscription->mgt.As(container);
-        EXPECT_EQ(container->FindConnectionPoint(IID_IOPCEventSink, subscription->point.Put()),
+        win::ComPtr<IConnectionPointContainer> container;
+        subscription->mgt.query(container);
+        EXPECT_EQ(container->FindConnectionPoint(IID_IOPCEventSink, subscription->point.put()),
                   S_OK);
-        EXPECT_EQ(subscription->point->Advise(subscription->sink.Get(), &subscription->cookie),
+        EXPECT_EQ(subscription->point->Advise(subscription->sink.get(), &subscription->cookie),
                   S_OK);
         return subscription;
     }
@@ -92,16 +92,16 @@ class RemoteEventsTest : public RemoteTest {
         return test::PumpUntil([&] { return sink.EventCount() >= count; }, ms);
     }
 
-    TComPtr<IOPCEventServer> server_;
+    win::ComPtr<IOPCEventServer> server_;
 };
 
 TEST_F(RemoteEventsTest, StatusAndFilters) {
-    TTaskBlock<OPCEVENTSERVERSTATUS> status;
-    ASSERT_EQ(server_->GetStatus(status.Put()), S_OK);
-    EXPECT_EQ(status.Get()->dwServerState, OPCAE_STATUS_RUNNING);
-    EXPECT_EQ(status.Get()->wMajorVersion, 1);
-    EXPECT_EQ(std::wstring(status.Get()->szVendorInfo), L"Porvex OPC Sample Event Server");
-    CoTaskMemFree(status.Get()->szVendorInfo);
+    win::UniqueCoTaskMem<OPCEVENTSERVERSTATUS> status;
+    ASSERT_EQ(server_->GetStatus(status.put()), S_OK);
+    EXPECT_EQ(status.get()->dwServerState, OPCAE_STATUS_RUNNING);
+    EXPECT_EQ(status.get()->wMajorVersion, 1);
+    EXPECT_EQ(std::wstring(status.get()->szVendorInfo), L"Porvex OPC Sample Event Server");
+    CoTaskMemFree(status.get()->szVendorInfo);
     DWORD filters = 0;
     ASSERT_EQ(server_->QueryAvailableFilters(&filters), S_OK);
     EXPECT_EQ(filters, 0x1Fu);
@@ -111,8 +111,8 @@ TEST_F(RemoteEventsTest, EveryCardReadReachesTheSinkWithItsAttributes) {
     auto subscription = Subscribe(11);
     DWORD ids[] = {1, 2, 3};
     ASSERT_EQ(subscription->mgt->SelectReturnedAttributes(kCardRead, 3, ids), S_OK);
-    Write(L"Events.CardRead", TVariant::String(L"123"));
-    Write(L"Events.CardRead", TVariant::String(L"123"));  // the same card twice: two events
+    Write(L"Events.CardRead", win::Variant::string(L"123"));
+    Write(L"Events.CardRead", win::Variant::string(L"123"));  // the same card twice: two events
     ASSERT_TRUE(WaitFor(*subscription->sink, 2));
     const auto events = subscription->sink->Events();
     ASSERT_EQ(events.size(), 2u);
@@ -122,35 +122,35 @@ TEST_F(RemoteEventsTest, EveryCardReadReachesTheSinkWithItsAttributes) {
         EXPECT_EQ(e.category, kCardRead);
         EXPECT_EQ(e.message, L"card 123 granted at reader 1");
         ASSERT_EQ(e.attributes.size(), 3u);
-        ASSERT_EQ(e.attributes[0].Get().vt, VT_BSTR);
-        EXPECT_EQ(std::wstring(e.attributes[0].Get().bstrVal), L"123");
-        EXPECT_EQ(e.attributes[1].Get().vt, VT_I4);
-        EXPECT_EQ(e.attributes[1].Get().lVal, 1);
-        EXPECT_EQ(e.attributes[2].Get().vt, VT_BOOL);
-        EXPECT_EQ(e.attributes[2].Get().boolVal, VARIANT_TRUE);
+        ASSERT_EQ(e.attributes[0].value().vt, VT_BSTR);
+        EXPECT_EQ(std::wstring(e.attributes[0].value().bstrVal), L"123");
+        EXPECT_EQ(e.attributes[1].value().vt, VT_I4);
+        EXPECT_EQ(e.attributes[1].value().lVal, 1);
+        EXPECT_EQ(e.attributes[2].value().vt, VT_BOOL);
+        EXPECT_EQ(e.attributes[2].value().boolVal, VARIANT_TRUE);
         EXPECT_NE(FileTimeTicks(e.time), 0u);
     }
     EXPECT_EQ(subscription->sink->calls[0].subscription, 11u);
     EXPECT_FALSE(subscription->sink->calls[0].refresh);
 
     DWORD count = 0;
-    TTaskBlock<DWORD> selected;
-    ASSERT_EQ(subscription->mgt->GetReturnedAttributes(kCardRead, &count, selected.Put()), S_OK);
+    win::UniqueCoTaskMem<DWORD> selected;
+    ASSERT_EQ(subscription->mgt->GetReturnedAttributes(kCardRead, &count, selected.put()), S_OK);
     ASSERT_EQ(count, 3u);
     EXPECT_EQ(selected[2], 3u);
-    ASSERT_EQ(subscription->mgt->GetReturnedAttributes(kLevelAlarm, &count, selected.Put()), S_OK);
+    ASSERT_EQ(subscription->mgt->GetReturnedAttributes(kLevelAlarm, &count, selected.put()), S_OK);
     EXPECT_EQ(count, 0u);
     DWORD unknown[] = {99};
     EXPECT_EQ(subscription->mgt->SelectReturnedAttributes(kCardRead, 1, unknown), E_INVALIDARG);
     EXPECT_EQ(subscription->mgt->SelectReturnedAttributes(77, 0, no_ids), E_INVALIDARG);
-    EXPECT_EQ(subscription->mgt->GetReturnedAttributes(77, &count, selected.Put()), E_INVALIDARG);
+    EXPECT_EQ(subscription->mgt->GetReturnedAttributes(77, &count, selected.put()), E_INVALIDARG);
 }
 
 TEST_F(RemoteEventsTest, ConditionRaisedAcknowledgedAndCleared) {
     auto subscription = Subscribe(12);
     DWORD level[] = {20};
     ASSERT_EQ(subscription->mgt->SelectReturnedAttributes(kLevelAlarm, 1, level), S_OK);
-    Write(L"Events.Tank1Level", TVariant::I4(95));
+    Write(L"Events.Tank1Level", win::Variant::i4(95));
     ASSERT_TRUE(WaitFor(*subscription->sink, 1));
     const TReceivedEvent raised = subscription->sink->Events().at(0);
     EXPECT_EQ(raised.source, L"Plant.Hall1.Tank1");
@@ -163,7 +163,7 @@ TEST_F(RemoteEventsTest, ConditionRaisedAcknowledgedAndCleared) {
     EXPECT_EQ(raised.new_state, OPC_CONDITION_ENABLED | OPC_CONDITION_ACTIVE);
     EXPECT_TRUE(raised.ack_required);
     ASSERT_EQ(raised.attributes.size(), 1u);
-    EXPECT_EQ(raised.attributes[0].Get().lVal, 95);
+    EXPECT_EQ(raised.attributes[0].value().lVal, 95);
 
     // An acknowledgement of another activation is refused; the right one is taken once.
     LPWSTR source = const_cast<LPWSTR>(L"Plant.Hall1.Tank1");
@@ -171,23 +171,23 @@ TEST_F(RemoteEventsTest, ConditionRaisedAcknowledgedAndCleared) {
     FILETIME wrong = FileTimeFromTicks(FileTimeTicks(raised.active_time) + 1);
     FILETIME active = raised.active_time;
     DWORD cookie = raised.cookie;
-    TTaskBlock<HRESULT> errors;
+    win::UniqueCoTaskMem<HRESULT> errors;
     ASSERT_EQ(
         server_->AckCondition(1, const_cast<LPWSTR>(L"operator 7"), const_cast<LPWSTR>(L"checked"),
-                              &source, &condition, &wrong, &cookie, errors.Put()),
+                              &source, &condition, &wrong, &cookie, errors.put()),
         S_FALSE);
     EXPECT_EQ(errors[0], OPC_E_INVALIDTIME);
     ASSERT_EQ(
         server_->AckCondition(1, const_cast<LPWSTR>(L"operator 7"), const_cast<LPWSTR>(L"checked"),
-                              &source, &condition, &active, &cookie, errors.Put()),
+                              &source, &condition, &active, &cookie, errors.put()),
         S_OK);
     EXPECT_EQ(errors[0], S_OK);
     ASSERT_EQ(server_->AckCondition(1, const_cast<LPWSTR>(L"operator 7"), const_cast<LPWSTR>(L""),
-                                    &source, &condition, &active, &cookie, errors.Put()),
+                                    &source, &condition, &active, &cookie, errors.put()),
               S_FALSE);
     EXPECT_EQ(errors[0], OPC_S_ALREADYACKED);
     EXPECT_EQ(server_->AckCondition(1, const_cast<LPWSTR>(L""), const_cast<LPWSTR>(L""), &source,
-                                    &condition, &active, &cookie, errors.Put()),
+                                    &condition, &active, &cookie, errors.put()),
               E_INVALIDARG);  // who acknowledges is required
     ASSERT_TRUE(WaitFor(*subscription->sink, 2));
     const TReceivedEvent acked = subscription->sink->Events().at(1);
@@ -222,7 +222,7 @@ TEST_F(RemoteEventsTest, ConditionRaisedAcknowledgedAndCleared) {
     CoTaskMemFree(state->pErrors);
     CoTaskMemFree(state);
 
-    Write(L"Events.Tank1Level", TVariant::I4(10));
+    Write(L"Events.Tank1Level", win::Variant::i4(10));
     ASSERT_TRUE(WaitFor(*subscription->sink, 3));
     const TReceivedEvent cleared = subscription->sink->Events().at(2);
     EXPECT_EQ(cleared.change_mask & OPC_CHANGE_ACTIVE_STATE, OPC_CHANGE_ACTIVE_STATE);
@@ -251,9 +251,9 @@ TEST_F(RemoteEventsTest, FiltersByTypeCategorySeverityAreaAndSource) {
                                                      no_names, 1, &door),
               S_OK);
 
-    Write(L"Events.CardRead", TVariant::String(L"9"));
-    Write(L"Events.Tank1Level", TVariant::I4(75));  // Hi: severity 500
-    Write(L"Events.Tank2Level", TVariant::I4(95));  // HiHi: severity 800
+    Write(L"Events.CardRead", win::Variant::string(L"9"));
+    Write(L"Events.Tank1Level", win::Variant::i4(75));  // Hi: severity 500
+    Write(L"Events.Tank2Level", win::Variant::i4(95));  // HiHi: severity 800
     ASSERT_TRUE(WaitFor(*by_area->sink, 1));
     ASSERT_TRUE(WaitFor(*by_severity->sink, 1));
     ASSERT_TRUE(WaitFor(*by_category_and_source->sink, 1));
@@ -266,11 +266,11 @@ TEST_F(RemoteEventsTest, FiltersByTypeCategorySeverityAreaAndSource) {
     EXPECT_EQ(by_category_and_source->sink->Events()[0].source, L"Plant.Hall1.Door1");
 
     DWORD type = 0, categories = 0, low = 0, high = 0, areas = 0, sources = 0;
-    TTaskBlock<DWORD> category_list;
+    win::UniqueCoTaskMem<DWORD> category_list;
     LPWSTR* area_list = nullptr;
     LPWSTR* source_list = nullptr;
     ASSERT_EQ(
-        by_category_and_source->mgt->GetFilter(&type, &categories, category_list.Put(), &low, &high,
+        by_category_and_source->mgt->GetFilter(&type, &categories, category_list.put(), &low, &high,
                                                &areas, &area_list, &sources, &source_list),
         S_OK);
     EXPECT_EQ(type, static_cast<DWORD>(OPC_SIMPLE_EVENT));
@@ -281,7 +281,7 @@ TEST_F(RemoteEventsTest, FiltersByTypeCategorySeverityAreaAndSource) {
 
     DWORD unknown_category[] = {77};
     LPWSTR nowhere = const_cast<LPWSTR>(L"Plant.Nowhere");
-    IOPCEventSubscriptionMgt* mgt = by_area->mgt.Get();
+    IOPCEventSubscriptionMgt* mgt = by_area->mgt.get();
     EXPECT_EQ(mgt->SetFilter(0, 0, no_ids, 1, 1000, 0, no_names, 0, no_names), E_INVALIDARG);
     EXPECT_EQ(
         mgt->SetFilter(OPC_ALL_EVENTS, 1, unknown_category, 1, 1000, 0, no_names, 0, no_names),
@@ -296,9 +296,9 @@ TEST_F(RemoteEventsTest, FiltersByTypeCategorySeverityAreaAndSource) {
 
 TEST_F(RemoteEventsTest, RefreshDeliversActiveAndUnacknowledgedConditionsFlagged) {
     // Tank1 raised and cleared without an acknowledgement, Tank2 active: both are reported.
-    Write(L"Events.Tank1Level", TVariant::I4(75));
-    Write(L"Events.Tank1Level", TVariant::I4(10));
-    Write(L"Events.Tank2Level", TVariant::I4(80));
+    Write(L"Events.Tank1Level", win::Variant::i4(75));
+    Write(L"Events.Tank1Level", win::Variant::i4(10));
+    Write(L"Events.Tank2Level", win::Variant::i4(80));
     auto subscription = Subscribe(31, 0, 1);  // max size 1: one condition per call
     EXPECT_EQ(subscription->mgt->Refresh(subscription->cookie + 1), E_INVALIDARG);
     ASSERT_EQ(subscription->mgt->Refresh(subscription->cookie), S_OK);
@@ -333,9 +333,9 @@ TEST_F(RemoteEventsTest, RefreshDeliversActiveAndUnacknowledgedConditionsFlagged
 TEST_F(RemoteEventsTest, ADeadSinkIsDropped) {
     auto subscription = Subscribe(41);
     subscription->sink->answer = RPC_E_DISCONNECTED;  // what the proxy of a gone client says
-    Write(L"Events.CardRead", TVariant::String(L"1"));
+    Write(L"Events.CardRead", win::Variant::string(L"1"));
     ASSERT_TRUE(WaitFor(*subscription->sink, 1));
-    Write(L"Events.CardRead", TVariant::String(L"2"));
+    Write(L"Events.CardRead", win::Variant::string(L"2"));
     test::PumpUntil([] { return false; }, 200);
     EXPECT_EQ(subscription->sink->calls.size(), 1u);
     // No sink any more: a refresh has nowhere to go.
@@ -365,7 +365,7 @@ TEST_F(RemoteEventsTest, StateBufferTimeMaxSizeAndOverflow) {
 
     // One write posts 10,050 events before the next delivery: the buffer (10,000) drops the
     // 50 oldest and says so first.
-    Write(L"Events.CardBurst", TVariant::I4(10050));
+    Write(L"Events.CardBurst", win::Variant::i4(10050));
     ASSERT_TRUE(WaitFor(*subscription->sink, 10001, 20000));
     const auto& calls = subscription->sink->calls;
     for (const TReceivedCall& call : calls) {
@@ -383,25 +383,25 @@ TEST_F(RemoteEventsTest, StateBufferTimeMaxSizeAndOverflow) {
     ASSERT_EQ(
         subscription->mgt->SetState(&active, nullptr, nullptr, 52, &revised_time, &revised_size),
         S_OK);
-    Write(L"Events.CardRead", TVariant::String(L"x"));
+    Write(L"Events.CardRead", win::Variant::string(L"x"));
     test::PumpUntil([] { return false; }, 200);
     EXPECT_EQ(subscription->sink->EventCount(), 10001u);
 }
 
 TEST_F(RemoteEventsTest, CatalogQueries) {
     DWORD count = 0;
-    TTaskBlock<DWORD> ids;
+    win::UniqueCoTaskMem<DWORD> ids;
     LPWSTR* texts = nullptr;
-    ASSERT_EQ(server_->QueryEventCategories(OPC_ALL_EVENTS, &count, ids.Put(), &texts), S_OK);
+    ASSERT_EQ(server_->QueryEventCategories(OPC_ALL_EVENTS, &count, ids.put(), &texts), S_OK);
     ASSERT_EQ(count, 3u);
     EXPECT_EQ(ids[0], 9000u);  // the engine's own server messages
     EXPECT_EQ(TakeStrings(texts, count),
               (std::vector<std::wstring>{L"Server messages", L"Card read", L"Level alarm"}));
-    ASSERT_EQ(server_->QueryEventCategories(OPC_TRACKING_EVENT, &count, ids.Put(), &texts), S_OK);
+    ASSERT_EQ(server_->QueryEventCategories(OPC_TRACKING_EVENT, &count, ids.put(), &texts), S_OK);
     EXPECT_EQ(count, 0u);
     TakeStrings(texts, count);
-    EXPECT_EQ(server_->QueryEventCategories(0, &count, ids.Put(), &texts), E_INVALIDARG);
-    EXPECT_EQ(server_->QueryEventCategories(8, &count, ids.Put(), &texts), E_INVALIDARG);
+    EXPECT_EQ(server_->QueryEventCategories(0, &count, ids.put(), &texts), E_INVALIDARG);
+    EXPECT_EQ(server_->QueryEventCategories(8, &count, ids.put(), &texts), E_INVALIDARG);
 
     ASSERT_EQ(server_->QueryConditionNames(kLevelAlarm, &count, &texts), S_OK);
     EXPECT_EQ(TakeStrings(texts, count), std::vector<std::wstring>{L"HighLevel"});
@@ -420,32 +420,32 @@ TEST_F(RemoteEventsTest, CatalogQueries) {
     EXPECT_EQ(server_->QuerySourceConditions(const_cast<LPWSTR>(L"Nope"), &count, &texts),
               E_INVALIDARG);
 
-    TTaskBlock<VARTYPE> types;
-    ASSERT_EQ(server_->QueryEventAttributes(kCardRead, &count, ids.Put(), &texts, types.Put()),
+    win::UniqueCoTaskMem<VARTYPE> types;
+    ASSERT_EQ(server_->QueryEventAttributes(kCardRead, &count, ids.put(), &texts, types.put()),
               S_OK);
     ASSERT_EQ(count, 3u);
     EXPECT_EQ(TakeStrings(texts, count),
               (std::vector<std::wstring>{L"Card", L"Reader", L"Granted"}));
     EXPECT_EQ(types[0], VT_BSTR);
     EXPECT_EQ(types[2], VT_BOOL);
-    EXPECT_EQ(server_->QueryEventAttributes(77, &count, ids.Put(), &texts, types.Put()),
+    EXPECT_EQ(server_->QueryEventAttributes(77, &count, ids.put(), &texts, types.put()),
               E_INVALIDARG);
 
     DWORD level[] = {20};
     LPWSTR* items = nullptr;
     LPWSTR* nodes = nullptr;
-    TTaskBlock<CLSID> clsids;
+    win::UniqueCoTaskMem<CLSID> clsids;
     ASSERT_EQ(
         server_->TranslateToItemIDs(const_cast<LPWSTR>(L"Plant.Hall1.Tank1"), kLevelAlarm,
                                     const_cast<LPWSTR>(L"HighLevel"), const_cast<LPWSTR>(L"Hi"), 1,
-                                    level, &items, &nodes, clsids.Put()),
+                                    level, &items, &nodes, clsids.put()),
         S_OK);
     EXPECT_EQ(TakeStrings(items, 1), std::vector<std::wstring>{L"Events.Tank1Level"});
     EXPECT_EQ(TakeStrings(nodes, 1), std::vector<std::wstring>{L""});
     EXPECT_TRUE(IsEqualCLSID(clsids[0], kSampleClsid));
     EXPECT_EQ(server_->TranslateToItemIDs(const_cast<LPWSTR>(L"Nope"), kLevelAlarm,
                                           const_cast<LPWSTR>(L""), const_cast<LPWSTR>(L""), 1,
-                                          level, &items, &nodes, clsids.Put()),
+                                          level, &items, &nodes, clsids.put()),
               E_INVALIDARG);
 }
 
@@ -459,7 +459,7 @@ TEST_F(RemoteEventsTest, EnableAndDisableConditions) {
     ASSERT_EQ(server_->DisableConditionBySource(1, &tank1), S_OK);
     ASSERT_TRUE(WaitFor(*subscription->sink, 1));
     EXPECT_EQ(subscription->sink->Events()[0].change_mask, OPC_CHANGE_ENABLE_STATE);
-    Write(L"Events.Tank1Level", TVariant::I4(99));  // disabled: silent
+    Write(L"Events.Tank1Level", win::Variant::i4(99));  // disabled: silent
     LPWSTR hall1 = const_cast<LPWSTR>(L"Plant.Hall1");
     ASSERT_EQ(server_->EnableConditionByArea(1, &hall1), S_OK);
     ASSERT_TRUE(WaitFor(*subscription->sink, 2));
@@ -470,14 +470,14 @@ TEST_F(RemoteEventsTest, EnableAndDisableConditions) {
 }
 
 TEST_F(RemoteEventsTest, AreaBrowser) {
-    TComPtr<IOPCEventAreaBrowser> browser;
+    win::ComPtr<IOPCEventAreaBrowser> browser;
     ASSERT_EQ(server_->CreateAreaBrowser(IID_IOPCEventAreaBrowser,
-                                         reinterpret_cast<IUnknown**>(browser.Put())),
+                                         reinterpret_cast<IUnknown**>(browser.put())),
               S_OK);
     auto names = [&](OPCAEBROWSETYPE type, const wchar_t* filter) {
         std::vector<std::wstring> out;
-        TComPtr<IEnumString> list;
-        const HRESULT hr = browser->BrowseOPCAreas(type, filter, list.Put());
+        win::ComPtr<IEnumString> list;
+        const HRESULT hr = browser->BrowseOPCAreas(type, filter, list.put());
         EXPECT_TRUE(SUCCEEDED(hr));
         LPOLESTR name = nullptr;
         while (list && list->Next(1, &name, nullptr) == S_OK) {
@@ -507,8 +507,8 @@ TEST_F(RemoteEventsTest, AreaBrowser) {
     EXPECT_EQ(browser->ChangeBrowsePosition(OPCAE_BROWSE_UP, L""), E_FAIL);
     EXPECT_EQ(browser->ChangeBrowsePosition(OPCAE_BROWSE_TO, L"Plant.Hall9"),
               OPC_E_INVALIDBRANCHNAME);
-    TComPtr<IEnumString> list;
-    EXPECT_EQ(browser->BrowseOPCAreas(static_cast<OPCAEBROWSETYPE>(7), L"", list.Put()),
+    win::ComPtr<IEnumString> list;
+    EXPECT_EQ(browser->BrowseOPCAreas(static_cast<OPCAEBROWSETYPE>(7), L"", list.put()),
               E_INVALIDARG);
 }
 
@@ -527,7 +527,7 @@ TEST_F(OpcClientEventsTest, ListsPrintsAndAcknowledges) {
         servers.Has("opcsample.SampleEvents.1  {6F1C0D42-9B7E-4E55-A3C1-5D2E8B6A9F10}  AE  "
                     "Porvex OPC Sample Event Server"));
 
-    Write(L"Events.Tank2Level", TVariant::I4(95));
+    Write(L"Events.Tank2Level", win::Variant::i4(95));
     const TRunResult events =
         Client({"events", "opcsample.SampleEvents.1", "--filter", "type=condition", "--filter",
                 "source=*Tank2", "--refresh", "--count", "1", "--duration", "20"});
@@ -558,8 +558,8 @@ TEST_F(OpcClientEventsTest, ListsPrintsAndAcknowledges) {
     ASSERT_EQ(second.lines.size(), 1u);
     EXPECT_NE(second.lines[0].find("was already acknowledged"), std::string::npos);
 
-    Write(L"Events.Tank2Level", TVariant::I4(0));
-    Write(L"Events.Tank1Level", TVariant::I4(0));
+    Write(L"Events.Tank2Level", win::Variant::i4(0));
+    Write(L"Events.Tank1Level", win::Variant::i4(0));
     const TRunResult none = Client(
         {"ack", "opcsample.SampleEvents.1", "Plant.Hall2.Tank2", "HighLevel", "--actor", "x"});
     EXPECT_EQ(none.exit_code, 1);  // cleared and acknowledged: nothing to acknowledge

@@ -1,11 +1,11 @@
 #include "remote_fixture.h"
 
-#include "opc/com/task_mem.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc::remote {
 namespace {
 
-TComPtr<IOPCServer> sample;
+win::ComPtr<IOPCServer> sample;
 
 class TSampleEnvironment final : public ::testing::Environment {
   public:
@@ -18,7 +18,7 @@ class TSampleEnvironment final : public ::testing::Environment {
         ASSERT_TRUE(sample) << "the sample server could not be activated";
     }
     void TearDown() override {
-        sample.Reset();
+        sample.reset();
         // The clients the tests killed keep their objects under Wine: end the server.
         test::PumpUntil([] { return SampleServerProcesses().empty(); }, 2000);
         EndSampleServers();
@@ -29,7 +29,7 @@ const auto* const registered = ::testing::AddGlobalTestEnvironment(new TSampleEn
 
 }  // namespace
 
-IOPCServer* Sample() { return sample.Get(); }
+IOPCServer* Sample() { return sample.get(); }
 
 std::vector<HRESULT> TakeErrors(HRESULT* errors, std::size_t count) {
     std::vector<HRESULT> out(errors, errors + (errors ? count : 0));
@@ -45,15 +45,15 @@ TRemoteGroup RemoteTest::MakeGroup(const std::vector<std::wstring>& ids, DWORD r
     DWORD revised = 0;
     EXPECT_TRUE(SUCCEEDED(Sample()->AddGroup(L"", active, rateMs, 77, nullptr, nullptr, 0,
                                              &group.handle, &revised, IID_IOPCItemMgt,
-                                             reinterpret_cast<IUnknown**>(group.items.Put()))));
+                                             reinterpret_cast<IUnknown**>(group.items.put()))));
     if (!group.items) {
         return group;
     }
-    group.items.As(group.state);
-    group.items.As(group.sync);
-    group.items.As(group.async2);
-    group.items.As(group.async1);
-    group.items.As(group.data);
+    group.items.query(group.state);
+    group.items.query(group.sync);
+    group.items.query(group.async2);
+    group.items.query(group.async1);
+    group.items.query(group.data);
     if (ids.empty()) {
         return group;
     }
@@ -64,12 +64,12 @@ TRemoteGroup RemoteTest::MakeGroup(const std::vector<std::wstring>& ids, DWORD r
         definitions[i].bActive = itemsActive;
         definitions[i].hClient = static_cast<OPCHANDLE>(i + 1);
     }
-    TTaskBlock<OPCITEMRESULT> results;
-    TTaskBlock<HRESULT> errors;
+    win::UniqueCoTaskMem<OPCITEMRESULT> results;
+    win::UniqueCoTaskMem<HRESULT> errors;
     EXPECT_EQ(group.items->AddItems(static_cast<DWORD>(ids.size()), definitions.data(),
-                                    results.Put(), errors.Put()),
+                                    results.put(), errors.put()),
               S_OK);
-    if (results.Get()) {
+    if (results.get()) {
         for (std::size_t i = 0; i < ids.size(); ++i) {
             group.handles.push_back(results[i].hServer);
         }

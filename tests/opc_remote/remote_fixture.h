@@ -21,12 +21,12 @@ IOPCServer* Sample();
 std::vector<HRESULT> TakeErrors(HRESULT* errors, std::size_t count);
 
 struct TRemoteGroup {
-    TComPtr<IOPCItemMgt> items;
-    TComPtr<IOPCGroupStateMgt> state;
-    TComPtr<IOPCSyncIO> sync;
-    TComPtr<IOPCAsyncIO2> async2;
-    TComPtr<IOPCAsyncIO> async1;
-    TComPtr<IDataObject> data;
+    win::ComPtr<IOPCItemMgt> items;
+    win::ComPtr<IOPCGroupStateMgt> state;
+    win::ComPtr<IOPCSyncIO> sync;
+    win::ComPtr<IOPCAsyncIO2> async2;
+    win::ComPtr<IOPCAsyncIO> async1;
+    win::ComPtr<IDataObject> data;
     OPCHANDLE handle = 0;
     std::vector<OPCHANDLE> handles;  // of the items, in order
 };

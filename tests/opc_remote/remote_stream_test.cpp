@@ -26,18 +26,18 @@ std::u16string StringAt(const TReceivedBlock& block, std::size_t offset, std::si
 
 TEST_F(RemoteStreamTest, DAdviseRefusesWhatItCannotServe) {
     TRemoteGroup group = MakeGroup({L"Simulation.ReadOnly"}, 600000);
-    TComPtr<TTestAdviseSink> sink = TTestAdviseSink::Create();
+    win::ComPtr<TTestAdviseSink> sink = TTestAdviseSink::Create();
     DWORD connection = 0;
     FORMATETC description = StreamFormatEtc(sfData);
     description.lindex = 0;
-    EXPECT_EQ(group.data->DAdvise(&description, 0, sink.Get(), &connection), DV_E_LINDEX);
+    EXPECT_EQ(group.data->DAdvise(&description, 0, sink.get(), &connection), DV_E_LINDEX);
     description = StreamFormatEtc(sfData);
     description.cfFormat = CF_UNICODETEXT;
-    EXPECT_EQ(group.data->DAdvise(&description, 0, sink.Get(), &connection), DV_E_FORMATETC);
+    EXPECT_EQ(group.data->DAdvise(&description, 0, sink.get(), &connection), DV_E_FORMATETC);
     description = StreamFormatEtc(sfData);
-    ASSERT_EQ(group.data->DAdvise(&description, 0, sink.Get(), &connection), S_OK);
+    ASSERT_EQ(group.data->DAdvise(&description, 0, sink.get(), &connection), S_OK);
     EXPECT_EQ(connection, 0u);
-    EXPECT_EQ(group.data->DAdvise(&description, 0, sink.Get(), &connection), CONNECT_E_ADVISELIMIT);
+    EXPECT_EQ(group.data->DAdvise(&description, 0, sink.get(), &connection), CONNECT_E_ADVISELIMIT);
     EXPECT_EQ(group.data->DUnadvise(2), OLE_E_NOCONNECTION);
     EXPECT_EQ(group.data->DUnadvise(0), S_OK);
     Remove(group);
@@ -46,10 +46,10 @@ TEST_F(RemoteStreamTest, DAdviseRefusesWhatItCannotServe) {
 TEST_F(RemoteStreamTest, TimeStampedBlocksArriveAsLaidOut) {
     TRemoteGroup group = MakeGroup(
         {L"Simulation.ReadOnly", L"Simulation.Text", L"Arrays.Int32", L"Arrays.Text"}, 600000);
-    TComPtr<TTestAdviseSink> sink = TTestAdviseSink::Create();
+    win::ComPtr<TTestAdviseSink> sink = TTestAdviseSink::Create();
     FORMATETC description = StreamFormatEtc(sfDataTime);
     DWORD connection = 0;
-    ASSERT_EQ(group.data->DAdvise(&description, 0, sink.Get(), &connection), S_OK);
+    ASSERT_EQ(group.data->DAdvise(&description, 0, sink.get(), &connection), S_OK);
     EXPECT_EQ(connection, 1u);
     // The advise queued a refresh from the cache.
     ASSERT_TRUE(PumpUntil([&] { return !sink->blocks.empty(); }));
@@ -95,14 +95,14 @@ TEST_F(RemoteStreamTest, TimeStampedBlocksArriveAsLaidOut) {
 TEST_F(RemoteStreamTest, ReadsAndWritesCompleteAsBlocks) {
     TRemoteGroup group =
         MakeGroup({L"Simulation.Counter", L"Simulation.WriteOnly"}, 600000, true, false);
-    TComPtr<TTestAdviseSink> data = TTestAdviseSink::Create();
-    TComPtr<TTestAdviseSink> written = TTestAdviseSink::Create();
+    win::ComPtr<TTestAdviseSink> data = TTestAdviseSink::Create();
+    win::ComPtr<TTestAdviseSink> written = TTestAdviseSink::Create();
     FORMATETC data_format = StreamFormatEtc(sfData);
     FORMATETC write_format = StreamFormatEtc(sfWriteComplete);
     DWORD data_connection = 0;
     DWORD write_connection = 0;
-    ASSERT_EQ(group.data->DAdvise(&data_format, 0, data.Get(), &data_connection), S_OK);
-    ASSERT_EQ(group.data->DAdvise(&write_format, 0, written.Get(), &write_connection), S_OK);
+    ASSERT_EQ(group.data->DAdvise(&data_format, 0, data.get(), &data_connection), S_OK);
+    ASSERT_EQ(group.data->DAdvise(&write_format, 0, written.get(), &write_connection), S_OK);
     EXPECT_EQ(write_connection, 2u);
 
     // One bad handle refuses the read as a whole.
@@ -125,8 +125,8 @@ TEST_F(RemoteStreamTest, ReadsAndWritesCompleteAsBlocks) {
     EXPECT_EQ(read.At<DWORD>(20), 1u);
     EXPECT_EQ(read.At<VARTYPE>(32), VT_I4);
 
-    TVariant values[2] = {TVariant::I4(1), TVariant::I4(314)};
-    ASSERT_EQ(group.async1->Write(write_connection, 2, group.handles.data(), values[0].Ptr(),
+    win::Variant values[2] = {win::Variant::i4(1), win::Variant::i4(314)};
+    ASSERT_EQ(group.async1->Write(write_connection, 2, group.handles.data(), values[0].get(),
                                   &transaction, &errors),
               S_OK);
     CoTaskMemFree(errors);
@@ -142,16 +142,16 @@ TEST_F(RemoteStreamTest, ReadsAndWritesCompleteAsBlocks) {
     EXPECT_EQ(result.At<HRESULT>(20), OPC_E_BADRIGHTS);  // the counter is read-only
     EXPECT_EQ(result.At<DWORD>(24), 2u);
     EXPECT_EQ(result.At<HRESULT>(28), S_OK);
-    EXPECT_EQ(ReadItem(Sample(), L"Simulation.LastWrite").Get().lVal, 314);
+    EXPECT_EQ(ReadItem(Sample(), L"Simulation.LastWrite").value().lVal, 314);
     Remove(group);
 }
 
 TEST_F(RemoteStreamTest, TheTickSendsChangesToThePlainFormat) {
     TRemoteGroup group = MakeGroup({L"Simulation.Counter"}, 50);
-    TComPtr<TTestAdviseSink> sink = TTestAdviseSink::Create();
+    win::ComPtr<TTestAdviseSink> sink = TTestAdviseSink::Create();
     FORMATETC description = StreamFormatEtc(sfData);
     DWORD connection = 0;
-    ASSERT_EQ(group.data->DAdvise(&description, 0, sink.Get(), &connection), S_OK);
+    ASSERT_EQ(group.data->DAdvise(&description, 0, sink.get(), &connection), S_OK);
     ASSERT_TRUE(PumpUntil([&] {
         for (const TReceivedBlock& block : sink->blocks) {
             if (block.At<DWORD>(12) == 0) {

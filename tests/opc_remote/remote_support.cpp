@@ -5,10 +5,10 @@
 #include <chrono>
 
 #include "child_process.h"
-#include "opc/com/registry.h"
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
 #include "process_list.h"
+#include "win/registry.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc::remote {
 namespace {
@@ -16,7 +16,7 @@ namespace {
 using ctlsim::testing::ChildProcess;
 
 std::string Folder() {
-    std::wstring path = ModulePath(nullptr);
+    std::wstring path = win::module_path(nullptr);
     path.erase(path.find_last_of(L"\\/") + 1);
     return Utf8FromWide(path);
 }
@@ -26,26 +26,26 @@ struct TOneItem {
     TOneItem(IOPCServer* server, const std::wstring& itemId, bool active) : server_(server) {
         DWORD rate = 0;
         EXPECT_EQ(server->AddGroup(L"", active, 600000, 0, nullptr, nullptr, 0, &group_, &rate,
-                                   IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items.Put())),
+                                   IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items.put())),
                   S_OK);
         OPCITEMDEF definition{};
         definition.szAccessPath = const_cast<LPWSTR>(L"");
         definition.szItemID = const_cast<LPWSTR>(itemId.c_str());
         definition.bActive = active;
-        TTaskBlock<OPCITEMRESULT> results;
-        TTaskBlock<HRESULT> errors;
-        if (items && SUCCEEDED(items->AddItems(1, &definition, results.Put(), errors.Put())) &&
+        win::UniqueCoTaskMem<OPCITEMRESULT> results;
+        win::UniqueCoTaskMem<HRESULT> errors;
+        if (items && SUCCEEDED(items->AddItems(1, &definition, results.put(), errors.put())) &&
             SUCCEEDED(errors[0])) {
             handle = results[0].hServer;
         }
     }
     ~TOneItem() {
-        items.Reset();
+        items.reset();
         server_->RemoveGroup(group_, TRUE);
     }
     IOPCServer* server_;
     OPCHANDLE group_ = 0;
-    TComPtr<IOPCItemMgt> items;
+    win::ComPtr<IOPCItemMgt> items;
     OPCHANDLE handle = 0;
 };
 
@@ -116,9 +116,9 @@ void EndSampleServers() {
     for (int attempt = 0; attempt < 3 && !SampleServerProcesses().empty(); ++attempt) {
         const std::vector<DWORD> running = SampleServerProcesses();
         {
-            TComPtr<IOPCServer> server = ConnectSample();
+            win::ComPtr<IOPCServer> server = ConnectSample();
             if (server) {
-                WriteItem(server.Get(), L"Control.Exit", TVariant::Bool(true));
+                WriteItem(server.get(), L"Control.Exit", win::Variant::boolean(true));
             }
         }
         for (DWORD id : running) {
@@ -138,41 +138,41 @@ void EndSampleServers() {
     }
 }
 
-TComPtr<IOPCServer> ConnectSample() {
-    TComPtr<IOPCServer> server;
+win::ComPtr<IOPCServer> ConnectSample() {
+    win::ComPtr<IOPCServer> server;
     CLSID clsid{};
     EXPECT_EQ(CLSIDFromProgID(kSampleProgId, &clsid), S_OK);
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                               reinterpret_cast<void**>(server.Put())),
+                               reinterpret_cast<void**>(server.put())),
               S_OK);
     return server;
 }
 
-TVariant ReadItem(IOPCServer* server, const std::wstring& itemId) {
+win::Variant ReadItem(IOPCServer* server, const std::wstring& itemId) {
     TOneItem one(server, itemId, true);
-    TComPtr<IOPCSyncIO> io;
-    TVariant value;
-    if (!one.items || one.handle == 0 || FAILED(one.items.As(io))) {
+    win::ComPtr<IOPCSyncIO> io;
+    win::Variant value;
+    if (!one.items || one.handle == 0 || FAILED(one.items.query(io))) {
         ADD_FAILURE() << "cannot read " << Utf8FromWide(itemId);
         return value;
     }
-    TTaskBlock<OPCITEMSTATE> states;
-    TTaskBlock<HRESULT> errors;
-    if (SUCCEEDED(io->Read(OPC_DS_DEVICE, 1, &one.handle, states.Put(), errors.Put())) &&
+    win::UniqueCoTaskMem<OPCITEMSTATE> states;
+    win::UniqueCoTaskMem<HRESULT> errors;
+    if (SUCCEEDED(io->Read(OPC_DS_DEVICE, 1, &one.handle, states.put(), errors.put())) &&
         SUCCEEDED(errors[0])) {
-        value.Get() = states[0].vDataValue;  // adopted
+        value.value() = states[0].vDataValue;  // adopted
     }
     return value;
 }
 
-HRESULT WriteItem(IOPCServer* server, const std::wstring& itemId, const TVariant& value) {
+HRESULT WriteItem(IOPCServer* server, const std::wstring& itemId, const win::Variant& value) {
     TOneItem one(server, itemId, false);
-    TComPtr<IOPCSyncIO> io;
-    if (!one.items || one.handle == 0 || FAILED(one.items.As(io))) {
+    win::ComPtr<IOPCSyncIO> io;
+    if (!one.items || one.handle == 0 || FAILED(one.items.query(io))) {
         return E_FAIL;
     }
-    TTaskBlock<HRESULT> errors;
-    const HRESULT hr = io->Write(1, &one.handle, const_cast<VARIANT*>(value.Ptr()), errors.Put());
+    win::UniqueCoTaskMem<HRESULT> errors;
+    const HRESULT hr = io->Write(1, &one.handle, const_cast<VARIANT*>(value.get()), errors.put());
     return FAILED(hr) ? hr : errors[0];
 }
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/com_ptr.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
+#include "win/com_ptr.h"
+#include "win/variant.h"
 
 namespace porvex::opc::remote {
 
@@ -44,10 +44,10 @@ void EndSampleServers();
 std::vector<DWORD> SampleServerProcesses();
 
 // A new client of the sample server (starting it when it is not running).
-TComPtr<IOPCServer> ConnectSample();
+win::ComPtr<IOPCServer> ConnectSample();
 
 // Synchronous helpers through a temporary group of server.
-TVariant ReadItem(IOPCServer* server, const std::wstring& itemId);
-HRESULT WriteItem(IOPCServer* server, const std::wstring& itemId, const TVariant& value);
+win::Variant ReadItem(IOPCServer* server, const std::wstring& itemId);
+HRESULT WriteItem(IOPCServer* server, const std::wstring& itemId, const win::Variant& value);
 
 }  // namespace porvex::opc::remote

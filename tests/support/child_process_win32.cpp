@@ -3,36 +3,13 @@
 #include <stdexcept>
 
 #include "child_process.h"
+#include "win/unique_any.h"
 
 namespace ctlsim::testing {
 
 namespace {
 
-class Handle {
-  public:
-    Handle() = default;
-    explicit Handle(HANDLE h) : h_(h) {}
-    ~Handle() { reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    Handle& operator=(HANDLE h) {
-        reset();
-        h_ = h;
-        return *this;
-    }
-    HANDLE get() const { return h_; }
-    HANDLE* out() { return &h_; }
-    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    void reset() {
-        if (valid()) {
-            ::CloseHandle(h_);
-        }
-        h_ = nullptr;
-    }
-
-  private:
-    HANDLE h_ = nullptr;
-};
+using Handle = porvex::win::UniqueHandle;
 
 std::string last_error_text() { return "Windows error " + std::to_string(::GetLastError()); }
 
@@ -72,8 +49,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     Handle child_in;
     Handle child_out;
     Handle child_err;
-    if (!::CreatePipe(child_in.out(), impl_->in.out(), &inherit, 0) ||
-        !::CreatePipe(impl_->out.out(), child_out.out(), &inherit, 0)) {
+    if (!::CreatePipe(child_in.put(), impl_->in.put(), &inherit, 0) ||
+        !::CreatePipe(impl_->out.put(), child_out.put(), &inherit, 0)) {
         throw std::runtime_error("CreatePipe: " + last_error_text());
     }
     // Our ends stay with us.
@@ -81,7 +58,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     ::SetHandleInformation(impl_->out.get(), HANDLE_FLAG_INHERIT, 0);
     HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
     if (err != nullptr && err != INVALID_HANDLE_VALUE) {
-        ::DuplicateHandle(::GetCurrentProcess(), err, ::GetCurrentProcess(), child_err.out(), 0,
+        ::DuplicateHandle(::GetCurrentProcess(), err, ::GetCurrentProcess(), child_err.put(), 0,
                           TRUE, DUPLICATE_SAME_ACCESS);
     }
 
@@ -107,14 +84,14 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = child_in.get();
     si.hStdOutput = child_out.get();
-    si.hStdError = child_err.valid() ? child_err.get() : child_out.get();
+    si.hStdError = child_err.is_valid() ? child_err.get() : child_out.get();
     PROCESS_INFORMATION pi{};
     if (!::CreateProcessW(wide_program.c_str(), wide_line.data(), nullptr, nullptr, TRUE,
                           CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
         throw std::runtime_error("cannot start " + program + ": " + last_error_text());
     }
-    ::CloseHandle(pi.hThread);
-    impl_->process = pi.hProcess;
+    Handle thread(pi.hThread);  // not needed
+    impl_->process.reset(pi.hProcess);
 }
 
 ChildProcess::~ChildProcess() { kill(); }
@@ -130,7 +107,7 @@ std::optional<std::string> ChildProcess::read_line(std::chrono::milliseconds tim
             }
             return line;
         }
-        if (!impl_->out.valid()) {
+        if (!impl_->out.is_valid()) {
             return std::nullopt;
         }
         // Anonymous pipes cannot be waited on with a time-out: look, then nap.
@@ -159,7 +136,7 @@ std::optional<std::string> ChildProcess::read_line(std::chrono::milliseconds tim
 
 void ChildProcess::write(const std::string& text) {
     DWORD written = 0;
-    if (!impl_->in.valid() ||
+    if (!impl_->in.is_valid() ||
         !::WriteFile(impl_->in.get(), text.data(), static_cast<DWORD>(text.size()), &written,
                      nullptr) ||
         written != text.size()) {
@@ -170,7 +147,7 @@ void ChildProcess::write(const std::string& text) {
 void ChildProcess::close_stdin() { impl_->in.reset(); }
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
-    if (impl_->exit_code || !impl_->process.valid()) {
+    if (impl_->exit_code || !impl_->process.is_valid()) {
         return impl_->exit_code;
     }
     if (::WaitForSingleObject(impl_->process.get(), static_cast<DWORD>(timeout.count())) !=
@@ -184,7 +161,7 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
 }
 
 void ChildProcess::kill() {
-    if (impl_->process.valid() && !impl_->exit_code) {
+    if (impl_->process.is_valid() && !impl_->exit_code) {
         ::TerminateProcess(impl_->process.get(), 137);
         ::WaitForSingleObject(impl_->process.get(), 5000);
         impl_->exit_code = 137;
@@ -192,7 +169,7 @@ void ChildProcess::kill() {
 }
 
 long ChildProcess::pid() const {
-    return impl_->process.valid() ? static_cast<long>(::GetProcessId(impl_->process.get())) : -1;
+    return impl_->process.is_valid() ? static_cast<long>(::GetProcessId(impl_->process.get())) : -1;
 }
 
 }  // namespace ctlsim::testing

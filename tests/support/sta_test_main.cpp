@@ -7,12 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include "win/com_apartment.h"
+
 int main(int argc, char** argv) {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    const porvex::win::ComApartment apartment;
+    if (!apartment.initialised()) {
         return 2;
     }
     ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    CoUninitialize();
-    return result;
+    return RUN_ALL_TESTS();
 }

@@ -5,12 +5,12 @@
 #include <set>
 #include <thread>
 
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
 #include "sample_door_db.h"
 #include "settings/registry_settings_store.h"
 #include "ui/main_form.h"
 #include "ui/message_dialog.h"
+#include "win/task_memory.h"
 
 namespace porvex::ui::testing {
 namespace {
@@ -67,29 +67,29 @@ struct TOneItem {
     TOneItem(IOPCServer* server, const std::wstring& itemId, bool active) : server_(server) {
         DWORD rate = 0;
         if (FAILED(server->AddGroup(L"", active, 600000, 0, nullptr, nullptr, 0, &group_, &rate,
-                                    IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items.Put())))) {
+                                    IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items.put())))) {
             return;
         }
         OPCITEMDEF definition{};
         definition.szAccessPath = const_cast<LPWSTR>(L"");
         definition.szItemID = const_cast<LPWSTR>(itemId.c_str());
         definition.bActive = active;
-        opc::TTaskBlock<OPCITEMRESULT> results;
-        opc::TTaskBlock<HRESULT> errors;
-        if (SUCCEEDED(items->AddItems(1, &definition, results.Put(), errors.Put())) &&
+        win::UniqueCoTaskMem<OPCITEMRESULT> results;
+        win::UniqueCoTaskMem<HRESULT> errors;
+        if (SUCCEEDED(items->AddItems(1, &definition, results.put(), errors.put())) &&
             SUCCEEDED(errors[0])) {
             handle = results[0].hServer;
         }
     }
     ~TOneItem() {
-        items.Reset();
+        items.reset();
         if (group_) {
             server_->RemoveGroup(group_, TRUE);
         }
     }
     IOPCServer* server_;
     OPCHANDLE group_ = 0;
-    opc::TComPtr<IOPCItemMgt> items;
+    win::ComPtr<IOPCItemMgt> items;
     OPCHANDLE handle = 0;
 };
 
@@ -283,25 +283,25 @@ int TreeCount(HWND tree) {
     return tree ? static_cast<int>(SendMessageW(tree, 0x1100 + 5 /* TVM_GETCOUNT */, 0, 0)) : -1;
 }
 
-opc::TComPtr<IOPCServer> ConnectPorvex() {
-    opc::TComPtr<IOPCServer> server;
+win::ComPtr<IOPCServer> ConnectPorvex() {
+    win::ComPtr<IOPCServer> server;
     CLSID clsid{};
     EXPECT_EQ(CLSIDFromProgID(Wide(kProgId).c_str(), &clsid), S_OK);
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                               reinterpret_cast<void**>(server.Put())),
+                               reinterpret_cast<void**>(server.put())),
               S_OK);
     return server;
 }
 
 std::optional<WORD> ReadQuality(IOPCServer* server, const std::wstring& item) {
     TOneItem one(server, item, true);
-    opc::TComPtr<IOPCSyncIO> io;
-    if (!one.items || one.handle == 0 || FAILED(one.items.As(io))) {
+    win::ComPtr<IOPCSyncIO> io;
+    if (!one.items || one.handle == 0 || FAILED(one.items.query(io))) {
         return std::nullopt;
     }
-    opc::TTaskBlock<OPCITEMSTATE> states;
-    opc::TTaskBlock<HRESULT> errors;
-    if (FAILED(io->Read(OPC_DS_DEVICE, 1, &one.handle, states.Put(), errors.Put())) ||
+    win::UniqueCoTaskMem<OPCITEMSTATE> states;
+    win::UniqueCoTaskMem<HRESULT> errors;
+    if (FAILED(io->Read(OPC_DS_DEVICE, 1, &one.handle, states.put(), errors.put())) ||
         FAILED(errors[0])) {
         return std::nullopt;
     }
@@ -309,53 +309,53 @@ std::optional<WORD> ReadQuality(IOPCServer* server, const std::wstring& item) {
     return states[0].wQuality;
 }
 
-std::optional<opc::TVariant> ReadItem(IOPCServer* server, const std::wstring& item) {
+std::optional<win::Variant> ReadItem(IOPCServer* server, const std::wstring& item) {
     TOneItem one(server, item, true);
-    opc::TComPtr<IOPCSyncIO> io;
-    if (!one.items || one.handle == 0 || FAILED(one.items.As(io))) {
+    win::ComPtr<IOPCSyncIO> io;
+    if (!one.items || one.handle == 0 || FAILED(one.items.query(io))) {
         return std::nullopt;
     }
-    opc::TTaskBlock<OPCITEMSTATE> states;
-    opc::TTaskBlock<HRESULT> errors;
-    if (FAILED(io->Read(OPC_DS_DEVICE, 1, &one.handle, states.Put(), errors.Put())) ||
+    win::UniqueCoTaskMem<OPCITEMSTATE> states;
+    win::UniqueCoTaskMem<HRESULT> errors;
+    if (FAILED(io->Read(OPC_DS_DEVICE, 1, &one.handle, states.put(), errors.put())) ||
         FAILED(errors[0])) {
         return std::nullopt;
     }
-    opc::TVariant value;
-    value.Get() = states[0].vDataValue;  // adopted
+    win::Variant value;
+    value.value() = states[0].vDataValue;  // adopted
     return value;
 }
 
 std::optional<long> ReadNumber(IOPCServer* server, const std::wstring& item) {
-    std::optional<opc::TVariant> value = ReadItem(server, item);
+    std::optional<win::Variant> value = ReadItem(server, item);
     if (!value) {
         return std::nullopt;
     }
     VARIANT number;
     VariantInit(&number);
-    if (FAILED(VariantChangeType(&number, &value->Get(), 0, VT_I4))) {
+    if (FAILED(VariantChangeType(&number, &value->value(), 0, VT_I4))) {
         return std::nullopt;
     }
     return V_I4(&number);
 }
 
 std::optional<std::wstring> ReadText(IOPCServer* server, const std::wstring& item) {
-    std::optional<opc::TVariant> value = ReadItem(server, item);
-    if (!value || V_VT(&value->Get()) != VT_BSTR) {
+    std::optional<win::Variant> value = ReadItem(server, item);
+    if (!value || V_VT(&value->value()) != VT_BSTR) {
         return std::nullopt;
     }
-    return std::wstring(V_BSTR(&value->Get()), SysStringLen(V_BSTR(&value->Get())));
+    return std::wstring(V_BSTR(&value->value()), SysStringLen(V_BSTR(&value->value())));
 }
 
-HRESULT WriteItem(IOPCServer* server, const std::wstring& item, const opc::TVariant& value) {
+HRESULT WriteItem(IOPCServer* server, const std::wstring& item, const win::Variant& value) {
     TOneItem one(server, item, false);
-    opc::TComPtr<IOPCSyncIO> io;
-    if (!one.items || one.handle == 0 || FAILED(one.items.As(io))) {
+    win::ComPtr<IOPCSyncIO> io;
+    if (!one.items || one.handle == 0 || FAILED(one.items.query(io))) {
         return E_FAIL;
     }
-    opc::TTaskBlock<HRESULT> errors;
-    VARIANT copy = value.Get();
-    const HRESULT hr = io->Write(1, &one.handle, &copy, errors.Put());
+    win::UniqueCoTaskMem<HRESULT> errors;
+    VARIANT copy = value.value();
+    const HRESULT hr = io->Write(1, &one.handle, &copy, errors.put());
     return FAILED(hr) ? hr : errors[0];
 }
 

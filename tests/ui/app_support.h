@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "child_process.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
 #include "settings/settings.h"
+#include "win/com_ptr.h"
+#include "win/variant.h"
 
 namespace porvex::ui::testing {
 
@@ -85,14 +85,14 @@ int SelectedTab(HWND window);
 int TreeCount(HWND tree);
 
 // An OPC client in this process.
-opc::TComPtr<IOPCServer> ConnectPorvex();
+win::ComPtr<IOPCServer> ConnectPorvex();
 // Device read; nothing when the item is unknown or the read failed.
-std::optional<opc::TVariant> ReadItem(IOPCServer* server, const std::wstring& item);
+std::optional<win::Variant> ReadItem(IOPCServer* server, const std::wstring& item);
 std::optional<long> ReadNumber(IOPCServer* server, const std::wstring& item);
 // The quality of a device read.
 std::optional<WORD> ReadQuality(IOPCServer* server, const std::wstring& item);
 std::optional<std::wstring> ReadText(IOPCServer* server, const std::wstring& item);
-HRESULT WriteItem(IOPCServer* server, const std::wstring& item, const opc::TVariant& value);
+HRESULT WriteItem(IOPCServer* server, const std::wstring& item, const win::Variant& value);
 // Waits until a numeric item reads `expected`.
 bool WaitNumber(IOPCServer* server, const std::wstring& item, long expected,
                 std::chrono::milliseconds timeout = 10s);

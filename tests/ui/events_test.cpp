@@ -7,10 +7,10 @@
 #include "../opc_remote/event_recorder.h"
 #include "app_support.h"
 #include "ctlsim_driver.h"
-#include "opc/com/task_mem.h"
 #include "sample_door_db.h"
 #include "temp_dir.h"
 #include "ui/main_form.h"
+#include "win/task_memory.h"
 
 namespace porvex::ui::testing {
 namespace {
@@ -44,11 +44,11 @@ TEST(PorvexEvents, DoorEventsReachAnEventClient) {
     ASSERT_NE(app.Window(), nullptr);
     ASSERT_TRUE(sim.wait_upload(0, true, 20s));
 
-    opc::TComPtr<IOPCEventServer> server;
+    win::ComPtr<IOPCEventServer> server;
     CLSID clsid{};
     ASSERT_EQ(CLSIDFromProgID(kEventsProgId, &clsid), S_OK);
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCEventServer,
-                               reinterpret_cast<void**>(server.Put())),
+                               reinterpret_cast<void**>(server.put())),
               S_OK);
     const std::wstring door0 = DoorSource(0, 0);
     const std::wstring door1 = DoorSource(0, 1);
@@ -62,30 +62,30 @@ TEST(PorvexEvents, DoorEventsReachAnEventClient) {
     DWORD card_attribute[] = {1};
     LPWSTR* items = nullptr;
     LPWSTR* nodes = nullptr;
-    opc::TTaskBlock<CLSID> servers;
+    win::UniqueCoTaskMem<CLSID> servers;
     ASSERT_EQ(server->TranslateToItemIDs(const_cast<LPWSTR>(door0.c_str()), 1,
                                          const_cast<LPWSTR>(L""), const_cast<LPWSTR>(L""), 1,
-                                         card_attribute, &items, &nodes, servers.Put()),
+                                         card_attribute, &items, &nodes, servers.put()),
               S_OK);
     EXPECT_EQ(TakeStrings(items, 1),
               std::vector<std::wstring>{DoorItem(0, 0, "最后一个刷卡人卡片号码")});
     TakeStrings(nodes, 1);
 
-    opc::TComPtr<IOPCEventSubscriptionMgt> subscription;
+    win::ComPtr<IOPCEventSubscriptionMgt> subscription;
     DWORD revised_time = 0, revised_size = 0;
     ASSERT_EQ(server->CreateEventSubscription(TRUE, 0, 0, 7, IID_IOPCEventSubscriptionMgt,
-                                              reinterpret_cast<IUnknown**>(subscription.Put()),
+                                              reinterpret_cast<IUnknown**>(subscription.put()),
                                               &revised_time, &revised_size),
               S_OK);
     DWORD card_attributes[] = {1, 2, 3, 4};
     ASSERT_EQ(subscription->SelectReturnedAttributes(1, 4, card_attributes), S_OK);
     auto sink = TEventRecorder::Create();
-    opc::TComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(subscription.As(container), S_OK);
-    opc::TComPtr<IConnectionPoint> point;
-    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCEventSink, point.Put()), S_OK);
+    win::ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(subscription.query(container), S_OK);
+    win::ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCEventSink, point.put()), S_OK);
     DWORD cookie = 0;
-    ASSERT_EQ(point->Advise(sink.Get(), &cookie), S_OK);
+    ASSERT_EQ(point->Advise(sink.get(), &cookie), S_OK);
     const auto wait_events = [&](std::size_t n) {
         return WaitFor([&] { return sink->EventCount() >= n; }, 10s);
     };
@@ -98,9 +98,9 @@ TEST(PorvexEvents, DoorEventsReachAnEventClient) {
         EXPECT_EQ(e.category, 1u);
         EXPECT_EQ(e.message, L"card 0012AB34 granted at reader 1");
         ASSERT_EQ(e.attributes.size(), 4u);
-        EXPECT_EQ(std::wstring(e.attributes[0].Get().bstrVal), L"0012AB34");
-        EXPECT_EQ(e.attributes[1].Get().lVal, 1);
-        EXPECT_EQ(e.attributes[2].Get().boolVal, VARIANT_TRUE);
+        EXPECT_EQ(std::wstring(e.attributes[0].value().bstrVal), L"0012AB34");
+        EXPECT_EQ(e.attributes[1].value().lVal, 1);
+        EXPECT_EQ(e.attributes[2].value().boolVal, VARIANT_TRUE);
     }
 
     sim.ok("door-events 0 alarm=2");
@@ -113,10 +113,10 @@ TEST(PorvexEvents, DoorEventsReachAnEventClient) {
     LPWSTR condition = const_cast<LPWSTR>(L"DoorAlarm");
     FILETIME active = alarm.active_time;
     DWORD condition_cookie = alarm.cookie;
-    opc::TTaskBlock<HRESULT> errors;
+    win::UniqueCoTaskMem<HRESULT> errors;
     ASSERT_EQ(
         server->AckCondition(1, const_cast<LPWSTR>(L"guard 1"), const_cast<LPWSTR>(L"on my way"),
-                             &source, &condition, &active, &condition_cookie, errors.Put()),
+                             &source, &condition, &active, &condition_cookie, errors.put()),
         S_OK);
     ASSERT_TRUE(wait_events(4));
     EXPECT_EQ(sink->Events()[3].change_mask, OPC_CHANGE_ACK_STATE);
@@ -145,10 +145,10 @@ TEST(PorvexEvents, DoorEventsReachAnEventClient) {
     point->Unadvise(cookie);
 }
 
-class TShutdownSink final : public opc::TComObject<IOPCShutdown> {
+class TShutdownSink final : public win::ComObject<IOPCShutdown> {
   public:
-    static opc::TComPtr<TShutdownSink> Create() {
-        return opc::TComPtr<TShutdownSink>(new TShutdownSink());
+    static win::ComPtr<TShutdownSink> Create() {
+        return win::ComPtr<TShutdownSink>(new TShutdownSink());
     }
     HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR szReason) noexcept override {
         reasons.emplace_back(szReason ? szReason : L"");
@@ -168,19 +168,19 @@ TEST(PorvexEvents, OpcExitAsksEventClientsToDisconnectToo) {
     TPorvexApp app(Environment{{L"PORVEX_EXIT_WAIT_MS", L"20000"}});
     ASSERT_NE(app.Window(), nullptr);
 
-    opc::TComPtr<IOPCEventServer> server;
+    win::ComPtr<IOPCEventServer> server;
     CLSID clsid{};
     ASSERT_EQ(CLSIDFromProgID(kEventsProgId, &clsid), S_OK);
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCEventServer,
-                               reinterpret_cast<void**>(server.Put())),
+                               reinterpret_cast<void**>(server.put())),
               S_OK);
-    opc::TComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(server.As(container), S_OK);
-    opc::TComPtr<IConnectionPoint> point;
-    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCShutdown, point.Put()), S_OK);
+    win::ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(server.query(container), S_OK);
+    win::ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCShutdown, point.put()), S_OK);
     auto sink = TShutdownSink::Create();
     DWORD cookie = 0;
-    ASSERT_EQ(point->Advise(sink.Get(), &cookie), S_OK);
+    ASSERT_EQ(point->Advise(sink.get(), &cookie), S_OK);
 
     // "OPC退出" through the script's switch: the event client is asked, lets go, and the
     // program ends well before its bound.
@@ -188,9 +188,9 @@ TEST(PorvexEvents, OpcExitAsksEventClientsToDisconnectToo) {
     ASSERT_TRUE(WaitFor([&] { return !sink->reasons.empty(); }, 15s));
     EXPECT_EQ(sink->reasons.front(), kShutdownReason);
     point->Unadvise(cookie);
-    point.Reset();
-    container.Reset();
-    server.Reset();
+    point.reset();
+    container.reset();
+    server.reset();
     EXPECT_EQ(app.WaitExit(15s).value_or(99), 0u);
     EXPECT_EQ(exit.wait(15s).value_or(-1), 0);
 }

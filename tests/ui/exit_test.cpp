@@ -47,7 +47,7 @@ TEST_F(ExitTest, AClientThatNeverLetsGoKeepsTheProgramOnlyUntilTheBound) {
     TPorvexApp app(Environment{{L"PORVEX_EXIT_WAIT_MS", L"1500"}});
     ASSERT_NE(app.Window(), nullptr);
     // A client without a shutdown sink: asking it changes nothing.
-    opc::TComPtr<IOPCServer> client = ConnectPorvex();
+    win::ComPtr<IOPCServer> client = ConnectPorvex();
     ASSERT_TRUE(client);
     ASSERT_TRUE(WaitFor([&] { return TreeCount(app.Control(kIdClientTree)) == 1; }, 10s));
 
@@ -60,7 +60,7 @@ TEST_F(ExitTest, AClientThatNeverLetsGoKeepsTheProgramOnlyUntilTheBound) {
     EXPECT_TRUE(app.Running());
     EXPECT_EQ(app.WaitExit(15s).value_or(99), 0u);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1400ms);
-    client.Detach();  // its server is gone; a release would only wait for the dead process
+    client.detach();  // its server is gone; a release would only wait for the dead process
 }
 
 }  // namespace

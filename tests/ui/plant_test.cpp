@@ -39,7 +39,7 @@ struct Plant {
     test::TempDir dir;
     ctlsim::testing::Ctlsim sim{2};
     std::unique_ptr<TPorvexApp> app;
-    opc::TComPtr<IOPCServer> client;
+    win::ComPtr<IOPCServer> client;
     // Subscribed to controller 1's door-state item while it goes down.
     std::unique_ptr<TClientProcess> watcher;
 };
@@ -63,7 +63,7 @@ class PlantTest : public ::testing::Test {
     }
     static void TearDownTestSuite() {
         plant->watcher.reset();
-        plant->client.Reset();
+        plant->client.reset();
         if (plant->app) {
             plant->app->Command(kIdMenuExit);
             EXPECT_EQ(plant->app->WaitExit(20s).value_or(99), 0u);
@@ -75,7 +75,7 @@ class PlantTest : public ::testing::Test {
         ASSERT_TRUE(plant->app && plant->app->Running());
         ASSERT_TRUE(plant->client);
     }
-    IOPCServer* Client() { return plant->client.Get(); }
+    IOPCServer* Client() { return plant->client.get(); }
     ctlsim::testing::Ctlsim& Sim() { return plant->sim; }
     TPorvexApp& App() { return *plant->app; }
 
@@ -148,7 +148,7 @@ TEST_F(PlantTest, AControllerThatGoesDownShowsNotMonitored) {
     // kept to be sent when the controller returns (the last test looks for it).
     Sim().clear_received(1);
     const std::wstring open = DoorItem(1, 0, kRemoteOpen);
-    EXPECT_EQ(WriteItem(Client(), open, opc::TVariant::I2(1)), E_FAIL);
+    EXPECT_EQ(WriteItem(Client(), open, win::Variant::i2(1)), E_FAIL);
     EXPECT_EQ(ReadNumber(Client(), open), 1);
     for (const char* transport : {"--async", "--da1"}) {
         TClientProcess write({"write", kProgId, ItemUtf8(1, 1, kRemoteOpen) + "=1", transport});
@@ -232,7 +232,7 @@ TEST_F(PlantTest, WritingOneToRemoteOpenOpensTheDoor) {
     ASSERT_TRUE(Sim().wait_upload(0, true, 20s));
     Sim().clear_received(0);
     const std::wstring item = DoorItem(0, 1, kRemoteOpen);
-    ASSERT_EQ(WriteItem(Client(), item, opc::TVariant::I2(1)), S_OK);
+    ASSERT_EQ(WriteItem(Client(), item, win::Variant::i2(1)), S_OK);
     ASSERT_TRUE(Sim().wait_received(0, 0x20, 1, 10s));
     const auto frames = Sim().received(0);
     ASSERT_FALSE(frames.empty());
@@ -242,12 +242,12 @@ TEST_F(PlantTest, WritingOneToRemoteOpenOpensTheDoor) {
 
     // Any other value is a failure at once, with nothing sent.
     Sim().clear_received(0);
-    ASSERT_EQ(WriteItem(Client(), item, opc::TVariant::I2(0)), S_OK);
+    ASSERT_EQ(WriteItem(Client(), item, win::Variant::i2(0)), S_OK);
     EXPECT_EQ(ReadNumber(Client(), item), 1);
     EXPECT_FALSE(Sim().wait_received(0, 0x20, 1, 500ms));
 
     // The other points are read-only: a write is refused and changes nothing.
-    EXPECT_EQ(WriteItem(Client(), DoorItem(0, 1, kDoorState), opc::TVariant::I2(1)),
+    EXPECT_EQ(WriteItem(Client(), DoorItem(0, 1, kDoorState), win::Variant::i2(1)),
               OPC_E_BADRIGHTS);
     EXPECT_EQ(ReadNumber(Client(), DoorItem(0, 1, kDoorState)), 0);
 }
@@ -257,7 +257,7 @@ TEST_F(PlantTest, ARemoteOpenWithoutReplyFailsTenSecondsLater) {
     Sim().ok("reply 0 0x20 silent");
     Sim().clear_received(0);
     const std::wstring item = DoorItem(0, 0, kRemoteOpen);
-    ASSERT_EQ(WriteItem(Client(), item, opc::TVariant::I2(1)), S_OK);
+    ASSERT_EQ(WriteItem(Client(), item, win::Variant::i2(1)), S_OK);
     ASSERT_TRUE(Sim().wait_received(0, 0x20, 1, 10s));
     EXPECT_EQ(ReadNumber(Client(), item), 2);  // pending
     // Nine seconds on: still pending; past ten seconds the next tick declares failure.

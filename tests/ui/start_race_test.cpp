@@ -45,10 +45,10 @@ TEST_F(StartRaceTest, ClientsActivatingWhileTheProgramStartsReachTheOneDoorServe
             return;
         }
         while (!stop.load()) {
-            opc::TComPtr<IOPCServer> server;
+            win::ComPtr<IOPCServer> server;
             const HRESULT hr =
                 CoCreateInstance(kPorvexServerClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                                 reinterpret_cast<void**>(server.Put()));
+                                 reinterpret_cast<void**>(server.put()));
             (SUCCEEDED(hr) ? served : refused) += 1;
         }
         CoUninitialize();

@@ -61,6 +61,13 @@ TEST(TaskMemory, ArraysReleaseWhatTheirElementsOwnUnlessHandedOut) {
     EXPECT_THROW(TaskArray<VARIANT>(SIZE_MAX / 8), std::bad_alloc);
     EXPECT_EQ(TaskArray<HRESULT>(0).get(), nullptr);
 
+    // A received array of strings goes with its strings.
+    auto* received = static_cast<LPWSTR*>(::CoTaskMemAlloc(2 * sizeof(LPWSTR)));
+    ASSERT_NE(received, nullptr);
+    received[0] = task_string(L"first").release();
+    received[1] = nullptr;
+    EXPECT_STREQ(TaskArray<LPWSTR>::adopt(received, 2)[0], L"first");
+
     UniqueCoTaskMem<wchar_t> s = task_string(L"abc");
     EXPECT_STREQ(s.get(), L"abc");
     EXPECT_STREQ(task_string(L"").get(), L"");

@@ -8,10 +8,10 @@
 
 #include "commands.h"
 #include "event_session.h"
-#include "opc/com/task_mem.h"
 #include "output.h"
 #include "sinks.h"
 #include "value_text.h"
+#include "win/task_memory.h"
 
 namespace porvex::opcclient {
 namespace {
@@ -29,10 +29,10 @@ std::chrono::steady_clock::time_point Deadline(std::optional<double> seconds) {
 class TSinkAdvise {
   public:
     TSinkAdvise(IUnknown* container, REFIID iid, DWORD cookie) : cookie_(cookie) {
-        opc::TComPtr<IConnectionPointContainer> points;
+        win::ComPtr<IConnectionPointContainer> points;
         if (SUCCEEDED(container->QueryInterface(IID_IConnectionPointContainer,
-                                                reinterpret_cast<void**>(points.Put())))) {
-            points->FindConnectionPoint(iid, point_.Put());
+                                                reinterpret_cast<void**>(points.put())))) {
+            points->FindConnectionPoint(iid, point_.put());
         }
     }
     TSinkAdvise(const TSinkAdvise&) = delete;
@@ -44,18 +44,18 @@ class TSinkAdvise {
     }
 
   private:
-    opc::TComPtr<IConnectionPoint> point_;
+    win::ComPtr<IConnectionPoint> point_;
     DWORD cookie_;
 };
 
 // Advises the server's IOPCShutdown point when it has one (0 otherwise).
 DWORD AdviseShutdown(IUnknown* server, IUnknown* sink) {
-    opc::TComPtr<IConnectionPointContainer> points;
-    opc::TComPtr<IConnectionPoint> point;
+    win::ComPtr<IConnectionPointContainer> points;
+    win::ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     if (SUCCEEDED(server->QueryInterface(IID_IConnectionPointContainer,
-                                         reinterpret_cast<void**>(points.Put()))) &&
-        SUCCEEDED(points->FindConnectionPoint(IID_IOPCShutdown, point.Put()))) {
+                                         reinterpret_cast<void**>(points.put()))) &&
+        SUCCEEDED(points->FindConnectionPoint(IID_IOPCShutdown, point.put()))) {
         point->Advise(sink, &cookie);
     }
     return cookie;
@@ -67,7 +67,7 @@ int RunEvents(const TOptions& options) {
     TEventSession session(Wide(options.server));
     auto shutdown = TShutdownSink::Create();
     TSinkAdvise shutdown_advise(session.Server(), IID_IOPCShutdown,
-                                AdviseShutdown(session.Server(), shutdown.Get()));
+                                AdviseShutdown(session.Server(), shutdown.get()));
     unsigned long printed = 0;
     const auto done = [&] { return options.count && printed >= *options.count; };
     auto sink = TEventSink::Create([&](const ONEVENTSTRUCT& event, bool refresh) {
@@ -78,9 +78,9 @@ int RunEvents(const TOptions& options) {
         ++printed;
     });
     DWORD cookie = 0;
-    opc::TComPtr<IOPCEventSubscriptionMgt> subscription =
-        session.Subscribe(options.event_filter, sink.Get(), cookie);
-    TSinkAdvise advise(subscription.Get(), IID_IOPCEventSink, cookie);
+    win::ComPtr<IOPCEventSubscriptionMgt> subscription =
+        session.Subscribe(options.event_filter, sink.get(), cookie);
+    TSinkAdvise advise(subscription.get(), IID_IOPCEventSink, cookie);
     if (options.refresh) {
         session.Check(subscription->Refresh(cookie), L"the refresh was refused");
     }
@@ -117,9 +117,9 @@ int RunAck(const TOptions& options) {
     filter.types = OPC_CONDITION_EVENT;
     filter.sources = {options.items[0]};
     DWORD cookie = 0;
-    opc::TComPtr<IOPCEventSubscriptionMgt> subscription =
-        session.Subscribe(filter, sink.Get(), cookie);
-    TSinkAdvise advise(subscription.Get(), IID_IOPCEventSink, cookie);
+    win::ComPtr<IOPCEventSubscriptionMgt> subscription =
+        session.Subscribe(filter, sink.get(), cookie);
+    TSinkAdvise advise(subscription.get(), IID_IOPCEventSink, cookie);
     session.Check(subscription->Refresh(cookie), L"the refresh was refused");
     if (!PumpUntil([&] { return sink->refresh_done; },
                    std::chrono::steady_clock::now() + std::chrono::seconds(10))) {
@@ -136,12 +136,12 @@ int RunAck(const TOptions& options) {
     LPWSTR condition_text = const_cast<LPWSTR>(condition.c_str());
     FILETIME active = found->ftActiveTime;
     DWORD condition_cookie = found->dwCookie;
-    opc::TTaskBlock<HRESULT> errors;
+    win::UniqueCoTaskMem<HRESULT> errors;
     const HRESULT hr =
         session.Server()->AckCondition(1, actor.data(), comment.data(), &source_text,
-                                       &condition_text, &active, &condition_cookie, errors.Put());
+                                       &condition_text, &active, &condition_cookie, errors.put());
     session.Check(hr, L"the acknowledgement was refused");
-    const HRESULT result = errors.Get() ? errors[0] : E_FAIL;
+    const HRESULT result = errors.get() ? errors[0] : E_FAIL;
     const std::wstring what =
         source + L" " + condition + L" (active since " + FileTimeText(found->ftActiveTime) + L")";
     if (result == OPC_S_ALREADYACKED) {

@@ -2,24 +2,25 @@
 #include <comcat.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <map>
 
 #include "commands.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/registry.h"
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_ae_interfaces.h"
 #include "output.h"
 #include "value_text.h"
+#include "win/com_ptr.h"
+#include "win/registry.h"
+#include "win/task_memory.h"
+#include "win/variant.h"
 
 namespace porvex::opcclient {
 namespace {
 
-using opc::TComPtr;
-using opc::TTaskBlock;
+using win::ComPtr;
+using win::UniqueCoTaskMem;
 
 std::vector<std::wstring> Strings(IEnumString* strings) {
     std::vector<std::wstring> out;
@@ -30,9 +31,12 @@ std::vector<std::wstring> Strings(IEnumString* strings) {
         LPOLESTR batch[64] = {};
         ULONG fetched = 0;
         const HRESULT hr = strings->Next(64, batch, &fetched);
-        for (ULONG i = 0; i < fetched; ++i) {
-            out.emplace_back(batch[i] ? batch[i] : L"");
-            CoTaskMemFree(batch[i]);
+        std::array<UniqueCoTaskMem<wchar_t>, 64> owned;
+        for (ULONG i = 0; i < fetched && i < owned.size(); ++i) {
+            owned[i].reset(batch[i]);
+        }
+        for (ULONG i = 0; i < fetched && i < owned.size(); ++i) {
+            out.emplace_back(owned[i] ? owned[i].get() : L"");
         }
         if (hr != S_OK || fetched == 0) {
             return out;
@@ -40,26 +44,26 @@ std::vector<std::wstring> Strings(IEnumString* strings) {
     }
 }
 
-TComPtr<IOPCBrowseServerAddressSpace> Browser(const TSession& session) {
-    TComPtr<IOPCBrowseServerAddressSpace> browser;
+win::ComPtr<IOPCBrowseServerAddressSpace> Browser(const TSession& session) {
+    win::ComPtr<IOPCBrowseServerAddressSpace> browser;
     session.Check(session.Server()->QueryInterface(IID_IOPCBrowseServerAddressSpace,
-                                                   reinterpret_cast<void**>(browser.Put())),
+                                                   reinterpret_cast<void**>(browser.put())),
                   L"the server offers no browsing");
     return browser;
 }
 
 std::vector<std::wstring> Browse(const TSession& session, IOPCBrowseServerAddressSpace* browser,
                                  OPCBROWSETYPE type, const std::wstring& filter) {
-    TComPtr<IEnumString> names;
-    const HRESULT hr = browser->BrowseOPCItemIDs(type, filter.c_str(), VT_EMPTY, 0, names.Put());
+    win::ComPtr<IEnumString> names;
+    const HRESULT hr = browser->BrowseOPCItemIDs(type, filter.c_str(), VT_EMPTY, 0, names.put());
     session.Check(hr, L"browsing failed");
-    return Strings(names.Get());
+    return Strings(names.get());
 }
 
 std::wstring ItemIdOf(IOPCBrowseServerAddressSpace* browser, const std::wstring& name) {
-    TTaskBlock<wchar_t> id;
-    if (SUCCEEDED(browser->GetItemID(const_cast<LPWSTR>(name.c_str()), id.Put())) && id.Get()) {
-        return id.Get();
+    win::UniqueCoTaskMem<wchar_t> id;
+    if (SUCCEEDED(browser->GetItemID(const_cast<LPWSTR>(name.c_str()), id.put())) && id.get()) {
+        return id.get();
     }
     return name;
 }
@@ -125,24 +129,24 @@ std::wstring Wide(const std::string& text) { return opc::WideFromUtf8(text); }
 
 std::vector<std::wstring> BrowseItemIds(const TSession& session, const std::wstring& branch,
                                         const std::wstring& filter) {
-    TComPtr<IOPCBrowseServerAddressSpace> browser = Browser(session);
-    if (Hierarchical(browser.Get())) {
-        MoveTo(session, browser.Get(), branch);
+    win::ComPtr<IOPCBrowseServerAddressSpace> browser = Browser(session);
+    if (Hierarchical(browser.get())) {
+        MoveTo(session, browser.get(), branch);
     } else if (!branch.empty()) {
         throw TClientFailure{kExitUsage, L"the server's namespace is flat: it has no branches"};
     }
     std::vector<std::wstring> ids;
-    for (const std::wstring& name : Browse(session, browser.Get(), OPC_FLAT, filter)) {
-        ids.push_back(ItemIdOf(browser.Get(), name));
+    for (const std::wstring& name : Browse(session, browser.get(), OPC_FLAT, filter)) {
+        ids.push_back(ItemIdOf(browser.get(), name));
     }
     return ids;
 }
 
 int RunServers(const TOptions&) {
-    TComPtr<ICatInformation> categories;
+    win::ComPtr<ICatInformation> categories;
     const HRESULT hr =
         CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                         IID_ICatInformation, reinterpret_cast<void**>(categories.Put()));
+                         IID_ICatInformation, reinterpret_cast<void**>(categories.put()));
     if (FAILED(hr)) {
         throw TClientFailure{kExitServerFailed, L"the component categories cannot be read: " +
                                                     ResultText(nullptr, hr)};
@@ -153,27 +157,27 @@ int RunServers(const TOptions&) {
                                                          {CATID_OPCDAServer20, L"DA2"},
                                                          {CATID_OPCEventServerCATID, L"AE"}};
     for (const auto& [catid, version] : versions) {
-        TComPtr<IEnumGUID> classes;
+        win::ComPtr<IEnumGUID> classes;
         CATID wanted = catid;
         if (FAILED(categories->EnumClassesOfCategories(1, &wanted, static_cast<ULONG>(-1), nullptr,
-                                                       classes.Put()))) {
+                                                       classes.put()))) {
             continue;
         }
         CLSID clsid{};
         ULONG fetched = 0;
         while (classes->Next(1, &clsid, &fetched) == S_OK && fetched == 1) {
-            std::wstring& claimed = servers[opc::GuidText(clsid)];
+            std::wstring& claimed = servers[win::guid_text(clsid)];
             claimed += claimed.empty() ? version : std::wstring(L",") + version;
         }
     }
     for (const auto& [clsid_text, claimed] : servers) {
         CLSID clsid{};
         CLSIDFromString(clsid_text.c_str(), &clsid);
-        TTaskBlock<wchar_t> prog_id;
-        ProgIDFromCLSID(clsid, prog_id.Put());
+        win::UniqueCoTaskMem<wchar_t> prog_id;
+        ProgIDFromCLSID(clsid, prog_id.put());
         const std::wstring description =
-            opc::ReadKeyText(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid_text).value_or(L"");
-        PrintLine((prog_id.Get() ? std::wstring(prog_id.Get()) : std::wstring(L"-")) + L"  " +
+            win::read_key_text(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid_text).value_or(L"");
+        PrintLine((prog_id.get() ? std::wstring(prog_id.get()) : std::wstring(L"-")) + L"  " +
                   clsid_text + L"  " + claimed + L"  " + description);
     }
     return kExitOk;
@@ -181,9 +185,10 @@ int RunServers(const TOptions&) {
 
 int RunStatus(const TOptions& options) {
     TSession session(Wide(options.server));
-    TTaskBlock<OPCSERVERSTATUS> status;
-    session.Check(session.Server()->GetStatus(status.Put()), L"GetStatus failed");
-    const OPCSERVERSTATUS& s = *status.Get();
+    win::UniqueCoTaskMem<OPCSERVERSTATUS> status;
+    session.Check(session.Server()->GetStatus(status.put()), L"GetStatus failed");
+    const OPCSERVERSTATUS& s = *status.get();
+    const UniqueCoTaskMem<wchar_t> vendor_text(s.szVendorInfo);
     wchar_t version[48];
     std::swprintf(version, 48, L"%u.%u.%u", s.wMajorVersion, s.wMinorVersion, s.wBuildNumber);
     PrintLine(L"server        " + session.Name());
@@ -194,7 +199,6 @@ int RunStatus(const TOptions& options) {
     PrintLine(L"current time  " + FileTimeText(s.ftCurrentTime));
     PrintLine(L"last update   " + FileTimeText(s.ftLastUpdateTime));
     PrintLine(L"groups        " + std::to_wstring(s.dwGroupCount));
-    CoTaskMemFree(s.szVendorInfo);
     return kExitOk;
 }
 
@@ -202,61 +206,61 @@ int RunBrowse(const TOptions& options) {
     TSession session(Wide(options.server));
     const std::wstring branch = Wide(options.branch);
     const std::wstring filter = Wide(options.filter);
-    TComPtr<IOPCBrowseServerAddressSpace> browser = Browser(session);
-    if (options.flat || !Hierarchical(browser.Get())) {
+    win::ComPtr<IOPCBrowseServerAddressSpace> browser = Browser(session);
+    if (options.flat || !Hierarchical(browser.get())) {
         for (const std::wstring& id : BrowseItemIds(session, branch, filter)) {
             PrintLine(id);
         }
         return kExitOk;
     }
-    MoveTo(session, browser.Get(), branch);
-    PrintTree(session, browser.Get(), filter, L"");
+    MoveTo(session, browser.get(), branch);
+    PrintTree(session, browser.get(), filter, L"");
     return kExitOk;
 }
 
 int RunProps(const TOptions& options) {
     TSession session(Wide(options.server));
     const std::wstring item = Wide(options.items.front());
-    TComPtr<IOPCItemProperties> properties;
+    win::ComPtr<IOPCItemProperties> properties;
     session.Check(session.Server()->QueryInterface(IID_IOPCItemProperties,
-                                                   reinterpret_cast<void**>(properties.Put())),
+                                                   reinterpret_cast<void**>(properties.put())),
                   L"the server offers no item properties");
     DWORD count = 0;
-    TTaskBlock<DWORD> ids;
-    TTaskBlock<LPWSTR> descriptions;
-    TTaskBlock<VARTYPE> types;
+    win::UniqueCoTaskMem<DWORD> ids;
+    win::UniqueCoTaskMem<LPWSTR> descriptions;
+    win::UniqueCoTaskMem<VARTYPE> types;
     session.Check(properties->QueryAvailableProperties(const_cast<LPWSTR>(item.c_str()), &count,
-                                                       ids.Put(), descriptions.Put(), types.Put()),
+                                                       ids.put(), descriptions.put(), types.put()),
                   item);
+    const auto owned = win::TaskArray<LPWSTR>::adopt(descriptions.release(), count);
     std::vector<std::wstring> texts(count);
     std::size_t width = 0;
     for (DWORD i = 0; i < count; ++i) {
-        texts[i] = descriptions[i] ? descriptions[i] : L"";
-        CoTaskMemFree(descriptions[i]);
+        texts[i] = owned[i] ? owned[i] : L"";
         width = std::max(width, texts[i].size());
     }
     if (count == 0) {
         return kExitOk;
     }
-    TTaskBlock<VARIANT> values;
-    TTaskBlock<HRESULT> errors;
-    session.Check(properties->GetItemProperties(const_cast<LPWSTR>(item.c_str()), count, ids.Get(),
-                                                values.Put(), errors.Put()),
+    win::UniqueCoTaskMem<VARIANT> values;
+    win::UniqueCoTaskMem<HRESULT> errors;
+    session.Check(properties->GetItemProperties(const_cast<LPWSTR>(item.c_str()), count, ids.get(),
+                                                values.put(), errors.put()),
                   item);
     bool failed = false;
     for (DWORD i = 0; i < count; ++i) {
-        opc::TVariant value;
-        value.Get() = values[i];  // adopted: freed with the holder
+        win::Variant value;
+        value.value() = values[i];  // adopted: freed with the holder
         std::wstring shown;
         if (FAILED(errors[i])) {
             shown = L"error " + session.ResultText(errors[i]);
             failed = true;
-        } else if (ids[i] == OPC_PROP_CDT && value.Type() == VT_I2) {
-            shown = TypeName(static_cast<VARTYPE>(value.Get().iVal));
-        } else if (ids[i] == OPC_PROP_RIGHTS && value.Type() == VT_I4) {
-            shown = RightsText(static_cast<DWORD>(value.Get().lVal));
+        } else if (ids[i] == OPC_PROP_CDT && value.type() == VT_I2) {
+            shown = TypeName(static_cast<VARTYPE>(value.value().iVal));
+        } else if (ids[i] == OPC_PROP_RIGHTS && value.type() == VT_I4) {
+            shown = RightsText(static_cast<DWORD>(value.value().lVal));
         } else {
-            shown = ValueText(value.Get()) + L" (" + TypeName(value.Type()) + L")";
+            shown = ValueText(value.value()) + L" (" + TypeName(value.type()) + L")";
         }
         wchar_t id[16];
         std::swprintf(id, 16, L"%5lu  ", static_cast<unsigned long>(ids[i]));

@@ -7,17 +7,17 @@
 #include "commands.h"
 #include "completion_match.h"
 #include "opc/com/errors.h"
-#include "opc/com/task_mem.h"
 #include "output.h"
 #include "sinks.h"
 #include "value_text.h"
+#include "win/task_memory.h"
 
 namespace porvex::opcclient {
 namespace {
 
-using opc::TComPtr;
-using opc::TTaskBlock;
-using opc::TVariant;
+using win::ComPtr;
+using win::UniqueCoTaskMem;
+using win::Variant;
 
 // How long a completion may take before the command gives up.
 constexpr std::chrono::seconds kCompletionTimeout{10};
@@ -47,7 +47,7 @@ bool PrintResult(const TSession& session, const std::wstring& name, const TItemR
         PrintLine(name + L" error " + session.ResultText(result.error));
         return true;
     }
-    PrintLine(ValueLine(name, result.value.Get(), result.quality, result.time));
+    PrintLine(ValueLine(name, result.value.value(), result.quality, result.time));
     return false;
 }
 
@@ -94,15 +94,15 @@ opcstream::TDataBlock DecodeData(const TStreamBlock& block) {
 int ReadSync(TSession& session, TClientGroup& group, bool device, bool failed) {
     auto io = group.As<IOPCSyncIO>();
     std::vector<OPCHANDLE> handles = group.ServerHandles();
-    TTaskBlock<OPCITEMSTATE> states;
-    TTaskBlock<HRESULT> errors;
+    win::UniqueCoTaskMem<OPCITEMSTATE> states;
+    win::UniqueCoTaskMem<HRESULT> errors;
     session.Check(
         io->Read(device ? OPC_DS_DEVICE : OPC_DS_CACHE, static_cast<DWORD>(handles.size()),
-                 handles.data(), states.Put(), errors.Put()),
+                 handles.data(), states.put(), errors.put()),
         L"the read failed");
     for (std::size_t i = 0; i < handles.size(); ++i) {
         TItemResult result;
-        result.value.Get() = states[i].vDataValue;  // adopted
+        result.value.value() = states[i].vDataValue;  // adopted
         result.quality = states[i].wQuality;
         result.time = states[i].ftTimeStamp;
         result.error = errors[i];
@@ -118,13 +118,13 @@ int ReadAsync(TSession& session, TClientGroup& group, bool failed) {
             completion = std::move(event);
         }
     });
-    TAdvise advise(session, group.Identity(), IID_IOPCDataCallback, callback.Get());
+    TAdvise advise(session, group.identity(), IID_IOPCDataCallback, callback.get());
     auto io = group.As<IOPCAsyncIO2>();
     std::vector<OPCHANDLE> handles = group.ServerHandles();
     DWORD cancel_id = 0;
-    TTaskBlock<HRESULT> errors;
+    win::UniqueCoTaskMem<HRESULT> errors;
     session.Check(io->Read(static_cast<DWORD>(handles.size()), handles.data(), kTransactionId,
-                           &cancel_id, errors.Put()),
+                           &cancel_id, errors.put()),
                   L"the read was refused");
     TCallbackEvent event = WaitFor(completion, L"read completion");
     for (const TItemResult& result : event.items) {
@@ -144,20 +144,20 @@ int ReadStream(TSession& session, TClientGroup& group, bool withTime, bool devic
             completion.Arrived(*id, std::move(block));
         }
     });
-    TStreamAdvise advise(session, group, format, sink.Get());
+    TStreamAdvise advise(session, group, format, sink.get());
     auto io = group.As<IOPCAsyncIO>();
     std::vector<OPCHANDLE> handles = group.ServerHandles();
     DWORD id = 0;
-    TTaskBlock<HRESULT> errors;
+    win::UniqueCoTaskMem<HRESULT> errors;
     const HRESULT hr =
         io->Read(advise.Connection(), device ? OPC_DS_DEVICE : OPC_DS_CACHE,
-                 static_cast<DWORD>(handles.size()), handles.data(), &id, errors.Put());
+                 static_cast<DWORD>(handles.size()), handles.data(), &id, errors.put());
     session.Check(hr == S_FALSE ? E_FAIL : hr, L"the read was refused");
     completion.Expect(id);
     const TStreamBlock arrived = WaitFor(completion, L"read block");
     const opcstream::TDataBlock block = DecodeData(arrived);
     for (TItemResult& result : StreamItems(block)) {
-        if (result.quality == OPC_QUALITY_BAD && result.value.Type() == VT_EMPTY) {
+        if (result.quality == OPC_QUALITY_BAD && result.value.type() == VT_EMPTY) {
             PrintLine(ItemName(group, result.client_handle) + L" = (no value) quality=" +
                       QualityText(result.quality));
             failed = true;
@@ -206,7 +206,7 @@ int RunWrite(const TOptions& options) {
     // The values, each turned into its item's type; a value that does not fit is that
     // item's error.
     std::vector<OPCHANDLE> handles;
-    std::vector<TVariant> values;
+    std::vector<win::Variant> values;
     std::vector<std::wstring> names;
     for (const TGroupItem& item : group.Items()) {
         const TWriteRequest& request = options.writes[item.client_handle - 1];
@@ -223,16 +223,16 @@ int RunWrite(const TOptions& options) {
     if (handles.empty()) {
         return kExitItemFailed;
     }
-    static_assert(sizeof(TVariant) == sizeof(VARIANT));
+    static_assert(sizeof(win::Variant) == sizeof(VARIANT));
     VARIANT* raw_values = reinterpret_cast<VARIANT*>(values.data());
     const DWORD count = static_cast<DWORD>(handles.size());
     std::vector<HRESULT> results(count, E_FAIL);
     if (options.transport == TTransport::Sync) {
         auto sync = group.As<IOPCSyncIO>();
-        TTaskBlock<HRESULT> errors;
-        session.Check(sync->Write(count, handles.data(), raw_values, errors.Put()),
+        win::UniqueCoTaskMem<HRESULT> errors;
+        session.Check(sync->Write(count, handles.data(), raw_values, errors.put()),
                       L"the write failed");
-        results.assign(errors.Get(), errors.Get() + count);
+        results.assign(errors.get(), errors.get() + count);
     } else if (options.transport == TTransport::Async) {
         std::optional<TCallbackEvent> completion;
         auto callback = TDataCallback::Create([&](TCallbackEvent& event) {
@@ -240,12 +240,12 @@ int RunWrite(const TOptions& options) {
                 completion = std::move(event);
             }
         });
-        TAdvise advise(session, group.Identity(), IID_IOPCDataCallback, callback.Get());
+        TAdvise advise(session, group.identity(), IID_IOPCDataCallback, callback.get());
         auto async = group.As<IOPCAsyncIO2>();
         DWORD cancel_id = 0;
-        TTaskBlock<HRESULT> errors;
+        win::UniqueCoTaskMem<HRESULT> errors;
         session.Check(async->Write(count, handles.data(), raw_values, kTransactionId, &cancel_id,
-                                   errors.Put()),
+                                   errors.put()),
                       L"the write was refused");
         const TCallbackEvent event = WaitFor(completion, L"write completion");
         for (const TItemResult& result : event.items) {
@@ -264,12 +264,12 @@ int RunWrite(const TOptions& options) {
                 completion.Arrived(*id, std::move(block));
             }
         });
-        TStreamAdvise advise(session, group, 2, sink.Get());
+        TStreamAdvise advise(session, group, 2, sink.get());
         auto async = group.As<IOPCAsyncIO>();
         DWORD id = 0;
-        TTaskBlock<HRESULT> errors;
+        win::UniqueCoTaskMem<HRESULT> errors;
         const HRESULT hr =
-            async->Write(advise.Connection(), count, handles.data(), raw_values, &id, errors.Put());
+            async->Write(advise.Connection(), count, handles.data(), raw_values, &id, errors.put());
         session.Check(hr == S_FALSE ? E_FAIL : hr, L"the write was refused");
         completion.Expect(id);
         const TStreamBlock arrived = WaitFor(completion, L"write-complete block");

@@ -29,7 +29,7 @@ class TPrinter {
         if (FAILED(result.error)) {
             PrintLine(name + L" error " + session_.ResultText(result.error));
         } else {
-            PrintLine(ValueLine(name, result.value.Get(), result.quality, result.time));
+            PrintLine(ValueLine(name, result.value.value(), result.quality, result.time));
         }
         ++printed_;
     }
@@ -57,7 +57,7 @@ std::chrono::steady_clock::time_point Deadline(const TOptions& options) {
 int RunSubscribe(const TOptions& options) {
     TSession session(Wide(options.server));
     auto shutdown = TShutdownSink::Create();
-    TAdvise shutdown_advise(session, session.Server(), IID_IOPCShutdown, shutdown.Get());
+    TAdvise shutdown_advise(session, session.Server(), IID_IOPCShutdown, shutdown.get());
 
     std::vector<std::wstring> ids;
     for (const std::string& item : options.items) {
@@ -73,8 +73,8 @@ int RunSubscribe(const TOptions& options) {
     std::wstring stream_error;
     std::unique_ptr<TAdvise> callback_advise;
     std::unique_ptr<TStreamAdvise> stream_advise;
-    opc::TComPtr<TDataCallback> callback;
-    opc::TComPtr<TStreamSink> sink;
+    win::ComPtr<TDataCallback> callback;
+    win::ComPtr<TStreamSink> sink;
     if (options.transport == TTransport::Stream || options.transport == TTransport::StreamTime) {
         const bool with_time = options.transport == TTransport::StreamTime;
         sink = TStreamSink::Create([&, with_time](TStreamBlock& block) {
@@ -91,7 +91,7 @@ int RunSubscribe(const TOptions& options) {
             }
         });
         stream_advise =
-            std::make_unique<TStreamAdvise>(session, group, with_time ? 1 : 0, sink.Get());
+            std::make_unique<TStreamAdvise>(session, group, with_time ? 1 : 0, sink.get());
     } else {
         callback = TDataCallback::Create([&](TCallbackEvent& event) {
             if (event.kind != TEventKind::DataChange) {
@@ -101,8 +101,8 @@ int RunSubscribe(const TOptions& options) {
                 printer.Print(result);
             }
         });
-        callback_advise = std::make_unique<TAdvise>(session, group.Identity(), IID_IOPCDataCallback,
-                                                    callback.Get());
+        callback_advise = std::make_unique<TAdvise>(session, group.identity(), IID_IOPCDataCallback,
+                                                    callback.get());
     }
     bool failed = false;
     group.Add(ids, true, [&](const std::wstring& id, HRESULT code) {

@@ -1,22 +1,21 @@
 #include "event_session.h"
 
 #include "commands.h"
-#include "opc/com/task_mem.h"
 #include "value_text.h"
+#include "win/task_memory.h"
 
 namespace porvex::opcclient {
 namespace {
 
-using opc::TComPtr;
-using opc::TTaskBlock;
+using win::ComPtr;
+using win::UniqueCoTaskMem;
 
 std::vector<std::wstring> TakeStrings(LPWSTR* texts, DWORD count) {
+    const auto owned = win::TaskArray<LPWSTR>::adopt(texts, count);
     std::vector<std::wstring> out;
-    for (DWORD i = 0; texts && i < count; ++i) {
-        out.emplace_back(texts[i] ? texts[i] : L"");
-        CoTaskMemFree(texts[i]);
+    for (std::size_t i = 0; i < owned.size(); ++i) {
+        out.emplace_back(owned[i] ? owned[i] : L"");
     }
-    CoTaskMemFree(texts);
     return out;
 }
 
@@ -79,29 +78,29 @@ HRESULT TEventSink::OnEvent(OPCHANDLE, BOOL bRefresh, BOOL bLastRefresh, DWORD d
 TEventSession::TEventSession(const std::wstring& server) : name_(server) {
     const CLSID clsid = ServerClass(server);
     HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
-                                  IID_IOPCEventServer, reinterpret_cast<void**>(server_.Put()));
+                                  IID_IOPCEventServer, reinterpret_cast<void**>(server_.put()));
     if (FAILED(hr)) {
         throw TClientFailure{kExitServerFailed, L"cannot start " + server +
                                                     L" as an Alarms & Events server: " +
                                                     ResultText(nullptr, hr)};
     }
     DWORD count = 0;
-    TTaskBlock<DWORD> ids;
+    win::UniqueCoTaskMem<DWORD> ids;
     LPWSTR* names = nullptr;
-    Check(server_->QueryEventCategories(OPC_ALL_EVENTS, &count, ids.Put(), &names),
+    Check(server_->QueryEventCategories(OPC_ALL_EVENTS, &count, ids.put(), &names),
           L"the event categories cannot be read");
     const std::vector<std::wstring> category_names = TakeStrings(names, count);
     for (DWORD i = 0; i < count; ++i) {
         TCategory& category = categories_[ids[i]];
         category.name = category_names[i];
         DWORD attributes = 0;
-        TTaskBlock<DWORD> attribute_ids;
+        win::UniqueCoTaskMem<DWORD> attribute_ids;
         LPWSTR* descriptions = nullptr;
-        TTaskBlock<VARTYPE> types;
-        if (SUCCEEDED(server_->QueryEventAttributes(ids[i], &attributes, attribute_ids.Put(),
-                                                    &descriptions, types.Put()))) {
+        win::UniqueCoTaskMem<VARTYPE> types;
+        if (SUCCEEDED(server_->QueryEventAttributes(ids[i], &attributes, attribute_ids.put(),
+                                                    &descriptions, types.put()))) {
             category.attribute_names = TakeStrings(descriptions, attributes);
-            category.attribute_ids.assign(attribute_ids.Get(), attribute_ids.Get() + attributes);
+            category.attribute_ids.assign(attribute_ids.get(), attribute_ids.get() + attributes);
         }
     }
 }
@@ -112,13 +111,13 @@ void TEventSession::Check(HRESULT code, const std::wstring& what) const {
     }
 }
 
-TComPtr<IOPCEventSubscriptionMgt> TEventSession::Subscribe(const TEventFilterOptions& filter,
-                                                           IOPCEventSink* sink, DWORD& cookie) {
-    TComPtr<IOPCEventSubscriptionMgt> subscription;
+win::ComPtr<IOPCEventSubscriptionMgt> TEventSession::Subscribe(const TEventFilterOptions& filter,
+                                                               IOPCEventSink* sink, DWORD& cookie) {
+    win::ComPtr<IOPCEventSubscriptionMgt> subscription;
     DWORD revised_time = 0;
     DWORD revised_size = 0;
     Check(server_->CreateEventSubscription(TRUE, 0, 0, 1, IID_IOPCEventSubscriptionMgt,
-                                           reinterpret_cast<IUnknown**>(subscription.Put()),
+                                           reinterpret_cast<IUnknown**>(subscription.put()),
                                            &revised_time, &revised_size),
           L"the subscription cannot be made");
     // Array arguments are references across processes: never null, even when empty.
@@ -157,10 +156,10 @@ TComPtr<IOPCEventSubscriptionMgt> TEventSession::Subscribe(const TEventFilterOpt
                   L"the attributes cannot be selected");
         }
     }
-    TComPtr<IConnectionPointContainer> container;
-    Check(subscription.As(container), L"the subscription has no connection points");
-    TComPtr<IConnectionPoint> point;
-    Check(container->FindConnectionPoint(IID_IOPCEventSink, point.Put()),
+    win::ComPtr<IConnectionPointContainer> container;
+    Check(subscription.query(container), L"the subscription has no connection points");
+    win::ComPtr<IConnectionPoint> point;
+    Check(container->FindConnectionPoint(IID_IOPCEventSink, point.put()),
           L"the subscription has no event sink point");
     Check(point->Advise(sink, &cookie), L"the event sink cannot be attached");
     return subscription;

@@ -10,20 +10,20 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/idl/opc_ae_interfaces.h"
 #include "options.h"
 #include "session.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opcclient {
 
 // Receives OnEvent calls: each event with the call's refresh flags.
-class TEventSink final : public opc::TComObject<IOPCEventSink> {
+class TEventSink final : public win::ComObject<IOPCEventSink> {
   public:
     using THandler = std::function<void(const ONEVENTSTRUCT&, bool refresh)>;
-    static opc::TComPtr<TEventSink> Create(THandler handler) {
-        return opc::TComPtr<TEventSink>(new TEventSink(std::move(handler)));
+    static win::ComPtr<TEventSink> Create(THandler handler) {
+        return win::ComPtr<TEventSink>(new TEventSink(std::move(handler)));
     }
     HRESULT STDMETHODCALLTYPE OnEvent(OPCHANDLE hClientSubscription, BOOL bRefresh,
                                       BOOL bLastRefresh, DWORD dwCount,
@@ -42,14 +42,14 @@ class TEventSession {
     // categories and their attributes.
     explicit TEventSession(const std::wstring& server);
 
-    IOPCEventServer* Server() const noexcept { return server_.Get(); }
+    IOPCEventServer* Server() const noexcept { return server_.get(); }
     const std::wstring& Name() const noexcept { return name_; }
     void Check(HRESULT code, const std::wstring& what) const;
 
     // A subscription (active, no buffer time, no size limit) with filter, every attribute
     // of every category returned, and sink advised.
-    opc::TComPtr<IOPCEventSubscriptionMgt> Subscribe(const TEventFilterOptions& filter,
-                                                     IOPCEventSink* sink, DWORD& cookie);
+    win::ComPtr<IOPCEventSubscriptionMgt> Subscribe(const TEventFilterOptions& filter,
+                                                    IOPCEventSink* sink, DWORD& cookie);
 
     // "TIME SOURCE ..." for an event.
     std::wstring EventLine(const ONEVENTSTRUCT& event) const;
@@ -62,7 +62,7 @@ class TEventSession {
     };
 
     std::wstring name_;
-    opc::TComPtr<IOPCEventServer> server_;
+    win::ComPtr<IOPCEventServer> server_;
     std::map<DWORD, TCategory> categories_;
 };
 

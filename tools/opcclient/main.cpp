@@ -5,11 +5,11 @@
 #include <cstdio>
 
 #include "commands.h"
-#include "opc/com/com_apartment.h"
 #include "opc/com/errors.h"
 #include "opc/com/text.h"
 #include "options.h"
 #include "output.h"
+#include "win/com_apartment.h"
 
 using namespace porvex::opcclient;
 
@@ -57,7 +57,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     InstallStopHandler();
     try {
-        porvex::opc::TComApartment apartment;
+        porvex::win::ComApartment apartment;
+        apartment.require();
         return Run(*parsed.options);
     } catch (const TClientFailure& failure) {
         PrintError(failure.text);

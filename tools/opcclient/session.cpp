@@ -3,13 +3,13 @@
 #include <atomic>
 #include <cstdio>
 
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
+#include "win/task_memory.h"
 
 namespace porvex::opcclient {
 namespace {
 
-using opc::TComPtr;
+using win::ComPtr;
 
 std::atomic<bool> stop_requested{false};
 
@@ -43,10 +43,10 @@ void InstallStopHandler() { SetConsoleCtrlHandler(&OnConsoleEvent, TRUE); }
 std::wstring ResultText(IOPCServer* server, HRESULT code) {
     std::wstring text;
     if (server) {
-        opc::TTaskBlock<wchar_t> message;
-        if (SUCCEEDED(server->GetErrorString(code, LOCALE_SYSTEM_DEFAULT, message.Put())) &&
-            message.Get()) {
-            text = opc::TrimBlanks(message.Get());
+        win::UniqueCoTaskMem<wchar_t> message;
+        if (SUCCEEDED(server->GetErrorString(code, LOCALE_SYSTEM_DEFAULT, message.put())) &&
+            message.get()) {
+            text = opc::TrimBlanks(message.get());
         }
     }
     if (text.empty()) {
@@ -72,19 +72,19 @@ CLSID ServerClass(const std::wstring& server) {
 TSession::TSession(const std::wstring& server) : name_(server) {
     const CLSID clsid = ServerClass(server);
     HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
-                                  IID_IOPCServer, reinterpret_cast<void**>(server_.Put()));
+                                  IID_IOPCServer, reinterpret_cast<void**>(server_.put()));
     if (FAILED(hr)) {
         throw TClientFailure{kExitServerFailed, L"cannot start " + server + L": " +
                                                     opcclient::ResultText(nullptr, hr)};
     }
-    TComPtr<IOPCCommon> common;
-    if (SUCCEEDED(server_.As(common))) {
+    win::ComPtr<IOPCCommon> common;
+    if (SUCCEEDED(server_.query(common))) {
         common->SetClientName(L"opcclient");
     }
 }
 
 std::wstring TSession::ResultText(HRESULT code) const {
-    return opcclient::ResultText(server_.Get(), code);
+    return opcclient::ResultText(server_.get(), code);
 }
 
 void TSession::Check(HRESULT code, const std::wstring& what) const {
@@ -100,12 +100,12 @@ TClientGroup::TClientGroup(TSession& session, bool active, DWORD rateMs, float d
     LONG bias = 0;
     const HRESULT hr = session.Server()->AddGroup(
         L"", active, rateMs, 1, &bias, &deadband, LOCALE_SYSTEM_DEFAULT, &handle_, &revised_rate_,
-        IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group_.Put()));
+        IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group_.put()));
     session.Check(hr, L"the server refused a group");
 }
 
 TClientGroup::~TClientGroup() {
-    group_.Reset();
+    group_.reset();
     if (handle_ != 0) {
         session_.Server()->RemoveGroup(handle_, FALSE);
     }
@@ -128,10 +128,10 @@ std::size_t TClientGroup::Add(const std::vector<std::wstring>& ids, bool active,
         definitions[i].vtRequestedDataType = VT_EMPTY;
     }
     next_client_handle_ += static_cast<OPCHANDLE>(ids.size());
-    opc::TTaskBlock<OPCITEMRESULT> results;
-    opc::TTaskBlock<HRESULT> errors;
+    win::UniqueCoTaskMem<OPCITEMRESULT> results;
+    win::UniqueCoTaskMem<HRESULT> errors;
     const HRESULT hr = group_->AddItems(static_cast<DWORD>(definitions.size()), definitions.data(),
-                                        results.Put(), errors.Put());
+                                        results.put(), errors.put());
     session_.Check(hr, L"the server refused to add items");
     std::size_t added = 0;
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -172,15 +172,15 @@ std::vector<OPCHANDLE> TClientGroup::ServerHandles() const {
 // ---- TAdvise -----------------------------------------------------------------------------
 
 TAdvise::TAdvise(const TSession& session, IUnknown* container, REFIID iid, IUnknown* sink) {
-    TComPtr<IConnectionPointContainer> points;
+    win::ComPtr<IConnectionPointContainer> points;
     session.Check(container->QueryInterface(IID_IConnectionPointContainer,
-                                            reinterpret_cast<void**>(points.Put())),
+                                            reinterpret_cast<void**>(points.put())),
                   L"the server object has no connection points");
-    session.Check(points->FindConnectionPoint(iid, point_.Put()),
+    session.Check(points->FindConnectionPoint(iid, point_.put()),
                   L"the server object offers no such callback");
     const HRESULT hr = point_->Advise(sink, &cookie_);
     if (FAILED(hr)) {
-        point_.Reset();
+        point_.reset();
         session.Check(hr, L"the server refused the callback");
     }
 }

@@ -12,9 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "opc/com/com_ptr.h"
 #include "opc/idl/opc_interfaces.h"
 #include "options.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opcclient {
 
@@ -37,7 +37,7 @@ class TSession {
     TSession(const TSession&) = delete;
     TSession& operator=(const TSession&) = delete;
 
-    IOPCServer* Server() const noexcept { return server_.Get(); }
+    IOPCServer* Server() const noexcept { return server_.get(); }
     const std::wstring& Name() const noexcept { return name_; }
     std::wstring ResultText(HRESULT code) const;
     // TClientFailure "what: the result's text" when code is a failure.
@@ -45,7 +45,7 @@ class TSession {
 
   private:
     std::wstring name_;
-    opc::TComPtr<IOPCServer> server_;
+    win::ComPtr<IOPCServer> server_;
 };
 
 // An item added to a group.
@@ -75,17 +75,17 @@ class TClientGroup {
     std::vector<OPCHANDLE> ServerHandles() const;
 
     template <class I>
-    opc::TComPtr<I> As() const {
-        opc::TComPtr<I> out;
-        session_.Check(group_.As(out), L"the group has no such interface");
+    win::ComPtr<I> As() const {
+        win::ComPtr<I> out;
+        session_.Check(group_.query(out), L"the group has no such interface");
         return out;
     }
-    IUnknown* Identity() const noexcept { return group_.Get(); }
+    IUnknown* identity() const noexcept { return group_.get(); }
     DWORD RevisedRate() const noexcept { return revised_rate_; }
 
   private:
     TSession& session_;
-    opc::TComPtr<IOPCItemMgt> group_;
+    win::ComPtr<IOPCItemMgt> group_;
     OPCHANDLE handle_ = 0;
     DWORD revised_rate_ = 0;
     std::vector<TGroupItem> items_;
@@ -102,7 +102,7 @@ class TAdvise {
     ~TAdvise();
 
   private:
-    opc::TComPtr<IConnectionPoint> point_;
+    win::ComPtr<IConnectionPoint> point_;
     DWORD cookie_ = 0;
 };
 

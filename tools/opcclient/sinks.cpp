@@ -3,13 +3,13 @@
 #include <cstring>
 
 #include "opc/com/errors.h"
-#include "opc/com/hglobal.h"
-#include "opc/com/safe_array.h"
+#include "win/global_memory.h"
+#include "win/safe_array.h"
 
 namespace porvex::opcclient {
 namespace {
 
-using opc::TVariant;
+using win::Variant;
 
 constexpr const wchar_t* kFormatNames[3] = {L"OPCSTMFORMATDATA", L"OPCSTMFORMATDATATIME",
                                             L"OPCSTMFORMATWRITECOMPLETE"};
@@ -34,52 +34,52 @@ std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin()
 
 // A received value as a VARIANT of this process. Values that carried pointers in the block
 // (other than strings, which the block spells out) cannot be rebuilt and show their type.
-TVariant StreamValue(const opcstream::TDecodedValue& decoded) {
+win::Variant StreamValue(const opcstream::TDecodedValue& decoded) {
     const VARTYPE type = decoded.vt;
     if (type == VT_BSTR) {
-        return TVariant::String(Wide(decoded.text));
+        return win::Variant::string(Wide(decoded.text));
     }
     if ((type & VT_ARRAY) == 0) {
         if (HoldsPointer(type)) {
-            return TVariant::String(L"(a value of type " + std::to_wstring(type) + L")");
+            return win::Variant::string(L"(a value of type " + std::to_wstring(type) + L")");
         }
-        TVariant value;
-        value.Get().vt = type;
-        std::memcpy(&value.Get().bVal, decoded.data.data(), decoded.data.size());
+        win::Variant value;
+        value.value().vt = type;
+        std::memcpy(&value.value().bVal, decoded.data.data(), decoded.data.size());
         return value;
     }
     // Arrays come back flattened to one dimension.
     const VARTYPE element = type & VT_TYPEMASK;
     if (element == VT_BSTR) {
-        opc::TSafeArray array =
-            opc::TSafeArray::Vector(VT_BSTR, static_cast<ULONG>(decoded.strings.size()));
+        win::UniqueSafeArray array =
+            win::safe_array_vector(VT_BSTR, static_cast<ULONG>(decoded.strings.size()));
         for (std::size_t i = 0; i < decoded.strings.size(); ++i) {
-            TVariant text = TVariant::String(Wide(decoded.strings[i]));
+            win::Variant text = win::Variant::string(Wide(decoded.strings[i]));
             LONG index = static_cast<LONG>(i);
-            opc::CheckResult(SafeArrayPutElement(array.Get(), &index, text.Get().bstrVal));
+            opc::CheckResult(SafeArrayPutElement(array.get(), &index, text.value().bstrVal));
         }
-        TVariant value;
-        value.Get().vt = VT_ARRAY | VT_BSTR;
-        value.Get().parray = array.Detach();
+        win::Variant value;
+        value.value().vt = VT_ARRAY | VT_BSTR;
+        value.value().parray = array.release();
         return value;
     }
     if (HoldsPointer(element) || decoded.element_size == 0) {
-        return TVariant::String(L"(an array of type " + std::to_wstring(element) + L")");
+        return win::Variant::string(L"(an array of type " + std::to_wstring(element) + L")");
     }
     const std::size_t count = decoded.elements.size() / decoded.element_size;
-    opc::TSafeArray array = opc::TSafeArray::Vector(element, static_cast<ULONG>(count));
-    if (array.Get()->cbElements != decoded.element_size) {
-        return TVariant::String(L"(an array of type " + std::to_wstring(element) + L")");
+    win::UniqueSafeArray array = win::safe_array_vector(element, static_cast<ULONG>(count));
+    if (array.get()->cbElements != decoded.element_size) {
+        return win::Variant::string(L"(an array of type " + std::to_wstring(element) + L")");
     }
     if (count > 0) {
-        opc::TSafeArrayData data(array.Get());
-        if (data.Valid()) {
-            std::memcpy(data.Data(), decoded.elements.data(), count * decoded.element_size);
+        win::SafeArrayAccess data(array.get());
+        if (data.valid()) {
+            std::memcpy(data.data(), decoded.elements.data(), count * decoded.element_size);
         }
     }
-    TVariant value;
-    value.Get().vt = type;
-    value.Get().parray = array.Detach();
+    win::Variant value;
+    value.value().vt = type;
+    value.value().parray = array.release();
     return value;
 }
 
@@ -95,7 +95,7 @@ TStreamAdvise::TStreamAdvise(const TSession& session, const TClientGroup& group,
     FORMATETC description{StreamFormat(format), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     const HRESULT hr = data_->DAdvise(&description, 0, sink, &connection_);
     if (FAILED(hr)) {
-        data_.Reset();
+        data_.reset();
         session.Check(hr, L"the server refused the data stream");
     }
 }
@@ -123,8 +123,8 @@ std::vector<TItemResult> StreamItems(const opcstream::TDataBlock& block) {
 
 // ---- TDataCallback -----------------------------------------------------------------------
 
-opc::TComPtr<TDataCallback> TDataCallback::Create(std::function<void(TCallbackEvent&)> onEvent) {
-    return opc::TComPtr<TDataCallback>(new TDataCallback(std::move(onEvent)));
+win::ComPtr<TDataCallback> TDataCallback::Create(std::function<void(TCallbackEvent&)> onEvent) {
+    return win::ComPtr<TDataCallback>(new TDataCallback(std::move(onEvent)));
 }
 
 HRESULT TDataCallback::Deliver(TEventKind kind, DWORD transaction, OPCHANDLE group, HRESULT quality,
@@ -142,7 +142,7 @@ HRESULT TDataCallback::Deliver(TEventKind kind, DWORD transaction, OPCHANDLE gro
             TItemResult item;
             item.client_handle = handles ? handles[i] : 0;
             if (values) {
-                item.value = TVariant(values[i]);
+                item.value = win::Variant(values[i]);
             }
             item.quality = qualities ? qualities[i] : 0;
             item.time = times ? times[i] : FILETIME{};
@@ -189,8 +189,8 @@ HRESULT TDataCallback::OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) noexc
 
 // ---- TStreamSink -------------------------------------------------------------------------
 
-opc::TComPtr<TStreamSink> TStreamSink::Create(std::function<void(TStreamBlock&)> onBlock) {
-    return opc::TComPtr<TStreamSink>(new TStreamSink(std::move(onBlock)));
+win::ComPtr<TStreamSink> TStreamSink::Create(std::function<void(TStreamBlock&)> onBlock) {
+    return win::ComPtr<TStreamSink>(new TStreamSink(std::move(onBlock)));
 }
 
 void TStreamSink::OnDataChange(FORMATETC* pFormatetc, STGMEDIUM* pStgmed) noexcept {
@@ -205,12 +205,12 @@ void TStreamSink::OnDataChange(FORMATETC* pFormatetc, STGMEDIUM* pStgmed) noexce
             }
         }
         // The block stays the server's: copy it during the call.
-        opc::TGlobalLock lock(pStgmed->hGlobal);
-        if (!lock.Data()) {
+        win::GlobalLockScope lock(pStgmed->hGlobal);
+        if (!lock.data()) {
             return;
         }
-        const auto* bytes = static_cast<const std::uint8_t*>(lock.Data());
-        block.bytes.assign(bytes, bytes + lock.Size());
+        const auto* bytes = static_cast<const std::uint8_t*>(lock.data());
+        block.bytes.assign(bytes, bytes + lock.size());
         if (on_block_) {
             on_block_(block);
         }

@@ -10,19 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
-#include "opc/com/variant.h"
 #include "opc/idl/opc_interfaces.h"
 #include "session.h"
 #include "stream_decode.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
+#include "win/variant.h"
 
 namespace porvex::opcclient {
 
 // One item of a callback or a block.
 struct TItemResult {
     OPCHANDLE client_handle = 0;
-    opc::TVariant value;
+    win::Variant value;
     WORD quality = 0;
     FILETIME time{};
     HRESULT error = S_OK;
@@ -39,9 +39,9 @@ struct TCallbackEvent {
     std::vector<TItemResult> items;
 };
 
-class TDataCallback final : public opc::TComObject<IOPCDataCallback> {
+class TDataCallback final : public win::ComObject<IOPCDataCallback> {
   public:
-    static opc::TComPtr<TDataCallback> Create(std::function<void(TCallbackEvent&)> onEvent);
+    static win::ComPtr<TDataCallback> Create(std::function<void(TCallbackEvent&)> onEvent);
 
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup,
                                            HRESULT hrMasterquality, HRESULT hrMastererror,
@@ -78,9 +78,9 @@ struct TStreamBlock {
     std::vector<std::uint8_t> bytes;
 };
 
-class TStreamSink final : public opc::TComObject<IAdviseSink> {
+class TStreamSink final : public win::ComObject<IAdviseSink> {
   public:
-    static opc::TComPtr<TStreamSink> Create(std::function<void(TStreamBlock&)> onBlock);
+    static win::ComPtr<TStreamSink> Create(std::function<void(TStreamBlock&)> onBlock);
 
     void STDMETHODCALLTYPE OnDataChange(FORMATETC* pFormatetc,
                                         STGMEDIUM* pStgmed) noexcept override;
@@ -96,10 +96,10 @@ class TStreamSink final : public opc::TComObject<IAdviseSink> {
     std::function<void(TStreamBlock&)> on_block_;
 };
 
-class TShutdownSink final : public opc::TComObject<IOPCShutdown> {
+class TShutdownSink final : public win::ComObject<IOPCShutdown> {
   public:
-    static opc::TComPtr<TShutdownSink> Create() {
-        return opc::TComPtr<TShutdownSink>(new TShutdownSink());
+    static win::ComPtr<TShutdownSink> Create() {
+        return win::ComPtr<TShutdownSink>(new TShutdownSink());
     }
     HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR szReason) noexcept override;
 
@@ -124,7 +124,7 @@ class TStreamAdvise {
     DWORD Connection() const noexcept { return connection_; }
 
   private:
-    opc::TComPtr<IDataObject> data_;
+    win::ComPtr<IDataObject> data_;
     DWORD connection_ = 0;
 };
 

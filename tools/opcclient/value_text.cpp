@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "opc/com/errors.h"
-#include "opc/com/safe_array.h"
 #include "opc/com/text.h"
+#include "win/safe_array.h"
 
 namespace porvex::opcclient {
 namespace {
 
 using opc::EOpcError;
-using opc::TVariant;
+using win::Variant;
 
 const wchar_t* BaseTypeName(VARTYPE type) {
     switch (type) {
@@ -194,13 +194,13 @@ std::wstring ArrayText(const VARIANT& value) {
     for (USHORT d = 0; d < array->cDims; ++d) {
         count *= array->rgsabound[d].cElements;
     }
-    opc::TSafeArrayData data(array);
-    if (count > 0 && !data.Valid()) {
+    win::SafeArrayAccess data(array);
+    if (count > 0 && !data.valid()) {
         return L"(array)";
     }
     const VARTYPE element = value.vt & VT_TYPEMASK;
     std::wstring out = L"[";
-    const auto* bytes = static_cast<const BYTE*>(data.Data());
+    const auto* bytes = static_cast<const BYTE*>(data.data());
     for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) {
             out += L", ";
@@ -307,29 +307,29 @@ bool ParseIsoDate(const std::wstring& text, DATE& out) {
     return true;
 }
 
-TVariant ParseScalar(const std::wstring& raw, VARTYPE type) {
+win::Variant ParseScalar(const std::wstring& raw, VARTYPE type) {
     const std::wstring text = Trim(raw);
     if (type == VT_BSTR || type == VT_EMPTY) {
-        return TVariant::String(Unquote(raw));
+        return win::Variant::string(Unquote(raw));
     }
     if (type == VT_BOOL) {
         if (opc::EqualNoCase(text, L"true") || text == L"1" || text == L"-1") {
-            return TVariant::Bool(true);
+            return win::Variant::boolean(true);
         }
         if (opc::EqualNoCase(text, L"false") || text == L"0") {
-            return TVariant::Bool(false);
+            return win::Variant::boolean(false);
         }
         throw EOpcError(DISP_E_TYPEMISMATCH, L"a BOOL is true or false");
     }
     if (type == VT_DATE) {
         DATE date = 0;
         if (ParseIsoDate(text, date)) {
-            return TVariant::Date(date);
+            return win::Variant::date(date);
         }
     }
-    TVariant source = TVariant::String(text);
-    TVariant converted;
-    const HRESULT hr = VariantChangeTypeEx(converted.Ptr(), source.Ptr(),
+    win::Variant source = win::Variant::string(text);
+    win::Variant converted;
+    const HRESULT hr = VariantChangeTypeEx(converted.get(), source.get(),
                                            MAKELCID(LANG_ENGLISH, SORT_DEFAULT), 0, type);
     if (FAILED(hr)) {
         throw EOpcError(hr, L"'" + text + L"' is no " + TypeName(type));
@@ -461,23 +461,23 @@ std::wstring ValueLine(const std::wstring& item, const VARIANT& value, WORD qual
            QualityText(quality) + L" time=" + FileTimeText(time);
 }
 
-TVariant ParseValue(const std::wstring& text, VARTYPE type) {
+win::Variant ParseValue(const std::wstring& text, VARTYPE type) {
     if ((type & VT_ARRAY) == 0) {
         return ParseScalar(text, type);
     }
     const VARTYPE element = type & VT_TYPEMASK;
     const std::vector<std::wstring> parts = ArrayElements(text);
-    opc::TSafeArray array = opc::TSafeArray::Vector(element, static_cast<ULONG>(parts.size()));
+    win::UniqueSafeArray array = win::safe_array_vector(element, static_cast<ULONG>(parts.size()));
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        TVariant item = ParseScalar(parts[i], element);
+        win::Variant item = ParseScalar(parts[i], element);
         LONG index = static_cast<LONG>(i);
-        void* data = element == VT_BSTR ? static_cast<void*>(item.Get().bstrVal)
-                                        : static_cast<void*>(&item.Get().bVal);
-        opc::CheckResult(SafeArrayPutElement(array.Get(), &index, data));
+        void* data = element == VT_BSTR ? static_cast<void*>(item.value().bstrVal)
+                                        : static_cast<void*>(&item.value().bVal);
+        opc::CheckResult(SafeArrayPutElement(array.get(), &index, data));
     }
-    TVariant out;
-    out.Get().vt = type;
-    out.Get().parray = array.Detach();
+    win::Variant out;
+    out.value().vt = type;
+    out.value().parray = array.release();
     return out;
 }
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "opc/com/variant.h"
+#include "win/variant.h"
 
 namespace porvex::opcclient {
 
@@ -27,6 +27,6 @@ std::wstring ValueLine(const std::wstring& item, const VARIANT& value, WORD qual
 // The value of text for an item of type (its canonical type): numbers, true/false, dates
 // (2024-05-06 or 2024-05-06T07:08:09), strings (as they are, or quoted with escapes) and
 // arrays ([1, 2, 3]). EOpcError with the conversion's code when the text does not fit.
-opc::TVariant ParseValue(const std::wstring& text, VARTYPE type);
+win::Variant ParseValue(const std::wstring& text, VARTYPE type);
 
 }  // namespace porvex::opcclient

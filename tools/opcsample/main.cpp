@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "opc/com/call_profile.h"
-#include "opc/com/com_apartment.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/text.h"
@@ -35,6 +34,7 @@
 #include "opc/registration/start_mode.h"
 #include "tools/opcsample/sample_events.h"
 #include "tools/opcsample/sample_server.h"
+#include "win/com_apartment.h"
 
 namespace {
 
@@ -86,7 +86,8 @@ int MinUpdateRateFromCommandLine() {
 
 int Serve() {
     using namespace porvex::opc;
-    TComApartment apartment;
+    porvex::win::ComApartment apartment;
+    apartment.require();
     TComServer com;
     if (CallProfileAsked()) {
         EnableCallProfile();

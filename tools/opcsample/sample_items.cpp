@@ -4,40 +4,40 @@
 #include <cstdio>
 #include <iterator>
 
-#include "opc/com/bstr.h"
 #include "opc/com/call_profile.h"
 #include "opc/com/errors.h"
-#include "opc/com/safe_array.h"
 #include "opc/com/text.h"
 #include "opc/idl/opc_interfaces.h"
+#include "win/bstr.h"
+#include "win/safe_array.h"
 
 namespace porvex::opc::sample {
 namespace {
 
-TVariant IntArray(std::initializer_list<LONG> values) {
-    TSafeArray array = TSafeArray::Vector(VT_I4, static_cast<ULONG>(values.size()));
+win::Variant IntArray(std::initializer_list<LONG> values) {
+    win::UniqueSafeArray array = win::safe_array_vector(VT_I4, static_cast<ULONG>(values.size()));
     LONG index = 0;
     for (LONG v : values) {
-        CheckResult(SafeArrayPutElement(array.Get(), &index, &v));
+        CheckResult(SafeArrayPutElement(array.get(), &index, &v));
         ++index;
     }
-    TVariant out;
-    out.Get().vt = VT_ARRAY | VT_I4;
-    out.Get().parray = array.Detach();
+    win::Variant out;
+    out.value().vt = VT_ARRAY | VT_I4;
+    out.value().parray = array.release();
     return out;
 }
 
-TVariant TextArray(std::initializer_list<const wchar_t*> values) {
-    TSafeArray array = TSafeArray::Vector(VT_BSTR, static_cast<ULONG>(values.size()));
+win::Variant TextArray(std::initializer_list<const wchar_t*> values) {
+    win::UniqueSafeArray array = win::safe_array_vector(VT_BSTR, static_cast<ULONG>(values.size()));
     LONG index = 0;
     for (const wchar_t* v : values) {
-        TBstr text(v);
-        CheckResult(SafeArrayPutElement(array.Get(), &index, text.Get()));
+        win::Bstr text(v);
+        CheckResult(SafeArrayPutElement(array.get(), &index, text.get()));
         ++index;
     }
-    TVariant out;
-    out.Get().vt = VT_ARRAY | VT_BSTR;
-    out.Get().parray = array.Detach();
+    win::Variant out;
+    out.value().vt = VT_ARRAY | VT_BSTR;
+    out.value().parray = array.release();
     return out;
 }
 
@@ -54,20 +54,21 @@ TSampleItems::TSampleItems() : start_ms_(GetTickCount64()) {
     constexpr TAccessRights kReadWrite = kAccessReadWrite;
     Add(L"Simulation.Counter", TItemKind::Counter, VT_I4, kRead);
     Add(L"Simulation.Analog", TItemKind::Analog, VT_R8, kRead);
-    Add(L"Simulation.Text", TItemKind::Memory, VT_BSTR, kReadWrite, TVariant::String(L"hello"));
-    Add(L"Simulation.ReadOnly", TItemKind::Constant, VT_I2, kRead, TVariant::I2(42));
-    Add(L"Simulation.WriteOnly", TItemKind::WriteOnly, VT_I4, kAccessWrite, TVariant::I4(0));
+    Add(L"Simulation.Text", TItemKind::Memory, VT_BSTR, kReadWrite, win::Variant::string(L"hello"));
+    Add(L"Simulation.ReadOnly", TItemKind::Constant, VT_I2, kRead, win::Variant::i2(42));
+    Add(L"Simulation.WriteOnly", TItemKind::WriteOnly, VT_I4, kAccessWrite, win::Variant::i4(0));
     last_write_ = static_cast<TItemHandle>(items_.size() + 1);
-    Add(L"Simulation.LastWrite", TItemKind::LastWrite, VT_I4, kRead, TVariant::I4(0));
+    Add(L"Simulation.LastWrite", TItemKind::LastWrite, VT_I4, kRead, win::Variant::i4(0));
     for (const wchar_t* pump : {L"Plant.Hall1.Pump1", L"Plant.Hall1.Pump2"}) {
         Add(std::wstring(pump) + L".Running", TItemKind::Memory, VT_BOOL, kReadWrite,
-            TVariant::Bool(false));
+            win::Variant::boolean(false));
         Add(std::wstring(pump) + L".Speed", TItemKind::Memory, VT_R4, kReadWrite,
-            TVariant::R4(0.0f));
+            win::Variant::r4(0.0f));
     }
-    Add(L"Plant.Hall2.Valve7.Position", TItemKind::Memory, VT_UI1, kReadWrite, TVariant::Ui1(0));
+    Add(L"Plant.Hall2.Valve7.Position", TItemKind::Memory, VT_UI1, kReadWrite,
+        win::Variant::ui1(0));
     Add(L"Plant.Hall2.Valve7.Updated", TItemKind::Memory, VT_DATE, kReadWrite,
-        TVariant::Date(36526.0));  // 2000-01-01
+        win::Variant::date(36526.0));  // 2000-01-01
     Add(L"Arrays.Int32", TItemKind::Memory, VT_ARRAY | VT_I4, kReadWrite, IntArray({1, 2, 3, 4}));
     Add(L"Arrays.Text", TItemKind::Memory, VT_ARRAY | VT_BSTR, kReadWrite,
         TextArray({L"alpha", L"beta", L"gamma"}));
@@ -77,10 +78,11 @@ TSampleItems::TSampleItems() : start_ms_(GetTickCount64()) {
     Add(L"Control.Shutdown", TItemKind::Shutdown, VT_BSTR, kAccessWrite);
     Add(L"Control.Exit", TItemKind::Exit, VT_BOOL, kAccessWrite);
     // Their value gives the type writes are converted to; it never changes.
-    Add(L"Events.CardRead", TItemKind::EventControl, VT_BSTR, kAccessWrite, TVariant::String(L""));
-    Add(L"Events.CardBurst", TItemKind::EventControl, VT_I4, kAccessWrite, TVariant::I4(0));
-    Add(L"Events.Tank1Level", TItemKind::EventControl, VT_I4, kAccessWrite, TVariant::I4(0));
-    Add(L"Events.Tank2Level", TItemKind::EventControl, VT_I4, kAccessWrite, TVariant::I4(0));
+    Add(L"Events.CardRead", TItemKind::EventControl, VT_BSTR, kAccessWrite,
+        win::Variant::string(L""));
+    Add(L"Events.CardBurst", TItemKind::EventControl, VT_I4, kAccessWrite, win::Variant::i4(0));
+    Add(L"Events.Tank1Level", TItemKind::EventControl, VT_I4, kAccessWrite, win::Variant::i4(0));
+    Add(L"Events.Tank2Level", TItemKind::EventControl, VT_I4, kAccessWrite, win::Variant::i4(0));
     Add(L"Diagnostics.Clients", TItemKind::Diagnostic, VT_I4, kRead);
     Add(L"Diagnostics.Groups", TItemKind::Diagnostic, VT_I4, kRead);
     Add(L"Diagnostics.CallbackFailures", TItemKind::Diagnostic, VT_I4, kRead);
@@ -91,7 +93,7 @@ TSampleItems::TSampleItems() : start_ms_(GetTickCount64()) {
 }
 
 TSampleItem& TSampleItems::Add(std::wstring id, TItemKind kind, VARTYPE type, TAccessRights rights,
-                               TVariant value) {
+                               win::Variant value) {
     index_.emplace(FoldCase(id), items_.size());
     TSampleItem& item = items_.emplace_back();
     item.id = std::move(id);
@@ -128,29 +130,29 @@ TSampleItem& TSampleItems::Item(TItemHandle handle) {
     return items_[static_cast<std::size_t>(handle - 1)];
 }
 
-void TSampleItems::Read(TItemHandle handle, TVariant& value) {
+void TSampleItems::Read(TItemHandle handle, win::Variant& value) {
     TSampleItem& item = Item(handle);
     const ULONGLONG elapsed = GetTickCount64() - start_ms_;
     switch (item.kind) {
         case TItemKind::Counter:
-            value = TVariant::I4(static_cast<LONG>(elapsed / 100));
+            value = win::Variant::i4(static_cast<LONG>(elapsed / 100));
             return;
         case TItemKind::Analog:
-            value = TVariant::R8(50.0 + 50.0 * std::sin(static_cast<double>(elapsed) / 10000.0 *
-                                                        2.0 * 3.14159265358979323846));
+            value = win::Variant::r8(50.0 + 50.0 * std::sin(static_cast<double>(elapsed) / 10000.0 *
+                                                            2.0 * 3.14159265358979323846));
             return;
         case TItemKind::Load:
             // Every read is a change, whatever the rate.
-            value = TVariant::I4(item.load_index * 1000000 + ++item.serial);
+            value = win::Variant::i4(item.load_index * 1000000 + ++item.serial);
             return;
         case TItemKind::Diagnostic:
             ReadDiagnostic(item, value);
             return;
         case TItemKind::Shutdown:
-            value = TVariant::String(L"");
+            value = win::Variant::string(L"");
             return;
         case TItemKind::Exit:
-            value = TVariant::Bool(false);
+            value = win::Variant::boolean(false);
             return;
         case TItemKind::EventControl:
         case TItemKind::WriteOnly:
@@ -162,21 +164,21 @@ void TSampleItems::Read(TItemHandle handle, TVariant& value) {
     }
 }
 
-void TSampleItems::ReadDiagnostic(const TSampleItem& item, TVariant& value) const {
+void TSampleItems::ReadDiagnostic(const TSampleItem& item, win::Variant& value) const {
     if (item.id == L"Diagnostics.Clients") {
-        value = TVariant::I4(diagnostics.clients);
+        value = win::Variant::i4(diagnostics.clients);
     } else if (item.id == L"Diagnostics.Groups") {
-        value = TVariant::I4(diagnostics.groups);
+        value = win::Variant::i4(diagnostics.groups);
     } else if (item.id == L"Diagnostics.CallbackFailures") {
-        value = TVariant::I4(diagnostics.callback_failures);
+        value = win::Variant::i4(diagnostics.callback_failures);
     } else if (item.id == L"Diagnostics.LastCallbackFailure") {
-        value = TVariant::String(diagnostics.last_callback_failure);
+        value = win::Variant::string(diagnostics.last_callback_failure);
     } else if (item.id == L"Diagnostics.ProcessId") {
-        value = TVariant::I4(static_cast<LONG>(GetCurrentProcessId()));
+        value = win::Variant::i4(static_cast<LONG>(GetCurrentProcessId()));
     } else if (item.id == L"Diagnostics.CallProfile") {
-        value = TVariant::String(CallProfileText());
+        value = win::Variant::string(CallProfileText());
     } else {
-        value = TVariant::String(GetCommandLineW());
+        value = win::Variant::string(GetCommandLineW());
     }
 }
 
@@ -184,11 +186,11 @@ void TSampleItems::Write(TItemHandle handle, const VARIANT& value) {
     TSampleItem& item = Item(handle);
     switch (item.kind) {
         case TItemKind::Memory:
-            item.value = TVariant(value);
+            item.value = win::Variant(value);
             return;
         case TItemKind::WriteOnly:
-            item.value = TVariant(value);
-            Item(last_write_).value = TVariant(value);
+            item.value = win::Variant(value);
+            Item(last_write_).value = win::Variant(value);
             return;
         case TItemKind::Exit:
             if (value.vt == VT_BOOL && value.boolVal && on_exit) {

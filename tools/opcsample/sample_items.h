@@ -38,8 +38,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "opc/com/variant.h"
 #include "opc/server/types.h"
+#include "win/variant.h"
 
 namespace porvex::opc::sample {
 
@@ -62,7 +62,7 @@ struct TSampleItem {
     TItemKind kind = TItemKind::Memory;
     VARTYPE type = VT_EMPTY;
     TAccessRights rights = kAccessRead;
-    TVariant value;      // Memory, Constant, LastWrite
+    win::Variant value;  // Memory, Constant, LastWrite
     long serial = 0;     // Load: reads so far
     int load_index = 0;  // Load: which one
 };
@@ -88,7 +88,7 @@ class TSampleItems {
     const std::vector<TSampleItem>& All() const noexcept { return items_; }
 
     // The value now. EOpcError OPC_E_INVALIDHANDLE for an unknown handle.
-    void Read(TItemHandle handle, TVariant& value);
+    void Read(TItemHandle handle, win::Variant& value);
     // Stores a value (already of the item's type). The shutdown item calls onShutdown with
     // the written text.
     void Write(TItemHandle handle, const VARIANT& value);
@@ -102,9 +102,9 @@ class TSampleItems {
 
   private:
     TSampleItem& Add(std::wstring id, TItemKind kind, VARTYPE type, TAccessRights rights,
-                     TVariant value = {});
+                     win::Variant value = {});
     TSampleItem& Item(TItemHandle handle);
-    void ReadDiagnostic(const TSampleItem& item, TVariant& value) const;
+    void ReadDiagnostic(const TSampleItem& item, win::Variant& value) const;
 
     std::vector<TSampleItem> items_;
     // Looked up with a folded view (std::equal_to<> and a hash of views), so that a lookup

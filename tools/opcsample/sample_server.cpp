@@ -4,11 +4,11 @@
 
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
-#include "opc/com/safe_array.h"
 #include "opc/events/com/event_engine.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/registration/com_server.h"
 #include "tools/opcsample/sample_events.h"
+#include "win/safe_array.h"
 
 namespace porvex::opc::sample {
 namespace {
@@ -17,15 +17,15 @@ namespace {
 class TAnalogLimits final : public IEUInfo {
   public:
     int EUType() override { return OPC_ANALOG; }
-    void EUInfo(TVariant& info) override {
-        TSafeArray limits = TSafeArray::Vector(VT_R8, 2);
+    void EUInfo(win::Variant& info) override {
+        win::UniqueSafeArray limits = win::safe_array_vector(VT_R8, 2);
         const double values[2] = {0.0, 100.0};
         for (LONG i = 0; i < 2; ++i) {
-            CheckResult(SafeArrayPutElement(limits.Get(), &i, const_cast<double*>(&values[i])));
+            CheckResult(SafeArrayPutElement(limits.get(), &i, const_cast<double*>(&values[i])));
         }
-        info.Clear();
-        info.Get().vt = VT_ARRAY | VT_R8;
-        info.Get().parray = limits.Detach();
+        info.clear();
+        info.value().vt = VT_ARRAY | VT_R8;
+        info.value().parray = limits.release();
     }
 };
 
@@ -109,7 +109,7 @@ void SampleServer::LoadNamespace(TItemIdList& root) {
     }
 }
 
-void SampleServer::GetItemValue(TItemHandle handle, WORD&, TVariant& value) {
+void SampleServer::GetItemValue(TItemHandle handle, WORD&, win::Variant& value) {
     items_.Read(handle, value);
 }
 

@@ -25,7 +25,7 @@ class SampleServer final : public TOpcItemServer {
                               TAccessRights& accessRights, std::shared_ptr<IEUInfo>& euInfo,
                               std::shared_ptr<IItemProperties>& itemProperties) override;
     void LoadNamespace(TItemIdList& root) override;
-    void GetItemValue(TItemHandle handle, WORD& quality, TVariant& value) override;
+    void GetItemValue(TItemHandle handle, WORD& quality, win::Variant& value) override;
     void SetItemValue(TItemHandle handle, const VARIANT& value) override;
     void ClientConnected(TClientInfo& client) override;
     void ClientDisconnected(TClientInfo& client) override;

@@ -1,15 +1,15 @@
 #include "opc/events/com/area_browser.h"
 
 #include "opc/com/boundary.h"
-#include "opc/com/task_mem.h"
 #include "opc/events/com/event_engine.h"
 #include "opc/events/model/wildcard.h"
 #include "opc/server/enumerators.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc::events {
 
-TComPtr<TAreaBrowser> TAreaBrowser::Create(TEventEngine& engine) {
-    return TComPtr<TAreaBrowser>(new TAreaBrowser(engine));
+win::ComPtr<TAreaBrowser> TAreaBrowser::Create(TEventEngine& engine) {
+    return win::ComPtr<TAreaBrowser>(new TAreaBrowser(engine));
 }
 
 TEventEngine* TAreaBrowser::Engine() const noexcept {
@@ -83,7 +83,7 @@ HRESULT TAreaBrowser::BrowseOPCAreas(OPCAEBROWSETYPE dwBrowseFilterType, LPCWSTR
             }
         }
         const bool none = names.empty();
-        *ppIEnumString = TStringsEnumerator::Create(std::move(names)).Detach();
+        *ppIEnumString = TStringsEnumerator::Create(std::move(names)).detach();
         return none ? S_FALSE : S_OK;
     });
 }
@@ -106,7 +106,7 @@ HRESULT TAreaBrowser::GetQualifiedAreaName(LPCWSTR szAreaName,
         if (!engine->Hub().Catalog().IsArea(qualified)) {
             return E_INVALIDARG;
         }
-        *pszQualifiedAreaName = TTaskString(qualified).Detach();
+        *pszQualifiedAreaName = win::task_string(qualified).release();
         return S_OK;
     });
 }
@@ -127,7 +127,7 @@ HRESULT TAreaBrowser::GetQualifiedSourceName(LPCWSTR szSourceName,
         }
         for (const TSourceInfo* source : engine->Hub().Catalog().SourcesIn(position_)) {
             if (TEventCatalog::ShortSourceName(*source) == szSourceName) {
-                *pszQualifiedSourceName = TTaskString(source->name).Detach();
+                *pszQualifiedSourceName = win::task_string(source->name).release();
                 return S_OK;
             }
         }

@@ -7,17 +7,17 @@
 
 #include <string>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/idl/opc_ae_interfaces.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc::events {
 
 class TEventEngine;
 
-class TAreaBrowser final : public TComObject<IOPCEventAreaBrowser> {
+class TAreaBrowser final : public win::ComObject<IOPCEventAreaBrowser> {
   public:
-    static TComPtr<TAreaBrowser> Create(TEventEngine& engine);
+    static win::ComPtr<TAreaBrowser> Create(TEventEngine& engine);
 
     HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCAEBROWSEDIRECTION dwBrowseDirection,
                                                    LPCWSTR szString) noexcept override;

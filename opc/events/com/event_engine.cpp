@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <atomic>
 
-#include "opc/com/com_ptr.h"
 #include "opc/com/errors.h"
 #include "opc/com/file_time.h"
 #include "opc/com/log.h"
 #include "opc/events/com/event_server.h"
 #include "opc/events/com/event_subscription.h"
 #include "opc/server/message_window.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc::events {
 namespace {
@@ -108,7 +108,7 @@ void TEventEngine::Remove(TEventServer& server) noexcept { std::erase(servers_, 
 std::size_t TEventEngine::RequestShutdown(const std::wstring& reason) {
     std::size_t asked = 0;
     for (TEventServer* server : std::vector(servers_)) {
-        TComPtr<TEventServer> keep(server);
+        win::ComPtr<TEventServer> keep(server);
         if (server->RequestShutdown(reason)) {
             ++asked;
         }
@@ -122,7 +122,7 @@ void TEventEngine::Tick() noexcept {
     }
     ticking_ = true;
     // A subscription may go during a sink's call (the client releases it): hold each.
-    std::vector<TComPtr<TEventSubscription>> held;
+    std::vector<win::ComPtr<TEventSubscription>> held;
     held.reserve(subscriptions_.size());
     for (TEventSubscription* subscription : subscriptions_) {
         held.emplace_back(subscription);

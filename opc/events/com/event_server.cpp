@@ -5,13 +5,13 @@
 #include "opc/com/boundary.h"
 #include "opc/com/errors.h"
 #include "opc/com/file_time.h"
-#include "opc/com/task_mem.h"
 #include "opc/events/com/area_browser.h"
 #include "opc/events/com/event_batch.h"
 #include "opc/events/com/event_engine.h"
 #include "opc/events/com/event_limits.h"
 #include "opc/events/com/event_subscription.h"
 #include "opc/events/com/task_strings.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc::events {
 namespace {
@@ -69,14 +69,14 @@ struct TConditionStateGuard {
 }  // namespace
 
 TEventServer::TEventServer(TEventEngine& engine)
-    : engine_(&engine), shutdown_(*Identity(), *this, [this] { return engine_ != nullptr; }) {
+    : engine_(&engine), shutdown_(*identity(), *this, [this] { return engine_ != nullptr; }) {
     engine.Add(*this);
 }
 
 TEventServer::~TEventServer() { Detach(); }
 
-TComPtr<TEventServer> TEventServer::Create(TEventEngine& engine) {
-    return TComPtr<TEventServer>(new TEventServer(engine));
+win::ComPtr<TEventServer> TEventServer::Create(TEventEngine& engine) {
+    return win::ComPtr<TEventServer>(new TEventServer(engine));
 }
 
 void TEventServer::Detach() noexcept {
@@ -112,8 +112,8 @@ HRESULT TEventServer::GetStatus(OPCEVENTSERVERSTATUS** ppEventServerStatus) noex
         if (!engine_) {
             return E_FAIL;
         }
-        TTaskArray<OPCEVENTSERVERSTATUS> status(1);
-        TTaskString vendor(engine_->VendorInfo());
+        win::TaskArray<OPCEVENTSERVERSTATUS> status(1);
+        auto vendor = win::task_string(engine_->VendorInfo());
         status[0].ftStartTime = engine_->StartTime();
         GetSystemTimeAsFileTime(&status[0].ftCurrentTime);
         status[0].ftLastUpdateTime = engine_->LastUpdateTime();
@@ -121,8 +121,8 @@ HRESULT TEventServer::GetStatus(OPCEVENTSERVERSTATUS** ppEventServerStatus) noex
         status[0].wMajorVersion = 1;
         status[0].wMinorVersion = 10;
         status[0].wBuildNumber = 0;
-        status[0].szVendorInfo = vendor.Detach();
-        *ppEventServerStatus = status.Detach();
+        status[0].szVendorInfo = vendor.release();
+        *ppEventServerStatus = status.detach();
         return S_OK;
     });
 }
@@ -141,7 +141,7 @@ HRESULT TEventServer::CreateEventSubscription(BOOL bActive, DWORD dwBufferTime, 
             return E_FAIL;
         }
         const TRevised max_size = ReviseMaxSize(dwMaxSize);
-        TComPtr<TEventSubscription> subscription = TEventSubscription::Create(
+        win::ComPtr<TEventSubscription> subscription = TEventSubscription::Create(
             *engine_, bActive != FALSE, dwBufferTime, max_size.value, hClientSubscription);
         const HRESULT hr = subscription->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
         if (FAILED(hr)) {
@@ -202,12 +202,12 @@ HRESULT TEventServer::QueryEventCategories(DWORD dwEventType, DWORD* pdwCount,
                 descriptions.push_back(category.description);
             }
         }
-        TTaskArray<DWORD> id_array(ids.size());
-        std::copy(ids.begin(), ids.end(), id_array.Get());
-        TTaskArray<LPWSTR> text_array = TaskStrings(descriptions);
+        win::TaskArray<DWORD> id_array(ids.size());
+        std::copy(ids.begin(), ids.end(), id_array.get());
+        win::TaskArray<LPWSTR> text_array = TaskStrings(descriptions);
         *pdwCount = static_cast<DWORD>(ids.size());
-        *ppdwEventCategories = id_array.Detach();
-        *ppszEventCategoryDescs = text_array.Detach();
+        *ppdwEventCategories = id_array.detach();
+        *ppszEventCategoryDescs = text_array.detach();
         return S_OK;
     });
 }
@@ -233,9 +233,9 @@ HRESULT TEventServer::QueryConditionNames(DWORD dwEventCategory, DWORD* pdwCount
                 names.push_back(condition.name);
             }
         }
-        TTaskArray<LPWSTR> array = TaskStrings(names);
+        win::TaskArray<LPWSTR> array = TaskStrings(names);
         *pdwCount = static_cast<DWORD>(names.size());
-        *ppszConditionNames = array.Detach();
+        *ppszConditionNames = array.detach();
         return S_OK;
     });
 }
@@ -260,9 +260,9 @@ HRESULT TEventServer::QuerySubConditionNames(LPWSTR szConditionName, DWORD* pdwC
         for (const TSubconditionInfo& sub : condition->subconditions) {
             names.push_back(sub.name);
         }
-        TTaskArray<LPWSTR> array = TaskStrings(names);
+        win::TaskArray<LPWSTR> array = TaskStrings(names);
         *pdwCount = static_cast<DWORD>(names.size());
-        *ppszSubConditionNames = array.Detach();
+        *ppszSubConditionNames = array.detach();
         return S_OK;
     });
 }
@@ -282,9 +282,9 @@ HRESULT TEventServer::QuerySourceConditions(LPWSTR szSource, DWORD* pdwCount,
         if (!source) {
             return E_INVALIDARG;
         }
-        TTaskArray<LPWSTR> array = TaskStrings(source->conditions);
+        win::TaskArray<LPWSTR> array = TaskStrings(source->conditions);
         *pdwCount = static_cast<DWORD>(source->conditions.size());
-        *ppszConditionNames = array.Detach();
+        *ppszConditionNames = array.detach();
         return S_OK;
     });
 }
@@ -308,19 +308,19 @@ HRESULT TEventServer::QueryEventAttributes(DWORD dwEventCategory, DWORD* pdwCoun
             return E_INVALIDARG;
         }
         const std::size_t count = category->attributes.size();
-        TTaskArray<DWORD> ids(count);
-        TTaskArray<VARTYPE> types(count);
+        win::TaskArray<DWORD> ids(count);
+        win::TaskArray<VARTYPE> types(count);
         std::vector<std::wstring> descriptions;
         for (std::size_t i = 0; i < count; ++i) {
             ids[i] = category->attributes[i].id;
             types[i] = category->attributes[i].type;
             descriptions.push_back(category->attributes[i].description);
         }
-        TTaskArray<LPWSTR> texts = TaskStrings(descriptions);
+        win::TaskArray<LPWSTR> texts = TaskStrings(descriptions);
         *pdwCount = static_cast<DWORD>(count);
-        *ppdwAttrIDs = ids.Detach();
-        *ppszAttrDescs = texts.Detach();
-        *ppvtAttrTypes = types.Detach();
+        *ppdwAttrIDs = ids.detach();
+        *ppszAttrDescs = texts.detach();
+        *ppvtAttrTypes = types.detach();
         return S_OK;
     });
 }
@@ -360,16 +360,16 @@ HRESULT TEventServer::TranslateToItemIDs(LPWSTR szSource, DWORD dwEventCategory,
             items.push_back(engine_->TranslateItemId(szSource, dwEventCategory, condition,
                                                      subcondition, pdwAssocAttrIDs[i]));
         }
-        TTaskArray<LPWSTR> item_array = TaskStrings(items);
-        TTaskArray<LPWSTR> node_array = TaskStrings(nodes);
-        TTaskArray<CLSID> clsids(dwCount);
+        win::TaskArray<LPWSTR> item_array = TaskStrings(items);
+        win::TaskArray<LPWSTR> node_array = TaskStrings(nodes);
+        win::TaskArray<CLSID> clsids(dwCount);
         for (DWORD i = 0; i < dwCount; ++i) {
             // An attribute without an item has no server either.
             clsids[i] = items[i].empty() ? CLSID{} : engine_->DaServer();
         }
-        *ppszAttrItemIDs = item_array.Detach();
-        *ppszNodeNames = node_array.Detach();
-        *ppCLSIDs = clsids.Detach();
+        *ppszAttrItemIDs = item_array.detach();
+        *ppszNodeNames = node_array.detach();
+        *ppCLSIDs = clsids.detach();
         return S_OK;
     });
 }
@@ -413,21 +413,21 @@ HRESULT TEventServer::GetConditionState(LPWSTR szSource, LPWSTR szConditionName,
             }
         }
         s.wState = report->state;
-        s.szActiveSubCondition = TTaskString(current.subcondition).Detach();
-        s.szASCDefinition = TTaskString(active_sub ? active_sub->definition : L"").Detach();
+        s.szActiveSubCondition = win::task_string(current.subcondition).release();
+        s.szASCDefinition = win::task_string(active_sub ? active_sub->definition : L"").release();
         s.dwASCSeverity = current.severity;
-        s.szASCDescription = TTaskString(current.message).Detach();
+        s.szASCDescription = win::task_string(current.message).release();
         s.wQuality = current.quality;
         s.ftLastAckTime = FileTimeFromTicks(report->last_ack_time);
         s.ftSubCondLastActive = FileTimeFromTicks(report->last_active_time);
         s.ftCondLastActive = FileTimeFromTicks(report->last_active_time);
         s.ftCondLastInactive = FileTimeFromTicks(report->last_inactive_time);
-        s.szAcknowledgerID = TTaskString(report->acknowledger).Detach();
-        s.szComment = TTaskString(report->comment).Detach();
+        s.szAcknowledgerID = win::task_string(report->acknowledger).release();
+        s.szComment = win::task_string(report->comment).release();
         std::vector<std::wstring> names;
         std::vector<std::wstring> definitions;
         std::vector<std::wstring> descriptions;
-        TTaskArray<DWORD> severities(info->subconditions.size());
+        win::TaskArray<DWORD> severities(info->subconditions.size());
         for (std::size_t i = 0; i < info->subconditions.size(); ++i) {
             names.push_back(info->subconditions[i].name);
             definitions.push_back(info->subconditions[i].definition);
@@ -435,12 +435,12 @@ HRESULT TEventServer::GetConditionState(LPWSTR szSource, LPWSTR szConditionName,
             severities[i] = info->subconditions[i].severity;
         }
         s.dwNumSCs = static_cast<DWORD>(names.size());
-        s.pszSCNames = TaskStrings(names).Detach();
-        s.pszSCDefinitions = TaskStrings(definitions).Detach();
-        s.pdwSCSeverities = severities.Detach();
-        s.pszSCDescriptions = TaskStrings(descriptions).Detach();
-        TTaskArray<VARIANT> values(dwNumEventAttrs);
-        TTaskArray<HRESULT> errors(dwNumEventAttrs);
+        s.pszSCNames = TaskStrings(names).detach();
+        s.pszSCDefinitions = TaskStrings(definitions).detach();
+        s.pdwSCSeverities = severities.detach();
+        s.pszSCDescriptions = TaskStrings(descriptions).detach();
+        win::TaskArray<VARIANT> values(dwNumEventAttrs);
+        win::TaskArray<HRESULT> errors(dwNumEventAttrs);
         for (DWORD i = 0; i < dwNumEventAttrs; ++i) {
             const bool known =
                 category &&
@@ -453,8 +453,8 @@ HRESULT TEventServer::GetConditionState(LPWSTR szSource, LPWSTR szConditionName,
             }
         }
         s.dwNumEventAttrs = dwNumEventAttrs;
-        s.pEventAttributes = values.Detach();
-        s.pErrors = errors.Detach();
+        s.pEventAttributes = values.detach();
+        s.pErrors = errors.detach();
         *ppConditionState = std::exchange(guard.state, nullptr);
         return S_OK;
     });
@@ -525,7 +525,7 @@ HRESULT TEventServer::AckCondition(DWORD dwCount, LPWSTR szAcknowledgerID, LPWST
         }
         const std::wstring actor = szAcknowledgerID;
         const std::wstring comment = szComment ? szComment : L"";
-        TTaskArray<HRESULT> errors(dwCount);
+        win::TaskArray<HRESULT> errors(dwCount);
         HRESULT result = S_OK;
         for (DWORD i = 0; i < dwCount; ++i) {
             TAckOutcome outcome = TAckOutcome::UnknownSource;
@@ -553,7 +553,7 @@ HRESULT TEventServer::AckCondition(DWORD dwCount, LPWSTR szAcknowledgerID, LPWST
                 result = S_FALSE;
             }
         }
-        *ppErrors = errors.Detach();
+        *ppErrors = errors.detach();
         return result;
     });
 }

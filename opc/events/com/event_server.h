@@ -8,18 +8,18 @@
 
 #include <string>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/idl/opc_ae_interfaces.h"
 #include "opc/server/shutdown_point.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc::events {
 
 class TEventEngine;
 
-class TEventServer final : public TComObject<IOPCEventServer, IConnectionPointContainer> {
+class TEventServer final : public win::ComObject<IOPCEventServer, IConnectionPointContainer> {
   public:
-    static TComPtr<TEventServer> Create(TEventEngine& engine);
+    static win::ComPtr<TEventServer> Create(TEventEngine& engine);
 
     // IOPCEventServer
     HRESULT STDMETHODCALLTYPE

@@ -6,12 +6,12 @@
 #include "opc/com/boundary.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
-#include "opc/com/task_mem.h"
 #include "opc/com/text.h"
 #include "opc/events/com/event_engine.h"
 #include "opc/events/com/event_limits.h"
 #include "opc/events/com/task_strings.h"
 #include "opc/events/model/wildcard.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc::events {
 namespace {
@@ -55,7 +55,7 @@ TEventSubscription::TEventSubscription(TEventEngine& engine, bool active, DWORD 
       buffer_time_(bufferTime),
       max_size_(maxSize),
       client_handle_(clientHandle),
-      sink_point_(*Identity(), *this, IID_IOPCEventSink,
+      sink_point_(*identity(), *this, IID_IOPCEventSink,
                   [this](IUnknown* sink, bool advise) { return SinkAdvised(sink, advise); }) {
     id_ = engine.Hub().AddSubscriber();
     engine.Hub().SetActive(id_, false);  // nothing is buffered until a sink is there
@@ -64,10 +64,10 @@ TEventSubscription::TEventSubscription(TEventEngine& engine, bool active, DWORD 
 
 TEventSubscription::~TEventSubscription() { Detach(); }
 
-TComPtr<TEventSubscription> TEventSubscription::Create(TEventEngine& engine, bool active,
-                                                       DWORD bufferTime, DWORD maxSize,
-                                                       OPCHANDLE clientHandle) {
-    return TComPtr<TEventSubscription>(
+win::ComPtr<TEventSubscription> TEventSubscription::Create(TEventEngine& engine, bool active,
+                                                           DWORD bufferTime, DWORD maxSize,
+                                                           OPCHANDLE clientHandle) {
+    return win::ComPtr<TEventSubscription>(
         new TEventSubscription(engine, active, bufferTime, maxSize, clientHandle));
 }
 
@@ -78,7 +78,7 @@ void TEventSubscription::Detach() noexcept {
         engine_ = nullptr;
     }
     sink_point_.Disconnect();
-    sink_.Reset();
+    sink_.reset();
 }
 
 // ---- IOPCEventSubscriptionMgt ----------------------------------------------------------------
@@ -144,19 +144,19 @@ HRESULT TEventSubscription::GetFilter(DWORD* pdwEventType, DWORD* pdwNumCategori
             return E_FAIL;
         }
         const TEventFilter filter = engine_->Hub().Filter(id_);
-        TTaskArray<DWORD> categories(filter.categories.size());
-        std::copy(filter.categories.begin(), filter.categories.end(), categories.Get());
-        TTaskArray<LPWSTR> areas = TaskStrings(filter.areas);
-        TTaskArray<LPWSTR> sources = TaskStrings(filter.sources);
+        win::TaskArray<DWORD> categories(filter.categories.size());
+        std::copy(filter.categories.begin(), filter.categories.end(), categories.get());
+        win::TaskArray<LPWSTR> areas = TaskStrings(filter.areas);
+        win::TaskArray<LPWSTR> sources = TaskStrings(filter.sources);
         *pdwEventType = filter.event_types;
         *pdwLowSeverity = filter.low_severity;
         *pdwHighSeverity = filter.high_severity;
         *pdwNumCategories = static_cast<DWORD>(filter.categories.size());
-        *ppdwEventCategories = categories.Detach();
+        *ppdwEventCategories = categories.detach();
         *pdwNumAreas = static_cast<DWORD>(filter.areas.size());
-        *ppszAreaList = areas.Detach();
+        *ppszAreaList = areas.detach();
         *pdwNumSources = static_cast<DWORD>(filter.sources.size());
-        *ppszSourceList = sources.Detach();
+        *ppszSourceList = sources.detach();
         return S_OK;
     });
 }
@@ -207,10 +207,10 @@ HRESULT TEventSubscription::GetReturnedAttributes(DWORD dwEventCategory, DWORD* 
         const auto found = returned_.find(dwEventCategory);
         const std::vector<std::uint32_t> none;
         const std::vector<std::uint32_t>& ids = found == returned_.end() ? none : found->second;
-        TTaskArray<DWORD> array(ids.size());
-        std::copy(ids.begin(), ids.end(), array.Get());
+        win::TaskArray<DWORD> array(ids.size());
+        std::copy(ids.begin(), ids.end(), array.get());
         *pdwCount = static_cast<DWORD>(ids.size());
-        *ppdwAttributeIDs = array.Detach();
+        *ppdwAttributeIDs = array.detach();
         return S_OK;
     });
 }
@@ -287,7 +287,7 @@ HRESULT TEventSubscription::SetState(BOOL* pbActive, DWORD* pdwBufferTime, DWORD
 
 HRESULT TEventSubscription::SinkAdvised(IUnknown* sink, bool advise) {
     if (!advise) {
-        sink_.Reset();
+        sink_.reset();
         refresh_pending_ = false;
         if (engine_) {
             engine_->Hub().SetActive(id_, false);
@@ -297,9 +297,9 @@ HRESULT TEventSubscription::SinkAdvised(IUnknown* sink, bool advise) {
     if (!engine_) {
         return E_FAIL;
     }
-    TComPtr<IOPCEventSink> events;
+    win::ComPtr<IOPCEventSink> events;
     const HRESULT hr =
-        sink->QueryInterface(IID_IOPCEventSink, reinterpret_cast<void**>(events.Put()));
+        sink->QueryInterface(IID_IOPCEventSink, reinterpret_cast<void**>(events.put()));
     if (SUCCEEDED(hr)) {
         sink_ = std::move(events);
         engine_->Hub().SetActive(id_, active_);
@@ -318,7 +318,7 @@ HRESULT TEventSubscription::FindConnectionPoint(REFIID riid, IConnectionPoint** 
 // ---- delivery ------------------------------------------------------------------------------
 
 bool TEventSubscription::Send(const std::vector<TEvent>& events, bool refresh, bool lastRefresh) {
-    TComPtr<IOPCEventSink> sink = sink_;  // the client may unadvise during the call
+    win::ComPtr<IOPCEventSink> sink = sink_;  // the client may unadvise during the call
     if (!sink) {
         return false;
     }
@@ -329,9 +329,9 @@ bool TEventSubscription::Send(const std::vector<TEvent>& events, bool refresh, b
     if (SUCCEEDED(hr)) {
         return true;
     }
-    if (IsClientGone(hr) && sink_.Get() == sink.Get()) {
+    if (IsClientGone(hr) && sink_.get() == sink.get()) {
         sink_point_.Disconnect();
-        sink_.Reset();
+        sink_.reset();
         refresh_pending_ = false;
         if (engine_) {
             engine_->Hub().SetActive(id_, false);

@@ -7,22 +7,23 @@
 
 #include <windows.h>
 
-#include "opc/com/com_object.h"
-#include "opc/com/com_ptr.h"
 #include "opc/events/com/event_batch.h"
 #include "opc/events/model/event_hub.h"
 #include "opc/idl/opc_ae_interfaces.h"
 #include "opc/server/connection_point.h"
+#include "win/com_object.h"
+#include "win/com_ptr.h"
 
 namespace porvex::opc::events {
 
 class TEventEngine;
 
 class TEventSubscription final
-    : public TComObject<IOPCEventSubscriptionMgt, IConnectionPointContainer> {
+    : public win::ComObject<IOPCEventSubscriptionMgt, IConnectionPointContainer> {
   public:
-    static TComPtr<TEventSubscription> Create(TEventEngine& engine, bool active, DWORD bufferTime,
-                                              DWORD maxSize, OPCHANDLE clientHandle);
+    static win::ComPtr<TEventSubscription> Create(TEventEngine& engine, bool active,
+                                                  DWORD bufferTime, DWORD maxSize,
+                                                  OPCHANDLE clientHandle);
 
     // IOPCEventSubscriptionMgt
     HRESULT STDMETHODCALLTYPE SetFilter(DWORD dwEventType, DWORD dwNumCategories,
@@ -77,7 +78,7 @@ class TEventSubscription final
     OPCHANDLE client_handle_;
     TReturnedAttributes returned_;
     TConnectionPoint sink_point_;
-    TComPtr<IOPCEventSink> sink_;
+    win::ComPtr<IOPCEventSink> sink_;
     bool refresh_pending_ = false;
     FILETIME last_delivery_{};
 };

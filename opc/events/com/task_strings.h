@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "opc/com/task_mem.h"
+#include "win/task_memory.h"
 
 namespace porvex::opc::events {
 
-inline TTaskArray<LPWSTR> TaskStrings(const std::vector<std::wstring>& texts) {
-    TTaskArray<LPWSTR> array(texts.size());
+inline win::TaskArray<LPWSTR> TaskStrings(const std::vector<std::wstring>& texts) {
+    win::TaskArray<LPWSTR> array(texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        array[i] = TTaskString(texts[i]).Detach();
+        array[i] = win::task_string(texts[i]).release();
     }
     return array;
 }
