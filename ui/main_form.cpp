@@ -280,8 +280,22 @@ LRESULT TMainForm::Handle(UINT message, WPARAM wp, LPARAM lp) {
             }
             return 0;
         case kMsgLastRelease:
+            if (com_.KeptForUser()) {
+                // The last client left just as a user asked for the program: it stays,
+                // and serves again if its class objects were already withdrawn.
+                com_.ResumeServing();
+                return 0;
+            }
             RequestClose(false);
             return 0;
+        case kMsgKeepRunningForUser:
+            if (closed_ || close_pending_ || !com_.KeepRunningForUser()) {
+                return 0;
+            }
+            log_.write(LogLevel::info,
+                       "started again by a user: this copy keeps running after its last client");
+            ShowFromTray();
+            return 1;
         case WM_CLOSE:
             RequestClose(true);
             return 0;

@@ -69,6 +69,9 @@ enum : UINT {
     // wParam: seconds to move the manual clock on; answers 1 when there is one, else 0.
     kMsgAdvanceClock = WM_APP + 3,
     kMsgLastRelease = WM_APP + 4,
+    // Sent by a copy a user started while this one serves: answers 1 when this copy stays
+    // running for the user (and shows its window), 0 when it is already ending.
+    kMsgKeepRunningForUser = WM_APP + 5,
 };
 
 enum class TabIndex : int { server = 0, client = 1, system = 2, log = 3 };

@@ -55,6 +55,11 @@ using porvex::ui::TSingleDoorServer;
 
 // How long a copy waits for another copy that is starting or ending before it gives up.
 constexpr DWORD kClaimWaitMs = 30000;
+// A copy started by hand while another serves asks it to keep running for the user; a
+// copy that is ending says no, and this one tries again once it has ended.
+constexpr UINT kHandOverAnswerMs = 10000;
+constexpr int kHandOverAttempts = 50;
+constexpr DWORD kHandOverRetryMs = 200;
 // What the end may take beyond the wait for clients: detaching, releasing the doors and
 // the controller links, COM's shutdown.
 constexpr DWORD kExitGraceMs = 15000;
@@ -136,12 +141,19 @@ int AskRunningProgramToExit() {
     return all_ended ? 0 : 2;
 }
 
-// A copy started by hand while another serves shows the running copy's window.
-void ShowRunningCopy() {
-    const std::vector<HWND> windows = ProgramWindows();
-    if (!windows.empty()) {
-        PostMessageW(windows.front(), WM_COMMAND, porvex::ui::kIdMenuShow, 0);
+// A copy started by hand while another serves: the running copy is asked to stay for the
+// user (a copy COM started would otherwise end with its last client) and shows its window.
+// False when no running copy agrees (it is ending): this copy then claims the door server.
+bool HandOverToRunningCopy() {
+    for (HWND window : ProgramWindows()) {
+        DWORD_PTR answer = 0;
+        if (SendMessageTimeoutW(window, porvex::ui::kMsgKeepRunningForUser, 0, 0, SMTO_ABORTIFHUNG,
+                                kHandOverAnswerMs, &answer) != 0 &&
+            answer == 1) {
+            return true;
+        }
     }
+    return false;
 }
 
 bool ServingStart(porvex::opc::TStartMode mode) {
@@ -228,23 +240,32 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         std::optional<TSingleDoorServer> single;
         if (ServingStart(mode)) {
             single.emplace();
-            switch (single->Claim(kClaimWaitMs)) {
-                case TSingleDoorServer::TClaim::Owner:
+            // A copy that answers "ending" to a hand-over gets a few more chances to end.
+            for (int attempt = 0;; ++attempt) {
+                const TSingleDoorServer::TClaim claim = single->Claim(kClaimWaitMs);
+                if (claim == TSingleDoorServer::TClaim::Owner) {
                     break;
-                case TSingleDoorServer::TClaim::OtherServing:
-                    log.Line(
-                        std::wstring(L"another copy of the door server is running; this copy (") +
-                        opc::StartModeName(mode) + L" start) ends without serving");
-                    if (!opc::StartedByCom(mode)) {
-                        ShowRunningCopy();
-                    }
-                    return 0;
-                case TSingleDoorServer::TClaim::TimedOut:
+                }
+                if (claim == TSingleDoorServer::TClaim::TimedOut) {
                     log.Line(
                         L"cannot start: another copy of the door server neither served nor "
                         L"ended within " +
                         std::to_wstring(kClaimWaitMs) + L" ms");
                     return 1;
+                }
+                if (opc::StartedByCom(mode) || HandOverToRunningCopy()) {
+                    log.Line(
+                        std::wstring(L"another copy of the door server is running; this copy (") +
+                        opc::StartModeName(mode) + L" start) ends without serving");
+                    return 0;
+                }
+                if (attempt == kHandOverAttempts) {
+                    log.Line(
+                        L"cannot start: another copy of the door server serves but neither "
+                        L"kept running nor ended");
+                    return 1;
+                }
+                Sleep(kHandOverRetryMs);  // the running copy is ending: claim once it has
             }
         }
         return Run(instance, log, single ? &*single : nullptr, deadline);

@@ -145,6 +145,29 @@ void TComServer::SetOnServingChanged(std::function<void(bool)> action) {
     on_serving_changed_ = std::move(action);
 }
 
+bool TComServer::KeepRunningForUser() {
+    if (cookies_.empty()) {
+        return false;
+    }
+    kept_for_user_ = true;
+    TComObjectCount::SetOnLastRelease(nullptr);
+    return true;
+}
+
+bool TComServer::ResumeServing() noexcept {
+    if (!cookies_.empty()) {
+        return true;
+    }
+    try {
+        RegisterClassObjects();
+        return true;
+    } catch (...) {
+        LogLine(L"the class objects could not be registered again: " +
+                DescribeException(std::current_exception()));
+        return false;
+    }
+}
+
 void TComServer::SetOnLastRelease(std::function<void()> action) {
     on_last_release_ = std::move(action);
 }

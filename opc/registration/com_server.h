@@ -75,6 +75,14 @@ class TComServer {
     // program. For a program that is about to end while clients may still hold objects
     // (the destructor does it too).
     void EndServing() noexcept { RevokeClassObjects(); }
+    // A user started the program while this copy, started by COM, serves: from now on it
+    // runs as if started by hand and no longer ends with its last client. False when it is
+    // already ending (its class objects withdrawn): the user's copy then takes over.
+    bool KeepRunningForUser();
+    bool KeptForUser() const noexcept { return kept_for_user_; }
+    // Registers the class objects again after a last release that raced with
+    // KeepRunningForUser withdrew them. False (and logged) when COM refuses.
+    bool ResumeServing() noexcept;
 
     // What happens when a program started by COM has released its last object: by default
     // WM_QUIT for the thread that called Start. The class objects are revoked first, so no
@@ -107,6 +115,7 @@ class TComServer {
     std::vector<std::unique_ptr<TOpcServerFactory>> factories_;
     std::unique_ptr<TOpcItemServer> item_server_;
     std::vector<DWORD> cookies_;
+    bool kept_for_user_ = false;
     TStartMode mode_ = TStartMode::Normal;
     DWORD main_thread_ = 0;
     std::function<void()> on_last_release_;
