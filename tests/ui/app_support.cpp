@@ -172,12 +172,15 @@ std::wstring DoorItem(int controller, int door, std::string_view point) {
                 ")." + std::string(point));
 }
 
-TPorvexApp::TPorvexApp(const Environment& environment) {
+TPorvexApp::TPorvexApp(const Environment& environment, const std::wstring& arguments) {
     for (const auto& [name, value] : environment) {
         SetEnvironmentVariableW(name.c_str(), value.c_str());
     }
     std::wstring program = Wide(TreeProgram("Porvex398.exe"));
     std::wstring command = L"\"" + program + L"\"";
+    if (!arguments.empty()) {
+        command += L" " + arguments;
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     const BOOL started = CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0,

@@ -57,7 +57,9 @@ using Environment = std::map<std::wstring, std::wstring>;
 
 class TPorvexApp {
   public:
-    explicit TPorvexApp(const Environment& environment = {});
+    // arguments: the command line after the program's name (for example -Embedding, as COM
+    // starts it).
+    explicit TPorvexApp(const Environment& environment = {}, const std::wstring& arguments = {});
     ~TPorvexApp();
     TPorvexApp(const TPorvexApp&) = delete;
     TPorvexApp& operator=(const TPorvexApp&) = delete;

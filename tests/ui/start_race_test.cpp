@@ -83,6 +83,23 @@ TEST_F(StartRaceTest, ClientsActivatingWhileTheProgramStartsReachTheOneDoorServe
     EXPECT_TRUE(WaitFor([] { return PorvexProcesses().empty(); }, 5s));
 }
 
+TEST_F(StartRaceTest, ACopyStartedByHandKeepsTheCopyComStartedRunningAfterItsLastClient) {
+    // The copy COM starts for a client, serving; then a user starts the program by hand.
+    TPorvexApp com_copy(Environment{{L"PORVEX_EXIT_WAIT_MS", L"1500"}}, L"-Embedding");
+    ASSERT_TRUE(sim.wait_upload(0, true, 30s));  // it serves before it connects
+    opc::TComPtr<IOPCServer> client = ConnectPorvex();
+    ASSERT_TRUE(client);
+    TPorvexApp by_hand;
+    EXPECT_EQ(by_hand.WaitExit(40s).value_or(99), 0u) << "the copy started by hand handed over";
+    // The last client goes: the program the user asked for stays.
+    client = nullptr;
+    Sleep(2000);
+    EXPECT_TRUE(com_copy.Running()) << "the program ended with its last client";
+    EXPECT_TRUE(static_cast<bool>(ConnectPorvex()));
+    EXPECT_EQ(PorvexProcesses().size(), 1u);
+    EXPECT_EQ(sim.info(0).at("connections"), "1");
+}
+
 TEST_F(StartRaceTest, ExitEndsTheProgramAfterAClientDiedHoldingItsObjects) {
     TPorvexApp app(Environment{{L"PORVEX_EXIT_WAIT_MS", L"1500"}});
     ASSERT_NE(app.Window(), nullptr);
