@@ -150,7 +150,7 @@ bool TComServer::KeepRunningForUser() {
         return false;
     }
     kept_for_user_ = true;
-    TComObjectCount::SetOnLastRelease(nullptr);
+    win::ObjectCount::set_on_last_release(nullptr);
     return true;
 }
 

@@ -87,7 +87,7 @@ TEST_F(StartRaceTest, ACopyStartedByHandKeepsTheCopyComStartedRunningAfterItsLas
     // The copy COM starts for a client, serving; then a user starts the program by hand.
     TPorvexApp com_copy(Environment{{L"PORVEX_EXIT_WAIT_MS", L"1500"}}, L"-Embedding");
     ASSERT_TRUE(sim.wait_upload(0, true, 30s));  // it serves before it connects
-    opc::TComPtr<IOPCServer> client = ConnectPorvex();
+    win::ComPtr<IOPCServer> client = ConnectPorvex();
     ASSERT_TRUE(client);
     TPorvexApp by_hand;
     EXPECT_EQ(by_hand.WaitExit(40s).value_or(99), 0u) << "the copy started by hand handed over";
