@@ -66,7 +66,7 @@ void IoLoop::remove(const Connection& link) {
 void IoLoop::wake() noexcept { waker_.wake(); }
 
 void IoLoop::run() {
-    using Clock = std::chrono::steady_clock;
+    using SteadyClock = std::chrono::steady_clock;
     // Default-initialised, so only the pages a read touches become resident.
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[receive_buffer_]);
     std::vector<std::shared_ptr<Connection>> links;
@@ -85,8 +85,8 @@ void IoLoop::run() {
                 seen = version_;
             }
         }
-        const auto now = Clock::now();
-        auto deadline = Clock::time_point::max();
+        const auto now = SteadyClock::now();
+        auto deadline = SteadyClock::time_point::max();
         items.clear();
         owners.clear();
         timed_out.clear();
@@ -113,7 +113,7 @@ void IoLoop::run() {
             continue;  // look at those links again before polling them
         }
         int timeout_ms = -1;
-        if (deadline != Clock::time_point::max()) {
+        if (deadline != SteadyClock::time_point::max()) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
             timeout_ms =
                 static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
@@ -130,7 +130,7 @@ void IoLoop::run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        const auto after = Clock::now();
+        const auto after = SteadyClock::now();
         for (std::size_t i = 1; i < items.size(); ++i) {
             if (items[i].got != 0) {
                 owners[i - 1]->io_service(items[i].got, after, {buffer.get(), receive_buffer_});

@@ -192,7 +192,8 @@ int main(int argc, char** argv) {
         std::printf("  connect and enable upload:  %.0f ms for %zu connections\n",
                     duration<double, std::milli>(steady_clock::now() - t0).count(), links.size());
         std::this_thread::sleep_for(seconds(1));
-        std::printf("  resident memory:            %.1f MiB\n", resident_kib(sim->pid()) / 1024.0);
+        std::printf("  resident memory:            %.1f MiB\n",
+                    static_cast<double>(resident_kib(sim->pid())) / 1024.0);
         const double c0 = cpu_seconds(sim->pid());
         std::this_thread::sleep_for(seconds(args.seconds));
         const double c1 = cpu_seconds(sim->pid());
@@ -223,8 +224,9 @@ int main(int argc, char** argv) {
         const double elapsed = duration<double>(steady_clock::now() - t0).count();
         const double c1 = cpu_seconds(sim->pid());
         std::printf("  at %d reports/s:           %.2f %% of one core (%.0f reports/s received)\n",
-                    args.rate, 100.0 * (c1 - c0) / elapsed, frames / elapsed);
-        std::printf("  resident memory then:      %.1f MiB\n", resident_kib(sim->pid()) / 1024.0);
+                    args.rate, 100.0 * (c1 - c0) / elapsed, static_cast<double>(frames) / elapsed);
+        std::printf("  resident memory then:      %.1f MiB\n",
+                    static_cast<double>(resident_kib(sim->pid())) / 1024.0);
         sim->close_stdin();
         sim->wait(seconds(10));
         ::unlink(path);

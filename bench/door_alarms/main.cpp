@@ -115,11 +115,11 @@ class EventSink final : public win::ComObject<IOPCEventSink> {
   public:
     explicit EventSink(CardLatency& cards) : cards_(cards) {}
     HRESULT STDMETHODCALLTYPE OnEvent(OPCHANDLE, BOOL, BOOL, DWORD count,
-                                      ONEVENTSTRUCT* events) noexcept override {
+                                      ONEVENTSTRUCT* received) noexcept override {
         ++calls;
-        this->events += count;
+        events += count;
         for (DWORD i = 0; i < count; ++i) {
-            const ONEVENTSTRUCT& e = events[i];
+            const ONEVENTSTRUCT& e = received[i];
             if (e.dwEventCategory == door_alarms::kCardRead && e.dwNumEventAttrs > 0 &&
                 e.pEventAttributes[0].vt == VT_BSTR && e.pEventAttributes[0].bstrVal) {
                 cards_.seen(e.pEventAttributes[0].bstrVal);

@@ -163,19 +163,19 @@ class Subscriber final : public bench::TIgnoringDataCallback {
   public:
     explicit Subscriber(CardLatency& cards) : cards_(cards) {}
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD count,
-                                           OPCHANDLE* handles, VARIANT* values, WORD*, FILETIME*,
+                                           OPCHANDLE* handles, VARIANT* delivered, WORD*, FILETIME*,
                                            HRESULT*) noexcept override {
         ++calls;
-        this->values += count;
+        values += count;
 
         for (DWORD i = 0; i < count; ++i) {
-            if (keep_history && values[i].vt == VT_BSTR && values[i].bstrVal != nullptr) {
+            if (keep_history && delivered[i].vt == VT_BSTR && delivered[i].bstrVal != nullptr) {
                 std::lock_guard lock(history_lock);
-                history[handles[i]].push_back(values[i].bstrVal);
+                history[handles[i]].push_back(delivered[i].bstrVal);
             }
-            if (values[i].vt == VT_BSTR && values[i].bstrVal != nullptr &&
-                SysStringLen(values[i].bstrVal) == 8) {
-                cards_.seen(values[i].bstrVal);
+            if (delivered[i].vt == VT_BSTR && delivered[i].bstrVal != nullptr &&
+                SysStringLen(delivered[i].bstrVal) == 8) {
+                cards_.seen(delivered[i].bstrVal);
             }
         }
         return S_OK;

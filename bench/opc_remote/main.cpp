@@ -275,7 +275,7 @@ class TCallProfile {
         def.szItemID = const_cast<LPWSTR>(L"Diagnostics.CallProfile");
         std::vector<OPCITEMDEF> defs{def};
         if (!group_->items || !AddItems(*group_, defs) || FAILED(group_->items.query(io_))) {
-            io_.Reset();
+            io_.reset();
         }
     }
 
@@ -607,7 +607,7 @@ int Bench(const std::wstring& baseline, int repetitions, int minRate) {
         FAILED(CoCreateInstance(EchoClsid(true), nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCDataCallback,
                                 reinterpret_cast<void**>(echo.put())))) {
         std::fprintf(stderr, "the echo object could not be started; no floor measured\n");
-        echo.Reset();
+        echo.reset();
     }
     std::vector<TMeasures> now_runs;
     std::vector<TMeasures> before_runs;
@@ -629,7 +629,7 @@ int Bench(const std::wstring& baseline, int repetitions, int minRate) {
     std::printf("load average at the end: %.2f\n", LoadAverage());
     PrintTable(now_runs, before_runs, kValuesTarget10ms);
     PrintBreakdown(now_runs, before_runs);
-    echo.Reset();
+    echo.reset();
     Pump(300);
     if (RegisterEchoServers()) {
         const TApartmentCost cost = MeasureApartmentCost(2000);

@@ -33,10 +33,10 @@ std::string read_all(const std::filesystem::path& file) {
 
 class SqliteDoorsTest : public ::testing::Test {
   protected:
-    Settings sqlite_settings(const std::filesystem::path& file) {
+    Settings sqlite_settings(const std::filesystem::path& database) {
         Settings s;
         s.db_type = static_cast<int>(DatabaseKind::sqlite);
-        s.server = file.string();
+        s.server = database.string();
         return s;
     }
 

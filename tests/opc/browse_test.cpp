@@ -7,6 +7,13 @@
 namespace porvex::opc::test {
 namespace {
 
+// A value outside the enumeration, as a faulty client sends it. Made at run time: a
+// constant outside an enumeration's range is not a value of it.
+template <class Enum>
+Enum OutOfRange(int value) {
+    return static_cast<Enum>(value);
+}
+
 std::vector<std::wstring> Drain(IEnumString* names) {
     std::vector<std::wstring> out;
     LPOLESTR batch[3];
@@ -93,7 +100,7 @@ TEST_F(BrowseTest, FiltersOnNameRightsAndType) {
     EXPECT_EQ(hr, S_FALSE);
     Browse(OPC_FLAT, L"[oops", VT_EMPTY, 0, &hr);
     EXPECT_EQ(hr, OPC_E_INVALIDFILTER);
-    Browse(static_cast<OPCBROWSETYPE>(4), L"", VT_EMPTY, 0, &hr);
+    Browse(OutOfRange<OPCBROWSETYPE>(4), L"", VT_EMPTY, 0, &hr);
     EXPECT_EQ(hr, E_INVALIDARG);
     Browse(OPC_FLAT, L"", VT_EMPTY, 4, &hr);
     EXPECT_EQ(hr, E_INVALIDARG);
@@ -106,7 +113,7 @@ TEST_F(BrowseTest, PositionsMoveUpDownAndTo) {
     EXPECT_EQ(browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, nullptr), E_INVALIDARG);
     EXPECT_EQ(browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"Top"), E_INVALIDARG);
     EXPECT_EQ(browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"Nowhere"), E_INVALIDARG);
-    EXPECT_EQ(browse_->ChangeBrowsePosition(static_cast<OPCBROWSEDIRECTION>(9), L"Gate"),
+    EXPECT_EQ(browse_->ChangeBrowsePosition(OutOfRange<OPCBROWSEDIRECTION>(9), L"Gate"),
               E_INVALIDARG);
     ASSERT_EQ(browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"Gate"), S_OK);
     ASSERT_EQ(browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"SOUTH"), S_OK);

@@ -16,6 +16,13 @@
 namespace porvex::opc::test {
 namespace {
 
+// A value outside the enumeration, as a faulty client sends it. Made at run time: a
+// constant outside an enumeration's range is not a value of it.
+template <class Enum>
+Enum OutOfRange(int value) {
+    return static_cast<Enum>(value);
+}
+
 class ServerTest : public EngineTest {
   protected:
     std::vector<std::wstring> GroupNames(OPCENUMSCOPE scope, HRESULT* result) {
@@ -222,7 +229,7 @@ TEST_F(ServerTest, EnumeratorsListGroupsByScope) {
     EXPECT_TRUE(GroupNames(OPC_ENUM_PUBLIC, &hr).empty());
     EXPECT_EQ(hr, S_FALSE);
     EXPECT_TRUE(GroupNames(OPC_ENUM_PUBLIC_CONNECTIONS, &hr).empty());
-    EXPECT_TRUE(GroupNames(static_cast<OPCENUMSCOPE>(42), &hr).empty());
+    EXPECT_TRUE(GroupNames(OutOfRange<OPCENUMSCOPE>(42), &hr).empty());
     EXPECT_EQ(hr, S_FALSE);
 
     win::ComPtr<IEnumUnknown> groups;

@@ -10,6 +10,13 @@
 namespace porvex::opc::conformance {
 namespace {
 
+// A value outside the enumeration, as a faulty client sends it. Made at run time: a
+// constant outside an enumeration's range is not a value of it.
+template <class Enum>
+Enum OutOfRange(int value) {
+    return static_cast<Enum>(value);
+}
+
 constexpr OPCHANDLE kBadHandle = 0x0BADBAD0;
 constexpr wchar_t kUnknownItem[] = L"No.Such.Item";
 
@@ -928,7 +935,7 @@ void AsyncIo2Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
         out.Add("  refresh " + (done ? List(Sorted(done->handles)) : std::string("none")));
     }
     out.Add(Line("IOPCAsyncIO2::Refresh2(bad source)",
-                 io->Refresh2(static_cast<OPCDATASOURCE>(7), 107, &cancel_id)));
+                 io->Refresh2(OutOfRange<OPCDATASOURCE>(7), 107, &cancel_id)));
     out.Add(Line("IOPCAsyncIO2::Cancel2(unknown)", io->Cancel2(0x7FFFFFF0)));
     // Whether a cancel arrives before the read ran is up to the processes; a cancelled
     // read never completes.
@@ -1049,8 +1056,8 @@ void AsyncIo1Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
             TStreamSink& sink = write ? *writes.get() : *values.get();
             const std::size_t offset = write ? 8 : 12;
             const bool arrived = WaitFor([&] {
-                const std::vector<DWORD> ids = sink.Transactions(offset);
-                return std::find(ids.begin(), ids.end(), transaction) != ids.end();
+                const std::vector<DWORD> done = sink.Transactions(offset);
+                return std::find(done.begin(), done.end(), transaction) != done.end();
             });
             EXPECT_TRUE(arrived) << call << ": no block";
             line += arrived ? " block" : " no block";
@@ -1074,8 +1081,8 @@ void AsyncIo1Calls(IOPCServer* server, const TTarget& target, TTranscript& out) 
     out.Add(Line("IOPCAsyncIO::Refresh", hr));
     if (SUCCEEDED(hr)) {
         EXPECT_TRUE(WaitFor([&] {
-            const std::vector<DWORD> ids = values->Transactions(12);
-            return std::find(ids.begin(), ids.end(), transaction) != ids.end();
+            const std::vector<DWORD> done = values->Transactions(12);
+            return std::find(done.begin(), done.end(), transaction) != done.end();
         }));
     }
     out.Add(Line("IOPCAsyncIO::Refresh(unknown connection)",

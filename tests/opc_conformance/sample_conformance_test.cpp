@@ -90,8 +90,8 @@ TEST_P(SampleConformance, StaMtaAndInProcessClientsGetTheSameAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, SampleConformance,
                          ::testing::Range<std::size_t>(0, Scenarios().size()),
-                         [](const ::testing::TestParamInfo<std::size_t>& info) {
-                             return "Scenario" + std::to_string(info.param);
+                         [](const ::testing::TestParamInfo<std::size_t>& scenario) {
+                             return "Scenario" + std::to_string(scenario.param);
                          });
 
 TEST(SampleShutdown, TheRequestReachesStaAndMtaClients) {

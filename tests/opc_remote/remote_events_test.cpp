@@ -14,6 +14,13 @@
 namespace porvex::opc::remote {
 namespace {
 
+// A value outside the enumeration, as a faulty client sends it. Made at run time: a
+// constant outside an enumeration's range is not a value of it.
+template <class Enum>
+Enum OutOfRange(int value) {
+    return static_cast<Enum>(value);
+}
+
 constexpr wchar_t kEventsProgId[] = L"opcsample.SampleEvents.1";
 constexpr DWORD kCardRead = 1;
 constexpr DWORD kLevelAlarm = 3;
@@ -508,7 +515,7 @@ TEST_F(RemoteEventsTest, AreaBrowser) {
     EXPECT_EQ(browser->ChangeBrowsePosition(OPCAE_BROWSE_TO, L"Plant.Hall9"),
               OPC_E_INVALIDBRANCHNAME);
     win::ComPtr<IEnumString> list;
-    EXPECT_EQ(browser->BrowseOPCAreas(static_cast<OPCAEBROWSETYPE>(7), L"", list.put()),
+    EXPECT_EQ(browser->BrowseOPCAreas(OutOfRange<OPCAEBROWSETYPE>(7), L"", list.put()),
               E_INVALIDARG);
 }
 

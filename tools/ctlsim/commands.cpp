@@ -161,7 +161,7 @@ Simulator::Selection Simulator::select(std::string_view token) {
                         std::to_string(controllers_.size() == 0 ? 0 : controllers_.size() - 1) +
                         ", :PORT, all, random or random-live)";
         } else {
-            sel.list.push_back(controllers_[*index].get());
+            sel.list.push_back(controllers_[static_cast<std::size_t>(*index)].get());
         }
     }
     return sel;
