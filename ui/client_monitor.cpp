@@ -2,8 +2,6 @@
 
 #include <cwchar>
 
-#include "opc/items/server_item.h"
-
 namespace porvex::ui {
 namespace {
 
@@ -104,7 +102,7 @@ void TClientMonitor::group_removed(opc::TGroupInfo& group) { Remove(group.Data);
 
 void TClientMonitor::group_item_added(opc::TGroupItemInfo& item) {
     HTREEITEM parent = Find(item.Group().Data);
-    item.Data = parent ? Add(parent, item.ServerItem().ItemId()) : nullptr;
+    item.Data = parent ? Add(parent, item.ItemId()) : nullptr;
 }
 
 void TClientMonitor::group_item_removed(opc::TGroupItemInfo& item) { Remove(item.Data); }

@@ -21,6 +21,8 @@ TGroupItemImpl::~TGroupItemImpl() = default;
 
 const TServerItemRef& TGroupItemImpl::ServerItem() const { return *server_item_; }
 
+const std::wstring& TGroupItemImpl::ItemId() const { return server_item_->ItemId(); }
+
 TGroupInfo& TGroupItemImpl::Group() const { return group_; }
 
 TOpcItemServer& TGroupItemImpl::Server() const { return group_.Server(); }

@@ -33,6 +33,7 @@ class TGroupItemImpl final : public TGroupItemInfo {
 
     // TGroupItemInfo
     const TServerItemRef& ServerItem() const override;
+    const std::wstring& ItemId() const override;
     TGroupInfo& Group() const override;
     DATE CachedTimeAsDate() const override;
     win::Variant CachedValue() const override;

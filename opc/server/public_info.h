@@ -100,6 +100,8 @@ class TGroupItemInfo {
 
     // The shared server item (its item ID is the item's fully qualified ID).
     virtual const TServerItemRef& ServerItem() const = 0;
+    // The item's fully qualified ID, for whoever only shows it.
+    virtual const std::wstring& ItemId() const = 0;
     virtual TGroupInfo& Group() const = 0;
     // The time of the cached value as an OLE date, and a copy of that value.
     virtual DATE CachedTimeAsDate() const = 0;
