@@ -11,6 +11,7 @@
 #include "door_server.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
+#include "opc/com/text.h"
 #include "opc/idl/opc_errors.h"
 #include "opc/idl/opc_interfaces.h"
 
@@ -21,10 +22,7 @@ namespace {
 using opc::TAccessRights;
 using opc::TItemHandle;
 
-std::wstring widen(std::string_view utf8) {
-    const std::u16string text = utf8_to_utf16(utf8);
-    return std::wstring(text.begin(), text.end());
-}
+std::wstring widen(std::string_view utf8) { return opc::WideFromUtf8(utf8); }
 
 std::string narrow(std::wstring_view wide) {
     return utf16_to_utf8(

@@ -27,6 +27,18 @@ class ActivationTest : public ::testing::Test {
         RegisterProxyDll();
     }
     void TearDown() override { RegisterSample(); }
+
+    // The sample server registered to start with extra switches (TearDown registers it
+    // again without them).
+    void RegisterSampleWith(const std::wstring& switches) {
+        RegisterSample();
+        const std::optional<std::wstring> command =
+            win::read_key_text(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32", L"");
+        ASSERT_TRUE(command);
+        ASSERT_EQ(win::write_key_default(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32",
+                                         *command + switches),
+                  ERROR_SUCCESS);
+    }
 };
 
 TEST_F(ActivationTest, TheSwitchesWriteAndRemoveExactlyTheEntries) {
@@ -89,13 +101,7 @@ TEST_F(ActivationTest, ComStartsTheServerWithEmbeddingAndItEndsAfterTheLastRelea
 }
 
 TEST_F(ActivationTest, TheMinimumUpdateRateSwitchLetsGroupsRunAt10Ms) {
-    RegisterSample();
-    const std::optional<std::wstring> command =
-        win::read_key_text(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32", L"");
-    ASSERT_TRUE(command);
-    ASSERT_EQ(win::write_key_default(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32",
-                                     *command + L" -MinUpdateRate 10"),
-              ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(RegisterSampleWith(L" -MinUpdateRate 10"));
     win::ComPtr<IOPCServer> server = ConnectSample();
     ASSERT_TRUE(server);
     // The rate granted, and whether AddGroup said it differs from the one asked for.
@@ -116,13 +122,7 @@ TEST_F(ActivationTest, TheMinimumUpdateRateSwitchLetsGroupsRunAt10Ms) {
 }
 
 TEST_F(ActivationTest, TheCallProfileSwitchTimesTheEngineMethodsForTheDiagnosticItem) {
-    RegisterSample();
-    const std::optional<std::wstring> command =
-        win::read_key_text(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32", L"");
-    ASSERT_TRUE(command);
-    ASSERT_EQ(win::write_key_default(HKEY_CLASSES_ROOT, kClsidKey + L"\\LocalServer32",
-                                     *command + L" -CallProfile"),
-              ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(RegisterSampleWith(L" -CallProfile"));
     win::ComPtr<IOPCServer> server = ConnectSample();
     ASSERT_TRUE(server);
     // A write restarts the profile; item IDs are found in any case.
