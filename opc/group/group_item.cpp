@@ -28,17 +28,17 @@ TGroupInfo& TGroupItemImpl::Group() const { return group_; }
 TOpcItemServer& TGroupItemImpl::Server() const { return group_.Server(); }
 
 DATE TGroupItemImpl::CachedTimeAsDate() const {
-    TLock lock(Server().ServerItems().LockB());
+    TLock lock(Server().ServerItems().CacheLock());
     return OleDateFromFileTime(cached_time_);
 }
 
 win::Variant TGroupItemImpl::CachedValue() const {
-    TLock lock(Server().ServerItems().LockB());
+    TLock lock(Server().ServerItems().CacheLock());
     return cached_value_;
 }
 
 void TGroupItemImpl::CopyCache(win::Variant& value, WORD& quality, FILETIME& time) const {
-    TLock lock(Server().ServerItems().LockB());
+    TLock lock(Server().ServerItems().CacheLock());
     value = cached_value_;
     quality = cached_quality_;
     time = cached_time_;
@@ -61,7 +61,7 @@ void TGroupItemImpl::ActivationRead() {
     server_item_->ReadDevice(quality, value);
     const FILETIME now = Server().Now();
     {
-        TLock lock(Server().ServerItems().LockB());
+        TLock lock(Server().ServerItems().CacheLock());
         cached_value_ = std::move(value);
         cached_quality_ = quality;
         cached_time_ = now;
@@ -83,7 +83,7 @@ bool TGroupItemImpl::CheckChange(win::Variant& scratch) {
     server_item_->CheckReadable();
     WORD quality = kQualityGood;
     server_item_->ReadDevice(quality, scratch);
-    TLock lock(Server().ServerItems().LockB());
+    TLock lock(Server().ServerItems().CacheLock());
     const bool changed = CompareAndStore(scratch.value(), quality, &scratch);
     scratch.clear();
     return changed;
@@ -136,7 +136,7 @@ TItemReading TGroupItemImpl::Read(OPCDATASOURCE source) {
         server_item_->CheckReadable();
         server_item_->ReadDevice(reading.quality, reading.value);
         reading.time = Server().Now();
-        TLock lock(Server().ServerItems().LockB());
+        TLock lock(Server().ServerItems().CacheLock());
         cached_value_ = reading.value;
         cached_quality_ = reading.quality;
         cached_time_ = reading.time;

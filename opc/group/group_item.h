@@ -1,7 +1,7 @@
 // TGroupItemImpl: an item of a group. It refers to the shared server item of its item ID,
 // keeps the last value, quality and time taken from the item server (the cache), and the
 // changed flag that the next update tick reports. The cache is guarded by the server item
-// table's lock B, because item server pushes update it from other threads.
+// table's cache lock, because item server pushes update it from other threads.
 #pragma once
 
 #include <windows.h>
@@ -59,7 +59,7 @@ class TGroupItemImpl final : public TGroupItemInfo {
     // tick's reusable variant for polled values.
     bool CheckChange(win::Variant& scratch);
     // Compares a new value and quality with the cache and stores them when they changed
-    // (the percent deadband applies to analog numeric items). Lock B must be held. When
+    // (the percent deadband applies to analog numeric items). The cache lock must be held. When
     // movable is given the value may be moved out of it instead of copied.
     bool CompareAndStore(const VARIANT& value, WORD quality, win::Variant* movable);
     void MarkChanged() noexcept { changed_.store(true, std::memory_order_release); }
@@ -68,7 +68,7 @@ class TGroupItemImpl final : public TGroupItemInfo {
     // The item as delivered: from the cache or the device, converted to the requested
     // type. EOpcError for a missing read right (device) or a failed conversion.
     TItemReading Read(OPCDATASOURCE source);
-    // The cache as it is (under lock B).
+    // The cache as it is (under the cache lock).
     void CopyCache(win::Variant& value, WORD& quality, FILETIME& time) const;
 
     // Engine bookkeeping: GroupItemAdded was sent; marked by a removal in progress; a

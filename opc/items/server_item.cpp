@@ -102,7 +102,7 @@ TServerItem::~TServerItem() {
 
 void TServerItem::Subscribe() {
     link_ = std::make_shared<TOnChange::TLink>();
-    link_->lock = table_.lock_b_;
+    link_->lock = table_.cache_lock_;
     {
         TLock lock(*link_->lock);
         link_->item = this;
@@ -121,15 +121,15 @@ void TServerItem::Push(const VARIANT& value, WORD quality) {
 // ---- TServerItemList -----------------------------------------------------------------------
 
 TServerItemList::TServerItemList(TOpcItemServer& server)
-    : server_(server), lock_b_(std::make_shared<TCriticalSection>()) {}
+    : server_(server), cache_lock_(std::make_shared<TCriticalSection>()) {}
 
 TServerItemList::~TServerItemList() {
-    TLock lock(lock_a_);
+    TLock lock(table_lock_);
     items_.clear();
 }
 
 TServerItem& TServerItemList::AddUser(std::wstring_view itemId, TGroupItemImpl& user) {
-    TLock lock(lock_a_);
+    TLock lock(table_lock_);
     std::wstring key = FoldCase(itemId);
     auto found = items_.find(key);
     if (found == items_.end()) {
@@ -152,15 +152,15 @@ TServerItem& TServerItemList::AddUser(std::wstring_view itemId, TGroupItemImpl& 
 }
 
 void TServerItemList::AddUser(TServerItem& item, TGroupItemImpl& user) {
-    TLock lock(*lock_b_);
+    TLock lock(*cache_lock_);
     item.users_.push_back(&user);
 }
 
 void TServerItemList::RemoveUser(TServerItem& item, TGroupItemImpl& user) noexcept {
-    TLock lock(lock_a_);
+    TLock lock(table_lock_);
     bool last = false;
     {
-        TLock lock_b(*lock_b_);
+        TLock cache_lock(*cache_lock_);
         std::erase(item.users_, &user);
         last = item.users_.empty();
     }
@@ -174,7 +174,7 @@ void TServerItemList::RemoveUser(TServerItem& item, TGroupItemImpl& user) noexce
 }
 
 TResolvedItem TServerItemList::Resolve(std::wstring_view itemId) {
-    TLock lock(lock_a_);
+    TLock lock(table_lock_);
     TResolvedItem out;
     if (TServerItem* shared = Find(itemId)) {
         out.ref_ = shared;
@@ -186,13 +186,13 @@ TResolvedItem TServerItemList::Resolve(std::wstring_view itemId) {
 }
 
 TServerItem* TServerItemList::Find(std::wstring_view itemId) const {
-    TLock lock(lock_a_);
+    TLock lock(table_lock_);
     auto found = items_.find(FoldCase(itemId));
     return found == items_.end() ? nullptr : found->second.get();
 }
 
 std::size_t TServerItemList::Count() const {
-    TLock lock(lock_a_);
+    TLock lock(table_lock_);
     return items_.size();
 }
 

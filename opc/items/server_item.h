@@ -3,8 +3,9 @@
 // item ID in use by any group of any client, kept in the item server's TServerItemList, so
 // each item ID is resolved and subscribed once however many groups use it.
 //
-// Locks: lock A guards the table (lookups, creation with the item server's calls, removal);
-// lock B guards every server item's list of group items and their caches, which item server
+// Locks: the table lock guards the table (lookups, creation with the item server's calls,
+// removal); the cache lock guards every server item's list of group items and their caches,
+// which item server
 // pushes (TOnChange, any thread) update.
 #pragma once
 
@@ -40,7 +41,7 @@ class TOnChange {
   private:
     friend class TServerItem;
     struct TLink {
-        std::shared_ptr<TCriticalSection> lock;  // lock B of the table
+        std::shared_ptr<TCriticalSection> lock;  // the table's cache lock
         TServerItem* item = nullptr;             // cleared when the item goes
     };
     explicit TOnChange(std::shared_ptr<TLink> link) : link_(std::move(link)) {}
@@ -95,7 +96,7 @@ class TServerItem final : public TServerItemRef {
     ~TServerItem() override;
 
     bool Subscribed() const noexcept { return subscribed_; }
-    // The group items using this item, in joining order (read under lock B).
+    // The group items using this item, in joining order (read under the cache lock).
     const std::vector<TGroupItemImpl*>& Users() const noexcept { return users_; }
 
   private:
@@ -103,7 +104,7 @@ class TServerItem final : public TServerItemRef {
     friend class TOnChange;
 
     void Subscribe();
-    // A pushed value, under lock B.
+    // A pushed value, under the cache lock.
     void Push(const VARIANT& value, WORD quality);
 
     TServerItemList& table_;
@@ -145,15 +146,15 @@ class TServerItemList {
     TServerItem* Find(std::wstring_view itemId) const;
     std::size_t Count() const;
 
-    TCriticalSection& LockB() const noexcept { return *lock_b_; }
+    TCriticalSection& CacheLock() const noexcept { return *cache_lock_; }
     TOpcItemServer& Server() const noexcept { return server_; }
 
   private:
     friend class TServerItem;
 
     TOpcItemServer& server_;
-    mutable TCriticalSection lock_a_;
-    std::shared_ptr<TCriticalSection> lock_b_;
+    mutable TCriticalSection table_lock_;
+    std::shared_ptr<TCriticalSection> cache_lock_;
     std::unordered_map<std::wstring, std::unique_ptr<TServerItem>> items_;
 };
 
