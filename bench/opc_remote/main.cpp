@@ -528,12 +528,12 @@ bool MeasureBuild(const std::wstring& program, int minRate, IOPCDataCallback* ec
     profile.reset();
 
     Pump(300);
-    const double cpu = process.CpuSeconds();
+    const double cpu_before_idle = process.CpuSeconds();
     const double system_cpu = process.CpuSecondsReportedBySystem();
     const auto idle_start = Clock::now();
     Pump(2000);
     const double idle_s = SecondsSince(idle_start);
-    const double idle = (process.CpuSeconds() - cpu) / idle_s;
+    const double idle = (process.CpuSeconds() - cpu_before_idle) / idle_s;
     const double system_idle = (process.CpuSecondsReportedBySystem() - system_cpu) / idle_s;
     m[kIdleCpu] = idle;
     for (const TCallCpu& cpu : cpus) {

@@ -95,8 +95,8 @@ TEST_P(EngineFailureTest, FailedAllocationIsCountedLoggedAndTheThreadGoesOn) {
 INSTANTIATE_TEST_SUITE_P(EveryEngineThread, EngineFailureTest,
                          ::testing::Values(ThreadRole::poll, ThreadRole::dispatch,
                                            ThreadRole::supervise),
-                         [](const ::testing::TestParamInfo<ThreadRole>& info) {
-                             std::string name = name_of(info.param);
+                         [](const ::testing::TestParamInfo<ThreadRole>& param_info) {
+                             std::string name = name_of(param_info.param);
                              return name.substr(0, name.find(' '));
                          });
 
