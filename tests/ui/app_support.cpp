@@ -296,7 +296,15 @@ win::ComPtr<IOPCServer> ConnectPorvex() {
     return server;
 }
 
-std::optional<WORD> ReadQuality(IOPCServer* server, const std::wstring& item) {
+namespace {
+
+// One item read from the device: its value (adopted) and quality; nothing on any failure.
+struct TReadState {
+    win::Variant value;
+    WORD quality = 0;
+};
+
+std::optional<TReadState> ReadState(IOPCServer* server, const std::wstring& item) {
     TOneItem one(server, item, true);
     win::ComPtr<IOPCSyncIO> io;
     if (!one.items || one.handle == 0 || FAILED(one.items.query(io))) {
@@ -308,25 +316,22 @@ std::optional<WORD> ReadQuality(IOPCServer* server, const std::wstring& item) {
         FAILED(errors[0])) {
         return std::nullopt;
     }
-    VariantClear(&states[0].vDataValue);
-    return states[0].wQuality;
+    TReadState state;
+    state.value.value() = states[0].vDataValue;  // adopted
+    state.quality = states[0].wQuality;
+    return state;
+}
+
+}  // namespace
+
+std::optional<WORD> ReadQuality(IOPCServer* server, const std::wstring& item) {
+    std::optional<TReadState> state = ReadState(server, item);
+    return state ? std::optional<WORD>(state->quality) : std::nullopt;
 }
 
 std::optional<win::Variant> ReadItem(IOPCServer* server, const std::wstring& item) {
-    TOneItem one(server, item, true);
-    win::ComPtr<IOPCSyncIO> io;
-    if (!one.items || one.handle == 0 || FAILED(one.items.query(io))) {
-        return std::nullopt;
-    }
-    win::UniqueCoTaskMem<OPCITEMSTATE> states;
-    win::UniqueCoTaskMem<HRESULT> errors;
-    if (FAILED(io->Read(OPC_DS_DEVICE, 1, &one.handle, states.put(), errors.put())) ||
-        FAILED(errors[0])) {
-        return std::nullopt;
-    }
-    win::Variant value;
-    value.value() = states[0].vDataValue;  // adopted
-    return value;
+    std::optional<TReadState> state = ReadState(server, item);
+    return state ? std::optional<win::Variant>(std::move(state->value)) : std::nullopt;
 }
 
 std::optional<long> ReadNumber(IOPCServer* server, const std::wstring& item) {
