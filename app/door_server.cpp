@@ -62,7 +62,7 @@ void DoorServer::add_door(const DoorRow& row) {
     {
         std::lock_guard lock(DataLock);
         const DoorRecord& door = load_door(dir_, update, row);
-        if (const DoorRecord* first = dir_.duplicate_of(door.Index)) {
+        if (const DoorRecord* first = dir_.duplicate_of(door.index)) {
             duplicate = "door " + describe_door(door) + " has the name and location of door " +
                         describe_door(*first) +
                         ": its item IDs reach the first door, and browsing shows the first "
@@ -90,7 +90,7 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
         std::lock_guard lock(DataLock);
         targets.reserve(dir_.door_count());
         for (std::size_t i = 0; i < dir_.door_count(); ++i) {
-            targets.push_back({dir_.door(i).IP, dir_.door(i).LinkPort});
+            targets.push_back({dir_.door(i).ip, dir_.door(i).port});
         }
     }
     // One attempt per controller. The library answers a second registration of the
@@ -120,7 +120,7 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
             std::lock_guard lock(DataLock);
             if (i < dir_.door_count()) {
                 DoorRecord& door = dir_.door(i);
-                door.Online = connected;
+                door.status_poll_queued = connected;
                 if (!connected) {
                     PointSetters set(dir_, update);
                     set.SetDoorState(&door, AlarmState::not_monitored);
@@ -198,7 +198,7 @@ std::optional<DoorServer::ItemReading> DoorServer::read_item_and_link(NodeId lea
     const LeafOwner owner = dir_.owner(leaf);
     if ((owner.role == LeafRole::point || owner.role == LeafRole::swipe_time) &&
         owner.door != nullptr) {
-        reading.link = owner.door->Link;
+        reading.link = owner.door->link;
     }
     return reading;
 }
@@ -216,7 +216,7 @@ DoorServer::WriteResult DoorServer::write_item(NodeId leaf, const ItemValue& val
             const std::string who =
                 writer.empty() ? std::string("(unnamed client)") : std::string(writer);
             if (result.outcome == RemoteOpenOutcome::sent) {
-                owner.door->RemoteOpenBy = who;
+                owner.door->remote_open_by = who;
             }
             line = "remote open of " + describe_door(*owner.door) + " by " + who + ": " +
                    std::string(describe(result.outcome));
@@ -232,9 +232,9 @@ DoorServer::WriteResult DoorServer::write_item(NodeId leaf, const ItemValue& val
 
 std::string DoorServer::describe_door(const DoorRecord& door) const {
     const ServerTree& tree = dir_.tree();
-    std::string text = tree.contains(door.DoorNode) ? tree.text(door.DoorNode) : std::string("?");
-    text += " (" + door.IP + ":" + door.Port + ", readers " + std::to_string(door.InReader) + "/" +
-            std::to_string(door.OutReader) + ")";
+    std::string text = tree.contains(door.door_node) ? tree.text(door.door_node) : std::string("?");
+    text += " (" + door.ip + ":" + door.port_text + ", readers " + std::to_string(door.in_reader) +
+            "/" + std::to_string(door.out_reader) + ")";
     return text;
 }
 
@@ -368,8 +368,8 @@ void DoorServer::ZorvikReConnect(Update& update, std::string_view ip, int port) 
         if (door == nullptr) {
             continue;
         }
-        door->Online = true;
-        door->Link = LinkState::connected;
+        door->status_poll_queued = true;
+        door->link = LinkState::connected;
         set.SetDoorState(door, AlarmState::normal);
         set.SetLastCard(door, CardShown::none());
         set.SetTamper(door, AlarmState::normal);
@@ -388,11 +388,11 @@ void DoorServer::mark_not_monitored(Update& update, DoorRecord* door) {
         return;
     }
     PointSetters set(dir_, update);
-    door->Online = false;
+    door->status_poll_queued = false;
     // A failed first attempt leaves the door never connected; a failure after a
     // connection (the loss itself, failed reconnects) keeps it lost.
-    if (door->Link == LinkState::connected) {
-        door->Link = LinkState::lost;
+    if (door->link == LinkState::connected) {
+        door->link = LinkState::lost;
     }
     set.SetDoorState(door, AlarmState::not_monitored);
     set.SetLastCard(door, CardShown::not_monitored());
@@ -436,7 +436,7 @@ void DoorServer::notify(const Update& update) {
                 if (end.door < dir_.door_count()) {
                     const DoorRecord& door = dir_.door(end.door);
                     lines.push_back("remote open of " + describe_door(door) + " by " +
-                                    door.RemoteOpenBy + ": " + std::string(end.result));
+                                    door.remote_open_by + ": " + std::string(end.result));
                 }
             }
         }

@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     const std::size_t doors = server.door_count();
     LatencyObserver observer(doors);
     for (std::size_t d = 0; d < doors; ++d) {
-        observer.map_leaf(server.door(d).LastCardNode, d);
+        observer.map_leaf(server.door(d).last_card_node, d);
     }
     server.add_observer(&observer);
     server.start();

@@ -40,7 +40,7 @@ void TDoorEventServer::DoorsLoaded(DoorServer& doors) {
     std::vector<AlarmDoor> list;
     for (std::size_t i = 0; i < doors.door_count(); ++i) {
         const DoorRecord door = doors.door(i);
-        list.push_back({doors.node_text(door.DoorNode), door.IP, door.LinkPort});
+        list.push_back({doors.node_text(door.door_node), door.ip, door.port});
     }
     engine_.Hub().ReplaceCatalog(door_alarm_catalog(list));
     alarms_.set_doors(std::move(list));

@@ -15,22 +15,22 @@ std::string MakeDoorKey(std::string_view ip, std::string_view port, std::string_
 DoorRecord& DoorDirectory::add_door(const DoorRow& row) {
     auto record = std::make_unique<DoorRecord>();
     DoorRecord& door = *record;
-    door.Index = doors_.size();
-    door.IP = row.ip;
-    door.Port = row.port;
-    door.LinkPort = link_port(row.port);
-    door.InReader = row.in_reader;
-    door.OutReader = row.out_reader;
+    door.index = doors_.size();
+    door.ip = row.ip;
+    door.port_text = row.port;
+    door.port = link_port(row.port);
+    door.in_reader = row.in_reader;
+    door.out_reader = row.out_reader;
 
     const std::string door_text = row.name + "(" + row.location + ")";
-    door.DoorNode = tree_.add_root(door_text);
-    if (const auto [first, added] = door_texts_.emplace(door_text, door.Index); !added) {
-        duplicates_.emplace(door.Index, first->second);
+    door.door_node = tree_.add_root(door_text);
+    if (const auto [first, added] = door_texts_.emplace(door_text, door.index); !added) {
+        duplicates_.emplace(door.index, first->second);
     }
     owners_.resize(tree_.size());
 
     auto add_leaf = [&](std::string text, std::string_view name, LeafRole role, PointKind kind) {
-        const NodeId leaf = tree_.add_child(door.DoorNode, std::move(text));
+        const NodeId leaf = tree_.add_child(door.door_node, std::move(text));
         owners_.resize(tree_.size());
         owners_[leaf] = LeafOwner{&door, role, kind};
         std::string item_id = door_text;
@@ -51,45 +51,45 @@ DoorRecord& DoorDirectory::add_door(const DoorRow& row) {
             add_leaf(std::string(point.creation_text), point.name, LeafRole::point, kind);
         switch (kind) {
             case PointKind::door_state:
-                door.StateNode = leaf;
+                door.state_node = leaf;
                 break;
             case PointKind::remote_open:
-                door.RemoteOpenNode = leaf;
+                door.remote_open_node = leaf;
                 break;
             case PointKind::last_card:
-                door.LastCardNode = leaf;
+                door.last_card_node = leaf;
                 break;
             case PointKind::invalid_card:
-                door.InvalidCardNode = leaf;
+                door.invalid_card_node = leaf;
                 break;
             case PointKind::tamper:
-                door.TamperNode = leaf;
+                door.tamper_node = leaf;
                 break;
             case PointKind::door_open_state:
-                door.DoorOpenNode = leaf;
+                door.door_open_node = leaf;
                 break;
             case PointKind::contact_alarm:
-                door.ContactAlarmNode = leaf;
+                door.contact_alarm_node = leaf;
                 break;
         }
     }
     if (enabled_.has(PointKind::last_card)) {
-        door.SwipeTimeNode = add_leaf(std::string(kSwipeTimePrefix), kSwipeTimeName,
-                                      LeafRole::swipe_time, PointKind::last_card);
+        door.swipe_time_node = add_leaf(std::string(kSwipeTimePrefix), kSwipeTimeName,
+                                        LeafRole::swipe_time, PointKind::last_card);
     }
 
     doors_.push_back(std::move(record));
-    if (door.InReader > 0) {
-        add_key(door, door.InReader);
+    if (door.in_reader > 0) {
+        add_key(door, door.in_reader);
     }
-    if (door.OutReader > 0) {
-        add_key(door, door.OutReader);
+    if (door.out_reader > 0) {
+        add_key(door, door.out_reader);
     }
     return door;
 }
 
 void DoorDirectory::add_key(DoorRecord& door, std::int32_t reader) {
-    keys_.emplace(ascii_lower(MakeDoorKey(door.IP, door.Port, std::to_string(reader))), &door);
+    keys_.emplace(ascii_lower(MakeDoorKey(door.ip, door.port_text, std::to_string(reader))), &door);
 }
 
 DoorRecord* DoorDirectory::FindDoor(std::string_view ip, std::string_view port,
@@ -121,7 +121,7 @@ const DoorRecord* DoorDirectory::duplicate_of(std::size_t index) const {
 
 bool DoorDirectory::is_duplicate_door_node(NodeId node) const {
     for (const auto& [index, first] : duplicates_) {
-        if (doors_.at(index)->DoorNode == node) {
+        if (doors_.at(index)->door_node == node) {
             return true;
         }
     }
@@ -134,14 +134,14 @@ void DoorDirectory::attach_value_holders() {
         const DoorRecord* door = leaf_owner.door;
         switch (leaf_owner.role) {
             case LeafRole::ip:
-                return TItemInfo("IP", stored_text_value(door->IP));
+                return TItemInfo("IP", stored_text_value(door->ip));
             case LeafRole::port:
-                return TItemInfo("端口号", stored_text_value(door->Port));
+                return TItemInfo("端口号", stored_text_value(door->port_text));
             case LeafRole::point:
                 return TItemInfo(std::string(info(leaf_owner.kind).name),
                                  point_value(*door, leaf_owner.kind));
             case LeafRole::swipe_time:
-                return TItemInfo(std::string(kSwipeTimeName), door->LastSwipe);
+                return TItemInfo(std::string(kSwipeTimeName), door->last_swipe);
             case LeafRole::none:
                 break;
         }

@@ -43,13 +43,13 @@ inline DoorEvent door_event(DoorEvent::Kind kind, const DoorRecord& door, Moment
                             ContactAlarmState contact_alarm = ContactAlarmState::normal) {
     DoorEvent event;
     event.kind = kind;
-    event.door = door.Index;
-    event.ip = door.IP;
-    event.port = door.LinkPort;
+    event.door = door.index;
+    event.ip = door.ip;
+    event.port = door.port;
     event.contact_alarm = contact_alarm;
     event.at = at;
     if (kind == DoorEvent::Kind::remote_open_done || kind == DoorEvent::Kind::remote_open_failed) {
-        event.client = door.RemoteOpenBy;
+        event.client = door.remote_open_by;
     }
     return event;
 }

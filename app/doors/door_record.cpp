@@ -7,19 +7,19 @@ namespace porvex {
 NodeId DoorRecord::node(PointKind kind) const {
     switch (kind) {
         case PointKind::door_state:
-            return StateNode;
+            return state_node;
         case PointKind::remote_open:
-            return RemoteOpenNode;
+            return remote_open_node;
         case PointKind::last_card:
-            return LastCardNode;
+            return last_card_node;
         case PointKind::invalid_card:
-            return InvalidCardNode;
+            return invalid_card_node;
         case PointKind::tamper:
-            return TamperNode;
+            return tamper_node;
         case PointKind::door_open_state:
-            return DoorOpenNode;
+            return door_open_node;
         case PointKind::contact_alarm:
-            return ContactAlarmNode;
+            return contact_alarm_node;
     }
     return kNoNode;
 }

@@ -23,53 +23,53 @@ enum class LinkState : unsigned char {
 };
 
 struct DoorRecord {
-    std::string IP;              // controller address text, exactly as the database holds it
-    std::string Port;            // controller port text, exactly as the database holds it
-    std::int32_t InReader = 0;   // entry reader number (1, 2, 4 ... 128); 0 = none
-    std::int32_t OutReader = 0;  // exit reader number; 0 = none
+    std::string ip;               // controller address text, exactly as the database holds it
+    std::string port_text;        // controller port text, exactly as the database holds it
+    std::int32_t in_reader = 0;   // entry reader number (1, 2, 4 ... 128); 0 = none
+    std::int32_t out_reader = 0;  // exit reader number; 0 = none
 
-    NodeId DoorNode = kNoNode;  // the door's branch in the server tree
-    NodeId StateNode = kNoNode;
-    NodeId RemoteOpenNode = kNoNode;
-    NodeId LastCardNode = kNoNode;
-    NodeId InvalidCardNode = kNoNode;
-    NodeId TamperNode = kNoNode;
-    NodeId DoorOpenNode = kNoNode;
-    NodeId ContactAlarmNode = kNoNode;
-    NodeId SwipeTimeNode = kNoNode;  // "最后刷卡时间", present with the last-card point
+    NodeId door_node = kNoNode;  // the door's branch in the server tree
+    NodeId state_node = kNoNode;
+    NodeId remote_open_node = kNoNode;
+    NodeId last_card_node = kNoNode;
+    NodeId invalid_card_node = kNoNode;
+    NodeId tamper_node = kNoNode;
+    NodeId door_open_node = kNoNode;
+    NodeId contact_alarm_node = kNoNode;
+    NodeId swipe_time_node = kNoNode;  // "最后刷卡时间", present with the last-card point
 
-    Moment StateTime = kLongAgo;
-    Moment RemoteOpenTime = kLongAgo;
-    Moment LastCardTime = kLongAgo;
-    Moment InvalidCardTime = kLongAgo;
-    Moment TamperTime = kLongAgo;
-    Moment PollTime = kLongAgo;
-    Moment OpenedTime = kNever;
+    Moment state_time = kLongAgo;
+    Moment remote_open_time = kLongAgo;
+    Moment last_card_time = kLongAgo;
+    Moment invalid_card_time = kLongAgo;
+    Moment tamper_time = kLongAgo;
+    Moment poll_time = kLongAgo;
+    Moment opened_time = kNever;
     // Local time of the last card read as a VT_DATE value; 0 before the first.
-    double LastSwipe = 0;
+    double last_swipe = 0;
 
-    // Online is the upkeep tick's "status poll queued" flag; Link is the link itself.
-    bool Online = false;
-    LinkState Link = LinkState::never_connected;
-    bool RemoteOpenPending = false;
+    // Set when the upkeep tick has queued a status poll; link is the link itself.
+    bool status_poll_queued = false;
+    LinkState link = LinkState::never_connected;
+    bool remote_open_pending = false;
     // Who sent the pending remote open (an OPC client's name), for the operator log.
-    std::string RemoteOpenBy;
+    std::string remote_open_by;
 
     // The points' states (the initial ones are what a door's leaves are created with).
-    AlarmState DoorState = AlarmState::normal;
-    AlarmState Tamper = AlarmState::normal;
-    RemoteOpenResult RemoteOpen = RemoteOpenResult::success;
-    CardShown LastCard;
-    CardShown InvalidCard;
-    DoorOpenState DoorOpen = DoorOpenState::not_monitored;
-    ContactState ContactOpen = ContactState::unknown;
-    ContactAlarmState ContactAlarm = ContactAlarmState::not_monitored;
+    AlarmState door_state = AlarmState::normal;
+    AlarmState tamper = AlarmState::normal;
+    RemoteOpenResult remote_open = RemoteOpenResult::success;
+    CardShown last_card;
+    CardShown invalid_card;
+    DoorOpenState door_open = DoorOpenState::not_monitored;
+    ContactState contact_open = ContactState::unknown;
+    ContactAlarmState contact_alarm = ContactAlarmState::not_monitored;
 
-    // Position in Doors (query order).
-    std::size_t Index = 0;
-    // The port as the controller link is addressed: the Port text as a number, 5768
+    // Position in the door list (query order).
+    std::size_t index = 0;
+    // The port as the controller link is addressed: port_text as a number, 5768
     // when it is not one.
-    int LinkPort = 5768;
+    int port = 5768;
 
     NodeId node(PointKind kind) const;
 };

@@ -18,22 +18,22 @@ ItemValue card_value(const CardShown& card) {
 ItemValue point_value(const DoorRecord& door, PointKind kind) {
     switch (kind) {
         case PointKind::door_state:
-            return std::int32_t{published(door.DoorState)};
+            return std::int32_t{published(door.door_state)};
         case PointKind::tamper:
-            return std::int32_t{published(door.Tamper)};
+            return std::int32_t{published(door.tamper)};
         case PointKind::door_open_state:
-            if (door.DoorOpen == DoorOpenState::closed && is_contact_alarm(door.ContactAlarm)) {
+            if (door.door_open == DoorOpenState::closed && is_contact_alarm(door.contact_alarm)) {
                 return std::uint8_t{1};
             }
-            return std::int32_t{published(door.DoorOpen)};
+            return std::int32_t{published(door.door_open)};
         case PointKind::contact_alarm:
-            return std::int32_t{published(door.ContactAlarm)};
+            return std::int32_t{published(door.contact_alarm)};
         case PointKind::last_card:
-            return card_value(door.LastCard);
+            return card_value(door.last_card);
         case PointKind::invalid_card:
-            return card_value(door.InvalidCard);
+            return card_value(door.invalid_card);
         case PointKind::remote_open:
-            return std::int32_t{published(door.RemoteOpen)};
+            return std::int32_t{published(door.remote_open)};
     }
     return std::int32_t{0};
 }
@@ -51,7 +51,7 @@ std::optional<ItemValue> read_leaf_value(DoorDirectory& directory, NodeId leaf) 
     if (owner.role == LeafRole::point) {
         holder->Value = point_value(*owner.door, owner.kind);
     } else if (owner.role == LeafRole::swipe_time) {
-        holder->Value = owner.door->LastSwipe;
+        holder->Value = owner.door->last_swipe;
     }
     return holder->Value;
 }
@@ -65,7 +65,7 @@ RemoteOpenOutcome write_leaf_value(DoorDirectory& directory, DoorCommands& comma
     DoorRecord* door = owner.door;
     PointSetters set(directory, update);
     if (!equals_one(value)) {
-        door->RemoteOpen = RemoteOpenResult::failure;
+        door->remote_open = RemoteOpenResult::failure;
         set.show(*door, PointKind::remote_open, false);
         return RemoteOpenOutcome::refused_value;
     }

@@ -23,7 +23,7 @@ ItemValue point_value(const DoorRecord& door, PointKind kind);
 
 // The leaf's value, stored into its value holder and returned; nothing when the leaf
 // has no holder (the holders were never attached, or the node is a branch). Address
-// leaves read as their stored value, the swipe-time leaf as LastSwipe.
+// leaves read as their stored value, the swipe-time leaf as last_swipe.
 std::optional<ItemValue> read_leaf_value(DoorDirectory& directory, NodeId leaf);
 
 // A client's write to a leaf: only remote-open leaves act. A value other than 1 shows

@@ -33,7 +33,7 @@ void PointSetters::SetDoorState(DoorRecord* door, AlarmState state) {
     if (door == nullptr) {
         return;
     }
-    door->DoorState = state;
+    door->door_state = state;
     show(*door, PointKind::door_state, true);
 }
 
@@ -49,35 +49,35 @@ void PointSetters::set_card(DoorRecord& door, PointKind kind, CardShown& shown,
 }
 
 void PointSetters::SetLastCard(DoorRecord* door, const CardShown& card) {
-    if (door == nullptr || door->LastCardNode == kNoNode) {
+    if (door == nullptr || door->last_card_node == kNoNode) {
         return;
     }
-    set_card(*door, PointKind::last_card, door->LastCard, card);
-    door->LastCardTime = update_.now;
+    set_card(*door, PointKind::last_card, door->last_card, card);
+    door->last_card_time = update_.now;
 }
 
 void PointSetters::SetInvalidCard(DoorRecord* door, const CardShown& card) {
-    if (door == nullptr || door->InvalidCardNode == kNoNode) {
+    if (door == nullptr || door->invalid_card_node == kNoNode) {
         return;
     }
-    set_card(*door, PointKind::invalid_card, door->InvalidCard, card);
-    door->InvalidCardTime = update_.now;
+    set_card(*door, PointKind::invalid_card, door->invalid_card, card);
+    door->invalid_card_time = update_.now;
 }
 
 void PointSetters::SetTamper(DoorRecord* door, AlarmState state) {
     if (door == nullptr) {
         return;
     }
-    door->Tamper = state;
+    door->tamper = state;
     show(*door, PointKind::tamper, true);
-    door->TamperTime = update_.now;
+    door->tamper_time = update_.now;
 }
 
 void PointSetters::SetDoorOpen(DoorRecord* door, DoorOpenState state) {
     if (door == nullptr) {
         return;
     }
-    door->DoorOpen = state;
+    door->door_open = state;
     show(*door, PointKind::door_open_state, false);
     if (state == DoorOpenState::open) {
         SetContactOpen(door, ContactState::unknown);
@@ -89,26 +89,26 @@ void PointSetters::SetContactAlarm(DoorRecord* door, ContactAlarmState state) {
         return;
     }
     // Forced entry and held open never replace each other directly.
-    if (is_contact_alarm(state) && is_contact_alarm(door->ContactAlarm) &&
-        state != door->ContactAlarm) {
+    if (is_contact_alarm(state) && is_contact_alarm(door->contact_alarm) &&
+        state != door->contact_alarm) {
         return;
     }
-    door->ContactAlarm = state;
+    door->contact_alarm = state;
     show(*door, PointKind::contact_alarm, false);
-    SetDoorOpen(door, door->DoorOpen);
+    SetDoorOpen(door, door->door_open);
 }
 
 void PointSetters::SetContactOpen(DoorRecord* door, ContactState state) {
-    if (door == nullptr || state == door->ContactOpen) {
+    if (door == nullptr || state == door->contact_open) {
         return;
     }
-    door->ContactOpen = state;
+    door->contact_open = state;
     if (state == ContactState::closed) {
         SetContactAlarm(door, ContactAlarmState::normal);
         SetDoorState(door, AlarmState::normal);
     } else if (state == ContactState::open &&
-               door->ContactAlarm == ContactAlarmState::not_monitored) {
-        if (door->DoorOpen == DoorOpenState::closed) {
+               door->contact_alarm == ContactAlarmState::not_monitored) {
+        if (door->door_open == DoorOpenState::closed) {
             SetContactAlarm(door, ContactAlarmState::forced_entry);
             SetDoorState(door, AlarmState::alarm);
         } else {
@@ -119,27 +119,27 @@ void PointSetters::SetContactOpen(DoorRecord* door, ContactState state) {
 }
 
 void PointSetters::SetRemoteOpenResult(DoorRecord* door, RemoteOpenResult result) {
-    if (door == nullptr || door->RemoteOpenNode == kNoNode ||
-        dir_.tree().info(door->RemoteOpenNode) == nullptr) {
+    if (door == nullptr || door->remote_open_node == kNoNode ||
+        dir_.tree().info(door->remote_open_node) == nullptr) {
         return;
     }
-    door->RemoteOpen = result;
+    door->remote_open = result;
     show(*door, PointKind::remote_open, true);
-    door->RemoteOpenPending = false;
+    door->remote_open_pending = false;
 }
 
 void PointSetters::SetSwipeTime(DoorRecord* door, const WallTime& at) {
-    if (door == nullptr || door->SwipeTimeNode == kNoNode) {
+    if (door == nullptr || door->swipe_time_node == kNoNode) {
         return;
     }
     constexpr double kMillisecondInDays = 1.0 / 86400000.0;
-    door->LastSwipe = std::max(at.ole_date, door->LastSwipe + kMillisecondInDays);
+    door->last_swipe = std::max(at.ole_date, door->last_swipe + kMillisecondInDays);
     std::string text(kSwipeTimePrefix);
-    text += ole_date_text(door->LastSwipe);
+    text += ole_date_text(door->last_swipe);
     // Reported even when the text (whole seconds) stays: the value moved on.
-    set_text(door->SwipeTimeNode, text, true);
-    if (TItemInfo* holder = dir_.tree().info(door->SwipeTimeNode)) {
-        holder->Value = door->LastSwipe;
+    set_text(door->swipe_time_node, text, true);
+    if (TItemInfo* holder = dir_.tree().info(door->swipe_time_node)) {
+        holder->Value = door->last_swipe;
     }
 }
 

@@ -28,7 +28,7 @@ class PointSetters {
     // The reply to a pending remote open (or its end); nothing before the leaves have
     // their value holders.
     void SetRemoteOpenResult(DoorRecord* door, RemoteOpenResult result);
-    // A card read at the door at `at`: LastSwipe moves on (always forward, by at
+    // A card read at the door at `at`: last_swipe moves on (always forward, by at
     // least a millisecond, so that every read changes it) and the leaf shows the time
     // (reported as changed with visible refresh, also when its text stays the same).
     void SetSwipeTime(DoorRecord* door, const WallTime& at);

@@ -67,19 +67,19 @@ std::string_view door_open_word(DoorOpenState state, ContactAlarmState alarm) {
 std::string_view point_word(const DoorRecord& door, PointKind kind) {
     switch (kind) {
         case PointKind::door_state:
-            return word_of(door.DoorState);
+            return word_of(door.door_state);
         case PointKind::remote_open:
-            return word_of(door.RemoteOpen);
+            return word_of(door.remote_open);
         case PointKind::last_card:
-            return word_of(door.LastCard);
+            return word_of(door.last_card);
         case PointKind::invalid_card:
-            return word_of(door.InvalidCard);
+            return word_of(door.invalid_card);
         case PointKind::tamper:
-            return word_of(door.Tamper);
+            return word_of(door.tamper);
         case PointKind::door_open_state:
-            return door_open_word(door.DoorOpen, door.ContactAlarm);
+            return door_open_word(door.door_open, door.contact_alarm);
         case PointKind::contact_alarm:
-            return word_of(door.ContactAlarm);
+            return word_of(door.contact_alarm);
     }
     return {};
 }

@@ -18,9 +18,9 @@ void UpkeepTick::run(Update& update, int refresh_seconds) {
 
 void UpkeepTick::poll(Update& update, DoorRecord& door) {
     if (commands_.SendStatusQuery(update, &door)) {
-        door.Online = true;
+        door.status_poll_queued = true;
     }
-    door.PollTime = update.now;
+    door.poll_time = update.now;
 }
 
 void UpkeepTick::door_pass(Update& update, DoorRecord& door, int refresh_seconds) {
@@ -31,64 +31,65 @@ void UpkeepTick::door_pass(Update& update, DoorRecord& door, int refresh_seconds
     // Status poll: a door whose link is believed down, or whose state is unknown,
     // is asked for its state; a door reported open is closed again once its contact
     // is closed, otherwise asked again.
-    if (!door.Online || (door.DoorOpen == DoorOpenState::not_monitored &&
-                         more_than(kPollIntervalSeconds, door.PollTime, now))) {
+    if (!door.status_poll_queued || (door.door_open == DoorOpenState::not_monitored &&
+                                     more_than(kPollIntervalSeconds, door.poll_time, now))) {
         poll(update, door);
-    } else if (door.DoorOpen == DoorOpenState::open &&
-               more_than(kOpenCheckSeconds, door.OpenedTime, now)) {
-        if (door.ContactOpen == ContactState::closed) {
+    } else if (door.door_open == DoorOpenState::open &&
+               more_than(kOpenCheckSeconds, door.opened_time, now)) {
+        if (door.contact_open == ContactState::closed) {
             set.SetDoorOpen(&door, DoorOpenState::closed);
         } else {
             poll(update, door);
-            door.OpenedTime = now;
+            door.opened_time = now;
         }
     }
 
     // Door-state and contact alarms stay until the controller clears them (an
     // alarms-cleared report, or a status reply with the contact closed): an alarm of
     // an access-control system must not vanish on a timer.
-    door.StateTime = now;
+    door.state_time = now;
 
-    if (enabled.has(PointKind::last_card) && door.LastCardNode != kNoNode &&
-        more_than(refresh_seconds, door.LastCardTime, now)) {
-        door.LastCard = CardShown::none();
+    if (enabled.has(PointKind::last_card) && door.last_card_node != kNoNode &&
+        more_than(refresh_seconds, door.last_card_time, now)) {
+        door.last_card = CardShown::none();
         set.show(door, PointKind::last_card, false);
-        door.LastCardTime = now;
+        door.last_card_time = now;
     }
-    if (enabled.has(PointKind::tamper) && door.TamperNode != kNoNode &&
-        more_than(kTamperRevertSeconds, door.TamperTime, now) && door.Tamper == AlarmState::alarm) {
-        door.Tamper = AlarmState::normal;
+    if (enabled.has(PointKind::tamper) && door.tamper_node != kNoNode &&
+        more_than(kTamperRevertSeconds, door.tamper_time, now) &&
+        door.tamper == AlarmState::alarm) {
+        door.tamper = AlarmState::normal;
         set.show(door, PointKind::tamper, false);
-        door.TamperTime = now;
+        door.tamper_time = now;
     }
-    if (enabled.has(PointKind::invalid_card) && door.InvalidCardNode != kNoNode &&
-        more_than(refresh_seconds, door.InvalidCardTime, now)) {
-        door.InvalidCard = CardShown::none();
+    if (enabled.has(PointKind::invalid_card) && door.invalid_card_node != kNoNode &&
+        more_than(refresh_seconds, door.invalid_card_time, now)) {
+        door.invalid_card = CardShown::none();
         set.show(door, PointKind::invalid_card, false);
-        door.InvalidCardTime = now;
+        door.invalid_card_time = now;
     }
 }
 
 void UpkeepTick::remote_open_timeout(Update& update, DoorRecord& door) {
-    if (door.RemoteOpenNode == kNoNode ||
-        !more_than(kRemoteOpenTimeoutSeconds, door.RemoteOpenTime, update.now)) {
+    if (door.remote_open_node == kNoNode ||
+        !more_than(kRemoteOpenTimeoutSeconds, door.remote_open_time, update.now)) {
         return;
     }
     PointSetters set(dir_, update);
     // A pending command also ends here when a client's write of another value has
     // replaced "锁定" by "失败" meanwhile; otherwise the door could never be opened
     // remotely again.
-    if (door.RemoteOpen != RemoteOpenResult::locked && !door.RemoteOpenPending) {
+    if (door.remote_open != RemoteOpenResult::locked && !door.remote_open_pending) {
         return;
     }
-    if (door.RemoteOpenPending) {
-        update.remote_open_ends.push_back({door.Index, "time-out, no reply"});
+    if (door.remote_open_pending) {
+        update.remote_open_ends.push_back({door.index, "time-out, no reply"});
     }
-    door.RemoteOpen = RemoteOpenResult::failure;
+    door.remote_open = RemoteOpenResult::failure;
     set.show(door, PointKind::remote_open, false);
     update.events.push_back(door_event(DoorEvent::Kind::remote_open_failed, door, update.now));
-    door.RemoteOpenPending = false;
-    door.RemoteOpenTime = update.now;
+    door.remote_open_pending = false;
+    door.remote_open_time = update.now;
 }
 
 }  // namespace porvex

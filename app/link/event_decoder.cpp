@@ -18,7 +18,7 @@ int reader_of(int bit) { return 1 << bit; }
 std::string reader_payload(const DoorRecord& door) {
     char text[16];
     std::snprintf(text, sizeof text, "%02X",
-                  static_cast<unsigned>(door.InReader) + static_cast<unsigned>(door.OutReader));
+                  static_cast<unsigned>(door.in_reader) + static_cast<unsigned>(door.out_reader));
     // The library takes two characters, as controllers address doors by one byte.
     return std::string(text, 2);
 }
@@ -59,14 +59,14 @@ void EventDecoder::door_events(Update& update, std::string_view ip, int port,
         if (door == nullptr) {
             continue;
         }
-        door->StateTime = update.now;
+        door->state_time = update.now;
         if (bits & (1u << (2 * i))) {
             set.SetDoorOpen(door, DoorOpenState::open);
-            door->OpenedTime = update.now;
+            door->opened_time = update.now;
         }
         if (bits & (1u << (2 * i + 1))) {
             // Not known to be closed (open, or not monitored): held open too long.
-            const ContactAlarmState alarm = door->DoorOpen != DoorOpenState::closed
+            const ContactAlarmState alarm = door->door_open != DoorOpenState::closed
                                                 ? ContactAlarmState::held_open
                                                 : ContactAlarmState::forced_entry;
             if (enabled.has(PointKind::door_state)) {
@@ -146,7 +146,7 @@ void EventDecoder::card_records(Update& update, std::string_view ip, int port,
         const bool granted = hex_field(rest, 11, 12) >= 128;
         if (granted) {
             set.SetDoorOpen(door, DoorOpenState::open);
-            door->OpenedTime = update.now;
+            door->opened_time = update.now;
         } else {
             set.SetInvalidCard(door, CardShown::card(card));
         }
@@ -171,12 +171,12 @@ void EventDecoder::HandleCommandReply(Update& update, std::string_view ip, int p
     if (entry->Kind == PendingKind::remote_open) {
         if (cmd == kCmdRemoteOpen) {
             set.SetDoorOpen(door, DoorOpenState::open);
-            door->OpenedTime = update.now;
+            door->opened_time = update.now;
             set.SetRemoteOpenResult(door, RemoteOpenResult::success);
-            update.remote_open_ends.push_back({door->Index, "reply: opened"});
+            update.remote_open_ends.push_back({door->index, "reply: opened"});
         } else {
             set.SetRemoteOpenResult(door, RemoteOpenResult::failure);
-            update.remote_open_ends.push_back({door->Index, "reply: refused"});
+            update.remote_open_ends.push_back({door->index, "reply: refused"});
         }
         if (door != nullptr) {
             update.events.push_back(door_event(cmd == kCmdRemoteOpen
@@ -205,8 +205,7 @@ bool EventDecoder::send_command(Update& update, DoorRecord& door, int cmd, Pendi
     if (!code) {
         return false;
     }
-    const bool queued =
-        link_.send_data(door.IP, door.LinkPort, cmd, *code, 0, reader_payload(door));
+    const bool queued = link_.send_data(door.ip, door.port, cmd, *code, 0, reader_payload(door));
     if (!queued) {
         pending_.withdraw(*code);
     }
@@ -214,28 +213,28 @@ bool EventDecoder::send_command(Update& update, DoorRecord& door, int cmd, Pendi
 }
 
 RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, DoorRecord* door) {
-    if (door == nullptr || door->RemoteOpenNode == kNoNode) {
+    if (door == nullptr || door->remote_open_node == kNoNode) {
         return RemoteOpenOutcome::not_remote_open;
     }
-    if (door->RemoteOpenPending) {
+    if (door->remote_open_pending) {
         return RemoteOpenOutcome::locked;
     }
     PointSetters set(dir_, update);
     RemoteOpenOutcome outcome = RemoteOpenOutcome::refused_offline;
-    if (door->Link == LinkState::connected) {
+    if (door->link == LinkState::connected) {
         if (send_command(update, *door, kCmdRemoteOpen, PendingKind::remote_open)) {
-            door->RemoteOpen = RemoteOpenResult::locked;
+            door->remote_open = RemoteOpenResult::locked;
             set.show(*door, PointKind::remote_open, true);
-            door->RemoteOpenPending = true;
-            door->RemoteOpenTime = update.now;
+            door->remote_open_pending = true;
+            door->remote_open_time = update.now;
             return RemoteOpenOutcome::sent;
         }
         outcome = RemoteOpenOutcome::refused_by_library;
     }
-    door->RemoteOpen = RemoteOpenResult::failure;
+    door->remote_open = RemoteOpenResult::failure;
     set.show(*door, PointKind::remote_open, true);
-    door->RemoteOpenPending = false;
-    door->RemoteOpenTime = kLongAgo;
+    door->remote_open_pending = false;
+    door->remote_open_time = kLongAgo;
     return outcome;
 }
 

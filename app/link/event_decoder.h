@@ -63,7 +63,7 @@ class EventDecoder final : public DoorCommands {
     ReportCounters* counters_ = nullptr;
 };
 
-// The payload of a remote-open or status command: InReader + OutReader as two
+// The payload of a remote-open or status command: in_reader + out_reader as two
 // upper-case hexadecimal digits.
 std::string reader_payload(const DoorRecord& door);
 

@@ -36,9 +36,9 @@ void require(bool condition) {
 void check(const DoorDirectory& dir) {
     for (std::size_t i = 0; i < dir.door_count(); ++i) {
         const DoorRecord& d = dir.door(i);
-        require(published(d.DoorOpen) >= -1 && published(d.DoorOpen) <= 1);
-        require(published(d.ContactOpen) >= -1 && published(d.ContactOpen) <= 1);
-        require(published(d.ContactAlarm) >= -1 && published(d.ContactAlarm) <= 2);
+        require(published(d.door_open) >= -1 && published(d.door_open) <= 1);
+        require(published(d.contact_open) >= -1 && published(d.contact_open) <= 1);
+        require(published(d.contact_alarm) >= -1 && published(d.contact_alarm) <= 2);
         for (PointKind kind : kAllPointKinds) {
             const NodeId leaf = d.node(kind);
             require(leaf != kNoNode);
@@ -61,7 +61,7 @@ int fuzz_controller_event(const std::uint8_t* data, std::size_t size) {
     UpkeepTick tick(dir, decoder);
     Update load(Moment{1000});
     for (int reader = 0; reader < 8; ++reader) {
-        load_door(dir, load, DoorRow{"d", "", kIp, "5768", 1 << reader, reader == 0 ? 2 : 0}).Link =
+        load_door(dir, load, DoorRow{"d", "", kIp, "5768", 1 << reader, reader == 0 ? 2 : 0}).link =
             LinkState::connected;
     }
     dir.attach_value_holders();

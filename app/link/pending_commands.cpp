@@ -32,7 +32,7 @@ std::optional<TPendingCommand> PendingCommands::take_reply(int ap_code, std::str
         return std::nullopt;
     }
     const DoorRecord* door = it->second.Door;
-    if (door == nullptr || door->LinkPort != port || ascii_lower(door->IP) != ascii_lower(ip)) {
+    if (door == nullptr || door->port != port || ascii_lower(door->ip) != ascii_lower(ip)) {
         return std::nullopt;
     }
     TPendingCommand entry = it->second;

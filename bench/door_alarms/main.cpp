@@ -203,7 +203,7 @@ int run(const Options& o) {
     std::vector<AlarmDoor> list;
     for (std::size_t i = 0; i < doors.door_count(); ++i) {
         const DoorRecord door = doors.door(i);
-        list.push_back({doors.node_text(door.DoorNode), door.IP, door.LinkPort});
+        list.push_back({doors.node_text(door.door_node), door.ip, door.port});
     }
     engine.Hub().ReplaceCatalog(door_alarm_catalog(list));
     alarms.set_doors(std::move(list));

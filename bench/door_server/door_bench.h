@@ -246,7 +246,7 @@ inline std::vector<std::wstring> every_item_id(DoorServer& doors) {
     return doors.inspect([](const DoorDirectory& dir) {
         std::vector<std::wstring> ids;
         for (std::size_t i = 0; i < dir.door_count(); ++i) {
-            const std::string door = dir.tree().text(dir.door(i).DoorNode);
+            const std::string door = dir.tree().text(dir.door(i).door_node);
             for (const PointKind kind : kAllPointKinds) {
                 ids.push_back(widen(door + "." + std::string(info(kind).name)));
             }

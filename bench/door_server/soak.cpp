@@ -92,7 +92,7 @@ bool controller_online(DoorServer& doors, int controller, int doors_per_controll
             const std::size_t index =
                 static_cast<std::size_t>(controller * doors_per_controller + d);
             if (index >= dir.door_count() ||
-                dir.tree().text(dir.door(index).StateNode).find("没有监控") != std::string::npos) {
+                dir.tree().text(dir.door(index).state_node).find("没有监控") != std::string::npos) {
                 return false;
             }
         }

@@ -93,7 +93,7 @@ inline std::size_t doors_online(DoorServer& doors) {
     return doors.inspect([](const DoorDirectory& dir) {
         std::size_t online = 0;
         for (std::size_t i = 0; i < dir.door_count(); ++i) {
-            const std::string& text = dir.tree().text(dir.door(i).StateNode);
+            const std::string& text = dir.tree().text(dir.door(i).state_node);
             online += text.find("没有监控") == std::string::npos ? 1 : 0;
         }
         return online;

@@ -38,14 +38,14 @@ TEST(DoorDirectory, DoorsWithoutReadersAreShownButNeverFound) {
 TEST(DoorDirectory, PortsAboveThe16BitSignedRangeFindTheirDoors) {
     DoorHarness h;
     DoorRecord& door = h.add(4, 0, "10.0.0.5", "40001");
-    EXPECT_EQ(door.LinkPort, 40001);
+    EXPECT_EQ(door.port, 40001);
     EXPECT_EQ(h.dir.FindDoor("10.0.0.5", 40001, 4), &door);
 }
 
 TEST(DoorDirectory, PortTextThatIsNotANumberLinksOnTheDefaultPort) {
     DoorHarness h;
     DoorRecord& door = h.add(1, 0, "10.0.0.5", "abc");
-    EXPECT_EQ(door.LinkPort, 5768);
+    EXPECT_EQ(door.port, 5768);
     EXPECT_EQ(h.dir.FindDoor("10.0.0.5", "abc", "1"), &door);  // keys keep the text
 }
 
@@ -56,25 +56,25 @@ TEST(DoorDirectory, TreeHasOneBranchPerDoorWithAddressLeavesThenEnabledPoints) {
     const DoorRecord& door = load_door(h.dir, update, row);
     const ServerTree& tree = h.dir.tree();
     ASSERT_EQ(tree.roots().size(), 1u);
-    EXPECT_EQ(tree.text(door.DoorNode), "东门()");
-    const auto children = tree.children(door.DoorNode);
+    EXPECT_EQ(tree.text(door.door_node), "东门()");
+    const auto children = tree.children(door.door_node);
     ASSERT_EQ(children.size(), 4u);
     EXPECT_EQ(tree.text(children[0]), "IP:192.168.1.10");
     EXPECT_EQ(tree.text(children[1]), "端口号:5768");
     EXPECT_EQ(tree.text(children[2]), "最后一个刷卡人卡片号码:");
-    EXPECT_EQ(door.LastCardNode, children[2]);
+    EXPECT_EQ(door.last_card_node, children[2]);
     // The swipe time comes with the card-number point.
     EXPECT_EQ(tree.text(children[3]), "最后刷卡时间:");
-    EXPECT_EQ(door.SwipeTimeNode, children[3]);
+    EXPECT_EQ(door.swipe_time_node, children[3]);
     EXPECT_EQ(h.dir.owner(children[3]).role, LeafRole::swipe_time);
     EXPECT_EQ(h.dir.find_leaf("东门().最后刷卡时间"), children[3]);
-    EXPECT_EQ(door.StateNode, kNoNode);
+    EXPECT_EQ(door.state_node, kNoNode);
 }
 
 TEST(DoorDirectory, WithoutTheCardNumberPointThereIsNoSwipeTime) {
     DoorHarness h(PointSet::all().without(PointKind::last_card));
     const DoorRecord& door = h.add(1, 0, kIp, "5768", "东门");
-    EXPECT_EQ(door.SwipeTimeNode, kNoNode);
+    EXPECT_EQ(door.swipe_time_node, kNoNode);
     EXPECT_FALSE(h.dir.find_leaf("东门(一层).最后刷卡时间"));
 }
 
@@ -83,44 +83,44 @@ TEST(DoorDirectory, ADoorRepeatingANameAndLocationIsMarkedAsDuplicate) {
     const DoorRecord& first = h.add(1, 0, kIp, "5768", "Gate");
     const DoorRecord& second = h.add(2, 0, kIp, "5768", "Gate");
     const DoorRecord& other = h.add(4, 0, kIp, "5768", "gate");  // names differ in case
-    EXPECT_EQ(h.dir.duplicate_of(first.Index), nullptr);
-    EXPECT_EQ(h.dir.duplicate_of(second.Index), &first);
-    EXPECT_EQ(h.dir.duplicate_of(other.Index), nullptr);
-    EXPECT_TRUE(h.dir.is_duplicate_door_node(second.DoorNode));
-    EXPECT_FALSE(h.dir.is_duplicate_door_node(first.DoorNode));
+    EXPECT_EQ(h.dir.duplicate_of(first.index), nullptr);
+    EXPECT_EQ(h.dir.duplicate_of(second.index), &first);
+    EXPECT_EQ(h.dir.duplicate_of(other.index), nullptr);
+    EXPECT_TRUE(h.dir.is_duplicate_door_node(second.door_node));
+    EXPECT_FALSE(h.dir.is_duplicate_door_node(first.door_node));
 }
 
 TEST(DoorDirectory, NamesWithDotsAndParenthesesResolve) {
     DoorHarness h;
     const DoorRecord& door = h.add(1, 0, kIp, "5768", "A.1(东)");
-    EXPECT_EQ(h.dir.find_leaf("A.1(东)(一层).遥控开门"), door.RemoteOpenNode);
+    EXPECT_EQ(h.dir.find_leaf("A.1(东)(一层).遥控开门"), door.remote_open_node);
 }
 
 TEST(DoorDirectory, AllPointsInTheirFixedOrder) {
     DoorHarness h;
     const DoorRecord& door = h.add(1);
-    const auto children = h.dir.tree().children(door.DoorNode);
+    const auto children = h.dir.tree().children(door.door_node);
     ASSERT_EQ(children.size(), 10u);
-    const NodeId expected[] = {door.StateNode,       door.RemoteOpenNode, door.LastCardNode,
-                               door.InvalidCardNode, door.TamperNode,     door.DoorOpenNode,
-                               door.ContactAlarmNode};
+    const NodeId expected[] = {door.state_node,        door.remote_open_node, door.last_card_node,
+                               door.invalid_card_node, door.tamper_node,      door.door_open_node,
+                               door.contact_alarm_node};
     for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(children[i + 2], expected[i]);
     }
-    EXPECT_EQ(children[9], door.SwipeTimeNode);
+    EXPECT_EQ(children[9], door.swipe_time_node);
 }
 
 TEST(DoorDirectory, LeafOwnersAndItemIdsAreIndexed) {
     DoorHarness h;
     h.add(1, 0, kIp, "5768", "东门");
     const DoorRecord& second = h.add(2, 0, kIp, "5768", "西门");
-    const auto owner = h.dir.owner(second.TamperNode);
+    const auto owner = h.dir.owner(second.tamper_node);
     EXPECT_EQ(owner.door, &second);
     EXPECT_EQ(owner.role, LeafRole::point);
     EXPECT_EQ(owner.kind, PointKind::tamper);
-    EXPECT_EQ(h.dir.owner(second.DoorNode).role, LeafRole::none);
+    EXPECT_EQ(h.dir.owner(second.door_node).role, LeafRole::none);
 
-    EXPECT_EQ(h.dir.find_leaf("西门(一层).防拆报警"), second.TamperNode);
+    EXPECT_EQ(h.dir.find_leaf("西门(一层).防拆报警"), second.tamper_node);
     EXPECT_EQ(h.dir.owner(*h.dir.find_leaf("西门(一层).端口号")).role, LeafRole::port);
     EXPECT_FALSE(h.dir.find_leaf("西门(一层).防拆"));
     EXPECT_FALSE(h.dir.find_leaf("西门(一层)"));
@@ -130,7 +130,7 @@ TEST(DoorDirectory, ItemIdsAreCaseSensitiveAndTheFirstDoorOfANameWins) {
     DoorHarness h;
     const DoorRecord& first = h.add(1, 0, kIp, "5768", "Gate");
     h.add(2, 0, kIp, "5768", "Gate");
-    EXPECT_EQ(h.dir.find_leaf("Gate(一层).门禁状态"), first.StateNode);
+    EXPECT_EQ(h.dir.find_leaf("Gate(一层).门禁状态"), first.state_node);
     EXPECT_FALSE(h.dir.find_leaf("gate(一层).门禁状态"));
 }
 
@@ -145,18 +145,18 @@ TEST(ServerTree, ValueHoldersGoToEveryLeafIncludingAddressLeaves) {
     DoorHarness h(PointSet().set(PointKind::door_open_state));
     const DoorRecord& door = h.add(1, 0, kIp, "5768");
     ServerTree& tree = h.dir.tree();
-    EXPECT_EQ(tree.info(door.DoorOpenNode), nullptr);
+    EXPECT_EQ(tree.info(door.door_open_node), nullptr);
     h.dir.attach_value_holders();
-    EXPECT_EQ(tree.info(door.DoorNode), nullptr);  // a branch has none
-    const auto children = tree.children(door.DoorNode);
+    EXPECT_EQ(tree.info(door.door_node), nullptr);  // a branch has none
+    const auto children = tree.children(door.door_node);
     EXPECT_EQ(tree.info(children[0])->Name, "IP");
     EXPECT_EQ(tree.info(children[0])->Value, ItemValue(std::string(kIp)));
     EXPECT_EQ(tree.info(children[1])->Name, "端口号");
     EXPECT_EQ(tree.info(children[1])->Value, ItemValue(std::int32_t{5768}));
     // A point's holder starts with the value a client reads (not a number read back
     // from the leaf's "没有监控").
-    EXPECT_EQ(tree.info(door.DoorOpenNode)->Name, "门开关状态");
-    EXPECT_EQ(tree.info(door.DoorOpenNode)->Value, ItemValue(std::int32_t{-1}));
+    EXPECT_EQ(tree.info(door.door_open_node)->Name, "门开关状态");
+    EXPECT_EQ(tree.info(door.door_open_node)->Value, ItemValue(std::int32_t{-1}));
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ struct DoorHarness {
         Update update(clock.now());
         DoorRecord& door = load_door(dir, update, row);
         // The harness's controller is registered and its link up, as after a connection.
-        door.Link = LinkState::connected;
+        door.link = LinkState::connected;
         return door;
     }
 

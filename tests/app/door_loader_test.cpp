@@ -66,7 +66,7 @@ TEST_F(DoorLoaderTest, NullLocationGivesEmptyParentheses) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].location, "");
     server.add_door(rows[0]);
-    EXPECT_EQ(server.node_text(server.door(0).DoorNode), "东门()");
+    EXPECT_EQ(server.node_text(server.door(0).door_node), "东门()");
 }
 
 TEST_F(DoorLoaderTest, ANullReaderEndsLoadingAtItsRowAndKeepsTheRowsBefore) {
@@ -98,8 +98,8 @@ TEST_F(DoorLoaderTest, DuplicateKeysLeaveTheSecondDoorWithoutEvents) {
         server.inspect([](const DoorDirectory& d) { return d.FindDoor("10.0.0.1", 5768, 1); });
     const DoorRecord* by_key_2 =
         server.inspect([](const DoorDirectory& d) { return d.FindDoor("10.0.0.1", 5768, 2); });
-    EXPECT_EQ(by_key_1->Index, 0u);
-    EXPECT_EQ(by_key_2->Index, 1u);
+    EXPECT_EQ(by_key_1->index, 0u);
+    EXPECT_EQ(by_key_2->index, 1u);
 }
 
 TEST(IntegerOf, AcceptsWholeNumbersInAnyFormAndRefusesTheRest) {

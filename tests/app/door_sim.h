@@ -76,20 +76,20 @@ inline std::size_t door_index(std::size_t controller, int door) { return control
 // Expectations shared by the integration tests.
 inline bool shows_not_monitored(DoorServer& server, std::size_t index) {
     const DoorRecord d = server.door(index);
-    return !d.Online && server.node_text(d.StateNode) == "门禁状态:没有监控" &&
-           server.node_text(d.LastCardNode) == "最后一个刷卡人卡片号码:没有监控" &&
-           server.node_text(d.TamperNode) == "防拆报警:没有监控" &&
-           server.node_text(d.InvalidCardNode) == "非法刷卡:没有监控" &&
-           d.DoorOpen == DoorOpenState::not_monitored && d.ContactOpen == ContactState::unknown &&
-           d.ContactAlarm == ContactAlarmState::not_monitored;
+    return !d.status_poll_queued && server.node_text(d.state_node) == "门禁状态:没有监控" &&
+           server.node_text(d.last_card_node) == "最后一个刷卡人卡片号码:没有监控" &&
+           server.node_text(d.tamper_node) == "防拆报警:没有监控" &&
+           server.node_text(d.invalid_card_node) == "非法刷卡:没有监控" &&
+           d.door_open == DoorOpenState::not_monitored && d.contact_open == ContactState::unknown &&
+           d.contact_alarm == ContactAlarmState::not_monitored;
 }
 
 inline bool shows_normal(DoorServer& server, std::size_t index) {
     const DoorRecord d = server.door(index);
-    return d.Online && server.node_text(d.StateNode) == "门禁状态:正常" &&
-           server.node_text(d.LastCardNode) == "最后一个刷卡人卡片号码:" &&
-           server.node_text(d.TamperNode) == "防拆报警:正常" &&
-           server.node_text(d.InvalidCardNode) == "非法刷卡:";
+    return d.status_poll_queued && server.node_text(d.state_node) == "门禁状态:正常" &&
+           server.node_text(d.last_card_node) == "最后一个刷卡人卡片号码:" &&
+           server.node_text(d.tamper_node) == "防拆报警:正常" &&
+           server.node_text(d.invalid_card_node) == "非法刷卡:";
 }
 
 }  // namespace porvex::test

@@ -127,34 +127,34 @@ TEST_F(LinkIntegrationTest, ReportsOfEveryKindReachTheirDoors) {
     ASSERT_TRUE(plant.sim().wait_upload(1, true));
     const std::size_t d2 = door_index(1, 2);  // reader 4 of controller 1
     ASSERT_EQ(plant.sim().report("card", 1, "0012ab34:4:granted 87654321:4:refused"), 1);
-    ASSERT_TRUE(wait_until([&] { return server.door(d2).DoorOpen == DoorOpenState::open; }));
+    ASSERT_TRUE(wait_until([&] { return server.door(d2).door_open == DoorOpenState::open; }));
     ASSERT_TRUE(
-        wait_until([&] { return text(server.door(d2).InvalidCardNode) == "非法刷卡:87654321"; }));
-    EXPECT_EQ(text(server.door(d2).LastCardNode), "最后一个刷卡人卡片号码:87654321");
+        wait_until([&] { return text(server.door(d2).invalid_card_node) == "非法刷卡:87654321"; }));
+    EXPECT_EQ(text(server.door(d2).last_card_node), "最后一个刷卡人卡片号码:87654321");
 
     const std::size_t d3 = door_index(1, 3);  // reader 8
     plant.sim().deliver("door-events", 1, "alarm=8");
     // The door's open state is not known yet (not closed): an alarm means held open.
     ASSERT_TRUE(
-        wait_until([&] { return server.door(d3).ContactAlarm == ContactAlarmState::held_open; }));
-    EXPECT_EQ(text(server.door(d3).StateNode), "门禁状态:报警");
+        wait_until([&] { return server.door(d3).contact_alarm == ContactAlarmState::held_open; }));
+    EXPECT_EQ(text(server.door(d3).state_node), "门禁状态:报警");
     plant.sim().deliver("alarms-cleared", 1, "8");
     ASSERT_TRUE(
-        wait_until([&] { return server.door(d3).ContactAlarm == ContactAlarmState::normal; }));
-    EXPECT_EQ(text(server.door(d3).StateNode), "门禁状态:正常");
+        wait_until([&] { return server.door(d3).contact_alarm == ContactAlarmState::normal; }));
+    EXPECT_EQ(text(server.door(d3).state_node), "门禁状态:正常");
 
     plant.sim().deliver("tamper", 1, "2");
     ASSERT_TRUE(wait_until(
-        [&] { return text(server.door(door_index(1, 7)).TamperNode) == "防拆报警:报警"; }));
-    EXPECT_EQ(text(server.door(door_index(1, 0)).TamperNode), "防拆报警:正常");
-    EXPECT_EQ(text(server.door(door_index(0, 7)).TamperNode), "防拆报警:正常");
+        [&] { return text(server.door(door_index(1, 7)).tamper_node) == "防拆报警:报警"; }));
+    EXPECT_EQ(text(server.door(door_index(1, 0)).tamper_node), "防拆报警:正常");
+    EXPECT_EQ(text(server.door(door_index(0, 7)).tamper_node), "防拆报警:正常");
 }
 
 TEST_F(LinkIntegrationTest, AControllerThatDropsAndReturnsChangesItsDoorsAndGetsUploadAgain) {
     server.connect_pass({}, std::chrono::milliseconds(0));
     ASSERT_TRUE(plant.sim().wait_upload(0, true));
     plant.sim().deliver("card", 0, "0000abcd:1:granted");
-    ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == DoorOpenState::open; }));
+    ASSERT_TRUE(wait_until([&] { return server.door(0).door_open == DoorOpenState::open; }));
 
     plant.sim().ok("disconnect 0");
     ASSERT_TRUE(wait_until([&] { return shows_not_monitored(server, door_index(0, 0)); }));
@@ -172,7 +172,7 @@ TEST_F(LinkIntegrationTest, AControllerThatDropsAndReturnsChangesItsDoorsAndGets
     }
     plant.sim().deliver("card", 0, "0000abce:2:granted");
     ASSERT_TRUE(wait_until(
-        [&] { return text(server.door(1).LastCardNode) == "最后一个刷卡人卡片号码:0000ABCE"; }));
+        [&] { return text(server.door(1).last_card_node) == "最后一个刷卡人卡片号码:0000ABCE"; }));
 }
 
 TEST_F(LinkIntegrationTest, AControllerUnreachableAtStartComesUpLater) {
@@ -191,29 +191,29 @@ TEST_F(LinkIntegrationTest, RemoteOpenAndStatusQueryRoundTrips) {
     server.connect_pass({}, std::chrono::milliseconds(0));
     ASSERT_TRUE(plant.sim().wait_upload(0, true));
     const DoorRecord door = server.door(door_index(0, 1));
-    ASSERT_TRUE(server.write_item(door.RemoteOpenNode, std::int32_t{1}));
+    ASSERT_TRUE(server.write_item(door.remote_open_node, std::int32_t{1}));
     ASSERT_TRUE(plant.sim().wait_received(0, 0x20));
     const auto frames = plant.sim().received(0);
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames.back().data, std::vector<std::uint8_t>{0x02});
-    ASSERT_TRUE(wait_until([&] { return text(door.RemoteOpenNode) == "遥控开门:成功"; }));
-    EXPECT_EQ(server.read_item(door.RemoteOpenNode), ItemValue(std::int32_t{0}));
-    EXPECT_EQ(server.read_item(door.DoorOpenNode), ItemValue(std::int32_t{1}));
+    ASSERT_TRUE(wait_until([&] { return text(door.remote_open_node) == "遥控开门:成功"; }));
+    EXPECT_EQ(server.read_item(door.remote_open_node), ItemValue(std::int32_t{0}));
+    EXPECT_EQ(server.read_item(door.door_open_node), ItemValue(std::int32_t{1}));
 
     plant.sim().ok("reply 0 0x20 0x22");  // the controller refuses
     clock.advance(1);
     const DoorRecord other = server.door(door_index(0, 4));
-    ASSERT_TRUE(server.write_item(other.RemoteOpenNode, std::int32_t{1}));
-    ASSERT_TRUE(wait_until([&] { return text(other.RemoteOpenNode) == "遥控开门:失败"; }));
+    ASSERT_TRUE(server.write_item(other.remote_open_node, std::int32_t{1}));
+    ASSERT_TRUE(wait_until([&] { return text(other.remote_open_node) == "遥控开门:失败"; }));
 
     // The tick asks doors of unknown state; the simulator answers "closed, contact closed".
     plant.sim().clear_received(1);
     server.tick(10);
     ASSERT_TRUE(plant.sim().wait_received(1, 0x21, 8));
     ASSERT_TRUE(wait_until(
-        [&] { return server.door(door_index(1, 7)).DoorOpen == DoorOpenState::closed; }));
-    EXPECT_EQ(server.door(door_index(1, 7)).ContactOpen, ContactState::closed);
-    EXPECT_EQ(text(server.door(door_index(1, 7)).DoorOpenNode), "门开关状态:关");
+        [&] { return server.door(door_index(1, 7)).door_open == DoorOpenState::closed; }));
+    EXPECT_EQ(server.door(door_index(1, 7)).contact_open, ContactState::closed);
+    EXPECT_EQ(text(server.door(door_index(1, 7)).door_open_node), "门开关状态:关");
     EXPECT_TRUE(wait_until([&] { return server.pending_commands() == 0; }));
 }
 

@@ -92,34 +92,34 @@ TEST_F(LinkManagerTest, ConnectPassMakesOneAttemptPerControllerAndEnablesUpload)
     EXPECT_EQ(link.uploads()[0].first, kCtlA);
     for (std::size_t i = 0; i < 8; ++i) {
         const DoorRecord door = server.door(i);
-        EXPECT_TRUE(door.Online) << i;
-        EXPECT_EQ(text(door.StateNode), "门禁状态:正常") << i;  // not "没有监控"
+        EXPECT_TRUE(door.status_poll_queued) << i;
+        EXPECT_EQ(text(door.state_node), "门禁状态:正常") << i;  // not "没有监控"
     }
     const DoorRecord b = server.door(8);
-    EXPECT_FALSE(b.Online);
-    EXPECT_EQ(text(b.StateNode), "门禁状态:没有监控");
-    EXPECT_EQ(text(b.LastCardNode), "最后一个刷卡人卡片号码:没有监控");
-    EXPECT_EQ(text(b.TamperNode), "防拆报警:没有监控");
-    EXPECT_EQ(text(b.InvalidCardNode), "非法刷卡:没有监控");
+    EXPECT_FALSE(b.status_poll_queued);
+    EXPECT_EQ(text(b.state_node), "门禁状态:没有监控");
+    EXPECT_EQ(text(b.last_card_node), "最后一个刷卡人卡片号码:没有监控");
+    EXPECT_EQ(text(b.tamper_node), "防拆报警:没有监控");
+    EXPECT_EQ(text(b.invalid_card_node), "非法刷卡:没有监控");
 }
 
 TEST_F(LinkManagerTest, EachDoorKnowsWhetherItsLinkNeverCameUpIsUpOrWasLost) {
     load_two_controllers();
     link.set_reachable(kCtlB, kCtlPort, false);
-    EXPECT_EQ(server.door(0).Link, LinkState::never_connected);
+    EXPECT_EQ(server.door(0).link, LinkState::never_connected);
     server.connect_pass({}, std::chrono::milliseconds(0));
-    EXPECT_EQ(server.door(0).Link, LinkState::connected);
-    EXPECT_EQ(server.door(8).Link, LinkState::never_connected);  // its first attempt failed
-    const auto reading = server.read_item_and_link(server.door(8).StateNode);
+    EXPECT_EQ(server.door(0).link, LinkState::connected);
+    EXPECT_EQ(server.door(8).link, LinkState::never_connected);  // its first attempt failed
+    const auto reading = server.read_item_and_link(server.door(8).state_node);
     ASSERT_TRUE(reading);
     EXPECT_EQ(reading->link, LinkState::never_connected);
 
     link.raise_disconnection(kCtlA, kCtlPort);
-    EXPECT_EQ(server.door(3).Link, LinkState::lost);
+    EXPECT_EQ(server.door(3).link, LinkState::lost);
     link.raise_connection(kCtlA, kCtlPort, false);  // a failed retry keeps the loss
-    EXPECT_EQ(server.door(3).Link, LinkState::lost);
+    EXPECT_EQ(server.door(3).link, LinkState::lost);
     link.raise_connection(kCtlA, kCtlPort, true);
-    EXPECT_EQ(server.door(3).Link, LinkState::connected);
+    EXPECT_EQ(server.door(3).link, LinkState::connected);
 }
 
 TEST_F(LinkManagerTest, ARemoteOpenWhileTheLinkIsDownIsRefusedLoggedAndNeverSentLater) {
@@ -129,10 +129,10 @@ TEST_F(LinkManagerTest, ARemoteOpenWhileTheLinkIsDownIsRefusedLoggedAndNeverSent
     const std::size_t sent_before = link.sent().size();
     const DoorRecord door = server.door(1);
     const DoorServer::WriteResult result =
-        server.write_item(door.RemoteOpenNode, std::int32_t{1}, "hmi-3");
+        server.write_item(door.remote_open_node, std::int32_t{1}, "hmi-3");
     EXPECT_EQ(result.outcome, RemoteOpenOutcome::refused_offline);
     EXPECT_FALSE(result);
-    EXPECT_EQ(server.read_item(door.RemoteOpenNode), ItemValue(std::int32_t{1}));
+    EXPECT_EQ(server.read_item(door.remote_open_node), ItemValue(std::int32_t{1}));
     EXPECT_EQ(server.pending_commands(), 0u);
     EXPECT_TRUE(log.contains("by hmi-3: refused, controller offline"));
     link.raise_connection(kCtlA, kCtlPort, true);
@@ -195,24 +195,24 @@ TEST_F(LinkManagerTest, AControllerThatDropsAndReturnsChangesAllItsDoors) {
                      "80"
                      "000000000000");
     ASSERT_TRUE(
-        wait_until([&] { return text(server.door(2).LastCardNode).ends_with("0012AB34"); }));
+        wait_until([&] { return text(server.door(2).last_card_node).ends_with("0012AB34"); }));
 
     std::thread library([&] { link.raise_disconnection(kCtlA, kCtlPort); });
     library.join();
     for (std::size_t i = 0; i < 8; ++i) {
         const DoorRecord door = server.door(i);
-        EXPECT_FALSE(door.Online);
-        EXPECT_EQ(text(door.StateNode), "门禁状态:没有监控");
-        EXPECT_EQ(text(door.LastCardNode), "最后一个刷卡人卡片号码:没有监控");
-        EXPECT_EQ(text(door.TamperNode), "防拆报警:没有监控");
-        EXPECT_EQ(text(door.InvalidCardNode), "非法刷卡:没有监控");
-        EXPECT_EQ(door.DoorOpen, DoorOpenState::not_monitored);
-        EXPECT_EQ(door.ContactOpen, ContactState::unknown);
-        EXPECT_EQ(door.ContactAlarm, ContactAlarmState::not_monitored);
-        EXPECT_EQ(text(door.DoorOpenNode), "门开关状态:没有监控");
-        EXPECT_EQ(text(door.ContactAlarmNode), "门磁报警:没有监控");
+        EXPECT_FALSE(door.status_poll_queued);
+        EXPECT_EQ(text(door.state_node), "门禁状态:没有监控");
+        EXPECT_EQ(text(door.last_card_node), "最后一个刷卡人卡片号码:没有监控");
+        EXPECT_EQ(text(door.tamper_node), "防拆报警:没有监控");
+        EXPECT_EQ(text(door.invalid_card_node), "非法刷卡:没有监控");
+        EXPECT_EQ(door.door_open, DoorOpenState::not_monitored);
+        EXPECT_EQ(door.contact_open, ContactState::unknown);
+        EXPECT_EQ(door.contact_alarm, ContactAlarmState::not_monitored);
+        EXPECT_EQ(text(door.door_open_node), "门开关状态:没有监控");
+        EXPECT_EQ(text(door.contact_alarm_node), "门磁报警:没有监控");
     }
-    EXPECT_EQ(text(server.door(8).StateNode), "门禁状态:正常");  // other controller
+    EXPECT_EQ(text(server.door(8).state_node), "门禁状态:正常");  // other controller
 
     std::thread reconnect([&] { link.raise_connection(kCtlA, kCtlPort, true); });
     reconnect.join();
@@ -223,10 +223,10 @@ TEST_F(LinkManagerTest, AControllerThatDropsAndReturnsChangesAllItsDoors) {
     EXPECT_EQ(uploads_a, 2);  // upload enabled again
     for (std::size_t i = 0; i < 8; ++i) {
         const DoorRecord door = server.door(i);
-        EXPECT_TRUE(door.Online);
-        EXPECT_EQ(text(door.StateNode), "门禁状态:正常");
-        EXPECT_EQ(text(door.LastCardNode), "最后一个刷卡人卡片号码:");
-        EXPECT_EQ(text(door.TamperNode), "防拆报警:正常");
+        EXPECT_TRUE(door.status_poll_queued);
+        EXPECT_EQ(text(door.state_node), "门禁状态:正常");
+        EXPECT_EQ(text(door.last_card_node), "最后一个刷卡人卡片号码:");
+        EXPECT_EQ(text(door.tamper_node), "防拆报警:正常");
     }
 }
 
@@ -240,9 +240,9 @@ TEST_F(LinkManagerTest, ReconnectKeepsACardNumberThatWasShown) {
                      "80"
                      "000000000000");
     ASSERT_TRUE(
-        wait_until([&] { return text(server.door(0).LastCardNode).ends_with("0012AB34"); }));
+        wait_until([&] { return text(server.door(0).last_card_node).ends_with("0012AB34"); }));
     link.raise_connection(kCtlA, kCtlPort, true);
-    EXPECT_EQ(text(server.door(0).LastCardNode), "最后一个刷卡人卡片号码:0012AB34");
+    EXPECT_EQ(text(server.door(0).last_card_node), "最后一个刷卡人卡片号码:0012AB34");
 }
 
 TEST_F(LinkManagerTest, ObserversLearnWhichLeafChangedAndWhetherToShowIt) {
@@ -250,9 +250,9 @@ TEST_F(LinkManagerTest, ObserversLearnWhichLeafChangedAndWhetherToShowIt) {
     server.connect_pass({}, std::chrono::milliseconds(0));
     const DoorRecord door = server.door(0);
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");
-    ASSERT_TRUE(wait_until([&] { return observer.saw(door.DoorOpenNode, false); }));
+    ASSERT_TRUE(wait_until([&] { return observer.saw(door.door_open_node, false); }));
     link.raise_frame(kCtlA, kCtlPort, 0, 28, "00000001");
-    ASSERT_TRUE(wait_until([&] { return observer.saw(door.TamperNode, true); }));
+    ASSERT_TRUE(wait_until([&] { return observer.saw(door.tamper_node, true); }));
 }
 
 class OrderTest : public LinkManagerTest {
@@ -270,15 +270,15 @@ TEST_F(OrderTest, EventsQueuedBetweenTwoPassesAreHandledInArrivalOrder) {
     server.connect_pass({}, std::chrono::milliseconds(0));
     const DoorRecord door = server.door(0);
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000001");  // opens; the worker then pauses
-    ASSERT_TRUE(wait_until([&] { return server.door(0).DoorOpen == DoorOpenState::open; }));
+    ASSERT_TRUE(wait_until([&] { return server.door(0).door_open == DoorOpenState::open; }));
     const auto batches = server.event_batches();
     link.raise_frame(kCtlA, kCtlPort, 0, 26, "00000002");  // alarm ...
     link.raise_frame(kCtlA, kCtlPort, 0, 27, "00000001");  // ... then cleared
     ASSERT_TRUE(wait_until([&] { return server.event_batches() > batches; }));
     ASSERT_TRUE(
-        wait_until([&] { return server.door(0).ContactAlarm == ContactAlarmState::normal; }));
+        wait_until([&] { return server.door(0).contact_alarm == ContactAlarmState::normal; }));
     EXPECT_EQ(server.event_batches(), batches + 1);  // both in one batch
-    EXPECT_EQ(text(door.StateNode), "门禁状态:正常");
+    EXPECT_EQ(text(door.state_node), "门禁状态:正常");
 }
 
 TEST_F(OrderTest, ABurstOfStoredRecordsIsHandledInOneBatchNotOneEventPerPause) {
@@ -292,7 +292,7 @@ TEST_F(OrderTest, ABurstOfStoredRecordsIsHandledInOneBatchNotOneEventPerPause) {
         link.raise_frame(kCtlA, kCtlPort, 0, 30, card);
     }
     ASSERT_TRUE(
-        wait_until([&] { return text(server.door(0).LastCardNode).ends_with("000001F3"); }));
+        wait_until([&] { return text(server.door(0).last_card_node).ends_with("000001F3"); }));
     EXPECT_LE(server.event_batches(), 3u);
 }
 
@@ -300,16 +300,16 @@ TEST_F(LinkManagerTest, RemoteOpenRoundTripThroughTheWorker) {
     load_two_controllers();
     server.connect_pass({}, std::chrono::milliseconds(0));
     const DoorRecord door = server.door(1);
-    ASSERT_TRUE(server.write_item(door.RemoteOpenNode, std::int32_t{1}));
-    EXPECT_EQ(server.read_item(door.RemoteOpenNode), ItemValue(std::int32_t{2}));
+    ASSERT_TRUE(server.write_item(door.remote_open_node, std::int32_t{1}));
+    EXPECT_EQ(server.read_item(door.remote_open_node), ItemValue(std::int32_t{2}));
     const auto sent = link.sent().back();
     EXPECT_EQ(sent.cmd, 32);
     EXPECT_EQ(sent.hex, "02");
     std::thread library([&] { link.raise_frame(kCtlA, kCtlPort, sent.ap_code, 32, ""); });
     library.join();
     ASSERT_TRUE(wait_until(
-        [&] { return server.read_item(door.RemoteOpenNode) == ItemValue(std::int32_t{0}); }));
-    EXPECT_EQ(text(door.RemoteOpenNode), "遥控开门:成功");
+        [&] { return server.read_item(door.remote_open_node) == ItemValue(std::int32_t{0}); }));
+    EXPECT_EQ(text(door.remote_open_node), "遥控开门:成功");
     EXPECT_EQ(server.pending_commands(), 0u);
 }
 
@@ -331,8 +331,8 @@ TEST_F(LinkManagerTest, TickReadsAndEventsRunTogetherConsistently) {
         server.tick(10);
         for (std::size_t d = 0; d < 8; ++d) {
             const DoorRecord door = server.door(d);
-            server.read_item(door.StateNode);
-            server.read_item(door.DoorOpenNode);
+            server.read_item(door.state_node);
+            server.read_item(door.door_open_node);
         }
     }
     done = true;
@@ -411,7 +411,7 @@ TEST_F(CountsTest, EveryStageCountsItsReportsAndTheQueueBoundsDropsAreCounted) {
     EXPECT_EQ(c.card_reports_handled, 2u);
     EXPECT_EQ(c.card_records, 2u);
     EXPECT_GT(c.leaf_changes, start.leaf_changes);
-    EXPECT_EQ(text(server.door(0).LastCardNode), "最后一个刷卡人卡片号码:00000104");
+    EXPECT_EQ(text(server.door(0).last_card_node), "最后一个刷卡人卡片号码:00000104");
     const auto per_link = server.callbacks_per_link();
     EXPECT_EQ(per_link.at("10.0.0.1:5768"), 6u) << "reports only; the reply is not one";
     EXPECT_EQ(per_link.count("10.0.0.2:5768"), 0u);

@@ -68,11 +68,11 @@ TEST_F(OdbcPostgresTest, DoorsLoadThroughADsnWithChineseTextIntact) {
     ASSERT_EQ(outcome.doors, 3u);  // the out-of-service door is not read
     const auto leaf = server.find_leaf("A栋1楼东门(A栋1楼大厅).门禁状态");
     ASSERT_TRUE(leaf);
-    const DoorRecord east = server.door(server.leaf_owner(*leaf).door->Index);
-    EXPECT_EQ(east.IP, "127.0.0.1");
-    EXPECT_EQ(east.Port, "15768");
-    EXPECT_EQ(east.InReader, 1);
-    EXPECT_EQ(east.OutReader, 2);
+    const DoorRecord east = server.door(server.leaf_owner(*leaf).door->index);
+    EXPECT_EQ(east.ip, "127.0.0.1");
+    EXPECT_EQ(east.port_text, "15768");
+    EXPECT_EQ(east.in_reader, 1);
+    EXPECT_EQ(east.out_reader, 2);
     EXPECT_TRUE(server.find_leaf("A栋1楼西门().门禁状态"));  // NULL location
     const bool high_port = server.inspect(
         [](const DoorDirectory& d) { return d.FindDoor("127.0.0.1", 40001, 1) != nullptr; });

@@ -7,9 +7,9 @@ namespace {
 
 DoorRecord door_at(const std::string& ip, int port) {
     DoorRecord door;
-    door.IP = ip;
-    door.Port = std::to_string(port);
-    door.LinkPort = port;
+    door.ip = ip;
+    door.port_text = std::to_string(port);
+    door.port = port;
     return door;
 }
 

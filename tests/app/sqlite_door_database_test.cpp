@@ -59,15 +59,15 @@ TEST_F(SqliteDoorsTest, SampleDatabaseLoadsInQueryOrderWithoutOutOfServiceDoors)
     ASSERT_EQ(outcome.step, DirectoryStep::loaded) << outcome.message;
     EXPECT_EQ(outcome.doors, 24u);
     const DoorRecord first = server.door(0);
-    EXPECT_EQ(first.IP, "127.0.0.1");
-    EXPECT_EQ(first.Port, "20000");
-    EXPECT_EQ(server.node_text(first.DoorNode), "A栋1楼东门(A栋1楼东侧)");
+    EXPECT_EQ(first.ip, "127.0.0.1");
+    EXPECT_EQ(first.port_text, "20000");
+    EXPECT_EQ(server.node_text(first.door_node), "A栋1楼东门(A栋1楼东侧)");
     const DoorRecord last = server.door(23);
-    EXPECT_EQ(last.Port, "20002");
-    EXPECT_EQ(last.InReader, 128);
+    EXPECT_EQ(last.port_text, "20002");
+    EXPECT_EQ(last.in_reader, 128);
     const auto leaf = server.find_leaf("A栋3楼机房门(A栋3楼机房).门禁状态");
     ASSERT_TRUE(leaf);
-    EXPECT_EQ(server.leaf_owner(*leaf).door->Index, 23u);
+    EXPECT_EQ(server.leaf_owner(*leaf).door->index, 23u);
     EXPECT_EQ(read_all(file), before);  // opened read-only
 }
 
@@ -112,8 +112,8 @@ TEST_F(SqliteDoorsTest, NullLocationAndNullReaderAsTheDirectoryRulesSay) {
     EXPECT_NE(outcome.message.find("door row 3"), std::string::npos) << outcome.message;
     EXPECT_EQ(outcome.dialog_text, "门禁列表读取失败，请检查数据库！\n" + outcome.message);
     EXPECT_EQ(outcome.doors, 2u);  // rows before the bad one stay
-    EXPECT_EQ(server.node_text(server.door(0).DoorNode), "东门()");
-    EXPECT_FALSE(server.item_info(server.door(0).StateNode));  // no value holders
+    EXPECT_EQ(server.node_text(server.door(0).door_node), "东门()");
+    EXPECT_FALSE(server.item_info(server.door(0).state_node));  // no value holders
 }
 
 TEST_F(SqliteDoorsTest, AWriterHoldingTheFileBrieflyIsWaitedFor) {

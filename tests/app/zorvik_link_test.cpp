@@ -25,14 +25,14 @@ TEST(ZorvikLink, TheDoorServerRunsOnTheLibraryExports) {
 
         plant.sim().deliver("card", 1, "00c0ffee:64:granted");
         ASSERT_TRUE(wait_until([&] {
-            return server.node_text(server.door(door_index(1, 6)).LastCardNode) ==
+            return server.node_text(server.door(door_index(1, 6)).last_card_node) ==
                    "最后一个刷卡人卡片号码:00C0FFEE";
         }));
 
         const DoorRecord door = server.door(door_index(1, 0));
-        ASSERT_TRUE(server.write_item(door.RemoteOpenNode, std::int32_t{1}));
+        ASSERT_TRUE(server.write_item(door.remote_open_node, std::int32_t{1}));
         ASSERT_TRUE(
-            wait_until([&] { return server.node_text(door.RemoteOpenNode) == "遥控开门:成功"; }));
+            wait_until([&] { return server.node_text(door.remote_open_node) == "遥控开门:成功"; }));
 
         plant.sim().ok("disconnect 1");
         ASSERT_TRUE(wait_until([&] { return shows_not_monitored(server, door_index(1, 3)); }));

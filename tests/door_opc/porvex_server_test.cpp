@@ -275,8 +275,8 @@ TEST_F(ItemServerTest, ADuplicateDoorIsLoggedOnceAndTheDoorsAfterItStayBrowsable
     // Item IDs of such doors reach the first door's leaves; the third door still resolves.
     EXPECT_EQ(Write(L"东门(一层).遥控开门", win::Variant::i4(1)), S_OK);
     EXPECT_EQ(link_.sent().size(), 1u);
-    EXPECT_EQ(doors_->node_text(doors_->door(0).RemoteOpenNode), "遥控开门:锁定");
-    EXPECT_EQ(doors_->node_text(doors_->door(1).RemoteOpenNode), "遥控开门:成功");
+    EXPECT_EQ(doors_->node_text(doors_->door(0).remote_open_node), "遥控开门:锁定");
+    EXPECT_EQ(doors_->node_text(doors_->door(1).remote_open_node), "遥控开门:成功");
     EXPECT_EQ(AddItems({L"南门(二层).门禁状态"}).errors.at(0), S_OK);
 }
 
@@ -344,8 +344,8 @@ TEST_F(ItemServerTest, EveryPointHasOneTypeInTheNamespaceAddItemsAndItsValues) {
     event.Cmd = 26;  // the contact alarm of reader 1
     event.Data = "00000002";
     doors_->receive(event);
-    ASSERT_EQ(doors_->door(0).DoorOpen, DoorOpenState::closed);
-    ASSERT_EQ(doors_->door(0).ContactAlarm, ContactAlarmState::forced_entry);
+    ASSERT_EQ(doors_->door(0).door_open, DoorOpenState::closed);
+    ASSERT_EQ(doors_->door(0).contact_alarm, ContactAlarmState::forced_entry);
     for (const auto& [point, type] : points) {
         const std::wstring id = L"东门(一层)." + point;
         auto* item = dynamic_cast<opc::TNamespaceItem*>(Browse(id));
@@ -378,7 +378,7 @@ TEST_F(ItemServerTest, OnlyRemoteOpenIsWritable) {
         CoTaskMemFree(errors);
         EXPECT_EQ(WriteHandle(handle, win::Variant::i4(1)), OPC_E_BADRIGHTS);
     }
-    EXPECT_EQ(doors_->node_text(doors_->door(0).StateNode), "门禁状态:正常");
+    EXPECT_EQ(doors_->node_text(doors_->door(0).state_node), "门禁状态:正常");
     EXPECT_TRUE(link_.sent().empty());
 
     // Property 5 (access rights) agrees.
@@ -479,7 +479,7 @@ TEST_F(ItemServerTest, ARemoteOpenToAnOfflineDoorFailsAtOnceAndIsLoggedWithTheCl
     EXPECT_EQ(Write(west, win::Variant::i4(1)), E_FAIL);
     EXPECT_TRUE(link_.sent().empty());  // nothing queued to fire later
     EXPECT_EQ(Read(west).value().iVal, 1);
-    EXPECT_EQ(doors_->node_text(doors_->door(1).RemoteOpenNode), "遥控开门:失败");
+    EXPECT_EQ(doors_->node_text(doors_->door(1).remote_open_node), "遥控开门:失败");
     EXPECT_EQ(doors_->pending_commands(), 0u);
     EXPECT_TRUE(
         log_.contains("remote open of 西门(一层) (10.1.1.5:6001, readers 2/0) by "
@@ -548,7 +548,7 @@ TEST_F(ItemServerTest, EveryCardReadMovesTheSwipeTimeOn) {
     const double second = ReadHandle(added.handles.at(0)).value().date;
     EXPECT_GT(second, first);
     EXPECT_EQ(Text(Read(L"东门(一层).最后一个刷卡人卡片号码")), L"0012AB34");
-    EXPECT_TRUE(doors_->node_text(doors_->door(0).SwipeTimeNode).starts_with("最后刷卡时间:20"));
+    EXPECT_TRUE(doors_->node_text(doors_->door(0).swipe_time_node).starts_with("最后刷卡时间:20"));
 }
 
 TEST_F(ItemServerTest, ClientsGroupsAndItemsReachTheMonitor) {

@@ -23,7 +23,7 @@ struct Alarms {
         std::vector<AlarmDoor> list;
         for (std::size_t i = 0; i < doors.dir.door_count(); ++i) {
             const DoorRecord& door = doors.dir.door(i);
-            list.push_back({doors.text(door.DoorNode), door.IP, door.LinkPort});
+            list.push_back({doors.text(door.door_node), door.ip, door.port});
         }
         hub = std::make_unique<TEventHub>(
             door_alarm_catalog(list),
@@ -84,7 +84,7 @@ TEST(DoorAlarms, EveryCardReadIsAnEventWithItsAttributes) {
 
 TEST(DoorAlarms, ForcedDoorRaisesAndTheControllersClearEndsTheCondition) {
     Alarms a;
-    a.doors.dir.door(0).DoorOpen =
+    a.doors.dir.door(0).door_open =
         DoorOpenState::closed;              // known closed (a fresh door is "not monitored")
     a.receive(kCmdDoorEvents, "00000002");  // reader 1: alarm bit, door closed: forced
     auto events = a.take();
@@ -144,7 +144,7 @@ TEST(DoorAlarms, TamperAndControllerLink) {
 
 TEST(DoorAlarms, RemoteOpenTimeoutIsAFailedTrackingEventNamingItsClient) {
     Alarms a;
-    a.doors.dir.door(0).RemoteOpenBy = "SCADA 北楼";
+    a.doors.dir.door(0).remote_open_by = "SCADA 北楼";
     Update send(a.doors.clock.now());
     ASSERT_TRUE(a.doors.decoder.SendRemoteOpen(send, &a.doors.dir.door(0)));
     a.doors.clock.advance(11.0);
