@@ -82,7 +82,9 @@ class CTarnetCtrl final : public ax::OleControl,
     std::int16_t default_port_ = 5768;
     bool winsock_started_ = false;
     HWND message_window_ = nullptr;
-    NoticeReceiver receiver_{*this};
+    NoticeReceiver receiver_{
+        *this,
+        [this] { return engine_ ? engine_->take_posted_notices() : std::vector<PostedNotice>{}; }};
     std::shared_ptr<Engine> engine_;
 };
 

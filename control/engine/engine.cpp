@@ -265,13 +265,8 @@ std::int16_t Engine::set_upload(const std::string& server, std::int16_t port, bo
     const int error = send_all(link->socket(), zorvik::frame::upload_switch(enable));
     if (error != 0 && error != WSAEWOULDBLOCK) {
         link->detach();  // the socket is closed once no thread uses it
-        const HWND owner = owner_.load();
-        PostedText text = posted_text(link->server());
-        if (owner != nullptr &&
-            ::PostMessageW(owner, UM_FAILEDCONNECT_POSTED, static_cast<WPARAM>(link->port()),
-                           reinterpret_cast<LPARAM>(text.get()))) {
-            text.release();  // the message owns it now
-        }
+        posted_.push({link->server(), link->port()});
+        wake_owner_for_posted(owner_.load());
         return kSendFailed;
     }
     return kOk;
@@ -461,19 +456,35 @@ void Engine::reap_retired() {
     });
 }
 
+void Engine::set_owner(HWND owner) {
+    owner_.store(owner);
+    if (posted_.size() > 0) {
+        wake_owner_for_posted(owner);
+    }
+}
+
+void Engine::wake_owner_for_posted(HWND owner) {
+    // A wake-up that cannot be posted (no owner, a full queue) leaves the notices waiting
+    // for the next one; nothing is owned by the message.
+    if (owner != nullptr) {
+        ::PostMessageW(owner, UM_FAILEDCONNECT_POSTED, 0, 0);
+    }
+}
+
 void Engine::dispatch_posted_notices(bool deliver) {
     const HWND owner = owner_.load();
-    if (owner == nullptr) {
-        return;
-    }
-    MSG msg;
-    while (
-        ::PeekMessageW(&msg, owner, UM_FAILEDCONNECT_POSTED, UM_FAILEDCONNECT_POSTED, PM_REMOVE)) {
-        if (deliver) {
-            ::DispatchMessageW(&msg);
-        } else {
-            adopt_posted_text(msg.lParam).reset();
+    if (owner != nullptr) {
+        MSG msg;
+        while (::PeekMessageW(&msg, owner, UM_FAILEDCONNECT_POSTED, UM_FAILEDCONNECT_POSTED,
+                              PM_REMOVE)) {
         }
+        if (deliver && posted_.size() > 0) {
+            // The owner's handler takes them all, on this thread.
+            ::SendMessageW(owner, UM_FAILEDCONNECT_POSTED, 0, 0);
+        }
+    }
+    if (!deliver) {
+        posted_.clear();
     }
 }
 

@@ -43,6 +43,7 @@
 #include "frame_report.h"
 #include "gate.h"
 #include "link_table.h"
+#include "posted_notices.h"
 #include "report_queue.h"
 #include "win/unique_any.h"
 
@@ -97,13 +98,15 @@ class Engine : public std::enable_shared_from_this<Engine> {
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    void set_owner(HWND owner) { owner_.store(owner); }
+    // Notices still waiting from set_upload go to the new owner (a wake-up is posted).
+    void set_owner(HWND owner);
     HWND owner() const { return owner_.load(); }
 
     int find_link(std::string_view server, std::int16_t port) const;
     // 0 connected (or already), -1 no room, 10060 no echo answer, else the socket error.
     std::int16_t connect_link(const std::string& server, std::int16_t port, EventSink& caller);
-    // 0 sent, 1 no such link, 3 send failed (UM_FAILEDCONNECT posted).
+    // 0 sent, 1 no such link, 3 send failed (FailedConnect fires after the method returned:
+    // the notice waits in the engine and the owner window gets a wake-up).
     std::int16_t set_upload(const std::string& server, std::int16_t port, bool enable);
     // 0 sent, 1 no such link, 2 eight outstanding, 3 send failed (FailedConnect fired),
     // 4 DataLen negative or above 8171, or data shorter than data_len.
@@ -123,6 +126,9 @@ class Engine : public std::enable_shared_from_this<Engine> {
     bool threads_running() const { return threads_running_.load(); }
     bool stop_requested() const { return stop_requested_.load(); }
     std::size_t queued_reports() const { return queue_.size(); }
+    // The owner window's handler of UM_FAILEDCONNECT_POSTED takes the waiting notices.
+    std::vector<PostedNotice> take_posted_notices() { return posted_.take_all(); }
+    std::size_t waiting_posted_notices() const { return posted_.size(); }
     // Reports that never became a DataReceive, by reason (see report_queue.h); the
     // control's DroppedReports property is their total.
     ReportDrops report_drops() const { return drops_.snapshot(); }
@@ -148,6 +154,8 @@ class Engine : public std::enable_shared_from_this<Engine> {
     void wait_gate(const Gate& gate, Waiter opened_by);
     void join(Generation& generation);
     void reap_retired();
+    void wake_owner_for_posted(HWND owner);
+    // Delivers (or drops) the notices set_upload left waiting, and the wake-ups for them.
     void dispatch_posted_notices(bool deliver);
 
     // Engine threads.
@@ -170,6 +178,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
     LinkTable table_;
     ReportQueue queue_;
+    PostedNotices posted_;
     ReportDropCounter drops_;
 
     Gate poll_idle_;

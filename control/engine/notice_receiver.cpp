@@ -48,13 +48,17 @@ bool NoticeReceiver::handle(HWND window, UINT msg, WPARAM wparam, LPARAM lparam,
             notice.port = static_cast<std::int16_t>(wparam);
             origin = sent_by_engine ? NoticeOrigin::poll_thread : NoticeOrigin::control_thread;
             break;
-        case UM_FAILEDCONNECT_POSTED: {
-            const PostedText owned = adopt_posted_text(lparam);
-            notice.kind = Notice::Kind::failed;
-            notice.server = owned ? owned.get() : "";
-            notice.port = static_cast<std::int16_t>(wparam);
-            break;
-        }
+        case UM_FAILEDCONNECT_POSTED:
+            // A wake-up: the notices wait in the engine, each fires as a failed connect.
+            for (PostedNotice& posted : posted_ ? posted_() : std::vector<PostedNotice>{}) {
+                Notice failed;
+                failed.kind = Notice::Kind::failed;
+                failed.server = std::move(posted.server);
+                failed.port = posted.port;
+                receive(window, NoticeOrigin::control_thread, std::move(failed));
+            }
+            result = 1;
+            return true;
         case UM_FLUSHNOTICES:
             flush_posted_ = false;
             flush();

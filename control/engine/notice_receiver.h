@@ -14,10 +14,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "frame_report.h"
+#include "posted_notices.h"
 
 namespace tarnet {
 
@@ -37,7 +40,12 @@ class NoticeReceiver {
     // end: beyond this many, the oldest report is dropped, as the engine drops a backlog.
     static constexpr std::size_t kMaxTakenOver = 1000;
 
-    explicit NoticeReceiver(NoticeTarget& target) : target_(target) {}
+    // Where the notices a UM_FAILEDCONNECT_POSTED wake-up stands for wait (the engine's
+    // take_posted_notices); without one the wake-up is ignored.
+    using PostedSource = std::function<std::vector<PostedNotice>()>;
+
+    explicit NoticeReceiver(NoticeTarget& target, PostedSource posted = {})
+        : target_(target), posted_(std::move(posted)) {}
 
     // For the owner window's procedure: true when msg was one of the engine's messages
     // (result is then 1).
@@ -65,6 +73,7 @@ class NoticeReceiver {
     void fire(const Notice& notice);
 
     NoticeTarget& target_;
+    PostedSource posted_;
     // A list, not a deque: an empty list allocates nothing, so the control's constructor
     // cannot fail.
     std::list<Notice> pending_;

@@ -20,7 +20,9 @@ const std::string kHost = "127.0.0.1";
 class EngineFailureTest : public ::testing::TestWithParam<ThreadRole> {
   protected:
     EngineFailureTest()
-        : recorder([this] { return engine; }), receiver(recorder), window(receiver) {}
+        : recorder([this] { return engine; }),
+          receiver(recorder, posted_notices_of(engine)),
+          window(receiver) {}
 
     void SetUp() override {
         EngineOptions options;

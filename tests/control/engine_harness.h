@@ -41,6 +41,13 @@ class WinsockStartup {
     bool ok_ = false;
 };
 
+// Where a test's receiver takes the notices a posted wake-up stands for: the engine the
+// test holds in engine (none before it exists).
+inline NoticeReceiver::PostedSource posted_notices_of(const std::shared_ptr<Engine>& engine) {
+    return
+        [&engine] { return engine ? engine->take_posted_notices() : std::vector<PostedNotice>{}; };
+}
+
 // A message-only window whose engine messages go to a NoticeReceiver.
 class OwnerWindow {
   public:

@@ -26,7 +26,10 @@ std::string hex_of(const std::vector<std::uint8_t>& bytes) {
 
 class EngineTest : public ::testing::Test {
   protected:
-    EngineTest() : recorder([this] { return engine; }), receiver(recorder), window(receiver) {}
+    EngineTest()
+        : recorder([this] { return engine; }),
+          receiver(recorder, posted_notices_of(engine)),
+          window(receiver) {}
 
     void SetUp() override {
         EngineOptions options;
@@ -162,6 +165,43 @@ TEST_F(EngineTest, UploadOnADisconnectedLinkFailsAndPostsFailedConnect) {
     EXPECT_FALSE(recorder.failed[0].synchronous);
     EXPECT_EQ(recorder.failed[0].port, port(1));
     EXPECT_EQ(link(0).upload_state, 1) << "the link is supervised from now on";
+}
+
+// A failed upload whose posted FailedConnect is meant for an owner window that is
+// destroyed before its message is dispatched.
+class PostedNoticeTest : public EngineTest {
+  protected:
+    void fail_upload_then_destroy_the_owner() {
+        sim.fault(1, "refuse on");
+        ASSERT_EQ(connect(1), kRefused);
+        auto doomed = std::make_unique<OwnerWindow>(doomed_receiver);
+        engine->set_owner(doomed->handle());
+        EXPECT_EQ(engine->set_upload(kHost, port(1), true), kSendFailed);
+        EXPECT_EQ(engine->waiting_posted_notices(), 1u);
+        doomed.reset();  // its wake-up goes with it, undispatched
+    }
+
+    NoticeReceiver doomed_receiver{recorder, posted_notices_of(engine)};
+};
+
+TEST_F(PostedNoticeTest, AWindowGoingBeforeDispatchLeavesTheNoticeForTheNextOwner) {
+    fail_upload_then_destroy_the_owner();
+    EXPECT_EQ(engine->waiting_posted_notices(), 1u)
+        << "the notice is the engine's, not the message's";
+
+    engine->set_owner(window.handle());
+    ASSERT_TRUE(pump_until([&] { return recorder.failed.size() == 1; }));
+    EXPECT_EQ(recorder.failed[0].port, port(1));
+    EXPECT_EQ(recorder.failed[0].server, kHost);
+    EXPECT_EQ(engine->waiting_posted_notices(), 0u);
+}
+
+TEST_F(PostedNoticeTest, StopAllWithItsOwnerWindowGoneDropsTheWaitingNotices) {
+    fail_upload_then_destroy_the_owner();
+    engine->stop_all();
+    EXPECT_EQ(engine->waiting_posted_notices(), 0u);
+    pump_for(20ms);
+    EXPECT_TRUE(recorder.failed.empty());
 }
 
 TEST_F(EngineTest, FramesAreBuiltFromTheArgumentsAndRepliesComeBack) {
