@@ -98,7 +98,7 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
     // result of its one attempt instead.
     std::unordered_map<std::string, bool> attempted;
     for (std::size_t i = 0; i < targets.size(); ++i) {
-        if (StopFlag) {
+        if (stopping_) {
             return;
         }
         const Target& target = targets[i];
@@ -285,7 +285,7 @@ void DoorServer::stop() {
         return;
     }
     stopped_ = true;
-    StopFlag = true;
+    stopping_ = true;
     if (started_) {
         // The library's links first: once disconnect_all returns it raises nothing
         // more; then the callbacks are unregistered (waiting for one still running),
@@ -310,7 +310,7 @@ void DoorServer::on_connection(std::string_view ip, int port, bool connected) {
     } else {
         counters_.link_lost();
     }
-    if (StopFlag) {
+    if (stopping_) {
         return;
     }
     Update update(clock_.now());
@@ -332,7 +332,7 @@ void DoorServer::on_connection(std::string_view ip, int port, bool connected) {
 
 void DoorServer::on_disconnection(std::string_view ip, int port) {
     counters_.link_lost();
-    if (StopFlag) {
+    if (stopping_) {
         return;
     }
     Update update(clock_.now());
@@ -348,7 +348,7 @@ void DoorServer::on_frame(std::string_view ip, int port, int ap_code, int psw, i
                           std::string_view hex) {
     const auto code = static_cast<std::uint8_t>(cmd & 0xFF);
     counters_.callback(ip, port, code);
-    if (StopFlag) {
+    if (stopping_) {
         return;
     }
     const EventQueue::PushResult pushed = events_.push(ReceivedFrame{

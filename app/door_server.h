@@ -133,7 +133,7 @@ class DoorServer final : private LinkEvents {
 
     // --- shut-down ---
 
-    // Stops the controller side: StopFlag, the library's links, the callbacks, then the
+    // Stops the controller side: stopping_, the library's links, the callbacks, then the
     // event worker. Afterwards no controller event touches a door. Idempotent.
     void stop();
     // The orderly exit's release of the door tables; stops the controller side first.
@@ -170,7 +170,7 @@ class DoorServer final : private LinkEvents {
     ReportCounters counters_;
     EventQueue events_;
     EventWorker worker_;
-    std::atomic<bool> StopFlag{false};
+    std::atomic<bool> stopping_{false};
     bool started_ = false;
     bool stopped_ = false;
     std::mutex lifecycle_;

@@ -42,7 +42,7 @@
 #include "ui/door_event_server.h"
 #include "ui/exit_deadline.h"
 #include "ui/file_log.h"
-#include "ui/main_form.h"
+#include "ui/monitor_window.h"
 #include "ui/single_door_server.h"
 #include "win/com_apartment.h"
 #include "win/unique_any.h"
@@ -196,7 +196,7 @@ int Run(HINSTANCE instance, TFileLog& log, TSingleDoorServer* single, TExitDeadl
     SteadyClock steady;
     ManualClock manual;
     const bool manual_clock = EnvNumber(L"PORVEX_MANUAL_CLOCK").value_or(0) == 1;
-    ui::TMainFormOptions options;
+    ui::TMonitorWindowOptions options;
     options.settings = &store;
     options.clock = manual_clock ? static_cast<const Clock*>(&manual) : &steady;
     options.manual_clock = manual_clock ? &manual : nullptr;
@@ -205,13 +205,13 @@ int Run(HINSTANCE instance, TFileLog& log, TSingleDoorServer* single, TExitDeadl
     const DWORD exit_bound = options.exit_wait_ms + kExitGraceMs;
     options.exit_started = [&deadline, exit_bound] { deadline.Arm(exit_bound); };
 
-    ui::TMainForm form(instance, com, log, options);
-    if (!form.Create()) {
+    ui::TMonitorWindow monitor(instance, com, log, options);
+    if (!monitor.Create()) {
         return 1;
     }
     // Started by COM: the program ends when its last OPC client has gone.
-    com.SetOnLastRelease([&form] { PostMessageW(form.Handle(), ui::kMsgLastRelease, 0, 0); });
-    form.Show();
+    com.SetOnLastRelease([&monitor] { PostMessageW(monitor.Handle(), ui::kMsgLastRelease, 0, 0); });
+    monitor.Show();
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
@@ -219,7 +219,7 @@ int Run(HINSTANCE instance, TFileLog& log, TSingleDoorServer* single, TExitDeadl
     }
     // The window is gone: the item server lets go of the door model before it is freed;
     // the COM server then disconnects any client still holding objects.
-    form.ReleaseDoors();
+    monitor.ReleaseDoors();
     log.Line(L"ending");
     return static_cast<int>(msg.wParam);
 }

@@ -31,11 +31,9 @@ class TSettingsPage {
     // Control IDs: the radio buttons are first_id .. first_id + 3; the others follow.
     static constexpr int kRadioCount = 4;
     // Offsets of the controls' IDs from first_id (scripts and tests fill the page).
-    static constexpr int kEditOffset = 4;      // edtIP, edtDB, edtOPCUser, edtOPCPsw
-    static constexpr int kCheckOffset = 8;     // cbDoorState, cbDoorCard, cbDoorOpen,
-                                               // cbInvCard, cbPryAlarm, cbOpenClose,
-                                               // cbAlarmType
-    static constexpr int kRefreshOffset = 15;  // sedtRefresh
+    static constexpr int kEditOffset = 4;      // server IP, database, OPC user, OPC password
+    static constexpr int kCheckOffset = 8;     // the seven point kinds, in PointKind order
+    static constexpr int kRefreshOffset = 15;  // the refresh period R
 
     // Creates the controls as children of parent inside `area`; every control made is
     // appended to `controls` (the tab shows and hides them).
@@ -44,7 +42,7 @@ class TSettingsPage {
 
     void Load(const Settings& settings);  // start-up step 7
     Settings Read() const;                // what "保存配置" writes
-    // The text of the spin edit sedtRefresh as it is now (R is read at each tick).
+    // The text of the refresh period's spin edit as it is now (R is read at each tick).
     std::string RefreshText() const;
     // A radio button of the kind group was clicked: relabel the fields.
     bool OnCommand(int id);
@@ -55,9 +53,9 @@ class TSettingsPage {
 
     std::array<HWND, kRadioCount> radios_{};
     std::array<HWND, 4> labels_{};
-    std::array<HWND, 4> edits_{};                 // edtIP, edtDB, edtOPCUser, edtOPCPsw
+    std::array<HWND, 4> edits_{};                 // server IP, database, OPC user, OPC password
     std::array<HWND, kPointKindCount> checks_{};  // in PointKind order
-    HWND refresh_ = nullptr;                      // sedtRefresh's edit
+    HWND refresh_ = nullptr;                      // the refresh period's edit
     int first_id_ = 0;
 };
 

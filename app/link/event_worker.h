@@ -31,7 +31,7 @@ class EventWorker {
     std::uint64_t batches() const { return batches_.load(); }
     // Entries handed to the handler so far.
     std::uint64_t handled() const { return handled_.load(); }
-    // Stops the queue (StopFlag) and waits until the worker has left; the entry being
+    // Stops the queue and waits until the worker has left; the entry being
     // handled is finished first, the rest is left in the queue.
     void stop();
 

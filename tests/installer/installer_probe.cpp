@@ -14,7 +14,7 @@
 #include <string>
 
 #include "com_support.h"
-#include "ui/main_form.h"
+#include "ui/monitor_window.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "door_opc/porvex_server.h"
 #include "shutdown_check.h"
 #include "temp_dir.h"
-#include "ui/main_form.h"
+#include "ui/monitor_window.h"
 
 namespace porvex::opc::conformance {
 namespace {

@@ -8,8 +8,8 @@
 #include "opc/com/text.h"
 #include "sample_door_db.h"
 #include "settings/registry_settings_store.h"
-#include "ui/main_form.h"
 #include "ui/message_dialog.h"
+#include "ui/monitor_window.h"
 #include "win/task_memory.h"
 
 namespace porvex::ui::testing {
@@ -217,7 +217,7 @@ HWND TPorvexApp::Window(std::chrono::milliseconds timeout) {
     if (window_ && IsWindow(window_)) {
         return window_;
     }
-    // Shown, so start-up (FormCreate) is over: a client activated while the program does
+    // Shown, so start-up (StartDoorServer) is over: a client activated while the program does
     // not handle messages yet may be served twice by Wine's activation retry.
     HWND found = nullptr;
     WaitFor(

@@ -9,7 +9,7 @@
 #include "ctlsim_driver.h"
 #include "sample_door_db.h"
 #include "temp_dir.h"
-#include "ui/main_form.h"
+#include "ui/monitor_window.h"
 #include "win/task_memory.h"
 
 namespace porvex::ui::testing {

@@ -6,7 +6,7 @@
 #include "app_support.h"
 #include "ctlsim_driver.h"
 #include "temp_dir.h"
-#include "ui/main_form.h"
+#include "ui/monitor_window.h"
 
 namespace porvex::ui::testing {
 namespace {

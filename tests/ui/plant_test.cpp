@@ -17,7 +17,7 @@
 #include "opc/idl/opc_errors.h"
 #include "sample_door_db.h"
 #include "temp_dir.h"
-#include "ui/main_form.h"
+#include "ui/monitor_window.h"
 
 namespace porvex::ui::testing {
 namespace {

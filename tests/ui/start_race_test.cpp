@@ -15,7 +15,7 @@
 #include "door_opc/porvex_server.h"
 #include "process_list.h"
 #include "temp_dir.h"
-#include "ui/main_form.h"
+#include "ui/monitor_window.h"
 
 namespace porvex::ui::testing {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "app_support.h"
 #include "temp_dir.h"
-#include "ui/main_form.h"
+#include "ui/monitor_window.h"
 #include "ui/settings_page.h"
 
 namespace porvex::ui::testing {

@@ -1,4 +1,4 @@
-// TfrmPro: the progress form of the connect pass. Borderless, always on top, centred on
+// TProgressWindow: the progress form of the connect pass. Borderless, always on top, centred on
 // the desktop, one progress bar. Destroyed with the object.
 #pragma once
 
@@ -8,12 +8,12 @@
 
 namespace porvex::ui {
 
-class TfrmPro {
+class TProgressWindow {
   public:
-    explicit TfrmPro(HINSTANCE instance);
-    ~TfrmPro();
-    TfrmPro(const TfrmPro&) = delete;
-    TfrmPro& operator=(const TfrmPro&) = delete;
+    explicit TProgressWindow(HINSTANCE instance);
+    ~TProgressWindow();
+    TProgressWindow(const TProgressWindow&) = delete;
+    TProgressWindow& operator=(const TProgressWindow&) = delete;
 
     void SetMax(std::size_t max);
     void SetPosition(std::size_t position);

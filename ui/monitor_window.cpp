@@ -1,6 +1,6 @@
 // The window itself: class, layout of the four tabs, message dispatch, tray and menu.
-// Start-up and shut-down are in main_form_lifecycle.cpp.
-#include "ui/main_form.h"
+// Start-up and shut-down are in monitor_window_lifecycle.cpp.
+#include "ui/monitor_window.h"
 
 #include <commctrl.h>
 
@@ -43,11 +43,11 @@ HFONT MakeFont() {
 
 }  // namespace
 
-TMainForm::TMainForm(HINSTANCE instance, opc::TComServer& com, TFileLog& log,
-                     TMainFormOptions options)
+TMonitorWindow::TMonitorWindow(HINSTANCE instance, opc::TComServer& com, TFileLog& log,
+                               TMonitorWindowOptions options)
     : instance_(instance), com_(com), log_(log), options_(std::move(options)) {}
 
-TMainForm::~TMainForm() {
+TMonitorWindow::~TMonitorWindow() {
     ReleaseDoors();
     tray_.reset();
     if (popup_) {
@@ -61,18 +61,18 @@ TMainForm::~TMainForm() {
     }
 }
 
-PorvexServer* TMainForm::ItemServer() const {
+PorvexServer* TMonitorWindow::ItemServer() const {
     return dynamic_cast<PorvexServer*>(opc::TOpcItemServer::Instance());
 }
 
-bool TMainForm::Create() {
+bool TMonitorWindow::Create() {
     INITCOMMONCONTROLSEX init{sizeof init, ICC_TAB_CLASSES | ICC_TREEVIEW_CLASSES |
                                                ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS |
                                                ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&init);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &TMainForm::WndProc;
+    wc.lpfnWndProc = &TMonitorWindow::WndProc;
     wc.hInstance = instance_;
     wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(1));
     if (!wc.hIcon) {
@@ -106,17 +106,17 @@ bool TMainForm::Create() {
     AppendMenuW(popup_, MF_STRING, kIdMenuShow, L"显示界面");
     AppendMenuW(popup_, MF_STRING, kIdMenuExit, L"OPC退出");
     CreateControls();
-    FormCreate();
+    StartDoorServer();
     return true;
 }
 
-void TMainForm::Show() {
+void TMonitorWindow::Show() {
     ShowWindow(window_, SW_SHOW);
     UpdateWindow(window_);
 }
 
-HWND TMainForm::Make(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w,
-                     int h, int id, TabIndex tab, DWORD ex_style) {
+HWND TMonitorWindow::Make(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w,
+                          int h, int id, TabIndex tab, DWORD ex_style) {
     HWND control =
         CreateWindowExW(ex_style, cls, text, WS_CHILD | style, x, y, w, h, window_,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
@@ -125,7 +125,7 @@ HWND TMainForm::Make(const wchar_t* cls, const wchar_t* text, DWORD style, int x
     return control;
 }
 
-void TMainForm::CreateControls() {
+void TMonitorWindow::CreateControls() {
     font_ = MakeFont();
     tab_ =
         CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
@@ -184,7 +184,7 @@ void TMainForm::CreateControls() {
     SelectTab(TabIndex::server);
 }
 
-void TMainForm::SelectTab(TabIndex tab) {
+void TMonitorWindow::SelectTab(TabIndex tab) {
     SendMessageW(tab_, TCM_SETCURSEL, static_cast<WPARAM>(tab), 0);
     for (std::size_t i = 0; i < pages_.size(); ++i) {
         const int show = i == static_cast<std::size_t>(tab) ? SW_SHOW : SW_HIDE;
@@ -194,14 +194,14 @@ void TMainForm::SelectTab(TabIndex tab) {
     }
 }
 
-LRESULT CALLBACK TMainForm::WndProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
-    TMainForm* self = nullptr;
+LRESULT CALLBACK TMonitorWindow::WndProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
+    TMonitorWindow* self = nullptr;
     if (message == WM_NCCREATE) {
-        self = static_cast<TMainForm*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        self = static_cast<TMonitorWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
         self->window_ = window;
     } else {
-        self = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        self = reinterpret_cast<TMonitorWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     }
     if (!self) {
         return DefWindowProcW(window, message, wp, lp);
@@ -216,7 +216,7 @@ LRESULT CALLBACK TMainForm::WndProc(HWND window, UINT message, WPARAM wp, LPARAM
     return 0;
 }
 
-LRESULT TMainForm::Handle(UINT message, WPARAM wp, LPARAM lp) {
+LRESULT TMonitorWindow::Handle(UINT message, WPARAM wp, LPARAM lp) {
     switch (message) {
         case WM_COMMAND:
             OnCommand(LOWORD(wp));
@@ -240,20 +240,20 @@ LRESULT TMainForm::Handle(UINT message, WPARAM wp, LPARAM lp) {
             if (wp == 1) {
                 OnUpkeepTimer();
             } else if (wp == 2) {
-                tmrConnectDoorTimer();
+                RunConnectPass();
             } else if (wp == kTimerCounts) {
                 LogReportCounts();
             }
             return 0;
         case WM_SHOWWINDOW:
             if (wp) {
-                FormShow();
+                OnShown();
             }
             break;
         case WM_SYSCOMMAND: {
             LRESULT result = 0;
             bool handled = false;
-            wmsyscommand(wp, lp, result, handled);
+            OnSysCommand(wp, lp, result, handled);
             if (handled) {
                 return result;
             }
@@ -308,7 +308,7 @@ LRESULT TMainForm::Handle(UINT message, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(window_, message, wp, lp);
 }
 
-void TMainForm::OnCommand(int id) {
+void TMonitorWindow::OnCommand(int id) {
     switch (id) {
         case kIdExpandAll:
             server_view_->ExpandAll();
@@ -339,7 +339,7 @@ void TMainForm::OnCommand(int id) {
     }
 }
 
-void TMainForm::wmsyscommand(WPARAM command, LPARAM, LRESULT& result, bool& handled) {
+void TMonitorWindow::OnSysCommand(WPARAM command, LPARAM, LRESULT& result, bool& handled) {
     // The exact value: SC_MINIMIZE with the low bits that some callers add is another
     // command and gets the default handling.
     if (command != SC_MINIMIZE) {
@@ -356,16 +356,16 @@ void TMainForm::wmsyscommand(WPARAM command, LPARAM, LRESULT& result, bool& hand
     }
 }
 
-void TMainForm::ShowFromTray() {
+void TMonitorWindow::ShowFromTray() {
     if (!IsWindowVisible(window_)) {
-        ReshowFlag = true;
+        reshown_from_tray_ = true;
     }
     ShowWindow(window_, SW_SHOW);
     ShowWindow(window_, SW_RESTORE);
     SetForegroundWindow(window_);
 }
 
-void TMainForm::ShowTrayMenu() {
+void TMonitorWindow::ShowTrayMenu() {
     POINT at{};
     GetCursorPos(&at);
     SetForegroundWindow(window_);

@@ -1,4 +1,4 @@
-#include "ui/progress_form.h"
+#include "ui/progress_window.h"
 
 #include <commctrl.h>
 
@@ -27,7 +27,7 @@ void RegisterClassOnce(HINSTANCE instance) {
 
 }  // namespace
 
-TfrmPro::TfrmPro(HINSTANCE instance) {
+TProgressWindow::TProgressWindow(HINSTANCE instance) {
     RegisterClassOnce(instance);
     const int x = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
@@ -42,20 +42,20 @@ TfrmPro::TfrmPro(HINSTANCE instance) {
     }
 }
 
-TfrmPro::~TfrmPro() {
+TProgressWindow::~TProgressWindow() {
     if (window_) {
         DestroyWindow(window_);
     }
 }
 
-void TfrmPro::SetMax(std::size_t max) {
+void TProgressWindow::SetMax(std::size_t max) {
     if (bar_) {
         const int top = static_cast<int>(std::min<std::size_t>(max, INT_MAX));
         SendMessageW(bar_, PBM_SETRANGE32, 0, std::max(top, 1));
     }
 }
 
-void TfrmPro::SetPosition(std::size_t position) {
+void TProgressWindow::SetPosition(std::size_t position) {
     if (bar_) {
         SendMessageW(bar_, PBM_SETPOS,
                      static_cast<WPARAM>(std::min<std::size_t>(position, INT_MAX)), 0);

@@ -1,6 +1,6 @@
-// Start-up and shut-down of the monitor window: FormCreate, FormShow with the connect
-// pass, the upkeep timer, saving the settings, the orderly OPC exit and FormClose.
-#include "ui/main_form.h"
+// Start-up and shut-down of the monitor window: StartDoorServer, OnShown with the connect
+// pass, the upkeep timer, saving the settings, the orderly OPC exit and StopDoorServer.
+#include "ui/monitor_window.h"
 
 #include <commctrl.h>
 
@@ -14,14 +14,14 @@
 #include "opc/update/delivery_counts.h"
 #include "ui/door_event_server.h"
 #include "ui/message_dialog.h"
-#include "ui/progress_form.h"
+#include "ui/progress_window.h"
 #include "ui/wait_pumping.h"
 
 namespace porvex::ui {
 namespace {
 
 constexpr UINT_PTR kTimerUpkeep = 1;
-constexpr UINT_PTR kTmrConnectDoor = 2;
+constexpr UINT_PTR kTimerConnectPass = 2;
 // The report counts go to the log this often (and once at the end), so a site can see
 // whether every controller report reached the clients.
 constexpr UINT kCountsLogMs = 10 * 60 * 1000;
@@ -30,7 +30,7 @@ std::wstring Wide(std::string_view text) { return opc::WideFromUtf8(text); }
 
 }  // namespace
 
-void TMainForm::FormCreate() {
+void TMonitorWindow::StartDoorServer() {
     // The monitor gets client notifications from here on, also while a dialog below
     // runs its modal loop (OPC calls are served there too).
     if (PorvexServer* server = ItemServer()) {
@@ -81,7 +81,7 @@ void TMainForm::FormCreate() {
     SetTimer(window_, kTimerCounts, kCountsLogMs, nullptr);
 }
 
-void TMainForm::LogReportCounts() {
+void TMonitorWindow::LogReportCounts() {
     if (!doors_) {
         return;
     }
@@ -94,25 +94,25 @@ void TMainForm::LogReportCounts() {
     log_.write(LogLevel::info, line);
 }
 
-void TMainForm::FormShow() {
-    if (ReshowFlag) {
-        ReshowFlag = false;
+void TMonitorWindow::OnShown() {
+    if (reshown_from_tray_) {
+        reshown_from_tray_ = false;
         return;
     }
     if (!connect_started_ && doors_) {
         connect_started_ = true;
-        SetTimer(window_, kTmrConnectDoor, 100, nullptr);
+        SetTimer(window_, kTimerConnectPass, 100, nullptr);
     }
 }
 
-void TMainForm::tmrConnectDoorTimer() {
-    KillTimer(window_, kTmrConnectDoor);
+void TMonitorWindow::RunConnectPass() {
+    KillTimer(window_, kTimerConnectPass);
     if (!doors_ || closed_) {
         return;
     }
     in_connect_pass_ = true;
     try {
-        TfrmPro progress(instance_);
+        TProgressWindow progress(instance_);
         progress.SetMax(doors_->door_count());
         doors_->connect_pass([&progress](std::size_t done, std::size_t) {
             progress.SetPosition(done);
@@ -127,7 +127,7 @@ void TMainForm::tmrConnectDoorTimer() {
     }
 }
 
-void TMainForm::OnUpkeepTimer() {
+void TMonitorWindow::OnUpkeepTimer() {
     if (!doors_ || closed_) {
         return;
     }
@@ -138,7 +138,7 @@ void TMainForm::OnUpkeepTimer() {
     }
 }
 
-void TMainForm::SaveSettingsAndClose() {
+void TMonitorWindow::SaveSettingsAndClose() {
     const Settings values = settings_page_.Read();
     if (!save_settings(*options_.settings, values)) {
         log_.write(LogLevel::error, "the settings could not be saved (registry key not writable)");
@@ -148,7 +148,7 @@ void TMainForm::SaveSettingsAndClose() {
     RequestClose(false);
 }
 
-void TMainForm::ExitOrderly() {
+void TMonitorWindow::ExitOrderly() {
     if (asking_clients_ || closed_) {
         return;
     }
@@ -180,7 +180,7 @@ void TMainForm::ExitOrderly() {
     CloseNow();
 }
 
-void TMainForm::AskClientsToDisconnect() {
+void TMonitorWindow::AskClientsToDisconnect() {
     if (PorvexServer* server = ItemServer()) {
         server->ShutdownClients(kShutdownReason, -1);
     }
@@ -189,7 +189,7 @@ void TMainForm::AskClientsToDisconnect() {
     }
 }
 
-std::size_t TMainForm::ConnectedClients() const {
+std::size_t TMonitorWindow::ConnectedClients() const {
     std::size_t count = 0;
     if (PorvexServer* server = ItemServer()) {
         count += static_cast<std::size_t>(server->ClientCount());
@@ -200,7 +200,7 @@ std::size_t TMainForm::ConnectedClients() const {
     return count;
 }
 
-void TMainForm::RequestClose(bool ask_user) {
+void TMonitorWindow::RequestClose(bool ask_user) {
     if (closed_) {
         return;
     }
@@ -215,34 +215,34 @@ void TMainForm::RequestClose(bool ask_user) {
     CloseNow();
 }
 
-void TMainForm::CloseNow() {
+void TMonitorWindow::CloseNow() {
     if (options_.exit_started) {
         options_.exit_started();
     }
-    FormClose();
+    StopDoorServer();
     if (window_) {
         DestroyWindow(window_);  // WM_DESTROY ends the message loop
         window_ = nullptr;
     }
 }
 
-void TMainForm::FormClose() {
+void TMonitorWindow::StopDoorServer() {
     if (closed_) {
         return;
     }
     closed_ = true;
     KillTimer(window_, kTimerUpkeep);
-    KillTimer(window_, kTmrConnectDoor);
+    KillTimer(window_, kTimerConnectPass);
     KillTimer(window_, kTimerCounts);
     if (doors_) {
-        // StopFlag, the library's links, the callbacks, then the worker after the event it
+        // stopping_, the library's links, the callbacks, then the worker after the event it
         // is handling.
         doors_->stop();
         LogReportCounts();
     }
 }
 
-void TMainForm::ReleaseDoors() {
+void TMonitorWindow::ReleaseDoors() {
     // The item server first: once detached, no OPC read, write or resolution reaches the
     // model, and no client notification reaches the window (which may go before the
     // engine's last clients). Then release_doors stops the controller side before it

@@ -1,8 +1,8 @@
-// TMainForm: the monitor window and the program's start-up and shut-down.
+// TMonitorWindow: the monitor window and the program's start-up and shut-down.
 //
 // Caption "TCP/IP门禁OPC服务器 (398)-V3.0", client area 447 × 473 centred, a tab control
 // with "服务器监视" (server tree), "客户端监视" (client tree), "系统配置" (settings) and
-// "操作日志" (log list). FormCreate reads the settings, makes the door model and loads
+// "操作日志" (log list). StartDoorServer reads the settings, makes the door model and loads
 // the door directory; the first show runs the connect pass; the upkeep timer ticks every 2 s while
 // the door-state point is enabled; the tray menu offers "显示界面" and "OPC退出".
 //
@@ -49,17 +49,17 @@ inline constexpr int kClientHeight = 473;
 enum : int {
     kIdTab = 100,
     kIdServerTree = 101,
-    kIdExpandAll = 102,     // suiButton2 "全部展开"
-    kIdCollapseAll = 103,   // suiButton3 "全部收拢"
-    kIdRefreshCheck = 104,  // checkRefresh "是否实时刷新"
+    kIdExpandAll = 102,     // "全部展开"
+    kIdCollapseAll = 103,   // "全部收拢"
+    kIdRefreshCheck = 104,  // "是否实时刷新"
     kIdClientTree = 110,
-    kIdDisconnectAll = 111,  // suiButton5 "断开所有的客户端"
+    kIdDisconnectAll = 111,  // "断开所有的客户端"
     kIdLogList = 120,
-    kIdClearLog = 121,  // suiButton4 "清空内容"
-    kIdSave = 130,      // suiButton1 "保存配置"
+    kIdClearLog = 121,  // "清空内容"
+    kIdSave = 130,      // "保存配置"
     kIdSettingsFirst = 140,
-    kIdMenuShow = 200,  // N1 "显示界面"
-    kIdMenuExit = 201,  // OPC1 "OPC退出"
+    kIdMenuShow = 200,  // "显示界面"
+    kIdMenuExit = 201,  // "OPC退出"
 };
 
 // Window messages.
@@ -76,7 +76,7 @@ enum : UINT {
 
 enum class TabIndex : int { server = 0, client = 1, system = 2, log = 3 };
 
-struct TMainFormOptions {
+struct TMonitorWindowOptions {
     SettingsStore* settings = nullptr;    // required
     const Clock* clock = nullptr;         // required: the door model's time
     ManualClock* manual_clock = nullptr;  // when set, kMsgAdvanceClock moves it (tests)
@@ -89,17 +89,18 @@ struct TMainFormOptions {
     std::function<void()> exit_started;
 };
 
-class TMainForm {
+class TMonitorWindow {
   public:
-    TMainForm(HINSTANCE instance, opc::TComServer& com, TFileLog& log, TMainFormOptions options);
-    ~TMainForm();
-    TMainForm(const TMainForm&) = delete;
-    TMainForm& operator=(const TMainForm&) = delete;
+    TMonitorWindow(HINSTANCE instance, opc::TComServer& com, TFileLog& log,
+                   TMonitorWindowOptions options);
+    ~TMonitorWindow();
+    TMonitorWindow(const TMonitorWindow&) = delete;
+    TMonitorWindow& operator=(const TMonitorWindow&) = delete;
 
-    // Creates the window and its controls and runs FormCreate. False when the window
+    // Creates the window and its controls and runs StartDoorServer. False when the window
     // could not be made.
     bool Create();
-    // The first show (FormShow starts the connect pass).
+    // The first show (OnShown starts the connect pass).
     void Show();
     HWND Handle() const noexcept { return window_; }
 
@@ -117,9 +118,9 @@ class TMainForm {
     void OnCommand(int id);
 
     // Start-up and shut-down.
-    void FormCreate();
-    void FormShow();
-    void tmrConnectDoorTimer();
+    void StartDoorServer();
+    void OnShown();
+    void RunConnectPass();
     void OnUpkeepTimer();
     // Writes every stage's report counts to the log (every 10 minutes and at the end).
     void LogReportCounts();
@@ -127,13 +128,13 @@ class TMainForm {
     void SaveSettingsAndClose();  // "保存配置": saves, then the program ends
     void ExitOrderly();           // "OPC退出": the orderly exit
     void ShowFromTray();          // the window shown again from the tray
-    void wmsyscommand(WPARAM command, LPARAM lp, LRESULT& result, bool& handled);
+    void OnSysCommand(WPARAM command, LPARAM lp, LRESULT& result, bool& handled);
     void ShowTrayMenu();
-    // Closes the window now (FormClose, then the window goes), or as soon as the
+    // Closes the window now (StopDoorServer, then the window goes), or as soon as the
     // connect pass or the exit's wait for clients returns.
     void RequestClose(bool ask_user);
     void CloseNow();
-    void FormClose();
+    void StopDoorServer();
     PorvexServer* ItemServer() const;
     // Asks the clients of both classes (Data Access and Alarms & Events) to disconnect;
     // the number of client objects still connected.
@@ -143,7 +144,7 @@ class TMainForm {
     HINSTANCE instance_;
     opc::TComServer& com_;
     TFileLog& log_;
-    TMainFormOptions options_;
+    TMonitorWindowOptions options_;
 
     HWND window_ = nullptr;
     HFONT font_ = nullptr;
@@ -165,7 +166,7 @@ class TMainForm {
     std::unique_ptr<DoorServer> doors_;
     bool doors_loaded_ = false;
 
-    bool ReshowFlag = false;
+    bool reshown_from_tray_ = false;
     bool connect_started_ = false;
     bool in_connect_pass_ = false;
     bool asking_clients_ = false;
