@@ -14,7 +14,7 @@
 #include "doors/door_directory.h"
 #include "doors/item_info.h"
 #include "doors/point_kind.h"
-#include "opc/server/types.h"
+#include "opc/items/item_types.h"
 #include "win/variant.h"
 
 namespace porvex {

@@ -53,7 +53,7 @@
 #include "door_startup.h"
 #include "link/zorvik_link.h"
 #include "opc/idl/opc_interfaces.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "opc/update/delivery_counts.h"
 #include "opc_data_callback.h"
 #include "process_usage.h"

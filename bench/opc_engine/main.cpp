@@ -21,7 +21,7 @@
 #include "opc/com/errors.h"
 #include "opc/group/group_impl.h"
 #include "opc/server/item_server.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "opc_data_callback.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
@@ -214,7 +214,7 @@ int Run() {
     DWORD cookie = 0;
     point->Advise(callback->identity(), &cookie);
 
-    TGroupImpl* group = server.Groups().Find(group_handle);
+    TGroupImpl* group = TGroupImpl::Find(server, group_handle);
     TStopwatch first;
     group->Tick();  // reports every newly added item
     const double first_ms = first.Milliseconds();

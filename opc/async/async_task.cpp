@@ -5,6 +5,7 @@
 #include "opc/async/group_async.h"
 #include "opc/com/errors.h"
 #include "opc/group/group_impl.h"
+#include "opc/items/item_types.h"
 #include "opc/items/server_item.h"
 #include "opc/server/types.h"
 #include "win/com_ptr.h"

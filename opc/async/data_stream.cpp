@@ -3,7 +3,7 @@
 #include <oleauto.h>
 
 #include "opc/async/stream_formats.h"
-#include "opc/server/types.h"
+#include "opc/items/item_types.h"
 #include "win/safe_array.h"
 
 namespace porvex::opc {

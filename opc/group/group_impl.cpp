@@ -7,7 +7,6 @@
 #include "opc/com/errors.h"
 #include "opc/com/text.h"
 #include "opc/server/item_server.h"
-#include "opc/server/server_impl.h"
 
 namespace porvex::opc {
 namespace {
@@ -17,7 +16,7 @@ constexpr DWORD kNoRateYet = 2147483647;
 
 }  // namespace
 
-TGroupImpl::TGroupImpl(TServerImpl& owner)
+TGroupImpl::TGroupImpl(TGroupOwner& owner)
     : owner_(&owner),
       server_(&owner.Server()),
       callback_point_(
@@ -28,7 +27,7 @@ TGroupImpl::TGroupImpl(TServerImpl& owner)
 
 TGroupImpl::~TGroupImpl() = default;
 
-TGroupImpl& TGroupImpl::Create(TServerImpl& owner, const TSettings& settings) {
+TGroupImpl& TGroupImpl::Create(TGroupOwner& owner, const TSettings& settings) {
     auto* group = new TGroupImpl(owner);
     try {
         group->Initialise(settings);
@@ -41,7 +40,7 @@ TGroupImpl& TGroupImpl::Create(TServerImpl& owner, const TSettings& settings) {
 }
 
 void TGroupImpl::Initialise(const TSettings& settings) {
-    TServerImpl& owner = *owner_;
+    TGroupOwner& owner = *owner_;
     name_ = TrimBlanks(settings.name);
     if (name_.empty()) {
         for (unsigned long n = 0;; ++n) {
@@ -67,6 +66,11 @@ void TGroupImpl::Initialise(const TSettings& settings) {
     SetUpdateRate(settings.requested_rate);
     server_->Notify(TNotification::GroupAdded, *this);
     group_added_sent_ = true;
+}
+
+TGroupImpl* TGroupImpl::Find(TOpcItemServer& server, OPCHANDLE handle) noexcept {
+    // Only groups register there, so every entry is a TGroupImpl.
+    return static_cast<TGroupImpl*>(server.Groups().Find(handle));
 }
 
 TOpcItemServer& TGroupImpl::Server() const {
@@ -238,7 +242,8 @@ TGroupItemImpl* TGroupImpl::FindItem(OPCHANDLE handle) const noexcept {
     if (detached_ || !server_) {
         return nullptr;
     }
-    TGroupItemImpl* item = server_->Items().Find(handle);
+    // Only group items register there, so every entry is a TGroupItemImpl.
+    auto* item = static_cast<TGroupItemImpl*>(server_->Items().Find(handle));
     if (!item || item->removing) {
         return nullptr;
     }

@@ -20,9 +20,10 @@
 
 #include "opc/group/group_extension.h"
 #include "opc/group/group_item.h"
+#include "opc/group/group_owner.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/connection_point.h"
-#include "opc/server/public_info.h"
+#include "opc/server/engine_objects.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
 #include "win/variant.h"
@@ -30,11 +31,10 @@
 namespace porvex::opc {
 
 class TOpcItemServer;
-class TServerImpl;
 
 class TGroupImpl final
     : public win::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IConnectionPointContainer>,
-      public TGroupInfo {
+      public TEngineGroup {
   public:
     struct TSettings {
         std::wstring name;
@@ -49,7 +49,9 @@ class TGroupImpl final
     // Makes a group in owner's list (unreferenced, owned by the list). EOpcError for a
     // duplicate name (OPC_E_DUPLICATENAME), a bad deadband (E_INVALIDARG) or a refused
     // timer (E_FAIL); nothing of the group remains then.
-    static TGroupImpl& Create(TServerImpl& owner, const TSettings& settings);
+    static TGroupImpl& Create(TGroupOwner& owner, const TSettings& settings);
+    // The live group of a server handle, or null.
+    static TGroupImpl* Find(TOpcItemServer& server, OPCHANDLE handle) noexcept;
 
     // IOPCItemMgt
     HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount, OPCITEMDEF* pItemArray,
@@ -101,13 +103,13 @@ class TGroupImpl final
 
     // ---- Engine ---------------------------------------------------------------------------
     OPCHANDLE ServerHandle() const noexcept { return handle_; }
-    TServerImpl* OwnerServer() const noexcept { return owner_; }
+    TGroupOwner* OwnerServer() const noexcept { return owner_; }
     // The item server; EOpcServer "OPCSERV: No item server" once the group left it.
     TOpcItemServer& Server() const;
     bool Detached() const noexcept { return detached_; }
 
-    // One update tick: report the changed items of an active group.
-    void Tick();
+    // TEngineGroup: one update tick reports the changed items of an active group.
+    void Tick() override;
     // Sends the items (read from source) to the data callback, when one is connected and
     // the group is active; a failing callback goes to GroupCallbackFailed with kind 0.
     void DeliverDataChange(OPCDATASOURCE source, DWORD transactionId,
@@ -140,7 +142,7 @@ class TGroupImpl final
     void* query_extra(REFIID riid) noexcept override;
 
   private:
-    explicit TGroupImpl(TServerImpl& owner);
+    explicit TGroupImpl(TGroupOwner& owner);
     ~TGroupImpl() override;
 
     void Initialise(const TSettings& settings);
@@ -155,7 +157,7 @@ class TGroupImpl final
     void DestroyItem(std::unique_ptr<TGroupItemImpl> item) noexcept;
     void CheckNotRemoved() const;
 
-    TServerImpl* owner_;
+    TGroupOwner* owner_;
     TOpcItemServer* server_;
     OPCHANDLE handle_ = 0;
     std::vector<std::unique_ptr<TGroupItemImpl>> items_;

@@ -5,7 +5,6 @@
 #include "opc/com/errors.h"
 #include "opc/com/file_time.h"
 #include "opc/group/group_impl.h"
-#include "opc/items/server_item.h"
 #include "opc/server/item_server.h"
 #include "opc/update/value_compare.h"
 
@@ -100,6 +99,12 @@ bool TGroupItemImpl::WithinDeadband(IEUInfo& eu, const VARIANT& value) const {
         return false;
     }
     return threshold >= std::fabs(cached - incoming);
+}
+
+void TGroupItemImpl::TakePushedValue(const VARIANT& value, WORD quality) {
+    if (CompareAndStore(value, quality, nullptr)) {
+        MarkChanged();
+    }
 }
 
 bool TGroupItemImpl::CompareAndStore(const VARIANT& value, WORD quality, win::Variant* movable) {

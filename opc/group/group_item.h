@@ -9,13 +9,13 @@
 #include <atomic>
 
 #include "opc/idl/opc_interfaces.h"
+#include "opc/items/server_item.h"
 #include "opc/server/public_info.h"
 #include "win/variant.h"
 
 namespace porvex::opc {
 
 class TGroupImpl;
-class TServerItem;
 class TOpcItemServer;
 
 // One item read for delivery: the value converted to the requested type, its quality and
@@ -26,7 +26,7 @@ struct TItemReading {
     FILETIME time{};
 };
 
-class TGroupItemImpl final : public TGroupItemInfo {
+class TGroupItemImpl final : public TGroupItemInfo, public TServerItemUser {
   public:
     TGroupItemImpl(TGroupImpl& group, DWORD clientHandle, VARTYPE requestedType);
     ~TGroupItemImpl() override;
@@ -63,6 +63,8 @@ class TGroupItemImpl final : public TGroupItemInfo {
     // movable is given the value may be moved out of it instead of copied.
     bool CompareAndStore(const VARIANT& value, WORD quality, win::Variant* movable);
     void MarkChanged() noexcept { changed_.store(true, std::memory_order_release); }
+    // TServerItemUser: a pushed value goes through CompareAndStore and marks a change.
+    void TakePushedValue(const VARIANT& value, WORD quality) override;
     void ClearChanged() noexcept { changed_.store(false, std::memory_order_release); }
 
     // The item as delivered: from the cache or the device, converted to the requested

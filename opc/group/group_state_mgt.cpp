@@ -4,7 +4,6 @@
 #include "opc/com/text.h"
 #include "opc/group/group_impl.h"
 #include "opc/server/item_server.h"
-#include "opc/server/server_impl.h"
 #include "win/task_memory.h"
 
 namespace porvex::opc {

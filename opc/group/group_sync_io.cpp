@@ -4,7 +4,6 @@
 #include "opc/com/opc_task_elements.h"
 #include "opc/group/group_impl.h"
 #include "opc/server/item_server.h"
-#include "opc/server/server_impl.h"
 
 namespace porvex::opc {
 

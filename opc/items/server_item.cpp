@@ -4,9 +4,7 @@
 
 #include "opc/com/errors.h"
 #include "opc/com/text.h"
-#include "opc/group/group_item.h"
 #include "opc/idl/opc_interfaces.h"
-#include "opc/server/item_server.h"
 
 namespace porvex::opc {
 
@@ -32,7 +30,7 @@ bool TOnChange::Connected() const {
 
 // ---- TServerItemRef ------------------------------------------------------------------------
 
-TServerItemRef::TServerItemRef(TOpcItemServer& server, std::wstring_view itemId)
+TServerItemRef::TServerItemRef(TItemSource& server, std::wstring_view itemId)
     : server_(server), item_id_(itemId) {
     std::wstring access_path;
     TAccessRights rights = kAccessReadWrite;
@@ -111,16 +109,14 @@ void TServerItem::Subscribe() {
 }
 
 void TServerItem::Push(const VARIANT& value, WORD quality) {
-    for (TGroupItemImpl* user : users_) {
-        if (user->CompareAndStore(value, quality, nullptr)) {
-            user->MarkChanged();
-        }
+    for (TServerItemUser* user : users_) {
+        user->TakePushedValue(value, quality);
     }
 }
 
 // ---- TServerItemList -----------------------------------------------------------------------
 
-TServerItemList::TServerItemList(TOpcItemServer& server)
+TServerItemList::TServerItemList(TItemSource& server)
     : server_(server), cache_lock_(std::make_shared<TCriticalSection>()) {}
 
 TServerItemList::~TServerItemList() {
@@ -128,7 +124,7 @@ TServerItemList::~TServerItemList() {
     items_.clear();
 }
 
-TServerItem& TServerItemList::AddUser(std::wstring_view itemId, TGroupItemImpl& user) {
+TServerItem& TServerItemList::AddUser(std::wstring_view itemId, TServerItemUser& user) {
     TLock lock(table_lock_);
     std::wstring key = FoldCase(itemId);
     auto found = items_.find(key);
@@ -151,12 +147,12 @@ TServerItem& TServerItemList::AddUser(std::wstring_view itemId, TGroupItemImpl& 
     return item;
 }
 
-void TServerItemList::AddUser(TServerItem& item, TGroupItemImpl& user) {
+void TServerItemList::AddUser(TServerItem& item, TServerItemUser& user) {
     TLock lock(*cache_lock_);
     item.users_.push_back(&user);
 }
 
-void TServerItemList::RemoveUser(TServerItem& item, TGroupItemImpl& user) noexcept {
+void TServerItemList::RemoveUser(TServerItem& item, TServerItemUser& user) noexcept {
     TLock lock(table_lock_);
     bool last = false;
     {

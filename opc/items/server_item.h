@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,13 +19,11 @@
 #include <vector>
 
 #include "opc/com/critical_section.h"
-#include "opc/server/types.h"
+#include "opc/items/item_types.h"
 #include "win/variant.h"
 
 namespace porvex::opc {
 
-class TOpcItemServer;
-class TGroupItemImpl;
 class TServerItem;
 class TServerItemList;
 
@@ -49,12 +48,40 @@ class TOnChange {
     std::shared_ptr<TLink> link_;
 };
 
+// What the server items need from the item server: resolving an item ID, reading it,
+// subscribing to its changes and releasing it, and somewhere to report a failure that
+// cannot propagate (a destructor's). TOpcItemServer implements it with its own operations.
+class TItemSource {
+  public:
+    virtual TItemHandle GetItemInfoEx(const std::wstring& itemId, std::wstring& accessPath,
+                                      TAccessRights& accessRights, std::shared_ptr<IEUInfo>& euInfo,
+                                      std::shared_ptr<IItemProperties>& itemProperties) = 0;
+    virtual void GetItemValue(TItemHandle handle, WORD& quality, win::Variant& value) = 0;
+    virtual void ReleaseHandle(TItemHandle handle) = 0;
+    virtual bool SubscribeItem(TItemHandle handle, TOnChange onChange) = 0;
+    virtual void UnsubscribeItem(TItemHandle handle) = 0;
+    virtual void ReportException(std::exception_ptr error) noexcept = 0;
+
+  protected:
+    ~TItemSource() = default;
+};
+
+// A user of a shared server item (a group item): it takes the values the item server pushes
+// for the item, under the table's cache lock.
+class TServerItemUser {
+  public:
+    virtual void TakePushedValue(const VARIANT& value, WORD quality) = 0;
+
+  protected:
+    ~TServerItemUser() = default;
+};
+
 class TServerItemRef {
   public:
     // Resolves itemId: GetItemInfoEx (access path empty, rights preset to read+write), then
     // the type probe (GetItemValue, quality preset good) whose VARTYPE is the canonical
     // type. EOpcError of the item server passes; a handle already obtained is released.
-    TServerItemRef(TOpcItemServer& server, std::wstring_view itemId);
+    TServerItemRef(TItemSource& server, std::wstring_view itemId);
     TServerItemRef(const TServerItemRef&) = delete;
     TServerItemRef& operator=(const TServerItemRef&) = delete;
     // Releases the handle through the item server.
@@ -77,7 +104,7 @@ class TServerItemRef {
     void CheckWriteable() const;
 
   protected:
-    TOpcItemServer& server_;
+    TItemSource& server_;
 
   private:
     std::wstring item_id_;
@@ -97,7 +124,7 @@ class TServerItem final : public TServerItemRef {
 
     bool Subscribed() const noexcept { return subscribed_; }
     // The group items using this item, in joining order (read under the cache lock).
-    const std::vector<TGroupItemImpl*>& Users() const noexcept { return users_; }
+    const std::vector<TServerItemUser*>& Users() const noexcept { return users_; }
 
   private:
     friend class TServerItemList;
@@ -109,7 +136,7 @@ class TServerItem final : public TServerItemRef {
 
     TServerItemList& table_;
     const std::wstring* key_ = nullptr;  // the table's key (the folded item ID) in its node
-    std::vector<TGroupItemImpl*> users_;
+    std::vector<TServerItemUser*> users_;
     bool subscribed_ = false;
     std::shared_ptr<TOnChange::TLink> link_;
 };
@@ -129,30 +156,30 @@ class TResolvedItem {
 
 class TServerItemList {
   public:
-    explicit TServerItemList(TOpcItemServer& server);
+    explicit TServerItemList(TItemSource& server);
     TServerItemList(const TServerItemList&) = delete;
     TServerItemList& operator=(const TServerItemList&) = delete;
     ~TServerItemList();
 
     // The shared item of itemId (created, resolved and subscribed when new) with user
     // appended to its users.
-    TServerItem& AddUser(std::wstring_view itemId, TGroupItemImpl& user);
+    TServerItem& AddUser(std::wstring_view itemId, TServerItemUser& user);
     // user appended to the users of an item already in the table.
-    void AddUser(TServerItem& item, TGroupItemImpl& user);
+    void AddUser(TServerItem& item, TServerItemUser& user);
     // user taken out of the item's users; the last user destroys the item.
-    void RemoveUser(TServerItem& item, TGroupItemImpl& user) noexcept;
+    void RemoveUser(TServerItem& item, TServerItemUser& user) noexcept;
 
     TResolvedItem Resolve(std::wstring_view itemId);
     TServerItem* Find(std::wstring_view itemId) const;
     std::size_t Count() const;
 
     TCriticalSection& CacheLock() const noexcept { return *cache_lock_; }
-    TOpcItemServer& Server() const noexcept { return server_; }
+    TItemSource& Server() const noexcept { return server_; }
 
   private:
     friend class TServerItem;
 
-    TOpcItemServer& server_;
+    TItemSource& server_;
     mutable TCriticalSection table_lock_;
     std::shared_ptr<TCriticalSection> cache_lock_;
     std::unordered_map<std::wstring, std::unique_ptr<TServerItem>> items_;

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "opc/server/types.h"
+#include "opc/items/item_types.h"
 
 namespace porvex::opc {
 

@@ -2,7 +2,7 @@
 
 #include "opc/com/log.h"
 #include "opc/registration/opc_entries.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "win/com_object.h"
 #include "win/registry.h"
 

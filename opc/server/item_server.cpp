@@ -9,10 +9,7 @@
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/text.h"
-#include "opc/group/group_impl.h"
-#include "opc/group/group_item.h"
 #include "opc/idl/opc_interfaces.h"
-#include "opc/server/server_impl.h"
 #include "win/com_ptr.h"
 
 namespace porvex::opc {
@@ -142,7 +139,7 @@ TWritingClientScope::~TWritingClientScope() { writing_client = previous_; }
 // ---- Clients -------------------------------------------------------------------------------
 
 void TOpcItemServer::DisconnectClients() {
-    for (TServerImpl* client : ClientSnapshot()) {
+    for (TEngineClient* client : ClientSnapshot()) {
         client->Detach();
     }
 }
@@ -160,36 +157,40 @@ TClientInfo& TOpcItemServer::Clients(int index) const {
     return *clients_[static_cast<std::size_t>(index)];
 }
 
-void TOpcItemServer::AddClient(TServerImpl& client) {
+void TOpcItemServer::AddClient(TEngineClient& client) {
     TLock lock(client_lock_);
     clients_.push_back(&client);
 }
 
-void TOpcItemServer::RemoveClient(TServerImpl& client) noexcept {
+void TOpcItemServer::RemoveClient(TEngineClient& client) noexcept {
     TLock lock(client_lock_);
     std::erase(clients_, &client);
 }
 
-std::vector<TServerImpl*> TOpcItemServer::ClientSnapshot() const {
+std::vector<TEngineClient*> TOpcItemServer::ClientSnapshot() const {
     TLock lock(client_lock_);
     return clients_;
 }
 
 int TOpcItemServer::ShutdownClients(const std::wstring& reason, int index) {
-    std::vector<win::ComPtr<TServerImpl>> chosen;
+    // Each chosen client with a reference that keeps it alive while it is asked.
+    std::vector<std::pair<win::ComPtr<IUnknown>, TEngineClient*>> chosen;
     {
         TLock lock(client_lock_);
+        auto choose = [&](TEngineClient* client) {
+            chosen.emplace_back(win::ComPtr<IUnknown>(&client->ComIdentity()), client);
+        };
         if (index == -1) {
-            for (TServerImpl* client : clients_) {
-                chosen.emplace_back(client);
+            for (TEngineClient* client : clients_) {
+                choose(client);
             }
         } else if (index >= 0 && static_cast<std::size_t>(index) < clients_.size()) {
-            chosen.emplace_back(clients_[static_cast<std::size_t>(index)]);
+            choose(clients_[static_cast<std::size_t>(index)]);
         }
     }
     // The requests go out without the lock: a client may disconnect while asked.
     int asked = 0;
-    for (auto& client : chosen) {
+    for (auto& [reference, client] : chosen) {
         if (client->RequestShutdown(reason)) {
             ++asked;
         }
@@ -203,8 +204,8 @@ bool TOpcItemServer::HasOption(int bit) { return Options().Has(bit); }
 
 void TOpcItemServer::ReloadNamespace(bool merge) {
     TLock lock(client_lock_);
-    std::vector<std::pair<TServerImpl*, std::wstring>> positions;
-    for (TServerImpl* client : clients_) {
+    std::vector<std::pair<TEngineClient*, std::wstring>> positions;
+    for (TEngineClient* client : clients_) {
         TItemIdList*& position = client->BrowsePosition();
         positions.emplace_back(client, position ? position->FullPath() : std::wstring());
         position = nullptr;
@@ -307,7 +308,7 @@ void TOpcItemServer::DispatchNotification(TNotification kind, void* object) {
 
 void TOpcItemServer::DispatchTimer(UINT_PTR key) {
     // A tick queued before its group went finds nothing here.
-    if (TGroupImpl* group = groups_.Find(static_cast<DWORD>(key))) {
+    if (TEngineGroup* group = groups_.Find(static_cast<DWORD>(key))) {
         group->Tick();
     }
 }

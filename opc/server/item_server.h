@@ -18,8 +18,10 @@
 #include <vector>
 
 #include "opc/com/critical_section.h"
+#include "opc/items/item_types.h"
 #include "opc/items/server_item.h"
 #include "opc/namespace/namespace_node.h"
+#include "opc/server/engine_objects.h"
 #include "opc/server/handle_registry.h"
 #include "opc/server/notify_window.h"
 #include "opc/server/public_info.h"
@@ -28,16 +30,15 @@
 
 namespace porvex::opc {
 
-class TServerImpl;
 class TGroupImpl;
-class TGroupItemImpl;
 class TGroupExtension;
 
 // Builds the extra interfaces of a group (asynchronous I/O, the DA 1.0 data object) when a
-// module providing them is linked in; see opc/group/group_extension.h.
+// module providing them is linked in; see opc/group/group_extension.h. The item server only
+// keeps it for the groups, which call it.
 using TGroupExtensionFactory = std::function<std::unique_ptr<TGroupExtension>(TGroupImpl&)>;
 
-class TOpcItemServer {
+class TOpcItemServer : public TItemSource {
   public:
     // EOpcServer "OPCSERV: Only one instance of namespace allowed" when an instance exists,
     // "OPCSERV: Could not allocate Opc Window" when the notification window fails.
@@ -49,6 +50,7 @@ class TOpcItemServer {
     virtual ~TOpcItemServer();
 
     // ---- Virtual operations, in slot order --------------------------------------------
+    // Slots 6, 7, 11, 12 and 14 are also what the server items call (TItemSource).
     // 0: a notification, group tick or posted work of the engine window raised error.
     virtual void HandleException(std::exception_ptr error);
     // 1: joins and splits item IDs and branch names.
@@ -146,16 +148,17 @@ class TOpcItemServer {
     TNotifyWindow& Window() noexcept { return *window_; }
     TItemIdList* NamespaceRoot() noexcept { return namespace_root_.get(); }
     TCriticalSection& ClientListLock() const noexcept { return client_lock_; }
-    THandleRegistry<TGroupImpl>& Groups() noexcept { return groups_; }
-    THandleRegistry<TGroupItemImpl>& Items() noexcept { return items_; }
-    void AddClient(TServerImpl& client);
-    void RemoveClient(TServerImpl& client) noexcept;
-    std::vector<TServerImpl*> ClientSnapshot() const;
+    // The live groups and group items by server handle (only opc/group registers them).
+    THandleRegistry<TEngineGroup>& Groups() noexcept { return groups_; }
+    THandleRegistry<TGroupItemInfo>& Items() noexcept { return items_; }
+    void AddClient(TEngineClient& client);
+    void RemoveClient(TEngineClient& client) noexcept;
+    std::vector<TEngineClient*> ClientSnapshot() const;
 
     // A time stamp now (GetTimestamp).
     FILETIME Now();
     // Calls HandleException and keeps anything it raises from escaping.
-    void ReportException(std::exception_ptr error) noexcept;
+    void ReportException(std::exception_ptr error) noexcept override;
     // Sends a notification through the window (synchronously); kinds 1-3 name a client,
     // 4-5 a group, 6-7 a group item.
     void Notify(TNotification kind, TClientInfo& client);
@@ -173,14 +176,14 @@ class TOpcItemServer {
 
     std::unique_ptr<TNotifyWindow> window_;
     mutable TCriticalSection client_lock_;
-    std::vector<TServerImpl*> clients_;
+    std::vector<TEngineClient*> clients_;
     TServerItemList server_items_;
     std::wstring vendor_info_;
     FILETIME start_time_{};
     TNamespaceRules namespace_rules_;
     std::unique_ptr<TItemIdList> namespace_root_;
-    THandleRegistry<TGroupImpl> groups_;
-    THandleRegistry<TGroupItemImpl> items_;
+    THandleRegistry<TEngineGroup> groups_;
+    THandleRegistry<TGroupItemInfo> items_;
     TGroupExtensionFactory extensions_;
 };
 

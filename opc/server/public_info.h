@@ -10,7 +10,6 @@
 #include <atomic>
 #include <string>
 
-#include "opc/server/types.h"
 #include "win/variant.h"
 
 namespace porvex::opc {

@@ -1,33 +1,12 @@
-// Value types shared by the engine and the item server.
+// The item server's options and the kinds of what the engine tells it.
 #pragma once
 
 #include <windows.h>
 
-#include <oleauto.h>
-
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
-
-namespace porvex::win {
-class Variant;
-}  // namespace porvex::win
 
 namespace porvex::opc {
-
-// The item server's handle of a resolved item ID. The engine stores it and passes it back
-// unchanged; it never dereferences it.
-using TItemHandle = std::intptr_t;
-inline constexpr TItemHandle kUnresolvedHandle = -1;
-
-// Access rights: bit 0 read, bit 1 write (the OPC access-rights bits on the wire).
-using TAccessRights = std::uint8_t;
-inline constexpr TAccessRights kAccessRead = 1;
-inline constexpr TAccessRights kAccessWrite = 2;
-inline constexpr TAccessRights kAccessReadWrite = kAccessRead | kAccessWrite;
-
-// The quality the engine presets before asking for a value.
-inline constexpr WORD kQualityGood = 0xC0;
 
 enum TServerOption : int {
     // Bit 0 is unused.
@@ -61,23 +40,6 @@ class TServerOptions {
     std::uint8_t bits_ = 0;
 };
 
-// Engineering-units information an item server may give for an item.
-class IEUInfo {
-  public:
-    virtual ~IEUInfo() = default;
-    // 0 none, 1 analog, 2 enumerated (only 0..127 are used).
-    virtual int EUType() = 0;
-    // For an analog item a one-dimensional array: element 0 low limit, element 1 high.
-    virtual void EUInfo(win::Variant& info) = 0;
-};
-
-// Further item properties an item server may attach to an item. The engine keeps the
-// interface with the resolved item and releases it with it.
-class IItemProperties {
-  public:
-    virtual ~IItemProperties() = default;
-};
-
 // Notifications sent to the item server through the notification window.
 enum class TNotification : WPARAM {
     ClientConnected = 1,
@@ -98,10 +60,5 @@ enum TCallbackKind : int {
     ckStreamWriteComplete = 5,
     ckStreamReadComplete = 6,
 };
-
-// Requested data types a group item accepts (the array flag masked off).
-bool IsAcceptedDataType(VARTYPE type) noexcept;
-// Types whose non-array values are subject to the percent deadband.
-bool IsNumericType(VARTYPE type) noexcept;
 
 }  // namespace porvex::opc

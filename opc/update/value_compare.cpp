@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "opc/server/types.h"
+#include "opc/items/item_types.h"
 #include "win/variant.h"
 
 namespace porvex::opc {

@@ -20,7 +20,7 @@
 #include "opc/idl/opc_errors.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/namespace/namespace_node.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "win/com_ptr.h"
 #include "win/variant.h"
 

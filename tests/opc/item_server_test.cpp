@@ -5,7 +5,7 @@
 
 #include "opc/com/errors.h"
 #include "opc/server/notify_window.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "test_support.h"
 
 namespace porvex::opc::test {

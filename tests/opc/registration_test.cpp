@@ -13,7 +13,7 @@
 #include "opc/registration/com_server.h"
 #include "opc/registration/register_server.h"
 #include "opc/registration/start_mode.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "test_item_server.h"
 #include "test_support.h"
 #include "win/com_object.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "opc/com/file_time.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "test_support.h"
 
 namespace porvex::opc::test {

@@ -1,6 +1,6 @@
 #include "test_support.h"
 
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 
 namespace porvex::opc::test {
 

@@ -5,7 +5,7 @@
 
 #include "opc/com/file_time.h"
 #include "opc/group/group_impl.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "test_support.h"
 #include "win/safe_array.h"
 
@@ -179,7 +179,7 @@ TEST_F(UpdateTest, AnActivatedItemIsReportedEvenUnchanged) {
 
 TEST_F(UpdateTest, DisabledGroupsSendNoDataChange) {
     Subscribe({{L"Int", true, 1}});
-    TGroupImpl* group = server_->Groups().Find(group_.handle);
+    TGroupImpl* group = TGroupImpl::Find(*server_, group_.handle);
     ASSERT_NE(group, nullptr);
     group->SetEnabled(false);
     server_->SetValue(L"Int", win::Variant::i4(3));

@@ -9,7 +9,7 @@
 #include "../opc_remote/remote_support.h"
 #include "conformance_runs.h"
 #include "opc/async/group_async.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "shutdown_check.h"
 #include "tools/opcsample/sample_server.h"
 

@@ -38,7 +38,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "opc/server/types.h"
+#include "opc/items/item_types.h"
 #include "win/variant.h"
 
 namespace porvex::opc::sample {

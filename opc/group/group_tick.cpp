@@ -3,7 +3,6 @@
 #include "opc/com/log.h"
 #include "opc/group/group_impl.h"
 #include "opc/server/item_server.h"
-#include "opc/server/server_impl.h"
 #include "opc/update/delivery_counts.h"
 
 namespace porvex::opc {

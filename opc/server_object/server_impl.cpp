@@ -1,4 +1,4 @@
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 
 #include "opc/com/boundary.h"
 #include "opc/com/call_args.h"
@@ -196,7 +196,7 @@ HRESULT TServerImpl::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUn
 
 HRESULT TServerImpl::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) noexcept {
     return OpcBoundary("IOPCServer::RemoveGroup", [&]() -> HRESULT {
-        TGroupImpl* group = Server().Groups().Find(hServerGroup);
+        TGroupImpl* group = TGroupImpl::Find(Server(), hServerGroup);
         if (!group || group->OwnerServer() != this || group->Removed() ||
             FindGroupByName(group->Name()) != group) {
             return E_INVALIDARG;

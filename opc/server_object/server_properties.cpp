@@ -5,7 +5,7 @@
 #include "opc/com/call_args.h"
 #include "opc/com/file_time.h"
 #include "opc/server/item_server.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/server_impl.h"
 #include "win/task_memory.h"
 
 namespace porvex::opc {

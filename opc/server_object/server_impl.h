@@ -11,8 +11,8 @@
 #include <set>
 #include <string>
 
+#include "opc/group/group_owner.h"
 #include "opc/idl/opc_interfaces.h"
-#include "opc/server/public_info.h"
 #include "opc/server/shutdown_point.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
@@ -26,7 +26,7 @@ class TItemIdList;
 class TServerImpl final
     : public win::ComObject<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace,
                             IOPCItemProperties, IConnectionPointContainer>,
-      public TClientInfo {
+      public TGroupOwner {
   public:
     // A new server object registered with the item server (notification 1 sent).
     // EOpcServer "OPCSERV: No item server" without an item server.
@@ -89,32 +89,27 @@ class TServerImpl final
     int GroupCount() const override;
     TGroupInfo& GroupAt(int index) const override;
 
-    // ---- Engine ---------------------------------------------------------------------------
-    // The item server; EOpcServer "OPCSERV: No item server" once it has gone.
-    TOpcItemServer& Server() const;
-    // The client's browse position (null for the root), under the client-list lock.
-    TItemIdList*& BrowsePosition() noexcept { return browse_position_; }
-    // Stamps the last update time with the item server's clock.
-    void RefreshLastUpdate();
+    // TEngineClient
+    IUnknown& ComIdentity() noexcept override { return *identity(); }
+    TItemIdList*& BrowsePosition() noexcept override { return browse_position_; }
+    // A failure of the shutdown sink goes to the item server's ShutdownCallbackFailed; a
+    // sink whose client is gone is dropped.
+    bool RequestShutdown(const std::wstring& reason) override;
+    void Detach() noexcept override;
+
+    // TGroupOwner
+    TOpcItemServer& Server() const override;
+    void RefreshLastUpdate() override;
+    bool NameInUse(const std::wstring& name) const override;
+    void InsertGroup(TGroupImpl& group) override;
+    void TakeOutGroup(TGroupImpl& group) noexcept override;
+    void RenameGroup(TGroupImpl& group, const std::wstring& newName) override;
+    void ForgetRemovedGroup(TGroupImpl& group) noexcept override;
 
     // The client's groups by folded name.
     TGroupImpl* FindGroupByName(const std::wstring& name) const;
-    bool NameInUse(const std::wstring& name) const;
-    // Inserts / takes out a group of this client; EOpcError OPC_E_DUPLICATENAME for a name
-    // in use.
-    void InsertGroup(TGroupImpl& group);
-    void TakeOutGroup(TGroupImpl& group) noexcept;
-    void RenameGroup(TGroupImpl& group, const std::wstring& newName);
     // A group taken out while still referenced; it tells when its last reference goes.
     void KeepRemovedGroup(TGroupImpl& group);
-    void ForgetRemovedGroup(TGroupImpl& group) noexcept;
-
-    // Sends ShutdownRequest when a sink is advised; true when one was. A failure goes to
-    // the item server's ShutdownCallbackFailed; a sink whose client is gone is dropped.
-    bool RequestShutdown(const std::wstring& reason);
-    // The item server is going away: the groups leave, the sink is dropped, and every later
-    // call fails.
-    void Detach() noexcept;
 
   protected:
     bool refuses(REFIID riid) const noexcept override;

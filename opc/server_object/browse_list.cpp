@@ -1,4 +1,4 @@
-#include "opc/namespace/browse_list.h"
+#include "opc/server_object/browse_list.h"
 
 #include "opc/server/item_server.h"
 

@@ -1,4 +1,4 @@
-#include "opc/server/types.h"
+#include "opc/items/item_types.h"
 
 namespace porvex::opc {
 

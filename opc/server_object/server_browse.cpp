@@ -4,10 +4,10 @@
 #include "opc/com/boundary.h"
 #include "opc/com/call_args.h"
 #include "opc/com/text.h"
-#include "opc/namespace/browse_list.h"
 #include "opc/server/enumerators.h"
 #include "opc/server/item_server.h"
-#include "opc/server/server_impl.h"
+#include "opc/server_object/browse_list.h"
+#include "opc/server_object/server_impl.h"
 #include "win/task_memory.h"
 
 namespace porvex::opc {
