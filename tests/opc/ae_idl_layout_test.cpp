@@ -4,17 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <string>
 
 #include "opc/idl/opc_ae_interfaces.h"
+#include "win/registry.h"
 
 namespace {
 
-std::wstring Text(const GUID& g) {
-    wchar_t buffer[40];
-    StringFromGUID2(g, buffer, 40);
-    return buffer;
-}
+using porvex::win::guid_text;
 
 TEST(OpcAeIdl, StructuresHaveThePublishedLayout) {
     EXPECT_EQ(sizeof(ONEVENTSTRUCT), 72u);
@@ -35,12 +31,12 @@ TEST(OpcAeIdl, StructuresHaveThePublishedLayout) {
 }
 
 TEST(OpcAeIdl, IdsAreThePublishedOnes) {
-    EXPECT_EQ(Text(IID_IOPCEventServer), L"{65168851-5783-11D1-84A0-00608CB8A7E9}");
-    EXPECT_EQ(Text(IID_IOPCEventSubscriptionMgt), L"{65168855-5783-11D1-84A0-00608CB8A7E9}");
-    EXPECT_EQ(Text(IID_IOPCEventAreaBrowser), L"{65168857-5783-11D1-84A0-00608CB8A7E9}");
-    EXPECT_EQ(Text(IID_IOPCEventSink), L"{6516885F-5783-11D1-84A0-00608CB8A7E9}");
-    EXPECT_EQ(Text(CATID_OPCEventServerCATID), L"{58E13251-AC87-11D1-84D5-00608CB8A7E9}");
-    EXPECT_EQ(Text(__uuidof(IOPCEventSink)), Text(IID_IOPCEventSink));
+    EXPECT_EQ(guid_text(IID_IOPCEventServer), L"{65168851-5783-11D1-84A0-00608CB8A7E9}");
+    EXPECT_EQ(guid_text(IID_IOPCEventSubscriptionMgt), L"{65168855-5783-11D1-84A0-00608CB8A7E9}");
+    EXPECT_EQ(guid_text(IID_IOPCEventAreaBrowser), L"{65168857-5783-11D1-84A0-00608CB8A7E9}");
+    EXPECT_EQ(guid_text(IID_IOPCEventSink), L"{6516885F-5783-11D1-84A0-00608CB8A7E9}");
+    EXPECT_EQ(guid_text(CATID_OPCEventServerCATID), L"{58E13251-AC87-11D1-84D5-00608CB8A7E9}");
+    EXPECT_EQ(guid_text(__uuidof(IOPCEventSink)), guid_text(IID_IOPCEventSink));
 }
 
 TEST(OpcAeIdl, ConstantsAndCodesHaveThePublishedValues) {

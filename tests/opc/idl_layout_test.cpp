@@ -3,17 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <string>
 
 #include "opc/idl/opc_interfaces.h"
+#include "win/registry.h"
 
 namespace {
 
-std::wstring Text(const GUID& g) {
-    wchar_t buffer[40];
-    StringFromGUID2(g, buffer, 40);
-    return buffer;
-}
+using porvex::win::guid_text;
 
 TEST(OpcIdl, StructuresHaveThePublishedSizes) {
     EXPECT_EQ(sizeof(OPCSERVERSTATUS), 48u);
@@ -44,22 +40,23 @@ TEST(OpcIdl, FieldsSitAtThePublishedOffsets) {
 }
 
 TEST(OpcIdl, InterfaceIdsAreThePublishedOnes) {
-    EXPECT_EQ(Text(IID_IOPCServer), L"{39C13A4D-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCServerPublicGroups), L"{39C13A4E-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCBrowseServerAddressSpace), L"{39C13A4F-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCGroupStateMgt), L"{39C13A50-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCPublicGroupStateMgt), L"{39C13A51-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCSyncIO), L"{39C13A52-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCAsyncIO), L"{39C13A53-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCItemMgt), L"{39C13A54-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IEnumOPCItemAttributes), L"{39C13A55-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCDataCallback), L"{39C13A70-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCAsyncIO2), L"{39C13A71-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCItemProperties), L"{39C13A72-011E-11D0-9675-0020AFD8ADB3}");
-    EXPECT_EQ(Text(IID_IOPCShutdown), L"{F31DFDE1-07B6-11D2-B2D8-0060083BA1FB}");
-    EXPECT_EQ(Text(IID_IOPCCommon), L"{F31DFDE2-07B6-11D2-B2D8-0060083BA1FB}");
-    EXPECT_EQ(Text(IID_IOPCServerList), L"{13486D50-4821-11D2-A494-3CB306C10000}");
-    EXPECT_EQ(Text(__uuidof(IOPCServer)), Text(IID_IOPCServer));
+    EXPECT_EQ(guid_text(IID_IOPCServer), L"{39C13A4D-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCServerPublicGroups), L"{39C13A4E-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCBrowseServerAddressSpace),
+              L"{39C13A4F-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCGroupStateMgt), L"{39C13A50-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCPublicGroupStateMgt), L"{39C13A51-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCSyncIO), L"{39C13A52-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCAsyncIO), L"{39C13A53-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCItemMgt), L"{39C13A54-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IEnumOPCItemAttributes), L"{39C13A55-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCDataCallback), L"{39C13A70-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCAsyncIO2), L"{39C13A71-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCItemProperties), L"{39C13A72-011E-11D0-9675-0020AFD8ADB3}");
+    EXPECT_EQ(guid_text(IID_IOPCShutdown), L"{F31DFDE1-07B6-11D2-B2D8-0060083BA1FB}");
+    EXPECT_EQ(guid_text(IID_IOPCCommon), L"{F31DFDE2-07B6-11D2-B2D8-0060083BA1FB}");
+    EXPECT_EQ(guid_text(IID_IOPCServerList), L"{13486D50-4821-11D2-A494-3CB306C10000}");
+    EXPECT_EQ(guid_text(__uuidof(IOPCServer)), guid_text(IID_IOPCServer));
 }
 
 TEST(OpcIdl, EnumerationsAndCodesHaveThePublishedValues) {
