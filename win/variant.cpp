@@ -6,6 +6,19 @@
 #include "win/com_error.h"
 
 namespace porvex::win {
+namespace {
+
+// A variant of one scalar type: set stores the value in the field of that type.
+template <class Set>
+Variant scalar(VARTYPE type, Set set) noexcept {
+    Variant v;
+    VARIANT& raw = *v.put();
+    raw.vt = type;
+    set(raw);
+    return v;
+}
+
+}  // namespace
 
 Variant::Variant(const VARIANT& other) {
     ::VariantInit(&v_);
@@ -37,52 +50,32 @@ Variant& Variant::operator=(Variant&& other) noexcept {
 }
 
 Variant Variant::i2(SHORT value) noexcept {
-    Variant v;
-    v.v_.vt = VT_I2;
-    v.v_.iVal = value;
-    return v;
+    return scalar(VT_I2, [&](VARIANT& raw) { raw.iVal = value; });
 }
 
 Variant Variant::i4(LONG value) noexcept {
-    Variant v;
-    v.v_.vt = VT_I4;
-    v.v_.lVal = value;
-    return v;
+    return scalar(VT_I4, [&](VARIANT& raw) { raw.lVal = value; });
 }
 
 Variant Variant::r4(FLOAT value) noexcept {
-    Variant v;
-    v.v_.vt = VT_R4;
-    v.v_.fltVal = value;
-    return v;
+    return scalar(VT_R4, [&](VARIANT& raw) { raw.fltVal = value; });
 }
 
 Variant Variant::r8(DOUBLE value) noexcept {
-    Variant v;
-    v.v_.vt = VT_R8;
-    v.v_.dblVal = value;
-    return v;
+    return scalar(VT_R8, [&](VARIANT& raw) { raw.dblVal = value; });
 }
 
 Variant Variant::boolean(bool value) noexcept {
-    Variant v;
-    v.v_.vt = VT_BOOL;
-    v.v_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
+    return scalar(VT_BOOL,
+                  [&](VARIANT& raw) { raw.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 Variant Variant::date(DATE value) noexcept {
-    Variant v;
-    v.v_.vt = VT_DATE;
-    v.v_.date = value;
-    return v;
+    return scalar(VT_DATE, [&](VARIANT& raw) { raw.date = value; });
 }
 
 Variant Variant::ui1(BYTE value) noexcept {
-    Variant v;
-    v.v_.vt = VT_UI1;
-    v.v_.bVal = value;
-    return v;
+    return scalar(VT_UI1, [&](VARIANT& raw) { raw.bVal = value; });
 }
 
 Variant Variant::string(std::wstring_view text) {
