@@ -238,7 +238,7 @@ LRESULT TMonitorWindow::Handle(UINT message, WPARAM wp, LPARAM lp) {
         }
         case WM_TIMER:
             if (wp == 1) {
-                OnUpkeepTimer();
+                RunUpkeepTick();
             } else if (wp == 2) {
                 RunConnectPass();
             } else if (wp == kTimerCounts) {

@@ -121,7 +121,7 @@ class TMonitorWindow {
     void StartDoorServer();
     void OnShown();
     void RunConnectPass();
-    void OnUpkeepTimer();
+    void RunUpkeepTick();
     // Writes every stage's report counts to the log (every 10 minutes and at the end).
     void LogReportCounts();
     static constexpr UINT_PTR kTimerCounts = 3;

@@ -127,7 +127,7 @@ void TMonitorWindow::RunConnectPass() {
     }
 }
 
-void TMonitorWindow::OnUpkeepTimer() {
+void TMonitorWindow::RunUpkeepTick() {
     if (!doors_ || closed_) {
         return;
     }
