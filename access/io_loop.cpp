@@ -217,6 +217,9 @@ void IoLoop::stop() {
 void IoLoop::add(const std::shared_ptr<Connection>& link) {
     {
         std::lock_guard lock(mutex_);
+        if (stop_.load()) {
+            return;  // stopped meanwhile: held here, the link would never be let go
+        }
         added_.push_back(link);
     }
     wake();
