@@ -291,7 +291,7 @@ TEST_F(CtlsimTest, StreamSendsFramesInTurnStampedNoEarlierThanTheirSchedule) {
             ASSERT_TRUE(bytes);
             const auto f = zf::parse_frame(*bytes);
             ASSERT_TRUE(f);
-            EXPECT_EQ(f->cmd, 0x30);
+            EXPECT_EQ(f->cmd, zf::kReportCardRecords);
             ASSERT_EQ(f->data.size(), 8u);
             std::uint64_t stamp = 0;
             for (auto b : f->data) {

@@ -56,7 +56,7 @@ std::string Simulator::cmd_stream(const std::vector<std::string_view>& t) {
     if (!o.error.empty()) {
         return "error " + o.error;
     }
-    std::uint8_t cmd = 0x30;
+    std::uint8_t cmd = zf::kReportCardRecords;  // what a host hands to its report callback
     if (auto it = o.values.find("cmd"); it != o.values.end()) {
         const auto v = parse_number(it->second, 255);
         if (!v) {
