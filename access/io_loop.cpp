@@ -55,8 +55,13 @@ class IoLoop::Turns {
     int prepare() {
         const auto now = SteadyClock::now();
         while (!deadlines_.empty() && deadlines_.top().first <= now) {
-            look_.push_back(deadlines_.top().second);
+            const auto [when, key] = deadlines_.top();
             deadlines_.pop();
+            const auto it = watches_.find(key);
+            if (it != watches_.end() && it->second.deadline == when) {
+                it->second.deadline = SteadyTime::max();  // used up: the look sets the next
+                look_.push_back(key);
+            }
         }
         ++turn_;
         std::vector<const Connection*> looking;
