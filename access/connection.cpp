@@ -37,7 +37,7 @@ bool Connection::attempt_connection() {
     }
     if (old) {
         net::shutdown_both(*old);
-        io_->wake();  // the I/O thread lets go of it
+        io_->changed(*this);  // the I/O thread lets go of it
         old.reset();
     }
     if (stop_.load()) {
@@ -73,7 +73,7 @@ bool Connection::attempt_connection() {
         socket_ = std::move(fresh);
         ++generation_;
     }
-    io_->wake();
+    io_->changed(*this);
     return true;
 }
 
@@ -106,7 +106,7 @@ bool Connection::declare_silent() {
         ++generation_;  // half-received bytes and half-sent frames are dropped
         clear_queue();
     }
-    io_->wake();
+    io_->changed(*this);
     if (was_online) {
         post([self = shared_from_this()] {
             self->services_.callbacks.link_lost(self->ip_, self->port_);
@@ -143,7 +143,7 @@ bool Connection::enqueue(std::vector<std::uint8_t> bytes, bool expects_reply) {
     if (socket) {
         send_from_caller(socket, generation, std::move(bytes), now);
     } else {
-        io_->wake();
+        io_->changed(*this);
     }
     return true;
 }
@@ -186,7 +186,7 @@ void Connection::send_from_caller(const SocketRef& socket, std::uint64_t generat
     if (failed) {
         lose(socket);
     } else if (wake) {
-        io_->wake();
+        io_->changed(*this);
     }
 }
 
@@ -255,6 +255,7 @@ void Connection::lose(const SocketRef& socket) {
         clear_queue();  // a frame for this connection is never sent on the next one
         was_online = online_.exchange(false);
     }
+    io_->changed(*this);  // the I/O thread takes the socket out of its poll set
     if (!was_online) {
         return;  // a socket left over from the reply time-out: dropped quietly
     }
@@ -283,7 +284,7 @@ Connection::IoWant Connection::io_prepare(SteadyTime now, SteadyTime& deadline) 
         io_pending_sent_ = 0;
         io_sending_ = false;
     }
-    IoWant want{io_socket_->native(), net::kReadable, false};
+    IoWant want{io_socket_, net::kReadable};
     if (!io_pending_.empty()) {
         const auto give_up = io_pending_since_ + services_.timing.socket_timeout;
         if (now >= give_up) {

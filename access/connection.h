@@ -112,10 +112,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::atomic<std::uint64_t> reports_raised{0};
     std::atomic<std::uint64_t> chunks_sent{0};
 
-    // The I/O thread's side. What the link waits for now (kInvalidSocket: nothing), and
-    // the earliest time it needs another look (deadline is lowered, never raised).
+    // The I/O thread's side. What the link waits for now (no socket: nothing), and the
+    // earliest time it needs another look (deadline is lowered, never raised). The loop
+    // holds the socket while it is in its poll set.
     struct IoWant {
-        net::NativeSocket socket = net::kInvalidSocket;
+        std::shared_ptr<net::Socket> socket;
         unsigned events = 0;
         bool send_timed_out = false;  // a half-sent chunk went nowhere for too long
         bool send_now = false;        // a queued chunk may go now (no need to poll first)

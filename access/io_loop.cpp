@@ -1,11 +1,183 @@
 #include "io_loop.h"
 
 #include <algorithm>
-#include <chrono>
+#include <functional>
+#include <queue>
+#include <thread>
+#include <unordered_map>
+#include <utility>
 
 #include "connection.h"
 
 namespace zorvik::access {
+
+// The I/O thread's own state: what it registered for each link, the links to ask again in
+// the next turn, and the deadlines in time order.
+class IoLoop::Turns {
+  public:
+    using SteadyClock = std::chrono::steady_clock;
+    using SteadyTime = SteadyClock::time_point;
+
+    Turns(IoLoop& loop, std::span<std::uint8_t> buffer) : loop_(loop), buffer_(buffer) {}
+
+    // Takes the other threads' news: links added, removed and marked.
+    void take_news() {
+        std::vector<std::shared_ptr<Connection>> added;
+        std::vector<const Connection*> removed;
+        {
+            std::lock_guard lock(loop_.mutex_);
+            added.swap(loop_.added_);
+            removed.swap(loop_.removed_);
+            look_.insert(look_.end(), loop_.changed_.begin(), loop_.changed_.end());
+            loop_.changed_.clear();
+        }
+        // Added before removed: a link may come and go between two turns.
+        for (auto& link : added) {
+            const Connection* key = link.get();
+            watches_[key].link = std::move(link);
+            look_.push_back(key);
+        }
+        for (const Connection* key : removed) {
+            const auto it = watches_.find(key);
+            if (it == watches_.end()) {
+                continue;
+            }
+            unregister(it->second);
+            // A stopped link lets go of its socket and half-sent chunk here.
+            auto deadline = SteadyTime::max();
+            (void)it->second.link->io_prepare(SteadyClock::now(), deadline);
+            watches_.erase(it);
+        }
+    }
+
+    // Asks every link that may have changed what it waits for, and brings the poll set in
+    // line. Returns the wait's time-out in milliseconds (-1: none).
+    int prepare() {
+        const auto now = SteadyClock::now();
+        while (!deadlines_.empty() && deadlines_.top().first <= now) {
+            const auto [when, key] = deadlines_.top();
+            deadlines_.pop();
+            const auto it = watches_.find(key);
+            if (it != watches_.end() && it->second.deadline == when) {
+                it->second.deadline = SteadyTime::max();  // used up: the look sets the next
+                look_.push_back(key);
+            }
+        }
+        ++turn_;
+        std::vector<const Connection*> looking;
+        looking.swap(look_);
+        for (const Connection* key : looking) {
+            const auto it = watches_.find(key);
+            if (it != watches_.end() && it->second.turn != turn_) {
+                it->second.turn = turn_;
+                look(it->second, now);
+            }
+        }
+        loop_.polled_.store(loop_.poller_.size());
+        if (!look_.empty()) {
+            return 0;  // a link wants another look at once (a send that timed out)
+        }
+        while (!deadlines_.empty()) {
+            const auto& [when, key] = deadlines_.top();
+            const auto it = watches_.find(key);
+            if (it != watches_.end() && it->second.deadline == when) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now);
+                return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+            }
+            deadlines_.pop();  // replaced by a later look, or the link is gone
+        }
+        return -1;
+    }
+
+    // Lets each ready link read once or go on with its half-sent chunk.
+    void service(const std::vector<net::Poller::Ready>& ready) {
+        const auto now = SteadyClock::now();
+        for (const auto& r : ready) {
+            if (r.tag == nullptr) {
+                loop_.waker_.drain();
+                continue;
+            }
+            const auto* key = static_cast<const Connection*>(r.tag);
+            const auto it = watches_.find(key);
+            if (it != watches_.end()) {
+                it->second.link->io_service(r.got, now, buffer_);
+                look_.push_back(key);  // reading or sending may have changed what it waits for
+            }
+        }
+    }
+
+  private:
+    struct Watch {
+        std::shared_ptr<Connection> link;
+        std::shared_ptr<net::Socket> polled;  // in the poll set; held until taken out
+        unsigned events = 0;
+        SteadyTime deadline = SteadyTime::max();  // the one in deadlines_
+        std::uint64_t turn = 0;                   // the last turn it was looked at
+    };
+
+    // A failed add (no memory for it) is tried again after this.
+    static constexpr std::chrono::milliseconds kRetry{10};
+
+    void look(Watch& w, SteadyTime now) {
+        Connection& link = *w.link;
+        auto deadline = SteadyTime::max();
+        auto want = link.io_prepare(now, deadline);
+        if (want.send_now) {
+            // A socket with nothing queued in it takes a chunk at once: sending now saves a
+            // turn waiting for writable.
+            link.io_service(net::kWritable, now, buffer_);
+            want = link.io_prepare(now, deadline);
+        }
+        if (want.send_timed_out) {
+            link.io_send_timed_out();
+            look_.push_back(&link);
+            return;
+        }
+        if (want.socket != w.polled) {
+            unregister(w);
+            if (want.socket) {
+                if (loop_.poller_.add(want.socket->native(), want.events, &link) ==
+                    net::NetError::none) {
+                    w.polled = std::move(want.socket);
+                    w.events = want.events;
+                } else {
+                    deadline = std::min(deadline, now + kRetry);
+                }
+            }
+        } else if (w.polled && want.events != w.events) {
+            if (loop_.poller_.change(w.polled->native(), want.events, &link) ==
+                net::NetError::none) {
+                w.events = want.events;
+            } else {
+                unregister(w);
+                deadline = std::min(deadline, now + kRetry);
+            }
+        }
+        if (deadline != w.deadline) {
+            w.deadline = deadline;
+            if (deadline != SteadyTime::max()) {
+                deadlines_.emplace(deadline, &link);
+            }
+        }
+    }
+
+    void unregister(Watch& w) {
+        if (w.polled) {
+            loop_.poller_.remove(w.polled->native());
+            w.polled.reset();  // may close it: only now that it is out of the set
+            w.events = 0;
+        }
+    }
+
+    using Deadline = std::pair<SteadyTime, const Connection*>;
+
+    IoLoop& loop_;
+    const std::span<std::uint8_t> buffer_;
+    std::unordered_map<const Connection*, Watch> watches_;
+    std::vector<const Connection*> look_;
+    std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> deadlines_;
+    std::uint64_t turn_ = 0;
+};
 
 IoLoop::IoLoop(ThreadCount& threads, std::size_t receive_buffer)
     : threads_(threads), receive_buffer_(receive_buffer) {}
@@ -14,10 +186,15 @@ IoLoop::~IoLoop() { stop(); }
 
 bool IoLoop::start() {
     auto waker = net::Waker::create();
-    if (!waker) {
+    auto poller = net::Poller::create();
+    if (!waker || !poller) {
         return false;
     }
     waker_ = std::move(*waker);
+    poller_ = std::move(*poller);
+    if (poller_.add(waker_.poll_socket(), net::kReadable, nullptr) != net::NetError::none) {
+        return false;
+    }
     auto self = shared_from_this();
     threads_.add();
     if (!thread_.start(
@@ -37,15 +214,18 @@ void IoLoop::stop() {
     wake();
     thread_.join();
     std::lock_guard lock(mutex_);
-    links_.clear();
-    ++version_;
+    added_.clear();
+    removed_.clear();
+    changed_.clear();
 }
 
 void IoLoop::add(const std::shared_ptr<Connection>& link) {
     {
         std::lock_guard lock(mutex_);
-        links_.push_back(link);
-        ++version_;
+        if (stop_.load()) {
+            return;  // stopped meanwhile: held here, the link would never be let go
+        }
+        added_.push_back(link);
     }
     wake();
 }
@@ -53,12 +233,15 @@ void IoLoop::add(const std::shared_ptr<Connection>& link) {
 void IoLoop::remove(const Connection& link) {
     {
         std::lock_guard lock(mutex_);
-        const auto it = std::find_if(links_.begin(), links_.end(),
-                                     [&](const auto& l) { return l.get() == &link; });
-        if (it != links_.end()) {
-            links_.erase(it);
-            ++version_;
-        }
+        removed_.push_back(&link);
+    }
+    wake();
+}
+
+void IoLoop::changed(const Connection& link) {
+    {
+        std::lock_guard lock(mutex_);
+        changed_.push_back(&link);
     }
     wake();
 }
@@ -66,76 +249,23 @@ void IoLoop::remove(const Connection& link) {
 void IoLoop::wake() noexcept { waker_.wake(); }
 
 void IoLoop::run() {
-    using SteadyClock = std::chrono::steady_clock;
     // Default-initialised, so only the pages a read touches become resident.
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[receive_buffer_]);
-    std::vector<std::shared_ptr<Connection>> links;
-    std::uint64_t seen = ~std::uint64_t{0};
-    std::vector<net::PollItem> items;
-    std::vector<Connection*> owners;
-    std::vector<Connection*> timed_out;
-    for (;;) {
+    Turns turns(*this, {buffer.get(), receive_buffer_});
+    std::vector<net::Poller::Ready> ready;
+    while (!stop_.load()) {
+        turns.take_news();
+        const int timeout_ms = turns.prepare();
+        const auto waited = poller_.wait(ready, timeout_ms);
         if (stop_.load()) {
             return;
         }
-        {
-            std::lock_guard lock(mutex_);
-            if (version_ != seen) {
-                links = links_;
-                seen = version_;
-            }
-        }
-        const auto now = SteadyClock::now();
-        auto deadline = SteadyClock::time_point::max();
-        items.clear();
-        owners.clear();
-        timed_out.clear();
-        items.push_back({waker_.poll_socket(), net::kReadable, 0});
-        for (const auto& link : links) {
-            auto want = link->io_prepare(now, deadline);
-            if (want.send_now) {
-                // A socket with nothing queued in it takes a chunk at once: sending now
-                // saves a round of polling for writable.
-                link->io_service(net::kWritable, now, {buffer.get(), receive_buffer_});
-                want = link->io_prepare(now, deadline);
-            }
-            if (want.send_timed_out) {
-                timed_out.push_back(link.get());
-            } else if (want.socket != net::kInvalidSocket) {
-                items.push_back({want.socket, want.events, 0});
-                owners.push_back(link.get());
-            }
-        }
-        for (Connection* link : timed_out) {
-            link->io_send_timed_out();
-        }
-        if (!timed_out.empty()) {
-            continue;  // look at those links again before polling them
-        }
-        int timeout_ms = -1;
-        if (deadline != SteadyClock::time_point::max()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            timeout_ms =
-                static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-        }
-        const auto ready = net::poll_sockets(items, timeout_ms);
-        if (items[0].got != 0) {
-            waker_.drain();
-        }
-        if (stop_.load()) {
-            return;
-        }
-        if (!ready) {
-            // The poll itself failed (no memory for it): try again shortly rather than spin.
+        if (!waited) {
+            // The wait itself failed (no memory for it): try again shortly rather than spin.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        const auto after = SteadyClock::now();
-        for (std::size_t i = 1; i < items.size(); ++i) {
-            if (items[i].got != 0) {
-                owners[i - 1]->io_service(items[i].got, after, {buffer.get(), receive_buffer_});
-            }
-        }
+        turns.service(ready);
     }
 }
 

@@ -90,6 +90,11 @@ ConnectionTable::Ref Library::lookup(const char* ip, int port) const {
     return table_.find(ip, port);
 }
 
+std::size_t Library::polled_sockets() const {
+    std::lock_guard lock(lifecycle_mutex_);
+    return io_ ? io_->polled() : 0;
+}
+
 bool Library::start_threads() {
     std::lock_guard lock(lifecycle_mutex_);
     stopped_.store(false);

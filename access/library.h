@@ -82,6 +82,8 @@ class Library {
     std::size_t waiting_calls() const { return services_.replies.size(); }
     // The clock second at which the supervisor's last finished pass began; -1 when none.
     std::int64_t supervised_second() const;
+    // Sockets in the I/O thread's poll set, its waker's included; 0 while it does not run.
+    std::size_t polled_sockets() const;
 
   private:
     friend class Supervisor;

@@ -120,7 +120,7 @@ LinkTest::LinkTest(std::size_t controllers) : sim(with_controllers(controllers))
 LinkTest::~LinkTest() = default;
 
 void LinkTest::SetUp() {
-    lib = std::make_unique<Library>(clock);
+    lib = std::make_unique<Library>(clock, timing);
     host_library = lib.get();
     auto& cb = lib->callbacks();
     cb.conn = &on_conn;

@@ -76,6 +76,7 @@ class LinkTest : public ::testing::Test {
                            std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    LinkTiming timing;  // a fixture may shorten it in its constructor
     ctlsim::testing::Ctlsim sim;
     std::unique_ptr<Library> lib;
     Library* host_library = nullptr;  // what the callbacks call back into

@@ -1,5 +1,6 @@
 // Closing links and the library, also from inside the host's own callbacks.
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "connection.h"
@@ -28,6 +29,44 @@ TEST_F(Lifetime, DisconnectAllBeforeAnyConnectAndTwiceDoesNothing) {
     // The library starts again with the next registration.
     connect_online(0);
     EXPECT_FALSE(lib->stopped());
+}
+
+// Open descriptors of this process; -1 where the system does not tell (Windows).
+int open_descriptors() {
+#ifdef _WIN32
+    return -1;
+#else
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++n;
+    }
+    return n;
+#endif
+}
+
+TEST_F(Lifetime, LinksThatComeAndGoLeaveNoSocketPolledAndNoDescriptorOpen) {
+    connect_online(0);  // the I/O thread runs from here on
+    ASSERT_TRUE(eventually([&] { return lib->polled_sockets() == 2; }));  // waker and link 0
+    const int descriptors = open_descriptors();
+    std::size_t losses = 0;
+    for (int round = 0; round < 12; ++round) {
+        ASSERT_EQ(lib->connect(kLocal, port(1)), 1);
+        if (round % 2 == 1) {
+            // Lost on the I/O thread first: the controller closes.
+            ASSERT_TRUE(sim.wait_connected(1, true));
+            EXPECT_EQ(sim.ok("disconnect 1"), "closed=1");
+            ASSERT_TRUE(recorder.wait_for(Event::disconn, ++losses));
+        }
+        ASSERT_EQ(lib->disconnect(kLocal, port(1)), 1);
+        ASSERT_TRUE(sim.wait_connected(1, false));
+    }
+    EXPECT_TRUE(eventually([&] { return lib->polled_sockets() == 2; }));
+    EXPECT_TRUE(eventually([&] { return open_descriptors() == descriptors; }));
+    // The link that stayed is still read.
+    sim.deliver("frame", 0, "30 01 ap=1");
+    ASSERT_TRUE(recorder.wait_for(Event::report));
+    EXPECT_EQ(recorder.of(Event::report)[0].port, port(0));
 }
 
 TEST_F(Lifetime, DisconnectEndsTheLinksThreadsWithinMilliseconds) {

@@ -6,6 +6,8 @@
 #include "frame/frame.h"
 #include "frame/hex.h"
 #include "link_harness.h"
+#include "net/socket.h"
+#include "net/socket_options.h"
 
 namespace zorvik::access::testing {
 namespace {
@@ -242,6 +244,40 @@ TEST_F(Timing, ALossEmptiesTheSendQueue) {
     for (const auto& r : sim.received(0)) {
         EXPECT_NE(r.cmd, 0x20) << "frame " << r.ap_code << " of the lost connection was sent";
     }
+}
+
+}  // namespace
+}  // namespace zorvik::access::testing
+
+namespace zorvik::access::testing {
+namespace {
+
+// The send time-out is the steady clock's, not the hand-moved one: short here.
+class SendTimeOut : public LinkTest {
+  public:
+    SendTimeOut() { timing.socket_timeout = std::chrono::milliseconds(300); }
+};
+
+// A controller that takes the connection but never reads: once its buffers are full the
+// I/O thread holds a chunk half sent, and the link is lost when the send time-out passes,
+// although nothing else happens on the link (no readiness, no other thread's news).
+TEST_F(SendTimeOut, AChunkTheControllerNeverTakesLosesTheLinkAfterTheSendTimeOut) {
+    auto listener = net::listen_tcp("127.0.0.1", 0);  // connections wait in its backlog
+    ASSERT_TRUE(listener);
+    ASSERT_EQ(net::set_buffer_sizes(*listener, 0, 0), net::NetError::none);
+    const auto port = listener->local_port();
+    ASSERT_TRUE(port);
+    ASSERT_EQ(lib->connect(kLocal, *port), 1);
+    const std::string biggest(2 * frame::kMaxPayload, '5');
+    int queued = 0;
+    while (queued < 200 && lib->send_data(kLocal, *port, 0x20, queued, 0, biggest.c_str(),
+                                          static_cast<int>(biggest.size())) == 1) {
+        ++queued;
+    }
+    EXPECT_GT(queued, 4);  // more than the buffers could take
+    ASSERT_TRUE(recorder.wait_for(Event::disconn, 1, std::chrono::seconds(10)));
+    EXPECT_EQ(lib->is_online(kLocal, *port), 0);
+    EXPECT_EQ(lib->send_data(kLocal, *port, 0x20, 1, 0, "01", 2), 0);
 }
 
 }  // namespace

@@ -277,6 +277,37 @@ TEST_F(CtlsimTest, CloseOnDropsTheConnectionInsteadOfAnswering) {
 
 // ----- control port
 
+TEST_F(CtlsimTest, StreamSendsFramesInTurnStampedNoEarlierThanTheirSchedule) {
+    HostLink first(sim.port(0));
+    HostLink second(sim.port(1));
+    ASSERT_TRUE(sim.wait_connected(0, true));
+    ASSERT_TRUE(sim.wait_connected(1, true));
+    const auto started = std::stoull(sim.ok("clock"));
+    EXPECT_EQ(sim.ok("stream 2 40 1"), "frames=40");
+    for (auto* link : {&first, &second}) {
+        std::uint64_t last = 0;
+        for (int i = 0; i < 20; ++i) {
+            const auto bytes = link->read_frame();
+            ASSERT_TRUE(bytes);
+            const auto f = zf::parse_frame(*bytes);
+            ASSERT_TRUE(f);
+            EXPECT_EQ(f->cmd, zf::kReportCardRecords);
+            ASSERT_EQ(f->data.size(), 8u);
+            std::uint64_t stamp = 0;
+            for (auto b : f->data) {
+                stamp = stamp << 8 | b;
+            }
+            EXPECT_GT(stamp, last);
+            last = stamp;
+        }
+        // The last frame of each link is due 950 ms (first) or 975 ms (second) after the
+        // start, and is stamped when it leaves, never before.
+        EXPECT_GE(last, started + 950'000'000u);
+    }
+    EXPECT_FALSE(first.read_frame(100ms));
+    EXPECT_EQ(sim.command("stream 3 40 1").rfind("error usage", 0), 0u);  // 2 controllers only
+}
+
 TEST_F(CtlsimTest, BadCommandsGetAnErrorLineAndLaterOnesStillWork) {
     for (const char* bad :
          {"frobnicate", "info 99", "info", "fault 0 delay soon", "status 0 300", "card 0 xyz",

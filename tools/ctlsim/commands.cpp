@@ -217,6 +217,12 @@ std::optional<std::string> Simulator::execute(ControlClient& client, std::string
     if (word == "reply") {
         return cmd_reply(t);
     }
+    if (word == "stream") {
+        return cmd_stream(t);
+    }
+    if (word == "clock") {
+        return cmd_clock();
+    }
     if (!is_command_name(word)) {
         return "error unknown command '" + std::string(word.substr(0, 40)) + "' (try help)";
     }

@@ -15,7 +15,8 @@ inline constexpr std::string_view kCommandNames[] = {
     "received",    "clear-received", "wait",
     "door-events", "alarms-cleared", "tamper",
     "card",        "frame",          "raw",
-    "fault",       "disconnect",     "quit",
+    "fault",       "disconnect",     "stream",
+    "clock",       "quit",
 };
 
 bool is_command_name(std::string_view word);

@@ -156,6 +156,11 @@ class Simulator {
     std::string cmd_reply(const std::vector<std::string_view>& t);
     std::string deliver_report(Selection& sel, std::uint8_t cmd, const Bytes& payload,
                                std::uint32_t ap, std::uint32_t psw);
+    // stream_command.cpp
+    struct Stream;
+    std::string cmd_stream(const std::vector<std::string_view>& t);
+    std::string cmd_clock() const;
+    void run_stream(const std::shared_ptr<Stream>& stream);
 
     static constexpr std::size_t kMaxControlClients = 64;
     static constexpr std::size_t kMaxControlLine = 65536;
@@ -183,6 +188,7 @@ class Simulator {
     static constexpr Clock::duration kScenarioTick = std::chrono::milliseconds(10);
     Clock::time_point last_scenario_round_{};
     std::mt19937 rng_;
+    std::uint64_t stream_generation_ = 0;  // the running stream's; bumped by each new one
     bool stop_ = false;
     bool started_ = false;
     bool stdin_ended_ = false;

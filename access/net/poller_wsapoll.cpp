@@ -1,0 +1,127 @@
+// Windows side of the kept poll set: one WSAPOLLFD array, changed in place.
+#include <winsock2.h>
+// winsock2.h before windows.h
+#include <windows.h>
+
+#include <thread>
+#include <unordered_map>
+
+#include "poller.h"
+
+namespace zorvik::net {
+namespace {
+
+SHORT events_of(unsigned want) {
+    SHORT events = 0;
+    if (want & kReadable) {
+        events |= POLLRDNORM;
+    }
+    if (want & kWritable) {
+        events |= POLLWRNORM;
+    }
+    return events;
+}
+
+}  // namespace
+
+struct Poller::State {
+    std::vector<WSAPOLLFD> fds;
+    std::vector<void*> tags;                        // beside fds
+    std::unordered_map<SOCKET, std::size_t> index;  // socket -> its place in fds
+};
+
+Poller::Poller() = default;
+Poller::~Poller() = default;
+Poller::Poller(Poller&&) noexcept = default;
+Poller& Poller::operator=(Poller&&) noexcept = default;
+
+Result<Poller> Poller::create() {
+    Poller poller;
+    poller.state_ = std::make_unique<State>();
+    return poller;
+}
+
+NetError Poller::add(NativeSocket socket, unsigned want, void* tag) {
+    const auto s = static_cast<SOCKET>(socket);
+    if (socket == kInvalidSocket || state_->index.count(s) != 0) {
+        return NetError::invalid_argument;
+    }
+    state_->index.emplace(s, state_->fds.size());
+    state_->fds.push_back({s, events_of(want), 0});
+    state_->tags.push_back(tag);
+    return NetError::none;
+}
+
+NetError Poller::change(NativeSocket socket, unsigned want, void* tag) {
+    const auto it = state_->index.find(static_cast<SOCKET>(socket));
+    if (it == state_->index.end()) {
+        return NetError::invalid_argument;
+    }
+    state_->fds[it->second].events = events_of(want);
+    state_->tags[it->second] = tag;
+    return NetError::none;
+}
+
+void Poller::remove(NativeSocket socket) {
+    const auto it = state_->index.find(static_cast<SOCKET>(socket));
+    if (it == state_->index.end()) {
+        return;
+    }
+    // The last entry takes the removed one's place.
+    const std::size_t at = it->second;
+    const std::size_t last = state_->fds.size() - 1;
+    state_->index.erase(it);
+    if (at != last) {
+        state_->fds[at] = state_->fds[last];
+        state_->tags[at] = state_->tags[last];
+        state_->index[state_->fds[at].fd] = at;
+    }
+    state_->fds.pop_back();
+    state_->tags.pop_back();
+}
+
+std::size_t Poller::size() const { return state_->fds.size(); }
+
+Result<int> Poller::wait(std::vector<Ready>& ready, int timeout_ms) {
+    ready.clear();
+    auto& fds = state_->fds;
+    if (fds.empty()) {
+        if (timeout_ms > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+        }
+        return 0;
+    }
+    const int n =
+        ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms < 0 ? -1 : timeout_ms);
+    if (n == SOCKET_ERROR) {
+        const int e = ::WSAGetLastError();
+        if (e == WSAEINTR) {
+            return 0;
+        }
+        return e == WSAENOBUFS ? NetError::too_many_sockets : NetError::other;
+    }
+    for (std::size_t k = 0; k < fds.size() && static_cast<int>(ready.size()) < n; ++k) {
+        const SHORT r = fds[k].revents;
+        if (r == 0) {
+            continue;
+        }
+        fds[k].revents = 0;
+        unsigned got = 0;
+        if (r & (POLLRDNORM | POLLRDBAND)) {
+            got |= kReadable;
+        }
+        if (r & POLLWRNORM) {
+            got |= kWritable;
+        }
+        if (r & (POLLERR | POLLNVAL)) {
+            got |= kError;
+        }
+        if (r & POLLHUP) {
+            got |= kHangup | kReadable;  // so a reader sees the end of stream
+        }
+        ready.push_back({state_->tags[k], got});
+    }
+    return static_cast<int>(ready.size());
+}
+
+}  // namespace zorvik::net
