@@ -111,6 +111,7 @@ void TServerItem::Subscribe() {
 }
 
 void TServerItem::Push(const VARIANT& value, WORD quality) {
+    ++pushes_;
     for (TGroupItemImpl* user : users_) {
         if (user->CompareAndStore(value, quality, nullptr)) {
             user->MarkChanged();

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -98,6 +99,10 @@ class TServerItem final : public TServerItemRef {
     bool Subscribed() const noexcept { return subscribed_; }
     // The group items using this item, in joining order (read under the cache lock).
     const std::vector<TGroupItemImpl*>& Users() const noexcept { return users_; }
+    // Pushes taken so far (read under the cache lock). A device read whose value is to be
+    // stored in a cache compares it before and after: a push in between carries a value at
+    // least as new as the read's, which the store must not overwrite.
+    std::uint64_t Pushes() const noexcept { return pushes_; }
 
   private:
     friend class TServerItemList;
@@ -110,6 +115,7 @@ class TServerItem final : public TServerItemRef {
     TServerItemList& table_;
     const std::wstring* key_ = nullptr;  // the table's key (the folded item ID) in its node
     std::vector<TGroupItemImpl*> users_;
+    std::uint64_t pushes_ = 0;
     bool subscribed_ = false;
     std::shared_ptr<TOnChange::TLink> link_;
 };
