@@ -158,6 +158,7 @@ int run(const Options& o) {
     win::ComPtr<IOPCServer> client;
     if (FAILED(opc::CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.put())))) {
         std::printf("no server object\n");
+        items.attach(nullptr, nullptr);  // the item server observes the doors until detached
         return 1;
     }
     OPCHANDLE group_handle = 0;
