@@ -59,7 +59,8 @@ class PorvexServer final : public opc::TOpcItemServer {
     PorvexServer() = default;
     ~PorvexServer() override;
 
-    // Main thread. `doors` must outlive the attachment; pass nulls to detach (the orderly
+    // Main thread, never from inside a door model notification. `doors` must outlive the
+    // attachment (the item server observes it meanwhile); pass nulls to detach (the orderly
     // exit does so before it releases the doors, after which reads, writes and
     // resolutions find nothing, and subscribed items turn BAD). The monitor may be
     // attached without doors.
