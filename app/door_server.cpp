@@ -46,6 +46,11 @@ void DoorServer::add_observer(DoorObserver* observer) {
     observers_.push_back(observer);
 }
 
+void DoorServer::remove_observer(DoorObserver* observer) {
+    std::lock_guard lock(notify_lock_);
+    std::erase(observers_, observer);
+}
+
 void DoorServer::start() {
     std::lock_guard lock(lifecycle_);
     if (started_ || stopped_) {
@@ -269,6 +274,18 @@ std::size_t DoorServer::door_count() const {
     return dir_.door_count();
 }
 
+std::vector<NodeId> DoorServer::controller_door_nodes(std::string_view ip, int port) const {
+    std::vector<NodeId> nodes;
+    std::lock_guard lock(DataLock);
+    // The readers ZorvikReConnect and ZorvikFailedConnect visit.
+    for (int i = 0; i < kReadersPerController; ++i) {
+        if (const DoorRecord* door = dir_.FindDoor(ip, port, 1 << i)) {
+            nodes.push_back(door->door_node);
+        }
+    }
+    return nodes;
+}
+
 DoorRecord DoorServer::door(std::size_t index) const {
     std::lock_guard lock(DataLock);
     return dir_.door(index);
@@ -425,6 +442,11 @@ void DoorServer::link_event(Update& update, std::string_view ip, int port, bool 
 void DoorServer::add_event_observer(DoorEventObserver* observer) {
     std::lock_guard lock(notify_lock_);
     event_observers_.push_back(observer);
+}
+
+void DoorServer::remove_event_observer(DoorEventObserver* observer) {
+    std::lock_guard lock(notify_lock_);
+    std::erase(event_observers_, observer);
 }
 
 void DoorServer::notify(const Update& update) {

@@ -51,10 +51,14 @@ class DoorServer final : private LinkEvents {
 
     // --- start-up (main thread) ---
 
-    // Observers are added before start().
+    // Observers may come and go at any time; a removal waits for a notification in
+    // progress, so once it returns the observer is never called again. Neither may be
+    // called from inside a notification.
     void add_observer(DoorObserver* observer);
-    // Observers of discrete door events (doors/door_events.h), also before start().
+    void remove_observer(DoorObserver* observer);
+    // Observers of discrete door events (doors/door_events.h).
     void add_event_observer(DoorEventObserver* observer);
+    void remove_event_observer(DoorEventObserver* observer);
     // Registers the four library callbacks and starts the event worker.
     void start();
 
@@ -111,6 +115,9 @@ class DoorServer final : private LinkEvents {
     std::optional<TItemInfo> item_info(NodeId leaf) const;
     LeafOwner leaf_owner(NodeId leaf) const;
     std::size_t door_count() const;
+    // The branches of the doors whose link the controller (ip, port) carries: the doors
+    // whose items a link-up or link-down event changes.
+    std::vector<NodeId> controller_door_nodes(std::string_view ip, int port) const;
     // A copy of a door record as it is now.
     DoorRecord door(std::size_t index) const;
     std::size_t pending_commands() const;

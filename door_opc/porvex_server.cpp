@@ -3,10 +3,11 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
-#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "core/utf.h"
+#include "door_opc/item_reading.h"
 #include "door_opc/item_values.h"
 #include "door_server.h"
 #include "opc/com/errors.h"
@@ -103,6 +104,7 @@ void add_to_namespace(const ServerTree& tree, PointSet enabled, NodeId node,
 PorvexServer::~PorvexServer() {
     // The window and the door model may be gone already; clients leaving now must not
     // reach them.
+    pushes_.attach(nullptr);
     doors_ = nullptr;
     monitor_ = nullptr;
     DisconnectClients();
@@ -112,6 +114,8 @@ void PorvexServer::attach(DoorServer* doors, MonitorSink* monitor) {
     const bool doors_arrive = doors != nullptr && doors != doors_;
     doors_ = doors;
     monitor_ = monitor;
+    // The subscribed items follow the model attached now (BAD without one).
+    pushes_.attach(doors_);
     // A client that browsed before the doors were loaded saw an empty namespace; once the
     // doors are here the namespace shows them.
     if (doors_arrive && NamespaceRoot() != nullptr) {
@@ -180,28 +184,29 @@ TItemHandle PorvexServer::GetItemInfo(const std::wstring& itemId, std::wstring&,
 void PorvexServer::ReleaseHandle(TItemHandle) {}
 
 void PorvexServer::GetItemValue(TItemHandle handle, WORD& quality, win::Variant& value) {
+    item_reads_.fetch_add(1, std::memory_order_relaxed);
     const std::optional<NodeId> leaf = to_leaf(handle);
     if (doors_ == nullptr || !leaf) {
         quality = OPC_QUALITY_BAD;
         return;
     }
-    VARTYPE type = VT_EMPTY;
-    try {
-        type = canonical_type(doors_->leaf_owner(*leaf));
-        const std::optional<DoorServer::ItemReading> read = doors_->read_item_and_link(*leaf);
-        if (!read) {
-            throw std::runtime_error("the leaf has no value");
-        }
-        value = to_canonical(read->value, type);
-        // The values stay what the door shows (没有监控 and -1 for a door without a
-        // link); the quality says whether the server can know them.
-        quality = link_quality(read->link);
-    } catch (const std::exception&) {
-        log_failure(L"reading item " + std::to_wstring(handle) + L" failed",
-                    std::current_exception());
+    if (!read_door_item(*doors_, *leaf, quality, value)) {
         log(L"OPC客户端监控状态异常(" + now_text() + L")");
-        value = empty_of(type);
-        quality = OPC_QUALITY_BAD;
+    }
+}
+
+bool PorvexServer::SubscribeItem(TItemHandle handle, opc::TOnChange onChange) {
+    const std::optional<NodeId> leaf = to_leaf(handle);
+    if (!leaf) {
+        return false;
+    }
+    pushes_.subscribe(*leaf, std::move(onChange));
+    return true;
+}
+
+void PorvexServer::UnsubscribeItem(TItemHandle handle) {
+    if (const std::optional<NodeId> leaf = to_leaf(handle)) {
+        pushes_.unsubscribe(*leaf);
     }
 }
 

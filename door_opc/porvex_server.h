@@ -10,13 +10,20 @@
 // (the registration step needs it); the window attaches both once it has made them.
 // Until then the namespace is empty and every item ID is unknown. All slots and
 // notifications run on the main thread.
+//
+// Every door item the engine subscribes is pushed by the door model (ItemPushes): the
+// engine's update ticks never read the doors; GetItemValue serves only the engine's own
+// reads (the type probe, activation, device reads).
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 
+#include "door_opc/item_pushes.h"
 #include "opc/server/item_server.h"
 
 namespace porvex {
@@ -52,10 +59,18 @@ class PorvexServer final : public opc::TOpcItemServer {
     PorvexServer() = default;
     ~PorvexServer() override;
 
-    // Main thread. `doors` must outlive the attachment; pass nulls to detach (the orderly
+    // Main thread, never from inside a door model notification. `doors` must outlive the
+    // attachment (the item server observes it meanwhile); pass nulls to detach (the orderly
     // exit does so before it releases the doors, after which reads, writes and
-    // resolutions find nothing). The monitor may be attached without doors.
+    // resolutions find nothing, and subscribed items turn BAD). The monitor may be
+    // attached without doors.
     void attach(DoorServer* doors, MonitorSink* monitor);
+
+    // GetItemValue calls so far: subscribed items are never polled, so an idle update
+    // tick adds none (tests and the benchmark count them).
+    std::uint64_t item_reads() const noexcept { return item_reads_.load(); }
+    // Items the engine has subscribed and not yet let go.
+    std::size_t subscriptions() const { return pushes_.count(); }
 
     // ---- TOpcItemServer -------------------------------------------------------------
     opc::TServerOptions Options() override;
@@ -63,6 +78,9 @@ class PorvexServer final : public opc::TOpcItemServer {
     opc::TItemHandle GetItemInfo(const std::wstring& itemId, std::wstring& accessPath,
                                  opc::TAccessRights& accessRights) override;
     void ReleaseHandle(opc::TItemHandle handle) override;
+    // Every door item is subscribed: the door model pushes its changes (ItemPushes).
+    bool SubscribeItem(opc::TItemHandle handle, opc::TOnChange onChange) override;
+    void UnsubscribeItem(opc::TItemHandle handle) override;
     // Values in the point's one canonical type; quality BAD (not connected, comm
     // failure) while the door's controller link is down, BAD for a failed read.
     void GetItemValue(opc::TItemHandle handle, WORD& quality, win::Variant& value) override;
@@ -90,6 +108,8 @@ class PorvexServer final : public opc::TOpcItemServer {
     MonitorSink* monitor_ = nullptr;
     // When each connected client came (main thread only, like every notification).
     std::unordered_map<const opc::TClientInfo*, std::wstring> connected_at_;
+    ItemPushes pushes_;
+    std::atomic<std::uint64_t> item_reads_{0};
 };
 
 }  // namespace porvex

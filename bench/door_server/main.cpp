@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -157,6 +158,7 @@ int run(const Options& o) {
     win::ComPtr<IOPCServer> client;
     if (FAILED(opc::CreateServerObject(IID_IOPCServer, reinterpret_cast<void**>(client.put())))) {
         std::printf("no server object\n");
+        items.attach(nullptr, nullptr);  // the item server observes the doors until detached
         return 1;
     }
     OPCHANDLE group_handle = 0;
@@ -212,11 +214,21 @@ int run(const Options& o) {
 
     // Idle: links up, keep-alives only, the upkeep tick and the group's update timer.
     const double cpu_before = bench::cpu_seconds();
+    const std::uint64_t reads_before = items.item_reads();
+    const ReportCounts idle_counts_before = doors.report_counts();
     const Wall::time_point idle_start = Wall::now();
     pump.for_seconds(o.idle_seconds);
     const double idle_cpu = 100.0 * (bench::cpu_seconds() - cpu_before) / seconds_since(idle_start);
-    std::printf("  idle CPU with the subscription: %.2f%% of one core over %d s\n", idle_cpu,
-                o.idle_seconds);
+    // The items are pushed by the door model: the update ticks read none of them.
+    const ReportCounts idle_counts = doors.report_counts();
+    std::printf(
+        "  idle CPU with the subscription: %.2f%% of one core over %d s (item reads by the "
+        "engine: %llu; reports and replies handled %llu, leaf changes %llu, links lost %llu)\n",
+        idle_cpu, o.idle_seconds,
+        static_cast<unsigned long long>(items.item_reads() - reads_before),
+        static_cast<unsigned long long>(idle_counts.handled - idle_counts_before.handled),
+        static_cast<unsigned long long>(idle_counts.leaf_changes - idle_counts_before.leaf_changes),
+        static_cast<unsigned long long>(idle_counts.links_lost - idle_counts_before.links_lost));
 
     // Card reads at a steady rate from another thread; the main thread serves the client.
     leaf_watch.watch(doors);

@@ -53,17 +53,26 @@ void TGroupItemImpl::SetActive(bool active) {
     }
 }
 
+std::uint64_t TGroupItemImpl::PushesSoFar() const {
+    TLock lock(Server().ServerItems().CacheLock());
+    return server_item_->Pushes();
+}
+
 void TGroupItemImpl::ActivationRead() {
     server_item_->CheckReadable();
+    const std::uint64_t pushes = PushesSoFar();
     WORD quality = kQualityGood;
     win::Variant value;
     server_item_->ReadDevice(quality, value);
     const FILETIME now = Server().Now();
     {
         TLock lock(Server().ServerItems().CacheLock());
-        cached_value_ = std::move(value);
-        cached_quality_ = quality;
-        cached_time_ = now;
+        // A push from another thread while the device was read is at least as new.
+        if (server_item_->Pushes() == pushes) {
+            cached_value_ = std::move(value);
+            cached_quality_ = quality;
+            cached_time_ = now;
+        }
     }
     MarkChanged();
 }
@@ -139,12 +148,15 @@ TItemReading TGroupItemImpl::Read(OPCDATASOURCE source) {
     TItemReading reading;
     if (source == OPC_DS_DEVICE) {
         server_item_->CheckReadable();
+        const std::uint64_t pushes = PushesSoFar();
         server_item_->ReadDevice(reading.quality, reading.value);
         reading.time = Server().Now();
         TLock lock(Server().ServerItems().CacheLock());
-        cached_value_ = reading.value;
-        cached_quality_ = reading.quality;
-        cached_time_ = reading.time;
+        if (server_item_->Pushes() == pushes) {
+            cached_value_ = reading.value;
+            cached_quality_ = reading.quality;
+            cached_time_ = reading.time;
+        }
     } else {
         CopyCache(reading.value, reading.quality, reading.time);
     }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "opc/idl/opc_interfaces.h"
 #include "opc/items/server_item.h"
@@ -52,7 +53,8 @@ class TGroupItemImpl final : public TGroupItemInfo, public TServerItemUser {
     // passes (the flag stays set).
     void SetActive(bool active);
     // Reads from the device (read right required), stores value and quality with a new
-    // time, and marks the item changed so the next tick reports it whatever its value.
+    // time (unless a push came while the device was read: its value is at least as new),
+    // and marks the item changed so the next tick reports it whatever its value.
     void ActivationRead();
 
     // The update tick's check: whether this item is to be reported now. scratch is the
@@ -80,6 +82,8 @@ class TGroupItemImpl final : public TGroupItemInfo, public TServerItemUser {
     bool failing = false;
 
   private:
+    // The shared item's push count now (under the cache lock).
+    std::uint64_t PushesSoFar() const;
     TOpcItemServer& Server() const;
     // Analog items: whether value differs from the cache by no more than the group's
     // percent deadband of the engineering-units range.

@@ -109,6 +109,7 @@ void TServerItem::Subscribe() {
 }
 
 void TServerItem::Push(const VARIANT& value, WORD quality) {
+    ++pushes_;
     for (TServerItemUser* user : users_) {
         user->TakePushedValue(value, quality);
     }

@@ -5,12 +5,12 @@
 //
 // Locks: the table lock guards the table (lookups, creation with the item server's calls,
 // removal); the cache lock guards every server item's list of group items and their caches,
-// which item server
-// pushes (TOnChange, any thread) update.
+// which item server pushes (TOnChange, any thread) update.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
@@ -20,33 +20,13 @@
 
 #include "opc/com/critical_section.h"
 #include "opc/items/item_types.h"
+#include "opc/items/on_change.h"
 #include "win/variant.h"
 
 namespace porvex::opc {
 
 class TServerItem;
 class TServerItemList;
-
-// The callback handed to SubscribeItem, bound to one shared server item. Calling it hands a
-// new value and quality to every group item using that item; the next tick of each group
-// delivers it. It may be called from any thread, and stays safe to call after the item is
-// gone (it then does nothing).
-class TOnChange {
-  public:
-    TOnChange() = default;
-    void operator()(const VARIANT& value, WORD quality) const;
-    bool Connected() const;
-
-  private:
-    friend class TServerItem;
-    struct TLink {
-        std::shared_ptr<TCriticalSection> lock;  // the table's cache lock
-        TServerItem* item = nullptr;             // cleared when the item goes
-    };
-    explicit TOnChange(std::shared_ptr<TLink> link) : link_(std::move(link)) {}
-
-    std::shared_ptr<TLink> link_;
-};
 
 // What the server items need from the item server: resolving an item ID, reading it,
 // subscribing to its changes and releasing it, and somewhere to report a failure that
@@ -125,6 +105,10 @@ class TServerItem final : public TServerItemRef {
     bool Subscribed() const noexcept { return subscribed_; }
     // The group items using this item, in joining order (read under the cache lock).
     const std::vector<TServerItemUser*>& Users() const noexcept { return users_; }
+    // Pushes taken so far (read under the cache lock). A device read whose value is to be
+    // stored in a cache compares it before and after: a push in between carries a value at
+    // least as new as the read's, which the store must not overwrite.
+    std::uint64_t Pushes() const noexcept { return pushes_; }
 
   private:
     friend class TServerItemList;
@@ -137,6 +121,7 @@ class TServerItem final : public TServerItemRef {
     TServerItemList& table_;
     const std::wstring* key_ = nullptr;  // the table's key (the folded item ID) in its node
     std::vector<TServerItemUser*> users_;
+    std::uint64_t pushes_ = 0;
     bool subscribed_ = false;
     std::shared_ptr<TOnChange::TLink> link_;
 };

@@ -294,5 +294,44 @@ TEST_F(ItemServerTest, APushAfterTheItemWentDoesNothing) {
     EXPECT_EQ(server_->changed_notifications, changed);
 }
 
+TEST_F(ItemServerTest, AValuePushedWhileTheDeviceIsReadIsNotOverwrittenByTheRead) {
+    server_->Item(L"P").push = true;
+    server_->SetValue(L"P", win::Variant::i4(1));
+    TTestGroup group = AddGroup(L"g", 10, true);
+    TAdded added = AddItems(group.items.get(), {{L"P", false}});
+    ASSERT_EQ(added.result, S_OK);
+    // Activation and a device read each take 1 from the device while 2 is pushed.
+    server_->Item(L"P").while_read = [&] {
+        server_->SetValue(L"P", win::Variant::i4(2));
+        server_->Push(L"P", win::Variant::i4(2));
+    };
+    auto cached = [&] {
+        OPCITEMSTATE* states = nullptr;
+        HRESULT* errors = nullptr;
+        EXPECT_EQ(group.io->Read(OPC_DS_CACHE, 1, added.handles.data(), &states, &errors), S_OK);
+        const LONG value = states[0].vDataValue.lVal;
+        VariantClear(&states[0].vDataValue);
+        CoTaskMemFree(states);
+        CoTaskMemFree(errors);
+        return value;
+    };
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(group.items->SetActiveState(1, added.handles.data(), TRUE, &errors), S_OK);
+    CoTaskMemFree(errors);
+    EXPECT_EQ(cached(), 2);
+    server_->SetValue(L"P", win::Variant::i4(1));
+    server_->Push(L"P", win::Variant::i4(1));
+    server_->Item(L"P").while_read = [&] {
+        server_->SetValue(L"P", win::Variant::i4(3));
+        server_->Push(L"P", win::Variant::i4(3));
+    };
+    OPCITEMSTATE* states = nullptr;
+    ASSERT_EQ(group.io->Read(OPC_DS_DEVICE, 1, added.handles.data(), &states, &errors), S_OK);
+    EXPECT_EQ(states[0].vDataValue.lVal, 1);  // the device read answers what it read
+    CoTaskMemFree(states);
+    CoTaskMemFree(errors);
+    EXPECT_EQ(cached(), 3);
+}
+
 }  // namespace
 }  // namespace porvex::opc::test

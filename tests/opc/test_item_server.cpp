@@ -140,6 +140,9 @@ void TTestItemServer::GetItemValue(TItemHandle handle, WORD& quality, win::Varia
     }
     value = item.value;
     quality = item.quality;
+    if (item.while_read) {
+        item.while_read();
+    }
 }
 
 void TTestItemServer::SetItemValue(TItemHandle handle, const VARIANT& value) {

@@ -35,6 +35,9 @@ struct TTestItem {
     std::shared_ptr<IEUInfo> eu;
     HRESULT read_error = S_OK;  // GetItemValue raises EOpcError with it when set
     HRESULT write_error = S_OK;
+    // Runs inside GetItemValue after the value was taken: stands for another thread that
+    // changes and pushes the item between a device read and the engine's use of it.
+    std::function<void()> while_read;
 };
 
 class TTestItemServer : public TOpcItemServer {
