@@ -167,6 +167,19 @@ void DoorServer::tick(int refresh_seconds) {
             log_.write(LogLevel::error, std::string("upkeep tick ended early: ") + e.what());
         }
     }
+    // The status queries go out without the lock: the event worker goes on meanwhile.
+    if (!update.status_queries.empty()) {
+        std::string error;
+        const std::vector<StatusQuerySend> failed =
+            decoder_.send_status_queries(std::move(update.status_queries), &error);
+        if (!failed.empty()) {
+            std::lock_guard lock(DataLock);
+            decoder_.withdraw_status_queries(failed);
+        }
+        if (!error.empty()) {
+            log_.write(LogLevel::error, "upkeep tick ended early: " + error);
+        }
+    }
     notify(update);
 }
 

@@ -33,6 +33,7 @@
 #include "card_latency.h"
 #include "card_stages.h"
 #include "core/log.h"
+#include "ctlsim_control.h"
 #include "door_rig.h"
 #include "door_run.h"
 #include "door_server.h"
@@ -214,41 +215,60 @@ int run(const Options& o) {
 
     pump.reset_measures();
     const Wall::time_point cards_start = Wall::now();
+    // Several senders, each with its own control connection, so that the simulator's
+    // answer (tens of milliseconds under Wine with 1,000 sockets) does not cap the rate.
+    constexpr int kSenders = 4;
+    const bench::TappedLink::SendTimes sends_before = rig.link().send_times();
+    std::atomic<int> senders_left{kSenders};
     std::atomic<bool> sending{true};
     std::atomic<int> sent{0};
     std::atomic<int> dropped{0};
-    std::thread sender([&] {
-        std::mt19937 random(2026);
-        const auto interval = std::chrono::microseconds(1000000 / o.cards_per_second);
-        Wall::time_point next = Wall::now();
-        const int total = o.cards_per_second * o.seconds;
-        for (int i = 0; i < total; ++i) {
-            const int controller =
-                static_cast<int>(random() % static_cast<unsigned>(o.controllers));
-            const int reader = 1 << (random() % static_cast<unsigned>(o.doors));
-            char card[16];
-            std::snprintf(card, sizeof card, "%08X", 0x20000000u + static_cast<unsigned>(i));
-            std::wstring wide_card(card, card + 8);
-            const auto number = 0x20000000u + static_cast<unsigned>(i);
-            cards.sent(controller * 256 + reader, wide_card);
-            stages.mark(number, CardStages::sent);
-            const std::string reply =
-                rig.sim().command("card " + std::to_string(controller) + " " + card + ":" +
-                                  std::to_string(reader) + ":granted");
-            stages.mark(number, CardStages::answered);
-            if (reply.find("dropped=0") == std::string::npos) {
-                ++dropped;
-                cards.forget(wide_card);
+    std::vector<std::thread> senders;
+    for (int s = 0; s < kSenders; ++s) {
+        senders.emplace_back([&, s] {
+            bench::CtlsimControl control(rig.sim().control_port());
+            std::mt19937 random(2026u + static_cast<unsigned>(s));
+            const auto interval =
+                std::chrono::microseconds(1000000LL * kSenders / std::max(1, o.cards_per_second));
+            Wall::time_point next =
+                cards_start +
+                std::chrono::microseconds(1000000LL * s / std::max(1, o.cards_per_second));
+            const int total = o.cards_per_second * o.seconds;
+            for (int i = s; i < total; i += kSenders) {
+                std::this_thread::sleep_until(next);
+                next += interval;
+                const int controller =
+                    static_cast<int>(random() % static_cast<unsigned>(o.controllers));
+                const int reader = 1 << (random() % static_cast<unsigned>(o.doors));
+                char card[16];
+                const auto number = 0x20000000u + static_cast<unsigned>(i);
+                std::snprintf(card, sizeof card, "%08X", number);
+                std::wstring wide_card(card, card + 8);
+                cards.sent(controller * 256 + reader, wide_card);
+                stages.mark(number, CardStages::sent);
+                const std::string reply =
+                    control.command("card " + std::to_string(controller) + " " + card + ":" +
+                                    std::to_string(reader) + ":granted");
+                stages.mark(number, CardStages::answered);
+                if (reply.find("dropped=0") == std::string::npos) {
+                    ++dropped;
+                    cards.forget(wide_card);
+                }
+                ++sent;
             }
-            ++sent;
-            next += interval;
-            std::this_thread::sleep_until(next);
-        }
-        sending = false;
-    });
+            if (--senders_left == 0) {
+                sending = false;
+            }
+        });
+    }
     pump.until([&] { return !sending.load(); }, o.seconds + 60);
+    const double send_s = seconds_since(cards_start);
     pump.until([&] { return cards.missing() == 0; }, 30);
-    sender.join();
+    for (std::thread& t : senders) {
+        t.join();
+    }
+    std::printf("  cards sent: %d in %.1f s (%.1f/s)\n", sent.load(), send_s,
+                sent.load() / std::max(send_s, 0.001));
     const std::vector<double> latencies = cards.latencies();
     std::printf(
         "  card read -> OnEvent at %d/s for %d s, buffer time %lu ms: %zu of %d seen (%zu "
@@ -268,6 +288,16 @@ int run(const Options& o) {
         "  main thread during the cards: longest message %.1f ms; upkeep ticks %d, mean %.1f "
         "ms, longest %.1f ms\n",
         pump.longest_dispatch_ms(), pump.ticks(), pump.mean_tick_ms(), pump.longest_tick_ms());
+    const bench::TappedLink::SendTimes sends = rig.link().send_times();
+    const long long frames = sends.sends - sends_before.sends;
+    std::printf(
+        "  frames the door model handed to the library during the cards: %lld, mean %.2f ms "
+        "in the call, longest %.1f ms\n",
+        frames,
+        frames > 0 ? static_cast<double>(sends.total_us - sends_before.total_us) / 1000.0 /
+                         static_cast<double>(frames)
+                   : 0.0,
+        static_cast<double>(sends.longest_us) / 1000.0);
 
     point->Unadvise(cookie);
     subscription.reset();

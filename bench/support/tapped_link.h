@@ -1,8 +1,12 @@
 // A controller link that passes everything on to the real one and shows a benchmark each
 // report and reply as the library hands it over, before the door server queues it: the
-// "report callback" stage of a card's way. Without a tap it only forwards.
+// "report callback" stage of a card's way. Without a tap it only forwards. It also times
+// the frames the door server hands to the library (how long a send holds its caller).
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -32,7 +36,26 @@ class TappedLink final : public ControllerLink, private LinkEvents {
     bool connect(const std::string& ip, int port) override { return inner_.connect(ip, port); }
     bool send_data(const std::string& ip, int port, int cmd, int ap_code, int psw,
                    std::string_view hex) override {
-        return inner_.send_data(ip, port, cmd, ap_code, psw, hex);
+        const auto began = std::chrono::steady_clock::now();
+        const bool queued = inner_.send_data(ip, port, cmd, ap_code, psw, hex);
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now() - began)
+                              .count();
+        ++sends_;
+        send_us_ += took;
+        long long longest = longest_send_us_.load();
+        while (took > longest && !longest_send_us_.compare_exchange_weak(longest, took)) {
+        }
+        return queued;
+    }
+    // Frames handed to the library, their total and longest time in the call (us).
+    struct SendTimes {
+        long long sends = 0;
+        long long total_us = 0;
+        long long longest_us = 0;
+    };
+    SendTimes send_times() const {
+        return {sends_.load(), send_us_.load(), longest_send_us_.load()};
     }
     void enable_upload(const std::string& ip, int port) override { inner_.enable_upload(ip, port); }
     void disconnect_all() override { inner_.disconnect_all(); }
@@ -54,6 +77,9 @@ class TappedLink final : public ControllerLink, private LinkEvents {
 
     ControllerLink& inner_;
     LinkEvents* target_ = nullptr;
+    std::atomic<long long> sends_{0};
+    std::atomic<long long> send_us_{0};
+    std::atomic<long long> longest_send_us_{0};
     Tap tap_;
 };
 

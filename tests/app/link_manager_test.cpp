@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -120,6 +122,47 @@ TEST_F(LinkManagerTest, EachDoorKnowsWhetherItsLinkNeverCameUpIsUpOrWasLost) {
     EXPECT_EQ(server.door(3).link, LinkState::lost);
     link.raise_connection(kCtlA, kCtlPort, true);
     EXPECT_EQ(server.door(3).link, LinkState::connected);
+}
+
+TEST_F(LinkManagerTest, TheTicksStatusQueriesGoOutWhileOtherThreadsCanUseTheDoors) {
+    // A send can hold its caller for a millisecond (more under load), and one tick may ask
+    // hundreds of doors: the event worker must not wait for the data lock meanwhile.
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    int sends = 0;
+    int sends_while_doors_usable = 0;
+    link.while_sending = [&] {
+        ++sends;
+        auto other_thread = std::async(std::launch::async, [&] { return server.door_count(); });
+        if (other_thread.wait_for(std::chrono::seconds(2)) == std::future_status::ready) {
+            ++sends_while_doors_usable;
+        }
+    };
+    clock.advance(61);  // every door's state is unknown: each is asked
+    server.tick(10);
+    link.while_sending = nullptr;
+    EXPECT_GT(sends, 0);
+    EXPECT_EQ(sends_while_doors_usable, sends);
+}
+
+TEST_F(LinkManagerTest, AStatusQueryTheLibraryRefusesIsAskedAgainAtTheNextTick) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    clock.advance(61);
+    server.tick(10);  // the doors are asked; no reply comes
+    const std::size_t first = link.sent().size();
+    ASSERT_GT(first, 0u);
+    link.raise_disconnection(kCtlB, kCtlPort);
+    link.set_send_result(false);  // the library takes nothing now
+    clock.advance(61);
+    server.tick(10);
+    const std::size_t refused = link.sent().size() - first;
+    ASSERT_GT(refused, 0u);
+    EXPECT_FALSE(server.door(8).status_poll_queued);  // kCtlB's door: asked again
+    link.set_send_result(std::nullopt);
+    clock.advance(2);
+    server.tick(10);
+    EXPECT_GT(link.sent().size(), first + refused);  // asked again, not in a minute
 }
 
 TEST_F(LinkManagerTest, ARemoteOpenWhileTheLinkIsDownIsRefusedLoggedAndNeverSentLater) {
