@@ -33,6 +33,7 @@ class BenchSimulator {
     std::string describe() const;
 
   private:
+    zorvik::net::NetStartup net_;  // sockets usable before the control connection
     std::optional<ctlsim::testing::Ctlsim> started_;
     std::optional<CtlsimControl> attached_;
     std::mutex command_lock_;
