@@ -30,6 +30,13 @@ Settings door_settings(const std::filesystem::path& db) {
     return settings;
 }
 
+// The door server as Porvex398 makes it.
+DoorServerOptions porvex398_options() {
+    DoorServerOptions options;
+    options.status_queries_on_thread = true;
+    return options;
+}
+
 }  // namespace
 
 DoorRig::DoorRig(const DoorRigOptions& options, LogSink& log)
@@ -38,7 +45,7 @@ DoorRig::DoorRig(const DoorRigOptions& options, LogSink& log)
       settings_(door_settings(db_)),
       log_(log),
       link_(zorvik_),
-      doors_(settings_.points, link_, clock_, log) {}
+      doors_(settings_.points, link_, clock_, log, porvex398_options()) {}
 
 DoorRig::~DoorRig() { doors_.stop(); }
 

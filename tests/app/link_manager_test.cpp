@@ -165,6 +165,61 @@ TEST_F(LinkManagerTest, AStatusQueryTheLibraryRefusesIsAskedAgainAtTheNextTick) 
     EXPECT_GT(link.sent().size(), first + refused);  // asked again, not in a minute
 }
 
+class StatusQueryThreadTest : public LinkManagerTest {
+  protected:
+    static DoorServerOptions on_thread() {
+        DoorServerOptions options;
+        options.status_queries_on_thread = true;
+        return options;
+    }
+    StatusQueryThreadTest() : LinkManagerTest(on_thread()) {}
+};
+
+TEST_F(StatusQueryThreadTest, TheTickReturnsBeforeItsStatusQueriesAreOutAndNoneIsLost) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    const std::size_t before = link.sent().size();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> sends{0};
+    link.while_sending = [&] {
+        ++sends;
+        released.wait();  // a library slow to take the frames
+    };
+    clock.advance(61);
+    server.tick(10);  // returns although the first send is held
+    ASSERT_TRUE(wait_until([&] { return sends.load() == 1; }));
+    release.set_value();
+    ASSERT_TRUE(wait_until([&] { return link.sent().size() == before + 9; }));  // 9 doors
+    EXPECT_TRUE(wait_until([&] { return server.pending_commands() == 9; }));
+    link.while_sending = nullptr;
+}
+
+TEST_F(StatusQueryThreadTest, AStopWhileQueriesAreBeingSentEndsWithoutSendingLater) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> sends{0};
+    link.while_sending = [&] {
+        if (++sends == 1) {
+            released.wait();
+        }
+    };
+    clock.advance(61);
+    server.tick(10);
+    ASSERT_TRUE(wait_until([&] { return sends.load() == 1; }));
+    clock.advance(2);
+    server.tick(10);  // nothing new to ask; the first batch is still going out
+    std::thread stopper([&] { server.stop(); });
+    release.set_value();
+    stopper.join();
+    const int after_stop = sends.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(sends.load(), after_stop);
+    link.while_sending = nullptr;
+}
+
 TEST_F(LinkManagerTest, ARemoteOpenWhileTheLinkIsDownIsRefusedLoggedAndNeverSentLater) {
     load_two_controllers();
     server.connect_pass({}, std::chrono::milliseconds(0));
