@@ -37,6 +37,12 @@ DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& cloc
           events_, [this](const ReceivedFrame& entry) { receive(entry); }, log,
           options.batch_pause) {
     decoder_.count_into(&counters_);
+    if (options.status_queries_on_thread) {
+        query_sender_ =
+            std::make_unique<StatusQuerySender>([this](std::vector<StatusQuerySend> queries) {
+                send_status_queries(std::move(queries));
+            });
+    }
 }
 
 DoorServer::~DoorServer() { stop(); }
@@ -172,7 +178,28 @@ void DoorServer::tick(int refresh_seconds) {
             log_.write(LogLevel::error, std::string("upkeep tick ended early: ") + e.what());
         }
     }
+    // The status queries go out without the lock: the event worker goes on meanwhile.
+    if (!update.status_queries.empty()) {
+        if (query_sender_) {
+            query_sender_->post(std::move(update.status_queries));
+        } else {
+            send_status_queries(std::move(update.status_queries));
+        }
+    }
     notify(update);
+}
+
+void DoorServer::send_status_queries(std::vector<StatusQuerySend> queries) {
+    std::string error;
+    const std::vector<StatusQuerySend> failed =
+        decoder_.send_status_queries(std::move(queries), &error);
+    if (!failed.empty()) {
+        std::lock_guard lock(DataLock);
+        decoder_.withdraw_status_queries(failed);
+    }
+    if (!error.empty()) {
+        log_.write(LogLevel::error, "upkeep tick ended early: " + error);
+    }
 }
 
 bool DoorServer::send_remote_open(std::size_t door_index) {
@@ -303,6 +330,9 @@ void DoorServer::stop() {
     }
     stopped_ = true;
     stopping_ = true;
+    if (query_sender_) {
+        query_sender_->stop();  // the batch being sent goes out; nothing later
+    }
     if (started_) {
         // The library's links first: once disconnect_all returns it raises nothing
         // more; then the callbacks are unregistered (waiting for one still running),

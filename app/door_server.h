@@ -29,6 +29,7 @@
 #include "link/event_worker.h"
 #include "link/pending_commands.h"
 #include "link/report_counters.h"
+#include "link/status_query_sender.h"
 
 namespace porvex {
 
@@ -39,6 +40,10 @@ struct DoorServerOptions {
     // How the connect pass waits between connection attempts (tests count the waits);
     // empty: the calling thread sleeps.
     std::function<void(std::chrono::milliseconds)> pause_for;
+    // The upkeep tick's status queries are sent by a thread of their own
+    // (StatusQuerySender) instead of the thread calling tick, which then returns before
+    // they are out. Porvex398 sets it: its tick runs on the main thread.
+    bool status_queries_on_thread = false;
 };
 
 class DoorServer final : private LinkEvents {
@@ -177,6 +182,9 @@ class DoorServer final : private LinkEvents {
     ReportCounters counters_;
     EventQueue events_;
     EventWorker worker_;
+    // Hands the tick's status queries to the library and withdraws those it refused.
+    void send_status_queries(std::vector<StatusQuerySend> queries);
+    std::unique_ptr<StatusQuerySender> query_sender_;  // when status_queries_on_thread
     std::atomic<bool> stopping_{false};
     bool started_ = false;
     bool stopped_ = false;

@@ -43,7 +43,12 @@ void TMonitorWindow::StartDoorServer() {
     // The controller link registers the library's four callbacks (connection,
     // disconnection, report, reply); start() makes the event queue and the worker run.
     link_ = options_.make_link();
-    doors_ = std::make_unique<DoorServer>(settings_.points, *link_, *options_.clock, log_);
+    // The upkeep tick runs on this thread (the window's timer), which also serves the OPC
+    // clients and delivers events: its status queries are sent by a thread of their own.
+    DoorServerOptions door_options;
+    door_options.status_queries_on_thread = true;
+    doors_ = std::make_unique<DoorServer>(settings_.points, *link_, *options_.clock, log_,
+                                          std::move(door_options));
     doors_->add_observer(mailbox_.get());
     AttachDoorEvents(*doors_);
     doors_->start();

@@ -37,6 +37,10 @@ class DoorCommands {
 
     // Sends a status query; true when the library queued it.
     virtual bool SendStatusQuery(Update& update, DoorRecord* door) = 0;
+    // Enters a status query as sent and puts its frame into update.status_queries, for
+    // the caller to hand to the library after the data lock (EventDecoder::
+    // send_status_queries); false when no request code is free.
+    virtual bool PrepareStatusQuery(Update& update, DoorRecord* door) = 0;
 
     // Forgets the commands whose replies would come too late to count.
     virtual void purge_expired(Moment now) = 0;

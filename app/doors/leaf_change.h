@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -38,12 +39,27 @@ struct RemoteOpenEnd {
 
 // One operation on the model: its "now", the leaf changes it made, the door events it saw
 // and the remote opens it ended (for the operator log).
+// A status query the upkeep tick prepared under the data lock (its reply expected),
+// handed to the library once the lock is released: a send can hold its caller for a
+// millisecond under Wine, and one tick may ask hundreds of doors, while the event worker
+// waits for the lock.
+struct StatusQuerySend {
+    std::size_t door = 0;  // the door's Index
+    std::string ip;
+    int port = 0;
+    int cmd = 0;
+    int code = 0;  // the request code its reply carries
+    std::string payload;
+    bool poll_queued_before = false;  // the door's status_poll_queued before the tick
+};
+
 struct Update {
     explicit Update(Moment at) : now(at) {}
     Moment now;
     std::vector<LeafChange> changes;
     std::vector<RemoteOpenEnd> remote_open_ends;
     std::vector<DoorEvent> events;
+    std::vector<StatusQuerySend> status_queries;
 };
 
 }  // namespace porvex

@@ -17,7 +17,9 @@ void UpkeepTick::run(Update& update, int refresh_seconds) {
 }
 
 void UpkeepTick::poll(Update& update, DoorRecord& door) {
-    if (commands_.SendStatusQuery(update, &door)) {
+    // Sent by the caller once the data lock is released; withdrawn (and the flag put
+    // back) if the library does not take it.
+    if (commands_.PrepareStatusQuery(update, &door)) {
         door.status_poll_queued = true;
     }
     door.poll_time = update.now;

@@ -1,6 +1,7 @@
 #include "link/event_decoder.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "core/text.h"
 #include "doors/point_setters.h"
@@ -241,6 +242,52 @@ RemoteOpenOutcome EventDecoder::OpenDoor(Update& update, DoorRecord* door) {
 bool EventDecoder::SendStatusQuery(Update& update, DoorRecord* door) {
     return door != nullptr &&
            send_command(update, *door, kCmdStatusQuery, PendingKind::status_query);
+}
+
+bool EventDecoder::PrepareStatusQuery(Update& update, DoorRecord* door) {
+    if (door == nullptr) {
+        return false;
+    }
+    const auto code = pending_.AddPendingCommand(door, PendingKind::status_query, update.now);
+    if (!code) {
+        return false;
+    }
+    update.status_queries.push_back(StatusQuerySend{door->index, door->ip, door->port,
+                                                    kCmdStatusQuery, *code, reader_payload(*door),
+                                                    door->status_poll_queued});
+    return true;
+}
+
+std::vector<StatusQuerySend> EventDecoder::send_status_queries(std::vector<StatusQuerySend> queries,
+                                                               std::string* error) {
+    std::vector<StatusQuerySend> failed;
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        StatusQuerySend& query = queries[i];
+        try {
+            if (!link_.send_data(query.ip, query.port, query.cmd, query.code, 0, query.payload)) {
+                failed.push_back(std::move(query));
+            }
+        } catch (const std::exception& e) {
+            // A fault below the door model: this query and the rest are not sent.
+            if (error != nullptr) {
+                *error = e.what();
+            }
+            for (std::size_t rest = i; rest < queries.size(); ++rest) {
+                failed.push_back(std::move(queries[rest]));
+            }
+            break;
+        }
+    }
+    return failed;
+}
+
+void EventDecoder::withdraw_status_queries(const std::vector<StatusQuerySend>& failed) {
+    for (const StatusQuerySend& query : failed) {
+        pending_.withdraw(query.code);
+        if (!query.poll_queued_before && query.door < dir_.door_count()) {
+            dir_.door(query.door).status_poll_queued = false;
+        }
+    }
 }
 
 }  // namespace porvex

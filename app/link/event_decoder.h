@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "doors/door_commands.h"
 #include "doors/door_directory.h"
@@ -43,6 +44,15 @@ class EventDecoder final : public DoorCommands {
     }
 
     bool SendStatusQuery(Update& update, DoorRecord* door) override;
+    bool PrepareStatusQuery(Update& update, DoorRecord* door) override;
+    // Hands prepared status queries to the library; called WITHOUT the data lock (the
+    // link is thread-safe and touches no door). Returns those the library did not take;
+    // a send that throws ends the sending, its text in *error.
+    std::vector<StatusQuerySend> send_status_queries(std::vector<StatusQuerySend> queries,
+                                                     std::string* error = nullptr);
+    // Under the data lock: forgets the queries the library did not take, as if they had
+    // never been prepared (no reply is expected; the door is asked again next tick).
+    void withdraw_status_queries(const std::vector<StatusQuerySend>& failed);
     void purge_expired(Moment now) override { pending_.purge_expired(now); }
 
     // Counts every card record applied to a door there from now on.

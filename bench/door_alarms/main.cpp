@@ -4,12 +4,16 @@
 // apartment (its subscription delivering on the engine's timer, as to any client).
 //
 //   door_alarms [--controllers N] [--doors K] [--pause-ms P] [--cards C] [--seconds S]
-//               [--buffer MS] [--base-port PORT]
+//               [--buffer MS] [--control PORT]
 //
-// N controllers x K doors from a sample SQLite door database, served by ctlsim; once every
-// door is online, C card reads per second for S seconds on random doors: time from the card
-// command to the OnEvent call that carries that card, p50, p99 and the worst. Every card
-// read is its own event, so none is replaced by a newer one.
+// N controllers x K doors from a sample SQLite door database, served by ctlsim (started
+// here on free ports, or with --control the one already running at that control port,
+// e.g. the native ctlsim: build/linux-release/bin/ctlsim --controllers 1000 --base-port 0
+// --control-port 7100 --quiet); once every door is online, C card reads per second for S
+// seconds on random doors: time from the card command to the OnEvent call that carries
+// that card, p50, p99 and the worst. Every card read is its own event, so none is
+// replaced by a newer one. Each card is stamped at every stage of its way (card_stages.h):
+// the table says which stage the tail comes from.
 //
 // Goal: p99 under the subscription's buffer time plus 100 ms.
 #include <windows.h>
@@ -20,31 +24,31 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <map>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "alarms/door_alarms.h"
+#include "card_latency.h"
+#include "card_stages.h"
 #include "core/log.h"
-#include "ctlsim_driver.h"
+#include "ctlsim_control.h"
+#include "door_rig.h"
 #include "door_run.h"
 #include "door_server.h"
-#include "door_startup.h"
-#include "link/zorvik_link.h"
+#include "frame/frame.h"
 #include "opc/events/com/event_engine.h"
 #include "opc/events/com/event_server.h"
 #include "opc/idl/opc_ae_interfaces.h"
-#include "sample_door_db.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
 
 namespace {
 
 using namespace porvex;
+using bench::CardLatency;
+using bench::CardStages;
 using bench::CountingLog;
 using bench::doors_online;
 using bench::percentile;
@@ -59,61 +63,35 @@ struct Options {
     int cards_per_second = 100;
     int seconds = 20;
     DWORD buffer_ms = 0;
-    int base_port = 21000;  // below the ephemeral range, where outgoing connections sit
+    int control_port = 0;  // a running simulator; 0: start one
 };
 
-// Cards sent and not yet seen, and the latencies of those seen.
-class CardLatency {
+// Sees the card reads the door model decoded, on the event worker after the data lock:
+// added before the alarms observer it stamps "decoded" (and counts, to tell where a
+// missing card was lost), added after it "queued" in the event hub.
+class CardStageWatch final : public DoorEventObserver {
   public:
-    void sent(const std::wstring& card) {
-        std::lock_guard lock(mutex_);
-        pending_[card] = Wall::now();
-    }
-    void forget(const std::wstring& card) {
-        std::lock_guard lock(mutex_);
-        pending_.erase(card);
-    }
-    void seen(const std::wstring& card) {
-        std::lock_guard lock(mutex_);
-        const auto it = pending_.find(card);
-        if (it != pending_.end()) {
-            latencies_ms_.push_back(
-                std::chrono::duration<double, std::milli>(Wall::now() - it->second).count());
-            pending_.erase(it);
-        }
-    }
-    std::vector<double> latencies() const {
-        std::lock_guard lock(mutex_);
-        return latencies_ms_;
-    }
-    std::size_t missing() const {
-        std::lock_guard lock(mutex_);
-        return pending_.size();
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::map<std::wstring, Wall::time_point> pending_;
-    std::vector<double> latencies_ms_;
-};
-
-// Counts the card reads the door model decoded (before the event engine), to tell where
-// a missing card was lost.
-class CardCounter final : public DoorEventObserver {
-  public:
+    CardStageWatch(CardStages& stages, CardStages::Stage stage) : stages_(stages), stage_(stage) {}
     void door_events(std::span<const DoorEvent> events) override {
         for (const DoorEvent& event : events) {
             if (event.kind == DoorEvent::Kind::card_granted) {
                 ++cards;
+                if (const auto card = CardStages::card_number(event.card)) {
+                    stages_.mark(*card, stage_);
+                }
             }
         }
     }
     std::atomic<unsigned long> cards{0};
+
+  private:
+    CardStages& stages_;
+    CardStages::Stage stage_;
 };
 
 class EventSink final : public win::ComObject<IOPCEventSink> {
   public:
-    explicit EventSink(CardLatency& cards) : cards_(cards) {}
+    EventSink(CardLatency& cards, CardStages& stages) : cards_(cards), stages_(stages) {}
     HRESULT STDMETHODCALLTYPE OnEvent(OPCHANDLE, BOOL, BOOL, DWORD count,
                                       ONEVENTSTRUCT* received) noexcept override {
         ++calls;
@@ -122,7 +100,12 @@ class EventSink final : public win::ComObject<IOPCEventSink> {
             const ONEVENTSTRUCT& e = received[i];
             if (e.dwEventCategory == door_alarms::kCardRead && e.dwNumEventAttrs > 0 &&
                 e.pEventAttributes[0].vt == VT_BSTR && e.pEventAttributes[0].bstrVal) {
-                cards_.seen(e.pEventAttributes[0].bstrVal);
+                const BSTR card = e.pEventAttributes[0].bstrVal;
+                if (const auto number =
+                        CardStages::card_number(std::wstring_view(card, SysStringLen(card)))) {
+                    stages_.mark(*number, CardStages::delivered);
+                }
+                cards_.seen(card);
             }
             if (e.dwEventCategory == opc::events::kServerCategory) {
                 ++overflow_reports;
@@ -137,6 +120,7 @@ class EventSink final : public win::ComObject<IOPCEventSink> {
 
   private:
     CardLatency& cards_;
+    CardStages& stages_;
 };
 
 Options parse(int argc, char** argv) {
@@ -152,8 +136,8 @@ Options parse(int argc, char** argv) {
             o.cards_per_second = value;
         } else if (name == "--seconds") {
             o.seconds = value;
-        } else if (name == "--base-port") {
-            o.base_port = value;
+        } else if (name == "--control") {
+            o.control_port = value;
         } else if (name == "--buffer") {
             o.buffer_ms = static_cast<DWORD>(value);
         } else {
@@ -167,39 +151,30 @@ Options parse(int argc, char** argv) {
 int run(const Options& o) {
     std::printf("door_alarms: %d controllers x %d doors, %zu-bit build\n", o.controllers, o.doors,
                 sizeof(void*) * 8);
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / "porvex-door-alarms-bench";
-    std::filesystem::create_directories(dir);
-    const std::filesystem::path db = dir / "doors.db";
-    SampleDoorDbOptions sample;
-    sample.controllers = o.controllers;
-    sample.doors_per_controller = o.doors;
-    sample.base_port = o.base_port;
-    create_sample_door_db(db, sample);
-
-    ctlsim::testing::Ctlsim sim(
-        ctlsim::testing::CtlsimOptions{0, {"--door-db", db.string()}, std::chrono::seconds(120)});
-
-    Settings settings;
-    settings.db_type = 2;
-    settings.server = db.string();
-    settings.points = PointSet::all();
-
     CountingLog log;
-    SteadyClock clock;
-    ZorvikLink link;
+    bench::DoorRig rig({"porvex-door-alarms-bench", o.controllers, o.doors,
+                        static_cast<std::uint16_t>(o.control_port)},
+                       log);
+    std::printf("  simulator: %s\n", rig.sim().describe().c_str());
+    DoorServer& doors = rig.doors();
     opc::events::TEventEngine engine(opc::events::TEventCatalog(), L"door_alarms bench");
     DoorAlarms alarms(engine.Hub());
-    DoorServer doors(settings.points, link, clock, log);
-    doors.add_event_observer(&alarms);
-    CardCounter decoded;
+    CardStages stages;
+    CardStageWatch decoded(stages, CardStages::decoded);
+    CardStageWatch queued(stages, CardStages::queued);
     doors.add_event_observer(&decoded);
-    doors.start();
-    const DirectoryOutcome outcome = load_door_directory(settings, doors, log);
-    if (outcome.step != DirectoryStep::loaded) {
-        std::printf("loading failed: %s\n", outcome.message.c_str());
-        return 1;
-    }
+    doors.add_event_observer(&alarms);
+    doors.add_event_observer(&queued);
+    const bench::StopDoorsOnExit stop_doors(doors);
+    rig.link().set_tap([&stages](int, int cmd, std::string_view hex) {
+        // A card-records frame: record count (2 digits), then each card's 8 digits first.
+        if (cmd == zorvik::frame::kReportCardRecords && hex.size() >= 10) {
+            if (const auto card = CardStages::card_number(hex.substr(2, 8))) {
+                stages.mark(*card, CardStages::callback);
+            }
+        }
+    });
+    rig.load();
     std::vector<AlarmDoor> list;
     for (std::size_t i = 0; i < doors.door_count(); ++i) {
         const DoorRecord door = doors.door(i);
@@ -208,13 +183,10 @@ int run(const Options& o) {
     engine.Hub().ReplaceCatalog(door_alarm_catalog(list));
     alarms.set_doors(std::move(list));
 
-    const Wall::time_point start = Wall::now();
-    doors.connect_pass({}, std::chrono::milliseconds(o.pause_ms));
     Pump pump(doors);
-    const std::size_t door_total = doors.door_count();
-    const bool online = pump.until([&] { return doors_online(doors) == door_total; }, 120);
-    std::printf("  start: %zu doors, %s after %.2f s\n", door_total,
-                online ? "all online" : "NOT all online", seconds_since(start));
+    const bench::OnlineTimes online = rig.go_online(o.pause_ms, pump);
+    std::printf("  start: %zu doors, %s after %.2f s\n", doors.door_count(),
+                online.all_online ? "all online" : "NOT all online", online.online_s);
 
     // One event client: a subscription to the card reads with their Card attribute.
     win::ComPtr<IOPCEventServer> server;
@@ -231,8 +203,8 @@ int run(const Options& o) {
                                     &revised_buffer, &revised_size);
     DWORD card_attribute = door_alarms::kCardAttribute;
     subscription->SelectReturnedAttributes(door_alarms::kCardRead, 1, &card_attribute);
-    CardLatency cards;
-    win::ComPtr<EventSink> sink(new EventSink(cards));
+    CardLatency cards(std::chrono::milliseconds(0));  // every card is its own event
+    win::ComPtr<EventSink> sink(new EventSink(cards, stages));
     win::ComPtr<IConnectionPointContainer> container;
     subscription.query(container);
     win::ComPtr<IConnectionPoint> point;
@@ -241,37 +213,62 @@ int run(const Options& o) {
     point->Advise(sink->identity(), &cookie);
     pump.for_seconds(1);  // the link-up events of the start go by
 
+    pump.reset_measures();
+    const Wall::time_point cards_start = Wall::now();
+    // Several senders, each with its own control connection, so that the simulator's
+    // answer (tens of milliseconds under Wine with 1,000 sockets) does not cap the rate.
+    constexpr int kSenders = 4;
+    const bench::TappedLink::SendTimes sends_before = rig.link().send_times();
+    std::atomic<int> senders_left{kSenders};
     std::atomic<bool> sending{true};
     std::atomic<int> sent{0};
     std::atomic<int> dropped{0};
-    std::thread sender([&] {
-        std::mt19937 random(2026);
-        const auto interval = std::chrono::microseconds(1000000 / o.cards_per_second);
-        Wall::time_point next = Wall::now();
-        const int total = o.cards_per_second * o.seconds;
-        for (int i = 0; i < total; ++i) {
-            const int controller =
-                static_cast<int>(random() % static_cast<unsigned>(o.controllers));
-            const int reader = 1 << (random() % static_cast<unsigned>(o.doors));
-            char card[16];
-            std::snprintf(card, sizeof card, "%08X", 0x20000000u + static_cast<unsigned>(i));
-            std::wstring wide_card(card, card + 8);
-            cards.sent(wide_card);
-            const std::string reply = sim.command("card " + std::to_string(controller) + " " +
-                                                  card + ":" + std::to_string(reader) + ":granted");
-            if (reply.find("dropped=0") == std::string::npos) {
-                ++dropped;
-                cards.forget(wide_card);
+    std::vector<std::thread> senders;
+    for (int s = 0; s < kSenders; ++s) {
+        senders.emplace_back([&, s] {
+            bench::CtlsimControl control(rig.sim().control_port());
+            std::mt19937 random(2026u + static_cast<unsigned>(s));
+            const auto interval =
+                std::chrono::microseconds(1000000LL * kSenders / std::max(1, o.cards_per_second));
+            Wall::time_point next =
+                cards_start +
+                std::chrono::microseconds(1000000LL * s / std::max(1, o.cards_per_second));
+            const int total = o.cards_per_second * o.seconds;
+            for (int i = s; i < total; i += kSenders) {
+                std::this_thread::sleep_until(next);
+                next += interval;
+                const int controller =
+                    static_cast<int>(random() % static_cast<unsigned>(o.controllers));
+                const int reader = 1 << (random() % static_cast<unsigned>(o.doors));
+                char card[16];
+                const auto number = 0x20000000u + static_cast<unsigned>(i);
+                std::snprintf(card, sizeof card, "%08X", number);
+                std::wstring wide_card(card, card + 8);
+                cards.sent(controller * 256 + reader, wide_card);
+                stages.mark(number, CardStages::sent);
+                const std::string reply =
+                    control.command("card " + std::to_string(controller) + " " + card + ":" +
+                                    std::to_string(reader) + ":granted");
+                stages.mark(number, CardStages::answered);
+                if (reply.find("dropped=0") == std::string::npos) {
+                    ++dropped;
+                    cards.forget(wide_card);
+                }
+                ++sent;
             }
-            ++sent;
-            next += interval;
-            std::this_thread::sleep_until(next);
-        }
-        sending = false;
-    });
+            if (--senders_left == 0) {
+                sending = false;
+            }
+        });
+    }
     pump.until([&] { return !sending.load(); }, o.seconds + 60);
+    const double send_s = seconds_since(cards_start);
     pump.until([&] { return cards.missing() == 0; }, 30);
-    sender.join();
+    for (std::thread& t : senders) {
+        t.join();
+    }
+    std::printf("  cards sent: %d in %.1f s (%.1f/s)\n", sent.load(), send_s,
+                sent.load() / std::max(send_s, 0.001));
     const std::vector<double> latencies = cards.latencies();
     std::printf(
         "  card read -> OnEvent at %d/s for %d s, buffer time %lu ms: %zu of %d seen (%zu "
@@ -285,6 +282,22 @@ int run(const Options& o) {
         "events processed by the door model's worker %llu\n",
         decoded.cards.load(), sink->calls, sink->events, sink->overflow_reports, log.errors(),
         dropped.load(), static_cast<unsigned long long>(doors.events_handled()));
+
+    stages.print(cards_start);
+    std::printf(
+        "  main thread during the cards: longest message %.1f ms; upkeep ticks %d, mean %.1f "
+        "ms, longest %.1f ms\n",
+        pump.longest_dispatch_ms(), pump.ticks(), pump.mean_tick_ms(), pump.longest_tick_ms());
+    const bench::TappedLink::SendTimes sends = rig.link().send_times();
+    const long long frames = sends.sends - sends_before.sends;
+    std::printf(
+        "  frames the door model handed to the library during the cards: %lld, mean %.2f ms "
+        "in the call, longest %.1f ms\n",
+        frames,
+        frames > 0 ? static_cast<double>(sends.total_us - sends_before.total_us) / 1000.0 /
+                         static_cast<double>(frames)
+                   : 0.0,
+        static_cast<double>(sends.longest_us) / 1000.0);
 
     point->Unadvise(cookie);
     subscription.reset();

@@ -50,9 +50,8 @@
 #include "ctlsim_driver.h"
 #include "door_bench.h"
 #include "door_opc/porvex_server.h"
+#include "door_rig.h"
 #include "door_server.h"
-#include "door_startup.h"
-#include "link/zorvik_link.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server_object/server_impl.h"
 #include "opc/update/delivery_counts.h"
@@ -98,54 +97,27 @@ Options parse(int argc, char** argv) {
 int run(const Options& o) {
     std::printf("door_server: %d controllers x %d doors, %zu-bit build\n", o.controllers, o.doors,
                 sizeof(void*) * 8);
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / "porvex-door-server-bench";
-    std::filesystem::create_directories(dir);
-    const std::filesystem::path db = dir / "doors.db";
-    SampleDoorDbOptions sample;
-    sample.controllers = o.controllers;
-    sample.doors_per_controller = o.doors;
-    sample.base_port = 31000;
-    create_sample_door_db(db, sample);
-
-    ctlsim::testing::Ctlsim sim(ctlsim::testing::CtlsimOptions{
-        0, {"--door-db", db.string(), "--quiet"}, std::chrono::seconds(120)});
-
-    Settings settings;
-    settings.db_type = 2;
-    settings.server = db.string();
-    settings.points = PointSet::all();
-
     CountingLog log;
-    SteadyClock clock;
-    ZorvikLink link;
+    bench::DoorRig rig({"porvex-door-server-bench", o.controllers, o.doors, 0}, log);
+    DoorServer& doors = rig.doors();
     PorvexServer items;
-    const Wall::time_point start = Wall::now();
-    DoorServer doors(settings.points, link, clock, log);
     CardLatency cards;
     CardLeafWatch leaf_watch(cards);
     doors.add_observer(&leaf_watch);
-    doors.start();
-    const DirectoryOutcome outcome = load_door_directory(settings, doors, log);
-    if (outcome.step != DirectoryStep::loaded) {
-        std::printf("loading failed: %s\n", outcome.message.c_str());
-        return 1;
-    }
+    const bench::StopDoorsOnExit stop_doors(doors);
+    const Wall::time_point start = Wall::now();
+    rig.load();
     items.attach(&doors, nullptr);
     const double loaded_s = seconds_since(start);
 
-    const Wall::time_point pass_start = Wall::now();
-    doors.connect_pass({}, std::chrono::milliseconds(o.pause_ms));
-    const double pass_s = seconds_since(pass_start);
     Pump pump(doors);
+    const bench::OnlineTimes online = rig.go_online(o.pause_ms, pump);
     const std::size_t door_total = doors.door_count();
-    const bool online = pump.until([&] { return doors_online(doors) == door_total; }, 120);
-    const double online_s = seconds_since(start);
     std::printf(
         "  start: %zu doors loaded in %.2f s; connect pass %.2f s; %s after %.2f s "
         "(%zu online)\n",
-        door_total, loaded_s, pass_s, online ? "all online" : "NOT all online", online_s,
-        doors_online(doors));
+        door_total, loaded_s, online.pass_s, online.all_online ? "all online" : "NOT all online",
+        seconds_since(start), doors_online(doors));
 
     std::printf(
         "  memory with every link up: resident %.1f MiB, private %.1f MiB, address "
@@ -203,7 +175,8 @@ int run(const Options& o) {
 
     if (o.soak_minutes > 0) {
         subscriber->keep_history = false;
-        const int status = run_soak(o, SoakParts{sim, doors, pump, cards, leaf_watch, revised});
+        const int status =
+            run_soak(o, SoakParts{rig.sim(), doors, pump, cards, leaf_watch, revised});
         point->Unadvise(cookie);
         group.reset();
         client.reset();
@@ -234,7 +207,7 @@ int run(const Options& o) {
     leaf_watch.watch(doors);
     const ReportCounts counts_before = doors.report_counts();
     const opc::DeliveryCounts delivery_before = opc::delivery_counts();
-    const std::string sim_before = sim.command("stats");
+    const std::string sim_before = rig.sim().command("stats");
     // Several senders, each with its own control connection, so that the simulator's
     // round trip (tens of milliseconds on a loaded machine under Wine) does not cap the
     // rate; the achieved rate is printed.
@@ -248,7 +221,7 @@ int run(const Options& o) {
     std::vector<std::thread> senders;
     for (int s = 0; s < kSenders; ++s) {
         senders.emplace_back([&, s] {
-            bench::CtlsimControl control(sim.control_port());
+            bench::CtlsimControl control(rig.sim().control_port());
             std::mt19937 random(2026u + static_cast<unsigned>(s));
             const auto interval =
                 std::chrono::microseconds(1000000LL * kSenders / std::max(1, o.cards_per_second));
@@ -306,7 +279,7 @@ int run(const Options& o) {
         "simulator could not send (link down) %d; doors online at the end %zu\n",
         subscriber->calls, subscriber->values, log.errors(), dropped.load(), doors_online(doors));
     std::printf("  simulator before the cards: %s\n", sim_before.c_str());
-    std::printf("  simulator after the cards:  %s\n", sim.command("stats").c_str());
+    std::printf("  simulator after the cards:  %s\n", rig.sim().command("stats").c_str());
 
     if (cards.missing() > 0) {
         std::printf("  missing cards by the second they were sent in:");
@@ -388,10 +361,12 @@ int run(const Options& o) {
     const std::map<std::string, std::uint64_t> per_link = doors.callbacks_per_link();
     int links_short = 0;
     for (int c = 0; c < o.controllers; ++c) {
-        const auto fields = ctlsim::testing::parse_fields(sim.command("info " + std::to_string(c)));
+        const auto fields =
+            ctlsim::testing::parse_fields(rig.sim().command("info " + std::to_string(c)));
         const auto it = fields.find("reports");
         const std::uint64_t by_sim = it != fields.end() ? std::stoull(it->second) : 0;
-        const auto got = per_link.find("127.0.0.1:" + std::to_string(31000 + c));
+        const auto got = per_link.find(
+            "127.0.0.1:" + std::to_string(rig.sim().ports()[static_cast<std::size_t>(c)]));
         const std::uint64_t by_program = got != per_link.end() ? got->second : 0;
         if (by_program < by_sim && links_short++ < 10) {
             std::printf("    link %d: the simulator sent %llu reports, the program received %llu\n",

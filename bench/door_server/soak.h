@@ -2,13 +2,13 @@
 // faults, with every card accounted for (see soak.cpp).
 #pragma once
 
-#include "ctlsim_driver.h"
+#include "bench_simulator.h"
 #include "door_bench.h"
 
 namespace door_bench {
 
 struct SoakParts {
-    ctlsim::testing::Ctlsim& sim;
+    porvex::bench::BenchSimulator& sim;
     porvex::DoorServer& doors;
     Pump& pump;
     CardLatency& cards;

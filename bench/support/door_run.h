@@ -71,10 +71,17 @@ class Pump {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
             MSG msg;
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                const Wall::time_point began = Wall::now();
                 DispatchMessageW(&msg);
+                longest_dispatch_ = std::max(longest_dispatch_, Wall::now() - began);
             }
             if (Wall::now() >= next_tick_) {
+                const Wall::time_point began = Wall::now();
                 doors_.tick(10);
+                const Wall::duration took = Wall::now() - began;
+                longest_tick_ = std::max(longest_tick_, took);
+                tick_total_ += took;
+                ++ticks_;
                 next_tick_ = Wall::now() + std::chrono::seconds(2);
             }
         }
@@ -84,9 +91,28 @@ class Pump {
         until([] { return false; }, seconds);
     }
 
+    // What held the thread (the engines' deliveries and the upkeep tick run on it), since
+    // the last reset: the longest message handled, the upkeep ticks and the longest one.
+    void reset_measures() {
+        longest_dispatch_ = longest_tick_ = tick_total_ = {};
+        ticks_ = 0;
+    }
+    double longest_dispatch_ms() const { return ms(longest_dispatch_); }
+    double longest_tick_ms() const { return ms(longest_tick_); }
+    double mean_tick_ms() const { return ticks_ > 0 ? ms(tick_total_) / ticks_ : 0.0; }
+    int ticks() const { return ticks_; }
+
   private:
+    static double ms(Wall::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count();
+    }
+
     DoorServer& doors_;
     Wall::time_point next_tick_ = Wall::now();
+    Wall::duration longest_dispatch_{};
+    Wall::duration longest_tick_{};
+    Wall::duration tick_total_{};
+    int ticks_ = 0;
 };
 
 inline std::size_t doors_online(DoorServer& doors) {

@@ -48,9 +48,12 @@ struct DoorHarness {
         return update.changes;
     }
 
+    // The tick as DoorServer runs it: the status queries it prepared are sent after it.
     void run_tick(int refresh_seconds = 10) {
         Update update(clock.now());
         tick.run(update, refresh_seconds);
+        decoder.withdraw_status_queries(
+            decoder.send_status_queries(std::move(update.status_queries)));
     }
 
     PointSetters setters(Update& update) { return PointSetters(dir, update); }

@@ -56,8 +56,14 @@ class FakeLink final : public ControllerLink {
     // Runs inside each connect() (set before the connect pass starts).
     std::function<void()> while_connecting;
 
+    // Runs inside each send_data, before the frame is recorded (set before sending).
+    std::function<void()> while_sending;
+
     bool send_data(const std::string& ip, int port, int cmd, int ap_code, int psw,
                    std::string_view hex) override {
+        if (while_sending) {
+            while_sending();  // e.g. a test checking what the sender holds meanwhile
+        }
         std::lock_guard lock(mutex_);
         sent_.push_back(Sent{ip, port, cmd, ap_code, psw, std::string(hex)});
         if (!send_throws_.empty()) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -120,6 +122,102 @@ TEST_F(LinkManagerTest, EachDoorKnowsWhetherItsLinkNeverCameUpIsUpOrWasLost) {
     EXPECT_EQ(server.door(3).link, LinkState::lost);
     link.raise_connection(kCtlA, kCtlPort, true);
     EXPECT_EQ(server.door(3).link, LinkState::connected);
+}
+
+TEST_F(LinkManagerTest, TheTicksStatusQueriesGoOutWhileOtherThreadsCanUseTheDoors) {
+    // A send can hold its caller for a millisecond (more under load), and one tick may ask
+    // hundreds of doors: the event worker must not wait for the data lock meanwhile.
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    int sends = 0;
+    int sends_while_doors_usable = 0;
+    link.while_sending = [&] {
+        ++sends;
+        auto other_thread = std::async(std::launch::async, [&] { return server.door_count(); });
+        if (other_thread.wait_for(std::chrono::seconds(2)) == std::future_status::ready) {
+            ++sends_while_doors_usable;
+        }
+    };
+    clock.advance(61);  // every door's state is unknown: each is asked
+    server.tick(10);
+    link.while_sending = nullptr;
+    EXPECT_GT(sends, 0);
+    EXPECT_EQ(sends_while_doors_usable, sends);
+}
+
+TEST_F(LinkManagerTest, AStatusQueryTheLibraryRefusesIsAskedAgainAtTheNextTick) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    clock.advance(61);
+    server.tick(10);  // the doors are asked; no reply comes
+    const std::size_t first = link.sent().size();
+    ASSERT_GT(first, 0u);
+    link.raise_disconnection(kCtlB, kCtlPort);
+    link.set_send_result(false);  // the library takes nothing now
+    clock.advance(61);
+    server.tick(10);
+    const std::size_t refused = link.sent().size() - first;
+    ASSERT_GT(refused, 0u);
+    EXPECT_FALSE(server.door(8).status_poll_queued);  // kCtlB's door: asked again
+    link.set_send_result(std::nullopt);
+    clock.advance(2);
+    server.tick(10);
+    EXPECT_GT(link.sent().size(), first + refused);  // asked again, not in a minute
+}
+
+class StatusQueryThreadTest : public LinkManagerTest {
+  protected:
+    static DoorServerOptions on_thread() {
+        DoorServerOptions options;
+        options.status_queries_on_thread = true;
+        return options;
+    }
+    StatusQueryThreadTest() : LinkManagerTest(on_thread()) {}
+};
+
+TEST_F(StatusQueryThreadTest, TheTickReturnsBeforeItsStatusQueriesAreOutAndNoneIsLost) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    const std::size_t before = link.sent().size();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> sends{0};
+    link.while_sending = [&] {
+        ++sends;
+        released.wait();  // a library slow to take the frames
+    };
+    clock.advance(61);
+    server.tick(10);  // returns although the first send is held
+    ASSERT_TRUE(wait_until([&] { return sends.load() == 1; }));
+    release.set_value();
+    ASSERT_TRUE(wait_until([&] { return link.sent().size() == before + 9; }));  // 9 doors
+    EXPECT_TRUE(wait_until([&] { return server.pending_commands() == 9; }));
+    link.while_sending = nullptr;
+}
+
+TEST_F(StatusQueryThreadTest, AStopWhileQueriesAreBeingSentEndsWithoutSendingLater) {
+    load_two_controllers();
+    server.connect_pass({}, std::chrono::milliseconds(0));
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> sends{0};
+    link.while_sending = [&] {
+        if (++sends == 1) {
+            released.wait();
+        }
+    };
+    clock.advance(61);
+    server.tick(10);
+    ASSERT_TRUE(wait_until([&] { return sends.load() == 1; }));
+    clock.advance(2);
+    server.tick(10);  // nothing new to ask; the first batch is still going out
+    std::thread stopper([&] { server.stop(); });
+    release.set_value();
+    stopper.join();
+    const int after_stop = sends.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(sends.load(), after_stop);
+    link.while_sending = nullptr;
 }
 
 TEST_F(LinkManagerTest, ARemoteOpenWhileTheLinkIsDownIsRefusedLoggedAndNeverSentLater) {

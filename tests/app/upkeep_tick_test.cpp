@@ -137,6 +137,21 @@ TEST_F(UpkeepTickTest, UnknownDoorStateIsPolledOncePerMinute) {
     EXPECT_EQ(door.poll_time, h.clock.now());
 }
 
+TEST_F(UpkeepTickTest, AStatusQueryTheLibraryRefusesExpectsNoReplyAndIsAskedAgain) {
+    door.status_poll_queued = false;  // the state is unknown: asked at every tick
+    h.link.set_send_result(false);
+    h.run_tick();
+    ASSERT_EQ(h.link.sent().size(), 1u);
+    EXPECT_EQ(h.pending.size(), 0u);  // withdrawn: a late reply pairs with nothing
+    EXPECT_FALSE(door.status_poll_queued);
+    h.link.set_send_result(std::nullopt);
+    h.clock.advance(2);
+    h.run_tick();
+    ASSERT_EQ(h.link.sent().size(), 2u);
+    EXPECT_EQ(h.pending.size(), 1u);
+    EXPECT_TRUE(door.status_poll_queued);
+}
+
 TEST_F(UpkeepTickTest, AnOpenDoorWithItsContactClosedReadsClosedAfterFiveSeconds) {
     h.receive(26, "00000001");
     door.contact_open = ContactState::closed;  // the contact reads closed
