@@ -46,6 +46,7 @@ struct Options {
     int seconds = 20;
     int idle_seconds = 10;
     int soak_minutes = 0;  // > 0: the soak instead of the idle and card phases
+    int control_port = 0;  // > 0: a simulator already running there instead of our own
 };
 
 inline std::wstring widen(std::string_view utf8) {

@@ -3,8 +3,12 @@
 // OPC client in the same apartment.
 //
 //   door_server [--controllers N] [--doors K] [--pause-ms P] [--rate MS] [--cards C]
-//               [--seconds S] [--idle S] [--soak MINUTES]
+//               [--seconds S] [--idle S] [--soak MINUTES] [--control PORT]
 //
+// With --control the controllers are those of a simulator already running at that control
+// port (for example the native ctlsim, so that the simulator does not share Wine with the
+// program: build/linux-release/bin/ctlsim --controllers 1000 --base-port 0
+// --control-port 7100 --quiet --no-stdin).
 // With --soak, steps 3 and 4 give way to the soak (soak.cpp; scripts/bench soak runs 10
 // minutes).
 //
@@ -86,6 +90,8 @@ Options parse(int argc, char** argv) {
             o.seconds = value;
         } else if (name == "--idle") {
             o.idle_seconds = value;
+        } else if (name == "--control") {
+            o.control_port = value;
         } else {
             return false;
         }
@@ -98,7 +104,10 @@ int run(const Options& o) {
     std::printf("door_server: %d controllers x %d doors, %zu-bit build\n", o.controllers, o.doors,
                 sizeof(void*) * 8);
     CountingLog log;
-    bench::DoorRig rig({"porvex-door-server-bench", o.controllers, o.doors, 0}, log);
+    bench::DoorRig rig({"porvex-door-server-bench", o.controllers, o.doors,
+                        static_cast<std::uint16_t>(o.control_port)},
+                       log);
+    std::printf("  simulator: %s\n", rig.sim().describe().c_str());
     DoorServer& doors = rig.doors();
     PorvexServer items;
     CardLatency cards;
