@@ -7,22 +7,9 @@
 #include <unordered_map>
 
 #include "poller.h"
+#include "wsapoll_flags.h"
 
 namespace zorvik::net {
-namespace {
-
-SHORT events_of(unsigned want) {
-    SHORT events = 0;
-    if (want & kReadable) {
-        events |= POLLRDNORM;
-    }
-    if (want & kWritable) {
-        events |= POLLWRNORM;
-    }
-    return events;
-}
-
-}  // namespace
 
 struct Poller::State {
     std::vector<WSAPOLLFD> fds;
@@ -47,7 +34,7 @@ NetError Poller::add(NativeSocket socket, unsigned want, void* tag) {
         return NetError::invalid_argument;
     }
     state_->index.emplace(s, state_->fds.size());
-    state_->fds.push_back({s, events_of(want), 0});
+    state_->fds.push_back({s, wsapoll_request(want), 0});
     state_->tags.push_back(tag);
     return NetError::none;
 }
@@ -57,7 +44,7 @@ NetError Poller::change(NativeSocket socket, unsigned want, void* tag) {
     if (it == state_->index.end()) {
         return NetError::invalid_argument;
     }
-    state_->fds[it->second].events = events_of(want);
+    state_->fds[it->second].events = wsapoll_request(want);
     state_->tags[it->second] = tag;
     return NetError::none;
 }
@@ -106,20 +93,7 @@ Result<int> Poller::wait(std::vector<Ready>& ready, int timeout_ms) {
             continue;
         }
         fds[k].revents = 0;
-        unsigned got = 0;
-        if (r & (POLLRDNORM | POLLRDBAND)) {
-            got |= kReadable;
-        }
-        if (r & POLLWRNORM) {
-            got |= kWritable;
-        }
-        if (r & (POLLERR | POLLNVAL)) {
-            got |= kError;
-        }
-        if (r & POLLHUP) {
-            got |= kHangup | kReadable;  // so a reader sees the end of stream
-        }
-        ready.push_back({state_->tags[k], got});
+        ready.push_back({state_->tags[k], poll_flags_from(r)});
     }
     return static_cast<int>(ready.size());
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "socket.h"
+#include "wsapoll_flags.h"
 
 namespace zorvik::net {
 namespace {
@@ -316,14 +317,7 @@ Result<int> poll_sockets(std::span<PollItem> items, int timeout_ms) {
         if (items[i].socket == kInvalidSocket) {
             continue;
         }
-        SHORT events = 0;
-        if (items[i].want & kReadable) {
-            events |= POLLRDNORM;
-        }
-        if (items[i].want & kWritable) {
-            events |= POLLWRNORM;
-        }
-        fds.push_back({sock_of(items[i].socket), events, 0});
+        fds.push_back({sock_of(items[i].socket), wsapoll_request(items[i].want), 0});
         index.push_back(i);
     }
     if (fds.empty()) {
@@ -338,21 +332,7 @@ Result<int> poll_sockets(std::span<PollItem> items, int timeout_ms) {
         return last_error();
     }
     for (std::size_t k = 0; k < fds.size(); ++k) {
-        const SHORT r = fds[k].revents;
-        unsigned got = 0;
-        if (r & (POLLRDNORM | POLLRDBAND)) {
-            got |= kReadable;
-        }
-        if (r & POLLWRNORM) {
-            got |= kWritable;
-        }
-        if (r & (POLLERR | POLLNVAL)) {
-            got |= kError;
-        }
-        if (r & POLLHUP) {
-            got |= kHangup | kReadable;  // so a reader sees the end of stream
-        }
-        items[index[k]].got = got;
+        items[index[k]].got = poll_flags_from(fds[k].revents);
     }
     return n;
 }
