@@ -41,6 +41,7 @@
 #include "opc/events/com/event_engine.h"
 #include "opc/events/com/event_server.h"
 #include "opc/idl/opc_ae_interfaces.h"
+#include "paced_senders.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
 
@@ -215,73 +216,52 @@ int run(const Options& o) {
 
     pump.reset_measures();
     const Wall::time_point cards_start = Wall::now();
-    // Several senders, each with its own control connection, so that the simulator's
-    // answer (tens of milliseconds under Wine with 1,000 sockets) does not cap the rate.
-    constexpr int kSenders = 4;
     const bench::TappedLink::SendTimes sends_before = rig.link().send_times();
-    std::atomic<int> senders_left{kSenders};
     std::atomic<bool> sending{true};
-    std::atomic<int> sent{0};
-    std::atomic<int> dropped{0};
-    std::vector<std::thread> senders;
-    for (int s = 0; s < kSenders; ++s) {
-        senders.emplace_back([&, s] {
-            bench::CtlsimControl control(rig.sim().control_port());
-            std::mt19937 random(2026u + static_cast<unsigned>(s));
-            const auto interval =
-                std::chrono::microseconds(1000000LL * kSenders / std::max(1, o.cards_per_second));
-            Wall::time_point next =
-                cards_start +
-                std::chrono::microseconds(1000000LL * s / std::max(1, o.cards_per_second));
-            const int total = o.cards_per_second * o.seconds;
-            for (int i = s; i < total; i += kSenders) {
-                std::this_thread::sleep_until(next);
-                next += interval;
-                const int controller =
-                    static_cast<int>(random() % static_cast<unsigned>(o.controllers));
-                const int reader = 1 << (random() % static_cast<unsigned>(o.doors));
-                char card[16];
-                const auto number = 0x20000000u + static_cast<unsigned>(i);
-                std::snprintf(card, sizeof card, "%08X", number);
-                std::wstring wide_card(card, card + 8);
-                cards.sent(controller * 256 + reader, wide_card);
-                stages.mark(number, CardStages::sent);
-                const std::string reply =
-                    control.command("card " + std::to_string(controller) + " " + card + ":" +
-                                    std::to_string(reader) + ":granted");
-                stages.mark(number, CardStages::answered);
-                if (reply.find("dropped=0") == std::string::npos) {
-                    ++dropped;
-                    cards.forget(wide_card);
-                }
-                ++sent;
+    bench::PacedSenders senders(
+        rig.sim().control_port(), 4, o.cards_per_second, o.cards_per_second * o.seconds,
+        cards_start,
+        [&](bench::CtlsimControl& control, std::mt19937& random, int i) {
+            const int controller =
+                static_cast<int>(random() % static_cast<unsigned>(o.controllers));
+            const int reader = 1 << (random() % static_cast<unsigned>(o.doors));
+            char card[16];
+            const auto number = 0x20000000u + static_cast<unsigned>(i);
+            std::snprintf(card, sizeof card, "%08X", number);
+            std::wstring wide_card(card, card + 8);
+            cards.sent(controller * 256 + reader, wide_card);
+            stages.mark(number, CardStages::sent);
+            const std::string reply =
+                control.command("card " + std::to_string(controller) + " " + card + ":" +
+                                std::to_string(reader) + ":granted");
+            stages.mark(number, CardStages::answered);
+            if (reply.find("dropped=0") == std::string::npos) {
+                cards.forget(wide_card);
+                return false;
             }
-            if (--senders_left == 0) {
-                sending = false;
-            }
-        });
-    }
+            return true;
+        },
+        [&] { sending = false; });
     pump.until([&] { return !sending.load(); }, o.seconds + 60);
     const double send_s = seconds_since(cards_start);
     pump.until([&] { return cards.missing() == 0; }, 30);
-    for (std::thread& t : senders) {
-        t.join();
-    }
-    std::printf("  cards sent: %d in %.1f s (%.1f/s)\n", sent.load(), send_s,
-                sent.load() / std::max(send_s, 0.001));
+    senders.join();
+    const int sent = senders.sent();
+    std::printf("  cards sent: %d in %.1f s (%.1f/s)\n", sent, send_s,
+                sent / std::max(send_s, 0.001));
     const std::vector<double> latencies = cards.latencies();
     std::printf(
         "  card read -> OnEvent at %d/s for %d s, buffer time %lu ms: %zu of %d seen (%zu "
         "missing); p50 %.1f ms, p99 %.1f ms, worst %.1f ms (goal p99 < %lu ms)\n",
         o.cards_per_second, o.seconds, static_cast<unsigned long>(revised_buffer), latencies.size(),
-        sent.load(), cards.missing(), percentile(latencies, 0.5), percentile(latencies, 0.99),
+        sent, cards.missing(), percentile(latencies, 0.5), percentile(latencies, 0.99),
         percentile(latencies, 1.0), static_cast<unsigned long>(revised_buffer + 100));
     std::printf(
         "  card reads decoded by the door model %lu; OnEvent calls %lu, events %llu, overflow "
         "reports %lu; log warnings and errors %lu; cards the simulator could not send %d; "
         "events processed by the door model's worker %llu\n",
         decoded.cards.load(), sink->calls, sink->events, sink->overflow_reports, log.errors(),
-        dropped.load(), static_cast<unsigned long long>(doors.events_handled()));
+        senders.dropped(), static_cast<unsigned long long>(doors.events_handled()));
 
     stages.print(cards_start);
     std::printf(

@@ -60,6 +60,7 @@
 #include "opc/server_object/server_impl.h"
 #include "opc/update/delivery_counts.h"
 #include "opc_data_callback.h"
+#include "paced_senders.h"
 #include "process_usage.h"
 #include "sample_door_db.h"
 #include "soak.h"
@@ -217,41 +218,23 @@ int run(const Options& o) {
     const ReportCounts counts_before = doors.report_counts();
     const opc::DeliveryCounts delivery_before = opc::delivery_counts();
     const std::string sim_before = rig.sim().command("stats");
-    // Several senders, each with its own control connection, so that the simulator's
-    // round trip (tens of milliseconds on a loaded machine under Wine) does not cap the
-    // rate; the achieved rate is printed.
+    // Eight senders: the simulator's round trip under Wine on a loaded machine must not cap
+    // the rate; the achieved rate is printed.
     constexpr int kSenders = 8;
-    std::atomic<int> sent{0};
-    std::atomic<int> dropped{0};
-    std::atomic<int> senders_left{kSenders};
-    const int total = o.cards_per_second * o.seconds;
     bench::CardRunEnd run_end(std::chrono::milliseconds(o.rate_ms) + std::chrono::seconds(30));
     std::mutex run_end_lock;
-    std::vector<std::thread> senders;
-    for (int s = 0; s < kSenders; ++s) {
-        senders.emplace_back([&, s] {
-            bench::CtlsimControl control(rig.sim().control_port());
-            std::mt19937 random(2026u + static_cast<unsigned>(s));
-            const auto interval =
-                std::chrono::microseconds(1000000LL * kSenders / std::max(1, o.cards_per_second));
-            Wall::time_point next =
-                Wall::now() +
-                std::chrono::microseconds(1000000LL * s / std::max(1, o.cards_per_second));
-            for (int i = s; i < total; i += kSenders) {
-                std::this_thread::sleep_until(next);
-                next += interval;
-                if (!send_card(control, cards, random, s, kSenders, o,
-                               0x10000000u + static_cast<unsigned>(i))) {
-                    ++dropped;  // the controller had no link with upload on: nothing was sent
-                }
-                ++sent;
-            }
-            if (--senders_left == 0) {
-                std::lock_guard lock(run_end_lock);
-                run_end.sending_done(Wall::now());
-            }
+    bench::PacedSenders senders(
+        rig.sim().control_port(), kSenders, o.cards_per_second, o.cards_per_second * o.seconds,
+        Wall::now(),
+        [&](bench::CtlsimControl& control, std::mt19937& random, int i) {
+            // false: the controller had no link with upload on, nothing was sent
+            return send_card(control, cards, random, i % kSenders, kSenders, o,
+                             0x10000000u + static_cast<unsigned>(i));
+        },
+        [&] {
+            std::lock_guard lock(run_end_lock);
+            run_end.sending_done(Wall::now());
         });
-    }
     const double cpu_load_before = bench::cpu_seconds();
     const Wall::time_point load_start = Wall::now();
     // The client is served until every card was sent and then every card arrived or the
@@ -269,24 +252,24 @@ int run(const Options& o) {
         10.0 * o.seconds + 600);
     const double load_cpu =
         100.0 * (bench::cpu_seconds() - cpu_load_before) / seconds_since(load_start);
-    for (std::thread& t : senders) {
-        t.join();
-    }
-    std::printf("  cards sent: %d in %.1f s (%.1f/s; goal %d/s)%s\n", sent.load(), send_s,
-                send_s > 0 ? sent.load() / send_s : 0.0, o.cards_per_second,
+    senders.join();
+    const int sent = senders.sent();
+    std::printf("  cards sent: %d in %.1f s (%.1f/s; goal %d/s)%s\n", sent, send_s,
+                send_s > 0 ? sent / send_s : 0.0, o.cards_per_second,
                 ended ? "" : "; GAVE UP waiting");
     const std::vector<double> latencies = cards.latencies();
     std::printf(
         "  card read -> OnDataChange at %d/s for %d s: %zu of %d seen (%zu replaced by a "
         "newer card at the same door before an update, %zu missing); p50 %.1f ms, "
         "p99 %.1f ms, worst %.1f ms (goal p99 < %lu ms); CPU %.1f%%\n",
-        o.cards_per_second, o.seconds, latencies.size(), sent.load(), cards.superseded(),
-        cards.missing(), percentile(latencies, 0.5), percentile(latencies, 0.99),
-        percentile(latencies, 1.0), static_cast<unsigned long>(revised + 100), load_cpu);
+        o.cards_per_second, o.seconds, latencies.size(), sent, cards.superseded(), cards.missing(),
+        percentile(latencies, 0.5), percentile(latencies, 0.99), percentile(latencies, 1.0),
+        static_cast<unsigned long>(revised + 100), load_cpu);
     std::printf(
         "  OnDataChange calls %lu, values %llu; log warnings and errors %lu; cards the "
         "simulator could not send (link down) %d; doors online at the end %zu\n",
-        subscriber->calls, subscriber->values, log.errors(), dropped.load(), doors_online(doors));
+        subscriber->calls, subscriber->values, log.errors(), senders.dropped(),
+        doors_online(doors));
     std::printf("  simulator before the cards: %s\n", sim_before.c_str());
     std::printf("  simulator after the cards:  %s\n", rig.sim().command("stats").c_str());
 
@@ -332,12 +315,12 @@ int run(const Options& o) {
     const auto delta = [](std::uint64_t after, std::uint64_t before) {
         return static_cast<long long>(after - before);
     };
-    const long long accepted = sent.load() - dropped.load();
+    const long long accepted = sent - senders.dropped();
     char first_card[16];
     char last_card[16];
     std::snprintf(first_card, sizeof first_card, "%08X", 0x10000000u);
     std::snprintf(last_card, sizeof last_card, "%08X",
-                  0x10000000u + static_cast<unsigned>(std::max(0, sent.load() - 1)));
+                  0x10000000u + static_cast<unsigned>(std::max(0, sent - 1)));
     print_stages({
         {"sent by the simulator (link up, upload on)", accepted},
         {"card-report callbacks received by the program",
