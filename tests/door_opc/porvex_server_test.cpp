@@ -157,13 +157,14 @@ class ItemServerTest : public ::testing::Test {
         return added;
     }
 
-    // A device read of an added item as the client sees it (S_OK expected).
-    win::Variant ReadHandle(OPCHANDLE handle, WORD* quality = nullptr) {
+    // A read of an added item as the client sees it (S_OK expected): from the device, or
+    // from the group's cache (no device read).
+    win::Variant ReadHandleFrom(OPCDATASOURCE source, OPCHANDLE handle, WORD* quality) {
         win::ComPtr<IOPCSyncIO> io;
         group_.query(io);
         OPCITEMSTATE* states = nullptr;
         HRESULT* errors = nullptr;
-        EXPECT_EQ(io->Read(OPC_DS_DEVICE, 1, &handle, &states, &errors), S_OK);
+        EXPECT_EQ(io->Read(source, 1, &handle, &states, &errors), S_OK);
         win::Variant value(states[0].vDataValue);
         if (quality != nullptr) {
             *quality = states[0].wQuality;
@@ -173,22 +174,11 @@ class ItemServerTest : public ::testing::Test {
         CoTaskMemFree(errors);
         return value;
     }
-
-    // The group's cache of an added item, as a client reads it (no device read).
+    win::Variant ReadHandle(OPCHANDLE handle, WORD* quality = nullptr) {
+        return ReadHandleFrom(OPC_DS_DEVICE, handle, quality);
+    }
     win::Variant CacheRead(OPCHANDLE handle, WORD* quality = nullptr) {
-        win::ComPtr<IOPCSyncIO> io;
-        group_.query(io);
-        OPCITEMSTATE* states = nullptr;
-        HRESULT* errors = nullptr;
-        EXPECT_EQ(io->Read(OPC_DS_CACHE, 1, &handle, &states, &errors), S_OK);
-        win::Variant value(states[0].vDataValue);
-        if (quality != nullptr) {
-            *quality = states[0].wQuality;
-        }
-        VariantClear(&states[0].vDataValue);
-        CoTaskMemFree(states);
-        CoTaskMemFree(errors);
-        return value;
+        return ReadHandleFrom(OPC_DS_CACHE, handle, quality);
     }
 
     // Lets the group's update timer run for a while (the engine's ticks are window timers).
