@@ -40,7 +40,15 @@ DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& cloc
     if (options.status_queries_on_thread) {
         query_sender_ =
             std::make_unique<StatusQuerySender>([this](std::vector<StatusQuerySend> queries) {
-                send_status_queries(std::move(queries));
+                // The sender's thread has no one to throw to: the failure goes to the log.
+                try {
+                    send_status_queries(std::move(queries));
+                } catch (const std::exception& e) {
+                    log_.write(LogLevel::error,
+                               std::string("status queries not sent: ") + e.what());
+                } catch (...) {
+                    log_.write(LogLevel::error, "status queries not sent");
+                }
             });
     }
 }
@@ -71,7 +79,7 @@ void DoorServer::add_door(const DoorRow& row) {
     Update update(clock_.now());
     std::string duplicate;
     {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         const DoorRecord& door = load_door(dir_, update, row);
         if (const DoorRecord* first = dir_.duplicate_of(door.index)) {
             duplicate = "door " + describe_door(door) + " has the name and location of door " +
@@ -87,7 +95,7 @@ void DoorServer::add_door(const DoorRow& row) {
 }
 
 void DoorServer::attach_value_holders() {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     dir_.attach_value_holders();
 }
 
@@ -98,7 +106,7 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
     };
     std::vector<Target> targets;
     {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         targets.reserve(dir_.door_count());
         for (std::size_t i = 0; i < dir_.door_count(); ++i) {
             targets.push_back({dir_.door(i).ip, dir_.door(i).port});
@@ -121,14 +129,14 @@ void DoorServer::connect_pass(const Progress& progress, std::chrono::millisecond
             connected = it->second;
         } else {
             attempt = true;
-            // Not under DataLock: the library reports the attempt through the
+            // Not under data_lock_: the library reports the attempt through the
             // connection callback on this thread before it returns.
             connected = link_.connect(target.ip, target.port);
             attempted.emplace(key, connected);
         }
         Update update(clock_.now());
         {
-            std::lock_guard lock(DataLock);
+            std::lock_guard lock(data_lock_);
             if (i < dir_.door_count()) {
                 DoorRecord& door = dir_.door(i);
                 door.status_poll_queued = connected;
@@ -171,7 +179,7 @@ void DoorServer::tick(int refresh_seconds) {
     }
     Update update(clock_.now());
     {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         try {
             tick_.run(update, refresh_seconds);
         } catch (const std::exception& e) {
@@ -194,7 +202,7 @@ void DoorServer::send_status_queries(std::vector<StatusQuerySend> queries) {
     const std::vector<StatusQuerySend> failed =
         decoder_.send_status_queries(std::move(queries), &error);
     if (!failed.empty()) {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         decoder_.withdraw_status_queries(failed);
     }
     if (!error.empty()) {
@@ -206,7 +214,7 @@ bool DoorServer::send_remote_open(std::size_t door_index) {
     Update update(clock_.now());
     bool sent = false;
     {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         if (door_index < dir_.door_count()) {
             sent = decoder_.SendRemoteOpen(update, &dir_.door(door_index));
         }
@@ -216,12 +224,12 @@ bool DoorServer::send_remote_open(std::size_t door_index) {
 }
 
 std::optional<ItemValue> DoorServer::read_item(NodeId leaf) {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     return read_leaf_value(dir_, leaf);
 }
 
 std::optional<DoorServer::ItemReading> DoorServer::read_item_and_link(NodeId leaf) {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     std::optional<ItemValue> value = read_leaf_value(dir_, leaf);
     if (!value) {
         return std::nullopt;
@@ -241,7 +249,7 @@ DoorServer::WriteResult DoorServer::write_item(NodeId leaf, const ItemValue& val
     WriteResult result;
     std::string line;
     {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         result.outcome = write_leaf_value(dir_, decoder_, update, leaf, value);
         const LeafOwner owner = dir_.owner(leaf);
         if (result.outcome != RemoteOpenOutcome::not_remote_open && owner.door != nullptr) {
@@ -271,7 +279,7 @@ std::string DoorServer::describe_door(const DoorRecord& door) const {
 }
 
 std::optional<NodeId> DoorServer::find_leaf(std::string_view item_id) const {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     if (!dir_.tree().value_holders_attached()) {
         return std::nullopt;
     }
@@ -279,12 +287,12 @@ std::optional<NodeId> DoorServer::find_leaf(std::string_view item_id) const {
 }
 
 std::string DoorServer::node_text(NodeId node) const {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     return dir_.tree().contains(node) ? dir_.tree().text(node) : std::string();
 }
 
 std::optional<TItemInfo> DoorServer::item_info(NodeId leaf) const {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     if (!dir_.tree().contains(leaf) || dir_.tree().info(leaf) == nullptr) {
         return std::nullopt;
     }
@@ -292,18 +300,18 @@ std::optional<TItemInfo> DoorServer::item_info(NodeId leaf) const {
 }
 
 LeafOwner DoorServer::leaf_owner(NodeId leaf) const {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     return dir_.owner(leaf);
 }
 
 std::size_t DoorServer::door_count() const {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     return dir_.door_count();
 }
 
 std::vector<NodeId> DoorServer::controller_door_nodes(std::string_view ip, int port) const {
     std::vector<NodeId> nodes;
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     // The readers ZorvikReConnect and ZorvikFailedConnect visit.
     for (int i = 0; i < kReadersPerController; ++i) {
         if (const DoorRecord* door = dir_.FindDoor(ip, port, 1 << i)) {
@@ -314,12 +322,12 @@ std::vector<NodeId> DoorServer::controller_door_nodes(std::string_view ip, int p
 }
 
 DoorRecord DoorServer::door(std::size_t index) const {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     return dir_.door(index);
 }
 
 std::size_t DoorServer::pending_commands() const {
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     return pending_.size();
 }
 
@@ -346,7 +354,7 @@ void DoorServer::stop() {
 
 void DoorServer::release_doors() {
     stop();
-    std::lock_guard lock(DataLock);
+    std::lock_guard lock(data_lock_);
     pending_.clear();
     dir_.clear();
 }
@@ -362,7 +370,7 @@ void DoorServer::on_connection(std::string_view ip, int port, bool connected) {
     }
     Update update(clock_.now());
     {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         if (connected) {
             ZorvikReConnect(update, ip, port);
         } else {
@@ -372,7 +380,7 @@ void DoorServer::on_connection(std::string_view ip, int port, bool connected) {
     link_event(update, ip, port, connected);
     notify(update);
     if (connected) {
-        // Outside DataLock: the controller starts sending its reports.
+        // Outside data_lock_: the controller starts sending its reports.
         link_.enable_upload(std::string(ip), port);
     }
 }
@@ -384,7 +392,7 @@ void DoorServer::on_disconnection(std::string_view ip, int port) {
     }
     Update update(clock_.now());
     {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         ZorvikFailedConnect(update, ip, port);
     }
     link_event(update, ip, port, false);
@@ -454,7 +462,7 @@ void DoorServer::receive(const ReceivedFrame& entry) {
     counters_.handled(entry.Cmd == kCmdCardRecords);
     Update update(clock_.now());
     {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         decoder_.DataReceive(update, entry.IP, entry.Port, entry.ApCode, entry.Cmd, entry.Data);
     }
     notify(update);
@@ -483,7 +491,7 @@ void DoorServer::notify(const Update& update) {
     if (!update.remote_open_ends.empty()) {
         std::vector<std::string> lines;
         {
-            std::lock_guard lock(DataLock);
+            std::lock_guard lock(data_lock_);
             for (const RemoteOpenEnd& end : update.remote_open_ends) {
                 if (end.door < dir_.door_count()) {
                     const DoorRecord& door = dir_.door(end.door);

@@ -3,9 +3,9 @@
 //
 // Every user of the door records and the server tree (the event worker running
 // DataReceive, the library's threads reporting links up and down, the upkeep tick, the
-// connect pass and the item server's reads and writes) works under DataLock, one
+// connect pass and the item server's reads and writes) works under data_lock_, one
 // operation at a time. Changes are collected during the operation and handed to the
-// observers after DataLock is released. See docs/architecture.md.
+// observers after data_lock_ is released. See docs/architecture.md.
 #pragma once
 
 #include <atomic>
@@ -112,7 +112,7 @@ class DoorServer final : private LinkEvents {
     };
     WriteResult write_item(NodeId leaf, const ItemValue& value, std::string_view writer = {});
 
-    // --- the model, read under DataLock ---
+    // --- the model, read under data_lock_ ---
 
     PointSet enabled() const { return enabled_; }
     std::optional<NodeId> find_leaf(std::string_view item_id) const;
@@ -135,11 +135,11 @@ class DoorServer final : private LinkEvents {
     // Report callbacks per link ("ip:port").
     std::map<std::string, std::uint64_t> callbacks_per_link() const { return counters_.per_link(); }
 
-    // Runs fn(const DoorDirectory&) under DataLock, for readers that need several
+    // Runs fn(const DoorDirectory&) under data_lock_, for readers that need several
     // values at one moment (the monitor window filling its tree).
     template <class Fn>
     auto inspect(Fn&& fn) const {
-        std::lock_guard lock(DataLock);
+        std::lock_guard lock(data_lock_);
         return fn(static_cast<const DoorDirectory&>(dir_));
     }
 
@@ -164,7 +164,7 @@ class DoorServer final : private LinkEvents {
     void link_event(Update& update, std::string_view ip, int port, bool up);
     // Hands the changes to the observers and logs the remote opens that ended.
     void notify(const Update& update);
-    // "<door text> (<ip>:<port>, readers <in>/<out>)" under DataLock.
+    // "<door text> (<ip>:<port>, readers <in>/<out>)" under data_lock_.
     std::string describe_door(const DoorRecord& door) const;
 
     const PointSet enabled_;
@@ -173,7 +173,7 @@ class DoorServer final : private LinkEvents {
     const Clock& clock_;
     LogSink& log_;
 
-    mutable std::mutex DataLock;
+    mutable std::mutex data_lock_;
     DoorDirectory dir_;
     PendingCommands pending_;
     EventDecoder decoder_;

@@ -1,7 +1,7 @@
 // Discrete door events, for observers that must see every occurrence (the Alarms & Events
 // server): a leaf change only says that a text changed, so two swipes of the same card
 // collapse into one, while here they are two events. They are collected during an
-// operation under DataLock (Update::events) and handed out after it, like leaf changes.
+// operation under data_lock_ (Update::events) and handed out after it, like leaf changes.
 #pragma once
 
 #include <cstddef>
