@@ -38,8 +38,8 @@ DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& cloc
           options.batch_pause) {
     decoder_.count_into(&counters_);
     if (options.status_queries_on_thread) {
-        query_sender_ =
-            std::make_unique<StatusQuerySender>([this](std::vector<StatusQuerySend> queries) {
+        query_sender_ = std::make_unique<StatusQuerySender>(
+            [this](std::vector<StatusQuerySend> queries) {
                 // The sender's thread has no one to throw to: the failure goes to the log.
                 try {
                     send_status_queries(std::move(queries));
@@ -49,6 +49,13 @@ DoorServer::DoorServer(PointSet enabled, ControllerLink& link, const Clock& cloc
                 } catch (...) {
                     log_.write(LogLevel::error, "status queries not sent");
                 }
+            },
+            [this](std::vector<StatusQuerySend> stale) {
+                log_.write(LogLevel::warning,
+                           "status queries of " + std::to_string(stale.size()) +
+                               " doors not sent before the next upkeep tick; asked again then");
+                std::lock_guard lock(data_lock_);
+                decoder_.withdraw_status_queries(stale);
             });
     }
 }

@@ -3,15 +3,22 @@
 namespace porvex {
 
 void StatusQuerySender::post(std::vector<StatusQuerySend> batch) {
-    std::lock_guard lock(mutex_);
-    if (stopped_ || batch.empty()) {
-        return;
-    }
-    batches_.push_back(std::move(batch));
-    if (!thread_.joinable()) {
-        thread_ = std::thread([this] { run(); });
+    std::deque<std::vector<StatusQuerySend>> stale;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_ || batch.empty()) {
+            return;
+        }
+        stale.swap(batches_);
+        batches_.push_back(std::move(batch));
+        if (!thread_.joinable()) {
+            thread_ = std::thread([this] { run(); });
+        }
     }
     wake_.notify_one();
+    for (std::vector<StatusQuerySend>& old : stale) {
+        stale_(std::move(old));
+    }
 }
 
 void StatusQuerySender::stop() {
