@@ -569,16 +569,7 @@ TEST_F(ItemServerTest, AWriteThatThrowsFailsAndTheProgramLogSaysWhy) {
 TEST_F(ItemServerTest, EveryCardReadMovesTheSwipeTimeOn) {
     const Added added = AddItems({L"东门(一层).最后刷卡时间"});
     EXPECT_EQ(ReadHandle(added.handles.at(0)).value().date, 0.0);
-    ReceivedFrame card;
-    card.IP = kControllerIp;
-    card.Port = kControllerPort;
-    card.Cmd = 30;
-    card.Data =
-        "01"
-        "0012AB34"
-        "01"
-        "80"
-        "000000000000";
+    const ReceivedFrame card = CardAtTheFirstDoor();
     doors_->receive(card);
     const double first = ReadHandle(added.handles.at(0)).value().date;
     EXPECT_GT(first, 40000.0);  // a date of this century
