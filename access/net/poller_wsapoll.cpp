@@ -3,11 +3,10 @@
 // winsock2.h before windows.h
 #include <windows.h>
 
-#include <thread>
 #include <unordered_map>
 
 #include "poller.h"
-#include "wsapoll_flags.h"
+#include "wsapoll.h"
 
 namespace zorvik::net {
 
@@ -72,14 +71,7 @@ std::size_t Poller::size() const { return state_->fds.size(); }
 Result<int> Poller::wait(std::vector<Ready>& ready, int timeout_ms) {
     ready.clear();
     auto& fds = state_->fds;
-    if (fds.empty()) {
-        if (timeout_ms > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
-        }
-        return 0;
-    }
-    const int n =
-        ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms < 0 ? -1 : timeout_ms);
+    const int n = wsapoll_or_sleep(fds, timeout_ms);
     if (n == SOCKET_ERROR) {
         const int e = ::WSAGetLastError();
         if (e == WSAEINTR) {

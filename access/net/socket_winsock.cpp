@@ -4,13 +4,13 @@
 // winsock2.h before windows.h
 #include <windows.h>
 
+#include <chrono>
 #include <climits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "socket.h"
-#include "wsapoll_flags.h"
+#include "wsapoll.h"
 
 namespace zorvik::net {
 namespace {
@@ -320,14 +320,7 @@ Result<int> poll_sockets(std::span<PollItem> items, int timeout_ms) {
         fds.push_back({sock_of(items[i].socket), wsapoll_request(items[i].want), 0});
         index.push_back(i);
     }
-    if (fds.empty()) {
-        if (timeout_ms > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
-        }
-        return 0;
-    }
-    const int n =
-        ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms < 0 ? -1 : timeout_ms);
+    const int n = wsapoll_or_sleep(fds, timeout_ms);
     if (n == SOCKET_ERROR) {
         return last_error();
     }

@@ -1,8 +1,13 @@
-// Translation between the library's poll flags (socket.h) and WSAPoll's, shared by the
-// one-shot poll of socket_winsock.cpp and the kept set of poller_wsapoll.cpp. Windows only.
+// WSAPoll as the one-shot poll of socket_winsock.cpp and the kept set of poller_wsapoll.cpp
+// both use it: the translation of the library's poll flags (socket.h) and the call itself.
+// Windows only.
 #pragma once
 
 #include <winsock2.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
 
 #include "socket.h"
 
@@ -37,6 +42,19 @@ inline unsigned poll_flags_from(SHORT revents) {
         got |= kHangup | kReadable;
     }
     return got;
+}
+
+// WSAPoll over fds (timeout_ms < 0: no time-out): the number of ready entries, or
+// SOCKET_ERROR with WSAGetLastError set. WSAPoll refuses an empty set, so an empty set
+// waits out the time-out instead, like a poll with nothing to watch.
+inline int wsapoll_or_sleep(std::vector<WSAPOLLFD>& fds, int timeout_ms) {
+    if (fds.empty()) {
+        if (timeout_ms > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+        }
+        return 0;
+    }
+    return ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms < 0 ? -1 : timeout_ms);
 }
 
 }  // namespace zorvik::net
