@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "opc/async/data_stream.h"
+#include "opc/com/engine_lock.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/group/group_impl.h"
@@ -265,7 +266,10 @@ void TGroupAsync::SendBlock(int format, win::UniqueHglobal block, int kind) {
     medium.pUnkForRelease = nullptr;
     // The client may unadvise or remove the group during the call.
     win::ComPtr<IUnknown> keep(group_.identity());
-    sink->OnDataChange(&description, &medium);
+    {
+        const TEngineUnlock unlocked;  // the client may call the server meanwhile
+        sink->OnDataChange(&description, &medium);
+    }
     // The block stays the engine's: the sink had to copy what it needed during the call.
     block.reset();
     ProbeSink(format, kind);
@@ -283,7 +287,12 @@ void TGroupAsync::ProbeSink(int format, int kind) noexcept {
     }
     last_probe_[format] = now;
     win::ComPtr<IUnknown> answer;
-    const HRESULT hr = sink->QueryInterface(kProbeIid, reinterpret_cast<void**>(answer.put()));
+    HRESULT hr = S_OK;
+    {
+        const TEngineUnlock unlocked;  // a call to the client's process like any other
+        hr = sink->QueryInterface(kProbeIid, reinterpret_cast<void**>(answer.put()));
+        answer.reset();
+    }
     if (IsClientGone(hr) && sinks_[format].get() == sink.get()) {
         sinks_[format].reset();
         group_.ReportCallbackFailure(hr, kind);
