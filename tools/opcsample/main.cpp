@@ -86,7 +86,12 @@ int MinUpdateRateFromCommandLine() {
 
 int Serve() {
     using namespace porvex::opc;
-    porvex::win::ComApartment apartment;
+    // The apartment the item server asks for (TOpcItemServer::CallableOnAnyThread). In the
+    // multithreaded one the clients' calls run on the RPC threads under the engine lock;
+    // this thread still runs the window's timers and posted work in the loop below.
+    porvex::win::ComApartment apartment(sample::SampleServer::kCallableOnAnyThread
+                                            ? COINIT_MULTITHREADED
+                                            : COINIT_APARTMENTTHREADED);
     apartment.require();
     TComServer com;
     if (CallProfileAsked()) {
