@@ -112,7 +112,9 @@ int Serve() {
     if (const std::optional<int> exit_code = com.Start(GetCommandLineW())) {
         return *exit_code;
     }
-    LogLine(std::wstring(L"serving (") + StartModeName(com.StartMode()) + L" start)");
+    LogLine(std::wstring(L"serving (") + StartModeName(com.StartMode()) + L" start, " +
+            (sample::SampleServer::kCallableOnAnyThread ? L"multithreaded" : L"single-threaded") +
+            L" apartment)");
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
