@@ -96,10 +96,16 @@ void TGroupAsync::RefreshOnAdvise(const wchar_t* connection,
     }
 }
 
-void TGroupAsync::ItemsChanged(std::span<TGroupItemImpl* const> items) {
+bool TGroupAsync::WantsItemsChanged() const noexcept {
+    return HasSink(sfData) || HasSink(sfDataTime);
+}
+
+void TGroupAsync::ItemsChanged(std::span<const OPCHANDLE> handles) {
     for (int format : {sfData, sfDataTime}) {
-        if (HasSink(format)) {
-            SendStreamChange(format, OPC_DS_CACHE, 0, items, ckStreamDataChange);
+        // Found again for each sink: the one before may have removed items during its call.
+        if (HasSink(format) && !group_.Detached()) {
+            SendStreamChange(format, OPC_DS_CACHE, 0, ItemsStillInGroup(handles),
+                             ckStreamDataChange);
         }
     }
 }

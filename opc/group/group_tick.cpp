@@ -42,11 +42,11 @@ void TGroupImpl::Tick() {
     }
     detail::count_changed(changed_.size());
     // The client may release or remove this group, or remove items, from inside its
-    // callbacks, and a nested tick may reuse changed_: the DA 1.0 sinks get the changed
-    // items still in the group afterwards, found again by their handles.
+    // callbacks, and a nested tick may reuse changed_: an extension that wants the changes
+    // (a DA 1.0 data sink) gets their handles, taken before the delivery.
     win::ComPtr<IUnknown> keep(identity());
     std::vector<OPCHANDLE> changed_handles;
-    if (extension_) {
+    if (extension_ && extension_->WantsItemsChanged()) {
         changed_handles.reserve(changed_.size());
         for (const TGroupItemImpl* item : changed_) {
             changed_handles.push_back(item->ServerHandle());
@@ -56,16 +56,8 @@ void TGroupImpl::Tick() {
         DeliverDataChange(OPC_DS_CACHE, 0, changed_);
     }
     changed_.clear();
-    if (extension_ && !detached_) {
-        std::vector<TGroupItemImpl*> still_here;
-        still_here.reserve(changed_handles.size());
-        for (OPCHANDLE handle : changed_handles) {
-            TGroupItemImpl* item = static_cast<TGroupItemImpl*>(server.Items().Find(handle));
-            if (item && &item->OwnerGroup() == this) {
-                still_here.push_back(item);
-            }
-        }
-        extension_->ItemsChanged(still_here);
+    if (!changed_handles.empty() && extension_ && !detached_) {
+        extension_->ItemsChanged(changed_handles);
     }
 }
 
