@@ -73,6 +73,9 @@ void TComServer::AddFactory(std::unique_ptr<TOpcServerFactory> factory) {
 }
 
 void TComServer::AdoptItemServer(std::unique_ptr<TOpcItemServer> server) {
+    if (server) {
+        server->Window().SetCallableOnAnyThread(server->CallableOnAnyThread());
+    }
     item_server_ = std::move(server);
 }
 

@@ -117,8 +117,8 @@ class TOpcItemServer : public TItemSource {
     // is held (opc/com/engine_lock.h). Default false: the item server belongs to the thread
     // that created it, which then enters a single-threaded apartment and serves every call.
     // With true that thread enters the multithreaded apartment: clients' calls run on the
-    // RPC threads, and notifications are direct calls on the thread that raises them. The
-    // answer must not change while the program runs.
+    // RPC threads, and notifications are direct calls on the thread that raises them. Asked
+    // once, when the COM server adopts the item server (TComServer::AdoptItemServer).
     virtual bool CallableOnAnyThread();
 
     // ---- Operations for the application -------------------------------------------------

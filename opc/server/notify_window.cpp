@@ -31,7 +31,7 @@ TNotifyWindow::~TNotifyWindow() {
 }
 
 void TNotifyWindow::Notify(TNotification kind, void* object) {
-    if (OnOwnThread() || owner_.CallableOnAnyThread()) {
+    if (OnOwnThread() || callable_on_any_thread_) {
         // On the window's own thread a sent message is a direct call of the window
         // procedure; calling the handler directly spares the system's message path (a
         // notification per item of AddItems and RemoveItems) with the same outcome. An item

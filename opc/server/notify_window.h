@@ -49,6 +49,10 @@ class TNotifyWindow {
     ~TNotifyWindow();
 
     HWND Handle() const noexcept { return hwnd_; }
+    // Whether the item server is callable on any thread (TOpcItemServer::
+    // CallableOnAnyThread), set once when it is adopted: asked again later, a call running
+    // while the item server is destroyed would get the base class's answer.
+    void SetCallableOnAnyThread(bool callable) noexcept { callable_on_any_thread_ = callable; }
 
     // Sends notification kind for object and returns when the item server has handled it
     // (on the window's thread by a direct call).
@@ -72,6 +76,7 @@ class TNotifyWindow {
     TOpcItemServer& owner_;
     HWND hwnd_ = nullptr;
     DWORD thread_ = 0;  // the window's thread
+    bool callable_on_any_thread_ = false;
     // Objects of notifications being sent right now (nested sends possible): a notification
     // message naming anything else did not come from the engine and is ignored.
     std::vector<void*> sending_;
