@@ -3,6 +3,7 @@
 
 #include "opc/async/data_stream.h"
 #include "opc/async/group_async.h"
+#include "opc/com/engine_lock.h"
 #include "opc/com/errors.h"
 #include "opc/group/group_impl.h"
 #include "opc/items/item_types.h"
@@ -90,10 +91,15 @@ void TAsyncReadTask::Execute() {
         return;
     }
     static_assert(sizeof(win::Variant) == sizeof(VARIANT));
-    const HRESULT hr = callback->OnReadComplete(
-        ClientTransactionId(), group.ClientGroupHandle(), MasterQuality(qualities),
-        MasterError(errors), static_cast<DWORD>(count), client_handles.data(),
-        reinterpret_cast<VARIANT*>(values.data()), qualities.data(), times.data(), errors.data());
+    HRESULT hr = S_OK;
+    {
+        const TEngineUnlock unlocked;  // the client may call the server meanwhile
+        hr = callback->OnReadComplete(ClientTransactionId(), group.ClientGroupHandle(),
+                                      MasterQuality(qualities), MasterError(errors),
+                                      static_cast<DWORD>(count), client_handles.data(),
+                                      reinterpret_cast<VARIANT*>(values.data()), qualities.data(),
+                                      times.data(), errors.data());
+    }
     if (FAILED(hr)) {
         group.ReportCallbackFailure(hr, ckReadComplete);
     }
@@ -125,9 +131,13 @@ void TAsyncWriteTask::Execute() {
     if (!callback) {
         return;
     }
-    const HRESULT hr = callback->OnWriteComplete(
-        ClientTransactionId(), group.ClientGroupHandle(), MasterError(errors),
-        static_cast<DWORD>(client_handles.size()), client_handles.data(), errors.data());
+    HRESULT hr = S_OK;
+    {
+        const TEngineUnlock unlocked;  // the client may call the server meanwhile
+        hr = callback->OnWriteComplete(
+            ClientTransactionId(), group.ClientGroupHandle(), MasterError(errors),
+            static_cast<DWORD>(client_handles.size()), client_handles.data(), errors.data());
+    }
     if (FAILED(hr)) {
         group.ReportCallbackFailure(hr, ckWriteComplete);
     }

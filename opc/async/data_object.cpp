@@ -26,10 +26,10 @@ HRESULT TGroupAsync::DAdvise(FORMATETC* pformatetc, DWORD, IAdviseSink* pAdvSink
     if (format < 0) {
         return DV_E_FORMATETC;
     }
-    if (sinks_[format]) {
-        return CONNECT_E_ADVISELIMIT;
-    }
     return OpcBoundary("IDataObject::DAdvise", [&]() -> HRESULT {
+        if (sinks_[format]) {
+            return CONNECT_E_ADVISELIMIT;
+        }
         // A group that left its server keeps no sinks (nothing would ever release them).
         if (group_.Detached()) {
             return E_FAIL;
@@ -48,11 +48,16 @@ HRESULT TGroupAsync::DAdvise(FORMATETC* pformatetc, DWORD, IAdviseSink* pAdvSink
 }
 
 HRESULT TGroupAsync::DUnadvise(DWORD dwConnection) noexcept {
-    if (dwConnection >= static_cast<DWORD>(kStreamFormatCount) || !sinks_[dwConnection]) {
-        return OLE_E_NOCONNECTION;
+    // The sink may call back into the group while it is released: that happens after the
+    // engine lock is free.
+    win::ComPtr<IAdviseSink> sink;
+    {
+        const TEngineGuard engine;
+        if (dwConnection >= static_cast<DWORD>(kStreamFormatCount) || !sinks_[dwConnection]) {
+            return OLE_E_NOCONNECTION;
+        }
+        sink = std::move(sinks_[dwConnection]);
     }
-    // The sink may call back into the group while it is released.
-    win::ComPtr<IAdviseSink> sink = std::move(sinks_[dwConnection]);
     sink.reset();
     return S_OK;
 }

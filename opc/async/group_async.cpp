@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "opc/async/data_stream.h"
+#include "opc/com/engine_lock.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/group/group_impl.h"
@@ -95,10 +96,16 @@ void TGroupAsync::RefreshOnAdvise(const wchar_t* connection,
     }
 }
 
-void TGroupAsync::ItemsChanged(std::span<TGroupItemImpl* const> items) {
+bool TGroupAsync::WantsItemsChanged() const noexcept {
+    return HasSink(sfData) || HasSink(sfDataTime);
+}
+
+void TGroupAsync::ItemsChanged(std::span<const OPCHANDLE> handles) {
     for (int format : {sfData, sfDataTime}) {
-        if (HasSink(format)) {
-            SendStreamChange(format, OPC_DS_CACHE, 0, items, ckStreamDataChange);
+        // Found again for each sink: the one before may have removed items during its call.
+        if (HasSink(format) && !group_.Detached()) {
+            SendStreamChange(format, OPC_DS_CACHE, 0, ItemsStillInGroup(handles),
+                             ckStreamDataChange);
         }
     }
 }
@@ -265,7 +272,10 @@ void TGroupAsync::SendBlock(int format, win::UniqueHglobal block, int kind) {
     medium.pUnkForRelease = nullptr;
     // The client may unadvise or remove the group during the call.
     win::ComPtr<IUnknown> keep(group_.identity());
-    sink->OnDataChange(&description, &medium);
+    {
+        const TEngineUnlock unlocked;  // the client may call the server meanwhile
+        sink->OnDataChange(&description, &medium);
+    }
     // The block stays the engine's: the sink had to copy what it needed during the call.
     block.reset();
     ProbeSink(format, kind);
@@ -283,7 +293,12 @@ void TGroupAsync::ProbeSink(int format, int kind) noexcept {
     }
     last_probe_[format] = now;
     win::ComPtr<IUnknown> answer;
-    const HRESULT hr = sink->QueryInterface(kProbeIid, reinterpret_cast<void**>(answer.put()));
+    HRESULT hr = S_OK;
+    {
+        const TEngineUnlock unlocked;  // a call to the client's process like any other
+        hr = sink->QueryInterface(kProbeIid, reinterpret_cast<void**>(answer.put()));
+        answer.reset();
+    }
     if (IsClientGone(hr) && sinks_[format].get() == sink.get()) {
         sinks_[format].reset();
         group_.ReportCallbackFailure(hr, kind);

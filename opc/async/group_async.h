@@ -41,7 +41,8 @@ class TGroupAsync final : public TGroupExtension,
     // TGroupExtension
     void* QueryInterface(REFIID riid) noexcept override;
     void DataCallbackChanged(bool advised) override;
-    void ItemsChanged(std::span<TGroupItemImpl* const> items) override;
+    bool WantsItemsChanged() const noexcept override;
+    void ItemsChanged(std::span<const OPCHANDLE> handles) override;
     void GroupRemoved() noexcept override;
     void GroupLeaving() noexcept override;
 

@@ -2,19 +2,21 @@
 // IOPCAsyncIO and IDataObject with their transaction queue and data-object streams. A
 // module providing them installs a factory on the item server
 // (TOpcItemServer::SetGroupExtensionFactory, typically from the registration step); every
-// group then creates its extension when it is made and consults it as below. Everything
-// runs on the engine thread.
+// group then creates its extension when it is made and consults it as below.
 //
 // What an extension finds on TGroupImpl: item handle validation (FindItem, ValidateItem),
 // reading for delivery and writing (ReadItem, WriteItem), the OnDataChange delivery of
 // refreshes (DeliverDataChange), the active items (ActiveItemHandles), the data callback,
 // the enable flag, callback-failure reports, and the engine window for posting
-// transactions (Server().Window().Post).
+// transactions (Server().Window().Post). Everything runs under the engine lock
+// (opc/com/engine_lock.h); a call out to a client releases it.
 #pragma once
 
 #include <windows.h>
 
 #include <span>
+
+#include "opc/idl/opc_interfaces.h"
 
 namespace porvex::opc {
 
@@ -29,8 +31,12 @@ class TGroupExtension {
     virtual void* QueryInterface(REFIID riid) noexcept = 0;
     // The client advised (true) or unadvised (false) the group's IOPCDataCallback.
     virtual void DataCallbackChanged(bool advised) { (void)advised; }
-    // The update tick found these items changed; called after the OnDataChange delivery.
-    virtual void ItemsChanged(std::span<TGroupItemImpl* const> items) { (void)items; }
+    // Whether the extension wants the changes of each update tick (ItemsChanged).
+    virtual bool WantsItemsChanged() const noexcept { return false; }
+    // The update tick found the items of these server handles changed; called after the
+    // OnDataChange delivery, during which the client may have removed some of them: an
+    // extension finds the items again (and again after each call out of its own).
+    virtual void ItemsChanged(std::span<const OPCHANDLE> handles) { (void)handles; }
     // The client removed the group while it still holds references to it: the group keeps
     // answering those references, but work queued for it is no longer wanted.
     virtual void GroupRemoved() noexcept {}

@@ -135,7 +135,10 @@ void TGroupImpl::Destroy() noexcept {
 }
 
 void TGroupImpl::final_release() noexcept {
-    if (destroying_) {
+    // The last reference may go on any thread: the group leaves under the engine lock,
+    // unless a call holding the lock took a new reference meanwhile.
+    const TEngineGuard engine;
+    if (references() != 0 || destroying_) {
         return;
     }
     if (detached_) {

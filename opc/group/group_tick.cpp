@@ -1,4 +1,5 @@
 // The update tick of a group and the OnDataChange delivery.
+#include "opc/com/engine_lock.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/group/group_impl.h"
@@ -40,15 +41,24 @@ void TGroupImpl::Tick() {
         return;
     }
     detail::count_changed(changed_.size());
-    // The client may release or remove this group from inside its callbacks.
+    // The client may release or remove this group, or remove items, from inside its
+    // callbacks, and a nested tick may reuse changed_: an extension that wants the changes
+    // (a DA 1.0 data sink) gets their handles, taken before the delivery.
     win::ComPtr<IUnknown> keep(identity());
+    std::vector<OPCHANDLE> changed_handles;
+    if (extension_ && extension_->WantsItemsChanged()) {
+        changed_handles.reserve(changed_.size());
+        for (const TGroupItemImpl* item : changed_) {
+            changed_handles.push_back(item->ServerHandle());
+        }
+    }
     if (data_callback_ && enabled_) {
         DeliverDataChange(OPC_DS_CACHE, 0, changed_);
     }
-    if (extension_ && !detached_) {
-        extension_->ItemsChanged(changed_);
-    }
     changed_.clear();
+    if (!changed_handles.empty() && extension_ && !detached_) {
+        extension_->ItemsChanged(changed_handles);
+    }
 }
 
 void TGroupImpl::DeliverDataChange(OPCDATASOURCE source, DWORD transactionId,
@@ -88,10 +98,15 @@ void TGroupImpl::DeliverDataChange(OPCDATASOURCE source, DWORD transactionId,
     // win::Variant is laid out as a VARIANT: the array goes to the client as it is.
     static_assert(sizeof(win::Variant) == sizeof(VARIANT));
     win::ComPtr<IUnknown> keep(identity());
-    const HRESULT hr = callback->OnDataChange(
-        transactionId, client_handle_, master_quality, master_error, static_cast<DWORD>(count),
-        handles.data(), reinterpret_cast<VARIANT*>(values.data()), qualities.data(), times.data(),
-        errors.data());
+    HRESULT hr = S_OK;
+    {
+        // Out to the client without the engine lock: it may call the server meanwhile.
+        const TEngineUnlock unlocked;
+        hr = callback->OnDataChange(transactionId, client_handle_, master_quality, master_error,
+                                    static_cast<DWORD>(count), handles.data(),
+                                    reinterpret_cast<VARIANT*>(values.data()), qualities.data(),
+                                    times.data(), errors.data());
+    }
     if (transactionId == 0) {
         detail::count_sent(count, SUCCEEDED(hr));
     }

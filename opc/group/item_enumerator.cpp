@@ -94,4 +94,13 @@ HRESULT TItemEnumerator::Clone(IEnumOPCItemAttributes** ppEnum) noexcept {
     }
 }
 
+void TItemEnumerator::final_release() noexcept {
+    // The last reference may go on any thread: the object leaves the engine under its lock,
+    // unless a call holding the lock took a new reference meanwhile.
+    const TEngineGuard engine;
+    if (references() == 0) {
+        delete this;
+    }
+}
+
 }  // namespace porvex::opc

@@ -20,6 +20,9 @@ class TItemEnumerator final : public win::ComObject<IEnumOPCItemAttributes> {
     HRESULT STDMETHODCALLTYPE Reset() noexcept override;
     HRESULT STDMETHODCALLTYPE Clone(IEnumOPCItemAttributes** ppEnum) noexcept override;
 
+  protected:
+    void final_release() noexcept override;
+
   private:
     TItemEnumerator(TGroupImpl& group, ULONG position);
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "opc/com/engine_lock.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/text.h"
@@ -72,6 +73,9 @@ void TComServer::AddFactory(std::unique_ptr<TOpcServerFactory> factory) {
 }
 
 void TComServer::AdoptItemServer(std::unique_ptr<TOpcItemServer> server) {
+    if (server) {
+        server->Window().SetCallableOnAnyThread(server->CallableOnAnyThread());
+    }
     item_server_ = std::move(server);
 }
 
@@ -185,6 +189,8 @@ void TComServer::LastObjectReleased() {
             }
         };
     }
+    // The last release may come on any thread; the window's queue of work is engine state.
+    const TEngineGuard engine;
     if (TOpcItemServer* server = TOpcItemServer::Instance()) {
         server->Window().Post(std::make_unique<TLastReleaseWork>(std::move(action)));
     } else {

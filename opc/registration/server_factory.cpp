@@ -1,5 +1,6 @@
 #include "opc/registration/server_factory.h"
 
+#include "opc/com/engine_lock.h"
 #include "opc/com/log.h"
 #include "opc/registration/opc_entries.h"
 #include "opc/server_object/server_impl.h"
@@ -70,6 +71,8 @@ HRESULT TOpcServerFactory::CreateInstance(IUnknown* outer, REFIID riid, void** o
     if (outer) {
         return CLASS_E_NOAGGREGATION;
     }
+    // A new client object joins the engine's lists: under the engine lock.
+    const TEngineGuard engine;
     return kind_.create ? kind_.create(riid, object) : CreateServerObject(riid, object);
 }
 

@@ -45,10 +45,10 @@ HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept 
     if (!pUnkSink || !pdwCookie) {
         return E_POINTER;
     }
-    if (sink_) {
-        return CONNECT_E_CANNOTCONNECT;
-    }
     return OpcBoundary("IConnectionPoint::Advise", [&]() -> HRESULT {
+        if (sink_) {
+            return CONNECT_E_CANNOTCONNECT;
+        }
         if (hook_ && FAILED(hook_(pUnkSink, true))) {
             return CONNECT_E_CANNOTCONNECT;
         }
@@ -59,12 +59,14 @@ HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept 
 }
 
 HRESULT TConnectionPoint::Unadvise(DWORD) noexcept {
-    if (!sink_) {
-        return CONNECT_E_NOCONNECTION;
-    }
+    // The sink stays referenced until the hook has let go of its own reference, and its
+    // last release (a call to the client's process) comes after the engine lock is free.
+    win::ComPtr<IUnknown> sink;
     return OpcBoundary("IConnectionPoint::Unadvise", [&]() -> HRESULT {
-        // Keep the sink referenced until the hook has let go of its own reference.
-        win::ComPtr<IUnknown> sink = std::move(sink_);
+        if (!sink_) {
+            return CONNECT_E_NOCONNECTION;
+        }
+        sink = std::move(sink_);
         if (hook_) {
             hook_(sink.get(), false);
         }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "opc/com/engine_lock.h"
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/text.h"
@@ -43,6 +44,7 @@ TOpcItemServer::TOpcItemServer()
 }
 
 TOpcItemServer::~TOpcItemServer() {
+    const TEngineGuard engine;
     DisconnectClients();
     namespace_root_.reset();
     if (the_instance.load() == this) {
@@ -127,6 +129,8 @@ void TOpcItemServer::ConvertWrittenValue(TItemHandle, const VARIANT& written, VA
     }
 }
 
+bool TOpcItemServer::CallableOnAnyThread() { return false; }
+
 const TClientInfo* TOpcItemServer::WritingClient() noexcept { return writing_client; }
 
 TWritingClientScope::TWritingClientScope(const TClientInfo* client) noexcept
@@ -139,6 +143,7 @@ TWritingClientScope::~TWritingClientScope() { writing_client = previous_; }
 // ---- Clients -------------------------------------------------------------------------------
 
 void TOpcItemServer::DisconnectClients() {
+    const TEngineGuard engine;
     for (TEngineClient* client : ClientSnapshot()) {
         client->Detach();
     }
@@ -173,6 +178,8 @@ std::vector<TEngineClient*> TOpcItemServer::ClientSnapshot() const {
 }
 
 int TOpcItemServer::ShutdownClients(const std::wstring& reason, int index) {
+    // Each request releases the engine lock while it is out (TShutdownPoint::Request).
+    const TEngineGuard engine;
     // Each chosen client with a reference that keeps it alive while it is asked.
     std::vector<std::pair<win::ComPtr<IUnknown>, TEngineClient*>> chosen;
     {
@@ -203,6 +210,8 @@ bool TOpcItemServer::HasOption(int bit) { return Options().Has(bit); }
 // ---- Namespace -----------------------------------------------------------------------------
 
 void TOpcItemServer::ReloadNamespace(bool merge) {
+    // The engine lock before the client-list lock, as everywhere.
+    const TEngineGuard engine;
     TLock lock(client_lock_);
     std::vector<std::pair<TEngineClient*, std::wstring>> positions;
     for (TEngineClient* client : clients_) {

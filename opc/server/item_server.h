@@ -5,8 +5,10 @@
 //
 // The instance also holds the engine's process-wide state: the connected clients, the
 // shared server items, the browse namespace, the start time, the vendor text and the
-// notification window through which notifications, group ticks and posted work run (all on
-// the thread that created the instance, which also serves COM calls).
+// notification window through which group ticks and posted work run on the thread that
+// created the instance. Whether COM calls are served on that thread too or on any thread
+// is the item server's choice (CallableOnAnyThread); either way the engine lock
+// (opc/com/engine_lock.h) serialises all of the engine's state.
 #pragma once
 
 #include <windows.h>
@@ -111,6 +113,13 @@ class TOpcItemServer : public TItemSource {
     // server overrides it where a written value means more than its converted number.
     virtual void ConvertWrittenValue(TItemHandle handle, const VARIANT& written,
                                      VARTYPE canonicalType, win::Variant& converted);
+    // 28: whether every operation above may be called on any thread while the engine lock
+    // is held (opc/com/engine_lock.h). Default false: the item server belongs to the thread
+    // that created it, which then enters a single-threaded apartment and serves every call.
+    // With true that thread enters the multithreaded apartment: clients' calls run on the
+    // RPC threads, and notifications are direct calls on the thread that raises them. Asked
+    // once, when the COM server adopts the item server (TComServer::AdoptItemServer).
+    virtual bool CallableOnAnyThread();
 
     // ---- Operations for the application -------------------------------------------------
     int ClientCount() const;
@@ -159,7 +168,8 @@ class TOpcItemServer : public TItemSource {
     FILETIME Now();
     // Calls HandleException and keeps anything it raises from escaping.
     void ReportException(std::exception_ptr error) noexcept override;
-    // Sends a notification through the window (synchronously); kinds 1-3 name a client,
+    // Hands a notification to the item server (synchronously; see TNotifyWindow::Notify);
+    // kinds 1-3 name a client,
     // 4-5 a group, 6-7 a group item.
     void Notify(TNotification kind, TClientInfo& client);
     void Notify(TNotification kind, TGroupInfo& group);

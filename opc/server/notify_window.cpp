@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "opc/com/engine_lock.h"
 #include "opc/com/errors.h"
 #include "opc/server/item_server.h"
 #include "opc/server/message_window.h"
@@ -17,6 +18,7 @@ TNotifyWindow::TNotifyWindow(TOpcItemServer& owner) : owner_(owner) {
 }
 
 TNotifyWindow::~TNotifyWindow() {
+    const TEngineGuard engine;
     // Work still queued is dropped with the window's queue; free it here.
     for (TPostedWork* work : posted_) {
         delete work;
@@ -29,10 +31,13 @@ TNotifyWindow::~TNotifyWindow() {
 }
 
 void TNotifyWindow::Notify(TNotification kind, void* object) {
-    if (GetCurrentThreadId() == thread_) {
+    if (OnOwnThread() || callable_on_any_thread_) {
         // On the window's own thread a sent message is a direct call of the window
         // procedure; calling the handler directly spares the system's message path (a
-        // notification per item of AddItems and RemoveItems) with the same outcome.
+        // notification per item of AddItems and RemoveItems) with the same outcome. An item
+        // server callable on any thread is called on the raising thread: sending would wait
+        // for the window's thread, which may be waiting for the engine lock.
+        const TEngineGuard engine;
         try {
             owner_.DispatchNotification(kind, object);
         } catch (...) {
@@ -40,19 +45,47 @@ void TNotifyWindow::Notify(TNotification kind, void* object) {
         }
         return;
     }
-    sending_.push_back(object);
-    SendMessageW(hwnd_, kNotifyMessage, static_cast<WPARAM>(kind),
-                 reinterpret_cast<LPARAM>(object));
-    sending_.pop_back();
+    {
+        TLock lock(sending_lock_);
+        sending_.push_back(object);
+    }
+    {
+        // The window's thread takes the engine lock to handle it.
+        const TEngineUnlock unlocked;
+        SendMessageW(hwnd_, kNotifyMessage, static_cast<WPARAM>(kind),
+                     reinterpret_cast<LPARAM>(object));
+    }
+    TLock lock(sending_lock_);
+    sending_.erase(std::find(sending_.begin(), sending_.end(), object));
+}
+
+bool TNotifyWindow::IsBeingSent(void* object) {
+    TLock lock(sending_lock_);
+    return std::find(sending_.begin(), sending_.end(), object) != sending_.end();
 }
 
 void TNotifyWindow::StartTimer(UINT_PTR key, UINT periodMs) {
+    if (OnOwnThread()) {
+        SetTimerNow(key, periodMs);
+    } else if (!PostMessageW(hwnd_, kTimerRequestMessage, key, static_cast<LPARAM>(periodMs))) {
+        throw EOpcError(E_FAIL, L"the update timer could not be requested");
+    }
+}
+
+void TNotifyWindow::SetTimerNow(UINT_PTR key, UINT periodMs) {
     if (SetTimer(hwnd_, key, periodMs, nullptr) == 0) {
         throw EOpcError(E_FAIL, L"the update timer was refused");
     }
 }
 
-void TNotifyWindow::StopTimer(UINT_PTR key) noexcept { KillTimer(hwnd_, key); }
+void TNotifyWindow::StopTimer(UINT_PTR key) noexcept {
+    if (OnOwnThread()) {
+        KillTimer(hwnd_, key);
+    } else {
+        // A tick already queued finds no group under its key.
+        PostMessageW(hwnd_, kTimerRequestMessage, key, 0);
+    }
+}
 
 void TNotifyWindow::Post(std::unique_ptr<TPostedWork> work) {
     TPostedWork* raw = work.get();
@@ -80,18 +113,26 @@ LRESULT CALLBACK TNotifyWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPara
 LRESULT TNotifyWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_TIMER:
+        case kTimerRequestMessage:
         case kNotifyMessage:
         case kPostedWorkMessage:
             break;
         default:
             return DefWindowProcW(hwnd_, message, wParam, lParam);
     }
+    const TEngineGuard engine;
     try {
         if (message == WM_TIMER) {
             owner_.DispatchTimer(wParam);
+        } else if (message == kTimerRequestMessage) {
+            if (lParam == 0) {
+                KillTimer(hwnd_, wParam);
+            } else {
+                SetTimerNow(wParam, static_cast<UINT>(lParam));
+            }
         } else if (message == kNotifyMessage) {
             void* object = reinterpret_cast<void*>(lParam);
-            if (std::find(sending_.begin(), sending_.end(), object) != sending_.end()) {
+            if (IsBeingSent(object)) {
                 owner_.DispatchNotification(static_cast<TNotification>(wParam), object);
             }
         } else {

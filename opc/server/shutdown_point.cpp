@@ -1,5 +1,6 @@
 #include "opc/server/shutdown_point.h"
 
+#include "opc/com/engine_lock.h"
 #include "opc/com/errors.h"
 
 namespace porvex::opc {
@@ -37,7 +38,11 @@ std::optional<HRESULT> TShutdownPoint::Request(const std::wstring& reason) {
     if (!sink) {
         return std::nullopt;
     }
-    const HRESULT hr = sink->ShutdownRequest(reason.c_str());
+    HRESULT hr = S_OK;
+    {
+        const TEngineUnlock unlocked;  // the client may call the server meanwhile
+        hr = sink->ShutdownRequest(reason.c_str());
+    }
     if (IsClientGone(hr) && sink_.get() == sink.get()) {
         Disconnect();
     }

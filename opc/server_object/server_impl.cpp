@@ -290,4 +290,13 @@ HRESULT CreateServerObject(REFIID riid, void** object) noexcept {
     });
 }
 
+void TServerImpl::final_release() noexcept {
+    // The last reference may go on any thread: the object leaves the engine under its lock,
+    // unless a call holding the lock took a new reference meanwhile.
+    const TEngineGuard engine;
+    if (references() == 0) {
+        delete this;
+    }
+}
+
 }  // namespace porvex::opc

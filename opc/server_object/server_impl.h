@@ -113,6 +113,7 @@ class TServerImpl final
 
   protected:
     bool refuses(REFIID riid) const noexcept override;
+    void final_release() noexcept override;
 
   private:
     TServerImpl();

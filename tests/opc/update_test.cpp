@@ -306,8 +306,9 @@ class TTestExtension final : public TGroupExtension, public IOPCAsyncIO2 {
         return IsEqualIID(riid, IID_IOPCAsyncIO2) ? static_cast<IOPCAsyncIO2*>(this) : nullptr;
     }
     void DataCallbackChanged(bool advised) override { ++(advised ? log_.advised : log_.unadvised); }
-    void ItemsChanged(std::span<TGroupItemImpl* const> items) override {
-        log_.changed_items += items.size();
+    bool WantsItemsChanged() const noexcept override { return true; }
+    void ItemsChanged(std::span<const OPCHANDLE> handles) override {
+        log_.changed_items += handles.size();
     }
     void GroupLeaving() noexcept override { ++log_.leaving; }
 

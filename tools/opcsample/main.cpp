@@ -86,7 +86,12 @@ int MinUpdateRateFromCommandLine() {
 
 int Serve() {
     using namespace porvex::opc;
-    porvex::win::ComApartment apartment;
+    // The apartment the item server asks for (TOpcItemServer::CallableOnAnyThread). In the
+    // multithreaded one the clients' calls run on the RPC threads under the engine lock;
+    // this thread still runs the window's timers and posted work in the loop below.
+    porvex::win::ComApartment apartment(sample::SampleServer::kCallableOnAnyThread
+                                            ? COINIT_MULTITHREADED
+                                            : COINIT_APARTMENTTHREADED);
     apartment.require();
     TComServer com;
     if (CallProfileAsked()) {
@@ -107,7 +112,9 @@ int Serve() {
     if (const std::optional<int> exit_code = com.Start(GetCommandLineW())) {
         return *exit_code;
     }
-    LogLine(std::wstring(L"serving (") + StartModeName(com.StartMode()) + L" start)");
+    LogLine(std::wstring(L"serving (") + StartModeName(com.StartMode()) + L" start, " +
+            (sample::SampleServer::kCallableOnAnyThread ? L"multithreaded" : L"single-threaded") +
+            L" apartment)");
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);

@@ -75,7 +75,8 @@ struct TDiagnostics {
     std::wstring last_callback_failure;
 };
 
-// Used on the engine's thread only (the item server is called there).
+// Used only under the engine lock (opc/com/engine_lock.h), on whichever thread the engine
+// calls the item server.
 class TSampleItems {
   public:
     static constexpr int kLoadItems = 1000;
@@ -97,7 +98,7 @@ class TSampleItems {
     std::function<void()> on_exit;
     // Writes to the Events.* items: (item ID, value written).
     std::function<void(const std::wstring&, const VARIANT&)> on_event_write;
-    // Read by the diagnostic items; updated by the server on its main thread.
+    // Read by the diagnostic items; updated by the server in its notifications.
     TDiagnostics diagnostics;
 
   private:

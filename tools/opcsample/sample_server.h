@@ -14,6 +14,13 @@ namespace porvex::opc::sample {
 class SampleServer final : public TOpcItemServer {
   public:
     static constexpr int kDefaultMinUpdateRate = 50;
+    // The sample's items keep no state of their own outside the engine's calls (the
+    // simulated values are computed from the clock when read, the diagnostic counts change
+    // in notifications, shutdown and exit requests are posted work): under the engine lock
+    // they may be called on any thread. The program still serves its clients in the
+    // single-threaded apartment: in the multithreaded one, calls still running on the RPC
+    // threads when the program ends can hang its exit (docs/opc-engine.md, "Open").
+    static constexpr bool kCallableOnAnyThread = false;
 
     explicit SampleServer(int minUpdateRate = kDefaultMinUpdateRate);
     ~SampleServer() override;
@@ -21,6 +28,7 @@ class SampleServer final : public TOpcItemServer {
     void HandleException(std::exception_ptr error) override;
     TServerOptions Options() override;
     int MinUpdateRate() override { return min_update_rate_; }
+    bool CallableOnAnyThread() override { return kCallableOnAnyThread; }
     TItemHandle GetItemInfoEx(const std::wstring& itemId, std::wstring& accessPath,
                               TAccessRights& accessRights, std::shared_ptr<IEUInfo>& euInfo,
                               std::shared_ptr<IItemProperties>& itemProperties) override;

@@ -135,4 +135,13 @@ HRESULT TAreaBrowser::GetQualifiedSourceName(LPCWSTR szSourceName,
     });
 }
 
+void TAreaBrowser::final_release() noexcept {
+    // The last reference may go on any thread: the object leaves the engine under its lock,
+    // unless a call holding the lock took a new reference meanwhile.
+    const TEngineGuard engine;
+    if (references() == 0) {
+        delete this;
+    }
+}
+
 }  // namespace porvex::opc::events

@@ -29,6 +29,9 @@ class TAreaBrowser final : public win::ComObject<IOPCEventAreaBrowser> {
     HRESULT STDMETHODCALLTYPE
     GetQualifiedSourceName(LPCWSTR szSourceName, LPWSTR* pszQualifiedSourceName) noexcept override;
 
+  protected:
+    void final_release() noexcept override;
+
   private:
     explicit TAreaBrowser(TEventEngine& engine) : engine_(&engine) {}
     // The engine, or null when it has gone since the browser was made.

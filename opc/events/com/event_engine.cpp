@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "opc/com/engine_lock.h"
 #include "opc/com/errors.h"
 #include "opc/com/file_time.h"
 #include "opc/com/log.h"
@@ -55,6 +56,7 @@ TEventEngine::TEventEngine(TEventCatalog catalog, std::wstring vendorInfo, TEven
 }
 
 TEventEngine::~TEventEngine() {
+    const TEngineGuard engine;
     KillTimer(hwnd_, kTimerId);
     DestroyWindow(hwnd_);
     // Objects clients still hold stay alive without an engine: their calls then fail.
@@ -106,6 +108,7 @@ void TEventEngine::Add(TEventServer& server) { servers_.push_back(&server); }
 void TEventEngine::Remove(TEventServer& server) noexcept { std::erase(servers_, &server); }
 
 std::size_t TEventEngine::RequestShutdown(const std::wstring& reason) {
+    const TEngineGuard engine;
     std::size_t asked = 0;
     for (TEventServer* server : std::vector(servers_)) {
         win::ComPtr<TEventServer> keep(server);
@@ -135,6 +138,7 @@ void TEventEngine::Tick() noexcept {
 
 LRESULT CALLBACK TEventEngine::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER && wParam == kTimerId) {
+        const TEngineGuard locked;
         if (TEventEngine* engine = Instance(); engine && engine->hwnd_ == hwnd) {
             engine->Tick();
         }

@@ -572,4 +572,13 @@ bool TEventServer::RequestShutdown(const std::wstring& reason) {
     return shutdown_.Request(reason).has_value();
 }
 
+void TEventServer::final_release() noexcept {
+    // The last reference may go on any thread: the object leaves the engine under its lock,
+    // unless a call holding the lock took a new reference meanwhile.
+    const TEngineGuard engine;
+    if (references() == 0) {
+        delete this;
+    }
+}
+
 }  // namespace porvex::opc::events

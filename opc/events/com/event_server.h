@@ -75,6 +75,9 @@ class TEventServer final : public win::ComObject<IOPCEventServer, IConnectionPoi
     // The engine is going: the object stops working.
     void Detach() noexcept;
 
+  protected:
+    void final_release() noexcept override;
+
   private:
     explicit TEventServer(TEventEngine& engine);
     ~TEventServer() override;

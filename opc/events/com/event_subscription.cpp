@@ -323,8 +323,13 @@ bool TEventSubscription::Send(const std::vector<TEvent>& events, bool refresh, b
         return false;
     }
     TEventBatch batch(events, returned_);
-    const HRESULT hr = sink->OnEvent(client_handle_, refresh ? TRUE : FALSE,
-                                     lastRefresh ? TRUE : FALSE, batch.Count(), batch.Data());
+    const DWORD client_handle = client_handle_;
+    HRESULT hr = S_OK;
+    {
+        const TEngineUnlock unlocked;  // the client may call the server meanwhile
+        hr = sink->OnEvent(client_handle, refresh ? TRUE : FALSE, lastRefresh ? TRUE : FALSE,
+                           batch.Count(), batch.Data());
+    }
     GetSystemTimeAsFileTime(&last_delivery_);
     if (SUCCEEDED(hr)) {
         return true;
@@ -392,6 +397,15 @@ void TEventSubscription::Deliver() noexcept {
     } catch (...) {
         LogLine(L"event subscription " + std::to_wstring(client_handle_) + L": delivery failed: " +
                 DescribeException(std::current_exception()));
+    }
+}
+
+void TEventSubscription::final_release() noexcept {
+    // The last reference may go on any thread: the object leaves the engine under its lock,
+    // unless a call holding the lock took a new reference meanwhile.
+    const TEngineGuard engine;
+    if (references() == 0) {
+        delete this;
     }
 }
 

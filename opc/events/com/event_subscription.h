@@ -60,6 +60,9 @@ class TEventSubscription final
     void Detach() noexcept;
     FILETIME LastDelivery() const noexcept { return last_delivery_; }
 
+  protected:
+    void final_release() noexcept override;
+
   private:
     TEventSubscription(TEventEngine& engine, bool active, DWORD bufferTime, DWORD maxSize,
                        OPCHANDLE clientHandle);
