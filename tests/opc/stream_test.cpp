@@ -229,6 +229,39 @@ TEST_F(StreamTest, TheTickSendsTimeStampedBlocksOfTheChangedItems) {
     EXPECT_TRUE(callback_->changes.empty());
 }
 
+TEST_F(StreamTest, ASinkGetsOnlyTheChangedItemsTheCallbackLeftInTheGroup) {
+    MakeGroup({{L"Int", true, 1}, {L"Real", true, 2}}, true, false);
+    win::ComPtr<TTestAdviseSink> sink;
+    AdviseSink(sfDataTime, sink);
+    Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
+    Drain();
+    DWORD rate = 10;
+    DWORD revised = 0;
+    ASSERT_EQ(group_.state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr),
+              S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return !sink->blocks.empty(); }));  // the activation reads
+    // The client removes Int from inside OnDataChange, which comes before the DA 1.0 sink's
+    // block of the same tick.
+    OPCHANDLE int_handle = added_.handles[0];
+    callback_->during_call = [&] {
+        HRESULT* errors = nullptr;
+        if (SUCCEEDED(group_.items->RemoveItems(1, &int_handle, &errors))) {
+            CoTaskMemFree(errors);
+        }
+    };
+    sink->blocks.clear();
+    callback_->changes.clear();
+    server_->SetValue(L"Int", win::Variant::i4(70));
+    server_->SetValue(L"Real", win::Variant::r8(3.25));
+    ASSERT_TRUE(PumpUntil([&] { return !sink->blocks.empty(); }));
+    ASSERT_FALSE(callback_->changes.empty());
+    EXPECT_EQ(callback_->changes[0].handles.size(), 2u);
+    const TReceivedBlock& block = sink->blocks[0];
+    EXPECT_EQ(block.At<DWORD>(4), 1u);   // one item
+    EXPECT_EQ(block.At<DWORD>(20), 2u);  // Real's client handle
+    callback_->during_call = nullptr;
+}
+
 TEST_F(StreamTest, ASinkAdvisedBeforeTheItemsHearsOfThem) {
     MakeGroup({}, true, false);
     win::ComPtr<TTestAdviseSink> sink;
