@@ -97,6 +97,30 @@ std::vector<HRESULT> ReadAll(IOPCSyncIO& io, OPCDATASOURCE source, std::vector<O
     return out;
 }
 
+// A group of server asking for 10 ms (a success code revises it to the server's minimum)
+// holding one active item: its item management (null when either step failed), the group's
+// handle and the item's server handle.
+win::ComPtr<IOPCItemMgt> AddTickingGroup(IOPCServer& server, const wchar_t* itemId,
+                                         OPCHANDLE& groupHandle, OPCHANDLE& itemHandle) {
+    win::ComPtr<IOPCItemMgt> items;
+    DWORD revised = 0;
+    if (FAILED(server.AddGroup(L"", TRUE, 10, 5, nullptr, nullptr, 0, &groupHandle, &revised,
+                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items.put())))) {
+        return nullptr;
+    }
+    OPCITEMDEF definition{};
+    definition.szAccessPath = const_cast<LPWSTR>(L"");
+    definition.szItemID = const_cast<LPWSTR>(itemId);
+    definition.bActive = TRUE;
+    win::UniqueCoTaskMem<OPCITEMRESULT> results;
+    win::UniqueCoTaskMem<HRESULT> errors;
+    if (items->AddItems(1, &definition, results.put(), errors.put()) != S_OK) {
+        return nullptr;
+    }
+    itemHandle = results[0].hServer;
+    return items;
+}
+
 class RemoteThreadsTest : public RemoteTest {};
 
 TEST_F(RemoteThreadsTest, ACallbackReadsAndRemovesTheDeliveredItemFromInsideOnDataChange) {
@@ -164,26 +188,17 @@ TEST_F(RemoteThreadsTest, TwoClientThreadsChangeOneGroupWhileItTicks) {
     InMultithreadedApartment([] {
         win::ComPtr<IOPCServer> server = ConnectSample();
         ASSERT_TRUE(server);
-        win::ComPtr<IOPCItemMgt> items;
+        // An item that changes at every tick stays in the group throughout.
         OPCHANDLE group_handle = 0;
-        DWORD revised = 0;
-        // A success code: the rate is revised to the server's minimum.
-        ASSERT_TRUE(SUCCEEDED(server->AddGroup(L"", TRUE, 10, 5, nullptr, nullptr, 0, &group_handle,
-                                               &revised, IID_IOPCItemMgt,
-                                               reinterpret_cast<IUnknown**>(items.put()))));
+        OPCHANDLE analog_handle = 0;
+        win::ComPtr<IOPCItemMgt> items =
+            AddTickingGroup(*server, L"Simulation.Analog", group_handle, analog_handle);
+        ASSERT_TRUE(items);
         win::ComPtr<IOPCSyncIO> io;
         win::ComPtr<IOPCGroupStateMgt> state;
         items.query(io);
         items.query(state);
         ASSERT_TRUE(io && state);
-        // An item that changes at every tick stays in the group throughout.
-        OPCITEMDEF analog{};
-        analog.szAccessPath = const_cast<LPWSTR>(L"");
-        analog.szItemID = const_cast<LPWSTR>(L"Simulation.Analog");
-        analog.bActive = TRUE;
-        win::UniqueCoTaskMem<OPCITEMRESULT> analog_result;
-        win::UniqueCoTaskMem<HRESULT> analog_error;
-        ASSERT_EQ(items->AddItems(1, &analog, analog_result.put(), analog_error.put()), S_OK);
         win::ComPtr<TReentrantCallback> callback = TReentrantCallback::Create();
         Advise(items.get(), IID_IOPCDataCallback, callback->identity());
 
@@ -284,21 +299,11 @@ TEST_F(RemoteThreadsTest, ShutdownRequestsGoOutWhileOtherCallsAreInFlight) {
         ASSERT_TRUE(server);
         win::ComPtr<TCountingShutdown> sink = TCountingShutdown::Create();
         Advise(server.get(), IID_IOPCShutdown, sink->identity());
-        win::ComPtr<IOPCItemMgt> items;
         OPCHANDLE group_handle = 0;
-        DWORD revised = 0;
-        // A success code: the rate is revised to the server's minimum.
-        ASSERT_TRUE(SUCCEEDED(server->AddGroup(L"", TRUE, 10, 5, nullptr, nullptr, 0, &group_handle,
-                                               &revised, IID_IOPCItemMgt,
-                                               reinterpret_cast<IUnknown**>(items.put()))));
-        OPCITEMDEF definition{};
-        definition.szAccessPath = const_cast<LPWSTR>(L"");
-        definition.szItemID = const_cast<LPWSTR>(L"Simulation.ReadOnly");
-        definition.bActive = TRUE;
-        win::UniqueCoTaskMem<OPCITEMRESULT> results;
-        win::UniqueCoTaskMem<HRESULT> errors;
-        ASSERT_EQ(items->AddItems(1, &definition, results.put(), errors.put()), S_OK);
-        const OPCHANDLE handle = results[0].hServer;
+        OPCHANDLE handle = 0;
+        win::ComPtr<IOPCItemMgt> items =
+            AddTickingGroup(*server, L"Simulation.ReadOnly", group_handle, handle);
+        ASSERT_TRUE(items);
         win::ComPtr<IOPCSyncIO> io;
         items.query(io);
         ASSERT_TRUE(io);
