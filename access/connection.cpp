@@ -244,6 +244,7 @@ void Connection::post(std::function<void()> work, std::chrono::milliseconds gap)
 }
 
 void Connection::lose(const SocketRef& socket) {
+    const auto now = services_.clock->seconds();
     bool was_online = false;
     {
         std::lock_guard lock(mutex_);
@@ -253,14 +254,20 @@ void Connection::lose(const SocketRef& socket) {
         socket_.reset();
         ++generation_;
         clear_queue();  // a frame for this connection is never sent on the next one
-        was_online = online_.exchange(false);
+        was_online = online_.load();
+        if (was_online) {
+            // Stamped before the link shows offline: whoever sees it offline (the
+            // supervisor deciding on a reconnect) sees the time of this loss, not an older
+            // attempt's or a later clock's.
+            awaiting_since.store(0);
+            last_attempt.store(now);
+            online_.store(false);
+        }
     }
     io_->changed(*this);  // the I/O thread takes the socket out of its poll set
     if (!was_online) {
         return;  // a socket left over from the reply time-out: dropped quietly
     }
-    awaiting_since.store(0);
-    last_attempt.store(services_.clock->seconds());
     post([self = shared_from_this()] {
         self->services_.callbacks.link_lost(self->ip_, self->port_);
     });

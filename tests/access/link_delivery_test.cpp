@@ -1,8 +1,5 @@
 // How callbacks reach the host: on the library's delivery threads, in order per link, and
 // a host callback that blocks holds up only its own link.
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "link_harness.h"
@@ -16,13 +13,9 @@ using std::chrono::milliseconds;
 TEST_F(Delivery, ABlockedCallbackHoldsUpOnlyItsOwnLinkAndItsFramesKeepTheirOrder) {
     connect_online(0);
     connect_online(1);
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool released = false;
     on_event = [&](const Event& e) {
         if (e.kind == Event::report && e.port == port(0) && e.ap_code == 1) {
-            std::unique_lock lock(mutex);
-            cv.wait(lock, [&] { return released; });
+            gate.hold();
         }
     };
     sim.deliver("frame", 0, "30 01 ap=1");
@@ -42,11 +35,7 @@ TEST_F(Delivery, ABlockedCallbackHoldsUpOnlyItsOwnLinkAndItsFramesKeepTheirOrder
                                       sizeof reply, &len),
               0x21);
     EXPECT_EQ(recorder.count(Event::report), 6u) << "link 0 delivered nothing more meanwhile";
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-    }
-    cv.notify_all();
+    gate.open();
     ASSERT_TRUE(recorder.wait_for(Event::report, 9));
     std::vector<int> order0;
     std::vector<int> order1;
@@ -59,13 +48,9 @@ TEST_F(Delivery, ABlockedCallbackHoldsUpOnlyItsOwnLinkAndItsFramesKeepTheirOrder
 
 TEST_F(Delivery, ALinksLossComesAfterItsFramesAndBeforeItsReconnect) {
     connect_online(0);
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool released = false;
     on_event = [&](const Event& e) {
         if (e.kind == Event::report) {
-            std::unique_lock lock(mutex);
-            cv.wait(lock, [&] { return released; });
+            gate.hold();
         }
     };
     sim.deliver("frame", 0, "30 01 ap=1");
@@ -76,11 +61,7 @@ TEST_F(Delivery, ALinksLossComesAfterItsFramesAndBeforeItsReconnect) {
     advance(31);  // the supervisor reconnects while the first report is still in the host
     ASSERT_TRUE(sim.wait(0, "connections=2"));
     EXPECT_EQ(recorder.count(Event::disconn), 0u);
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-    }
-    cv.notify_all();
+    gate.open();
     ASSERT_TRUE(recorder.wait_for(Event::conn, 2));
     std::vector<Event::Kind> kinds;
     for (const auto& e : recorder.events()) {

@@ -43,6 +43,19 @@ void Recorder::clear() {
     events_.clear();
 }
 
+void CallbackGate::hold() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return open_; });
+}
+
+void CallbackGate::open() {
+    {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+    }
+    cv_.notify_all();
+}
+
 namespace {
 
 void record(Event e) {
@@ -131,7 +144,9 @@ void LinkTest::SetUp() {
 }
 
 void LinkTest::TearDown() {
-    // Ends every thread of the library (callbacks included) before the fixture goes.
+    // Ends every thread of the library (callbacks included) before the fixture goes; a
+    // callback still held would keep its delivery thread for ever.
+    gate.open();
     lib->disconnect_all();
     lib.reset();
     current = nullptr;

@@ -50,6 +50,19 @@ class Recorder {
     std::vector<Event> events_;
 };
 
+// Holds a host callback until opened. The fixture opens it before it tears the library
+// down, so a test that fails while a callback is held ends instead of waiting for ever.
+class CallbackGate {
+  public:
+    void hold();
+    void open();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool open_ = false;
+};
+
 // The library under test, with a ManualClock, the recorder on all four callbacks, and a
 // simulator with `controllers` controllers. Only one LinkTest runs at a time (the C
 // callbacks find it through a global).
@@ -85,6 +98,7 @@ class LinkTest : public ::testing::Test {
     // Optional behaviour of the host's callbacks, run after recording.
     bool enable_upload_on_connect = true;
     std::function<void(const Event&)> on_event;
+    CallbackGate gate;  // for on_event to hold a callback in the host
 
     static LinkTest* current;
 };
