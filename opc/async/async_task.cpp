@@ -43,7 +43,7 @@ void TAsyncTask::Run() {
     owner_->Forget(*this);
     // The client may release or force-remove the group while one of our calls into it is
     // under way: the group object stays until this reference goes.
-    win::ComPtr<IUnknown> keep(Group().identity());
+    const TGroupImpl::TEngineHold hold(Group());
     Execute();
 }
 

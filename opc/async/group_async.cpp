@@ -271,7 +271,7 @@ void TGroupAsync::SendBlock(int format, win::UniqueHglobal block, int kind) {
     medium.hGlobal = block.get();
     medium.pUnkForRelease = nullptr;
     // The client may unadvise or remove the group during the call.
-    win::ComPtr<IUnknown> keep(group_.identity());
+    const TGroupImpl::TEngineHold hold(group_);
     {
         const TEngineUnlock unlocked;  // the client may call the server meanwhile
         sink->OnDataChange(&description, &medium);

@@ -134,6 +134,16 @@ void TGroupImpl::Destroy() noexcept {
     }
 }
 
+TGroupImpl::TEngineHold::TEngineHold(TGroupImpl& group) noexcept : group_(group) {
+    group_.AddRef();
+    ++group_.engine_holds_;
+}
+
+TGroupImpl::TEngineHold::~TEngineHold() {
+    --group_.engine_holds_;
+    group_.Release();  // may be the last reference: the group goes then
+}
+
 void TGroupImpl::final_release() noexcept {
     // The last reference may go on any thread: the group leaves under the engine lock,
     // unless a call holding the lock took a new reference meanwhile.

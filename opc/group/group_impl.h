@@ -132,6 +132,22 @@ class TGroupImpl final
     void DropDataCallback() noexcept;
     TGroupExtension* Extension() const noexcept { return extension_.get(); }
 
+    // A reference the engine holds on the group while it runs work for it or calls out to
+    // the client, who may remove or release the group meanwhile. Taken and dropped under
+    // the engine lock; RemoveGroup does not count these as the client's references.
+    class TEngineHold {
+      public:
+        explicit TEngineHold(TGroupImpl& group) noexcept;
+        ~TEngineHold();
+        TEngineHold(const TEngineHold&) = delete;
+        TEngineHold& operator=(const TEngineHold&) = delete;
+
+      private:
+        TGroupImpl& group_;
+    };
+    // References held by clients (and by the objects handed to them, such as enumerators).
+    LONG ClientReferences() const noexcept { return references() - engine_holds_; }
+
     // RemoveGroup could not destroy the group: it is out of its client's list.
     void MarkRemoved() noexcept;
     // The group leaves its server now; freed here when nothing references it.
@@ -168,6 +184,7 @@ class TGroupImpl final
     bool group_added_sent_ = false;
     bool detached_ = false;
     bool destroying_ = false;
+    LONG engine_holds_ = 0;  // TEngineHold
     // Reused by every tick, so a tick with no change allocates nothing.
     std::vector<TGroupItemImpl*> changed_;
     win::Variant scratch_;

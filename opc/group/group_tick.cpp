@@ -44,7 +44,7 @@ void TGroupImpl::Tick() {
     // The client may release or remove this group, or remove items, from inside its
     // callbacks, and a nested tick may reuse changed_: an extension that wants the changes
     // (a DA 1.0 data sink) gets their handles, taken before the delivery.
-    win::ComPtr<IUnknown> keep(identity());
+    const TEngineHold hold(*this);
     std::vector<OPCHANDLE> changed_handles;
     if (extension_ && extension_->WantsItemsChanged()) {
         changed_handles.reserve(changed_.size());
@@ -97,7 +97,7 @@ void TGroupImpl::DeliverDataChange(OPCDATASOURCE source, DWORD transactionId,
     }
     // win::Variant is laid out as a VARIANT: the array goes to the client as it is.
     static_assert(sizeof(win::Variant) == sizeof(VARIANT));
-    win::ComPtr<IUnknown> keep(identity());
+    const TEngineHold hold(*this);
     HRESULT hr = S_OK;
     {
         // Out to the client without the engine lock: it may call the server meanwhile.

@@ -202,7 +202,7 @@ HRESULT TServerImpl::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) noexcept {
             return E_INVALIDARG;
         }
         TakeOutGroup(*group);
-        if (group->references() == 0 || bForce) {
+        if (group->ClientReferences() == 0 || bForce) {
             group->Destroy();
             return S_OK;
         }

@@ -271,6 +271,22 @@ TEST_F(UpdateTest, AClientMayRemoveTheGroupDuringItsCallback) {
     EXPECT_EQ(callback_->changes.size(), 1u);
 }
 
+TEST_F(UpdateTest, AGroupItsClientReleasedIsRemovedDuringItsCallbackNotKeptInUse) {
+    // The delivery under way holds the group too, but that reference is the server's own.
+    Subscribe({{L"Int", true, 1}});
+    const OPCHANDLE handle = group_.handle;
+    IOPCServer* client = client_.get();
+    HRESULT removed = E_UNEXPECTED;
+    callback_->during_call = [&] {
+        group_ = TTestGroup();
+        removed = client->RemoveGroup(handle, FALSE);
+    };
+    server_->SetValue(L"Int", win::Variant::i4(2));
+    ASSERT_TRUE(PumpUntil([&] { return server_->groups.empty(); }));
+    EXPECT_EQ(removed, S_OK);
+    EXPECT_EQ(client->RemoveGroup(handle, FALSE), E_INVALIDARG);
+}
+
 TEST_F(UpdateTest, DeliveryStampsTheClientsLastUpdate) {
     Subscribe({{L"Int", true, 1}});
     const std::uint64_t before = FileTimeTicks(server_->Clients(0).LastUpdateTime());
