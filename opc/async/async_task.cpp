@@ -86,7 +86,7 @@ void TAsyncReadTask::Execute() {
             qualities[i] = OPC_QUALITY_BAD;
         }
     }
-    win::ComPtr<IOPCDataCallback> callback = group.DataCallback();
+    TClientPtr<IOPCDataCallback> callback = group.DataCallback();
     if (!callback) {
         return;
     }
@@ -127,7 +127,7 @@ void TAsyncWriteTask::Execute() {
     std::vector<HRESULT> errors;
     WriteAll(client_handles, errors);
     TGroupImpl& group = Group();
-    win::ComPtr<IOPCDataCallback> callback = group.DataCallback();
+    TClientPtr<IOPCDataCallback> callback = group.DataCallback();
     if (!callback) {
         return;
     }

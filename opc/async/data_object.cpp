@@ -50,7 +50,7 @@ HRESULT TGroupAsync::DAdvise(FORMATETC* pformatetc, DWORD, IAdviseSink* pAdvSink
 HRESULT TGroupAsync::DUnadvise(DWORD dwConnection) noexcept {
     // The sink may call back into the group while it is released: that happens after the
     // engine lock is free.
-    win::ComPtr<IAdviseSink> sink;
+    TClientPtr<IAdviseSink> sink;
     {
         const TEngineGuard engine;
         if (dwConnection >= static_cast<DWORD>(kStreamFormatCount) || !sinks_[dwConnection]) {

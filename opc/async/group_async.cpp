@@ -256,7 +256,7 @@ void TGroupAsync::SendStreamChange(int format, OPCDATASOURCE source, DWORD trans
 }
 
 void TGroupAsync::SendBlock(int format, win::UniqueHglobal block, int kind) {
-    win::ComPtr<IAdviseSink> sink = HasSink(format) ? sinks_[format] : nullptr;
+    TClientPtr<IAdviseSink> sink = HasSink(format) ? sinks_[format] : nullptr;
     if (!sink) {
         return;
     }
@@ -282,7 +282,7 @@ void TGroupAsync::SendBlock(int format, win::UniqueHglobal block, int kind) {
 }
 
 void TGroupAsync::ProbeSink(int format, int kind) noexcept {
-    win::ComPtr<IAdviseSink> sink = HasSink(format) ? sinks_[format] : nullptr;
+    TClientPtr<IAdviseSink> sink = HasSink(format) ? sinks_[format] : nullptr;
     if (!sink || !IsProxy(sink.get())) {
         return;
     }

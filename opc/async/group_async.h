@@ -19,6 +19,7 @@
 
 #include "opc/async/async_task.h"
 #include "opc/async/stream_formats.h"
+#include "opc/com/client_ptr.h"
 #include "opc/group/group_extension.h"
 #include "opc/idl/opc_interfaces.h"
 #include "win/com_ptr.h"
@@ -142,7 +143,7 @@ class TGroupAsync final : public TGroupExtension,
 
     TGroupImpl& group_;
     std::map<DWORD, TAsyncTask*> pending_;
-    win::ComPtr<IAdviseSink> sinks_[kStreamFormatCount];
+    TClientPtr<IAdviseSink> sinks_[kStreamFormatCount];
     ULONGLONG last_probe_[kStreamFormatCount] = {};
 };
 

@@ -1,5 +1,13 @@
 #include "opc/com/engine_lock.h"
 
+#include <windows.h>
+
+#include <unknwn.h>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
 #include "opc/com/critical_section.h"
 
 namespace porvex::opc {
@@ -13,6 +21,21 @@ TCriticalSection& EngineSection() noexcept {
 }
 
 thread_local int engine_depth = 0;
+// Client interfaces this thread let go of while it held the lock; released when it leaves
+// the lock. A plain pointer: a thread-local object with a destructor would need the
+// run-time's per-thread clean-up, and the list is empty whenever a thread leaves the engine.
+thread_local std::vector<IUnknown*>* pending_releases = nullptr;
+
+void ReleasePending() noexcept {
+    // Each release may run engine code again (and defer more): a new list collects those.
+    while (pending_releases) {
+        const std::unique_ptr<std::vector<IUnknown*>> list(
+            std::exchange(pending_releases, nullptr));
+        for (IUnknown* object : *list) {
+            object->Release();
+        }
+    }
+}
 
 }  // namespace
 
@@ -24,6 +47,27 @@ void TEngineLock::Enter() noexcept {
 void TEngineLock::Leave() noexcept {
     --engine_depth;
     EngineSection().Leave();
+    if (engine_depth == 0 && pending_releases) {
+        ReleasePending();
+    }
+}
+
+void TEngineLock::ReleaseOutside(IUnknown* object) noexcept {
+    if (!object) {
+        return;
+    }
+    if (engine_depth == 0) {
+        object->Release();
+        return;
+    }
+    try {
+        if (!pending_releases) {
+            pending_releases = new std::vector<IUnknown*>;
+        }
+        pending_releases->push_back(object);
+    } catch (...) {
+        object->Release();  // out of memory: released now rather than never
+    }
 }
 
 int TEngineLock::Depth() noexcept { return engine_depth; }

@@ -10,9 +10,12 @@
 //     interface (TEngineUnlock), because the client may call back into the server from
 //     another thread during it, and the caller re-checks the state after it;
 //   - it is never held while sending a message to, or waiting for, another thread;
+//   - a client's interface pointers are released outside it (TEngineLock::ReleaseOutside);
 //   - an item server's pushes (TOnChange) do not take it: they keep to the cache lock,
 //     which is taken after it, never before.
 #pragma once
+
+struct IUnknown;
 
 namespace porvex::opc {
 
@@ -22,6 +25,10 @@ class TEngineLock {
     static void Leave() noexcept;
     // How often the calling thread holds the lock (0: not at all).
     static int Depth() noexcept;
+    // Releases a client's interface pointer once the calling thread no longer holds the
+    // lock (at once when it holds none): releasing a proxy is a call to the client's
+    // process, and no call to a client is made under the lock (TClientPtr).
+    static void ReleaseOutside(IUnknown* object) noexcept;
 };
 
 // Holds the engine lock for a scope.

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "opc/com/client_ptr.h"
 #include "opc/group/group_extension.h"
 #include "opc/group/group_item.h"
 #include "opc/group/group_owner.h"
@@ -122,7 +123,7 @@ class TGroupImpl final
     // Writes one item: write right, conversion to the canonical type, SetItemValue.
     void WriteItem(TGroupItemImpl& item, const VARIANT& value);
     std::vector<OPCHANDLE> ActiveItemHandles() const;
-    win::ComPtr<IOPCDataCallback> DataCallback() const { return data_callback_; }
+    TClientPtr<IOPCDataCallback> DataCallback() const { return data_callback_; }
     void SetEnabled(bool enabled) noexcept { enabled_ = enabled; }
     // A client callback failed: GroupCallbackFailed(error, this group, kind). When the error
     // says the client is gone (IsClientGone) and the callback was the data callback (kinds
@@ -178,7 +179,7 @@ class TGroupImpl final
     OPCHANDLE handle_ = 0;
     std::vector<std::unique_ptr<TGroupItemImpl>> items_;
     TConnectionPoint callback_point_;
-    win::ComPtr<IOPCDataCallback> data_callback_;
+    TClientPtr<IOPCDataCallback> data_callback_;
     std::unique_ptr<TGroupExtension> extension_;
     bool timer_running_ = false;
     bool group_added_sent_ = false;

@@ -63,7 +63,7 @@ void TGroupImpl::Tick() {
 
 void TGroupImpl::DeliverDataChange(OPCDATASOURCE source, DWORD transactionId,
                                    std::span<TGroupItemImpl* const> items) {
-    win::ComPtr<IOPCDataCallback> callback = data_callback_;
+    TClientPtr<IOPCDataCallback> callback = data_callback_;
     if (!callback || !active_ || detached_ || items.empty()) {
         return;
     }

@@ -61,7 +61,7 @@ HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept 
 HRESULT TConnectionPoint::Unadvise(DWORD) noexcept {
     // The sink stays referenced until the hook has let go of its own reference, and its
     // last release (a call to the client's process) comes after the engine lock is free.
-    win::ComPtr<IUnknown> sink;
+    TClientPtr<IUnknown> sink;
     return OpcBoundary("IConnectionPoint::Unadvise", [&]() -> HRESULT {
         if (!sink_) {
             return CONNECT_E_NOCONNECTION;

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "opc/com/client_ptr.h"
 #include "opc/idl/opc_interfaces.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
@@ -44,7 +45,7 @@ class TConnectionPoint final : public IConnectionPoint {
     IConnectionPointContainer& container_;
     IID sink_iid_;
     THook hook_;
-    win::ComPtr<IUnknown> sink_;
+    TClientPtr<IUnknown> sink_;
 };
 
 // IEnumConnectionPoints over a container's single connection point.

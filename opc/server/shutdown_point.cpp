@@ -34,7 +34,7 @@ HRESULT TShutdownPoint::Advised(IUnknown* sink, bool advise) {
 }
 
 std::optional<HRESULT> TShutdownPoint::Request(const std::wstring& reason) {
-    win::ComPtr<IOPCShutdown> sink = sink_;  // the client may unadvise during the call
+    TClientPtr<IOPCShutdown> sink = sink_;  // the client may unadvise during the call
     if (!sink) {
         return std::nullopt;
     }

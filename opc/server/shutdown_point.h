@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "opc/com/client_ptr.h"
 #include "opc/server/connection_point.h"
 
 namespace porvex::opc {
@@ -29,7 +30,7 @@ class TShutdownPoint {
 
     std::function<bool()> attached_;
     TConnectionPoint point_;
-    win::ComPtr<IOPCShutdown> sink_;
+    TClientPtr<IOPCShutdown> sink_;
 };
 
 }  // namespace porvex::opc

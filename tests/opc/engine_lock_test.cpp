@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "opc/com/boundary.h"
+#include "opc/com/client_ptr.h"
 #include "opc/com/engine_lock.h"
 
 namespace porvex::opc::test {
@@ -37,6 +38,48 @@ TEST(EngineLock, ACallOutReleasesEveryLevelAndTakesThemBack) {
     });
     EXPECT_EQ(result, S_OK);
     EXPECT_EQ(TEngineLock::Depth(), 0);
+}
+
+// A client's object that notes how deep the engine lock was held when its last reference
+// went (a proxy's release is a call to the client's process).
+class TReleaseProbe final : public IUnknown {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) noexcept override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        if (--refs == 0) {
+            depth_at_last_release = TEngineLock::Depth();
+        }
+        return refs;
+    }
+    ULONG refs = 1;
+    int depth_at_last_release = -1;
+};
+
+TEST(EngineLock, AClientsInterfaceGoesOnlyOnceTheLockIsLeft) {
+    TReleaseProbe probe;
+    TClientPtr<IUnknown> sink(win::ComPtr<IUnknown>::adopt(&probe));
+    TClientPtr<IUnknown> copy = sink;
+    EXPECT_EQ(probe.refs, 2u);
+    OpcBoundary("outer", [&] {
+        return OpcBoundary("nested", [&] {
+            sink.reset();
+            copy.reset();
+            EXPECT_EQ(probe.refs, 2u) << "released under the lock";
+            return S_OK;
+        });
+    });
+    EXPECT_EQ(probe.refs, 0u);
+    EXPECT_EQ(probe.depth_at_last_release, 0);
+
+    // Without the lock, at once.
+    probe.refs = 1;
+    TClientPtr<IUnknown> free_sink(win::ComPtr<IUnknown>::adopt(&probe));
+    free_sink.reset();
+    EXPECT_EQ(probe.refs, 0u);
 }
 
 TEST(EngineLock, AMethodKeepsOtherThreadsOut) {

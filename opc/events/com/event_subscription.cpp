@@ -318,7 +318,7 @@ HRESULT TEventSubscription::FindConnectionPoint(REFIID riid, IConnectionPoint** 
 // ---- delivery ------------------------------------------------------------------------------
 
 bool TEventSubscription::Send(const std::vector<TEvent>& events, bool refresh, bool lastRefresh) {
-    win::ComPtr<IOPCEventSink> sink = sink_;  // the client may unadvise during the call
+    TClientPtr<IOPCEventSink> sink = sink_;  // the client may unadvise during the call
     if (!sink) {
         return false;
     }

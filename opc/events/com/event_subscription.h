@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "opc/com/client_ptr.h"
 #include "opc/events/com/event_batch.h"
 #include "opc/events/model/event_hub.h"
 #include "opc/idl/opc_ae_interfaces.h"
@@ -81,7 +82,7 @@ class TEventSubscription final
     OPCHANDLE client_handle_;
     TReturnedAttributes returned_;
     TConnectionPoint sink_point_;
-    win::ComPtr<IOPCEventSink> sink_;
+    TClientPtr<IOPCEventSink> sink_;
     bool refresh_pending_ = false;
     FILETIME last_delivery_{};
 };
