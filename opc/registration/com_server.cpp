@@ -50,8 +50,16 @@ TComServer::TComServer() : main_thread_(GetCurrentThreadId()) {
 TComServer::~TComServer() {
     win::ObjectCount::set_on_last_release(nullptr);
     RevokeClassObjects();
-    // Clients still connected lose their objects' engine (their calls then fail).
-    item_server_.reset();
+    if (item_server_) {
+        // Clients still connected lose their objects' engine (their calls then fail),
+        // while the item server is whole.
+        item_server_->DisconnectClients();
+        // In the multithreaded apartment calls keep arriving on the RPC threads while the
+        // program ends: the whole item server, derived part first, goes under the engine
+        // lock, so that a call finds it whole or not at all.
+        const TEngineGuard engine;
+        item_server_.reset();
+    }
     factories_.clear();
     if (the_server.load() == this) {
         the_server.store(nullptr);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <set>
 
+#include "opc/com/engine_lock.h"
 #include "opc/com/text.h"
 #include "opc/registration/com_server.h"
 #include "opc/registration/register_server.h"
@@ -167,6 +168,28 @@ TEST_F(RegistrationTest, TheProgIdIsTheProgramNameAndTheItemServersClassName) {
     EXPECT_EQ(factory_->ProgId(), ExecutableName() + L".TTestItemServer.1");
     EXPECT_EQ(TOpcItemServer::Required().VendorInfo(), L"Registration test server Tester");
     EXPECT_THROW(TComServer(), EOpcServer);
+}
+
+// Notes how deep the engine lock is held while its own (derived) part is destroyed.
+class TEndingItemServer final : public TTestItemServer {
+  public:
+    explicit TEndingItemServer(int& depth) : depth_(depth) {}
+    ~TEndingItemServer() override { depth_ = TEngineLock::Depth(); }
+
+  private:
+    int& depth_;
+};
+
+TEST(ComServerEnd, TheItemServerGoesWholeUnderTheEngineLock) {
+    // Calls on other threads (the multithreaded apartment) must never find the item server
+    // with its derived part gone and its base still registered.
+    int depth_in_destructor = -1;
+    {
+        TComServer com;
+        com.AdoptItemServer(std::make_unique<TEndingItemServer>(depth_in_destructor));
+    }
+    EXPECT_GT(depth_in_destructor, 0);
+    EXPECT_EQ(TOpcItemServer::Instance(), nullptr);
 }
 
 TEST_F(RegistrationTest, RegisteringWritesExactlyTheEntries) {
