@@ -17,10 +17,9 @@ class SampleServer final : public TOpcItemServer {
     // The sample's items keep no state of their own outside the engine's calls (the
     // simulated values are computed from the clock when read, the diagnostic counts change
     // in notifications, shutdown and exit requests are posted work): under the engine lock
-    // they may be called on any thread. The program still serves its clients in the
-    // single-threaded apartment: in the multithreaded one, calls still running on the RPC
-    // threads when the program ends can hang its exit (docs/opc-engine.md, "Open").
-    static constexpr bool kCallableOnAnyThread = false;
+    // they may be called on any thread, and the program serves its clients in the
+    // multithreaded apartment (docs/opc-engine.md).
+    static constexpr bool kCallableOnAnyThread = true;
 
     explicit SampleServer(int minUpdateRate = kDefaultMinUpdateRate);
     ~SampleServer() override;
