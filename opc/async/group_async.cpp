@@ -75,7 +75,18 @@ void TGroupAsync::DataCallbackChanged(bool advised) {
     }
     // A client that advises gets the device values of the active items, as if it had
     // asked for a refresh.
-    RefreshOnAdvise(L"IOPCDataCallback", [&] { QueueRefresh2(OPC_DS_DEVICE, 0, true); });
+    RefreshOnAdvise(L"IOPCDataCallback", [&] {
+        QueueRefresh2(OPC_DS_DEVICE, 0, true);
+        // That report carries the changes marked so far. A tick that runs before it (one
+        // already waiting for the engine lock on the window's thread, in the multithreaded
+        // apartment) must not send them first, or the client gets them twice. A DA 1.0 data
+        // sink takes its changes from the same marks and keeps them.
+        if (!HasSink(sfData) && !HasSink(sfDataTime)) {
+            for (TGroupItemImpl* item : ItemsStillInGroup(group_.ActiveItemHandles())) {
+                item->ClearChanged();
+            }
+        }
+    });
 }
 
 void TGroupAsync::RefreshOnAdvise(const wchar_t* connection,

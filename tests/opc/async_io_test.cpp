@@ -234,6 +234,20 @@ TEST_F(AsyncIO2Test, AdvisingReportsEachItemOnceUntilItChanges) {
     EXPECT_EQ(callback_->changes[0].handles, (std::vector<OPCHANDLE>{1}));
 }
 
+TEST_F(AsyncIO2Test, ATickBeforeTheAdviseReportDoesNotSendItsItemsFirst) {
+    // In the multithreaded apartment a tick may take the engine lock between the advise
+    // and the report the advise queued: the items must still come once.
+    MakeGroup({{L"Int", true, 1}, {L"Text", true, 2}}, true, false);
+    Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
+    TGroupImpl* group = TGroupImpl::Find(*server_, group_.handle);
+    ASSERT_NE(group, nullptr);
+    group->Tick();
+    EXPECT_TRUE(callback_->changes.empty()) << "the tick sent the items before the report";
+    Drain();
+    ASSERT_EQ(callback_->changes.size(), 1u);
+    EXPECT_EQ(callback_->changes[0].handles, (std::vector<OPCHANDLE>{1, 2}));
+}
+
 TEST_F(AsyncIO2Test, AdvisingAnInactiveGroupSendsNothing) {
     MakeGroup({{L"Int"}}, false, false);
     Advise(group_.items.get(), IID_IOPCDataCallback, callback_->identity());
