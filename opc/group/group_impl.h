@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "opc/com/client_ptr.h"
-#include "opc/com/engine_object.h"
 #include "opc/group/group_extension.h"
 #include "opc/group/group_item.h"
 #include "opc/group/group_owner.h"
@@ -35,8 +34,7 @@ namespace porvex::opc {
 class TOpcItemServer;
 
 class TGroupImpl final
-    : public TEngineObject<
-          win::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IConnectionPointContainer>>,
+    : public win::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IConnectionPointContainer>,
       public TEngineGroup {
   public:
     struct TSettings {
