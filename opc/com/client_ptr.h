@@ -20,26 +20,23 @@ class TClientPtr {
   public:
     TClientPtr() noexcept = default;
     TClientPtr(std::nullptr_t) noexcept {}
-    TClientPtr(win::ComPtr<T> p) noexcept : p_(p.detach()) {}
-    TClientPtr(const TClientPtr& other) noexcept : p_(other.p_) {
-        if (p_) {
-            p_->AddRef();
-        }
-    }
-    TClientPtr(TClientPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    TClientPtr(win::ComPtr<T> p) noexcept : p_(std::move(p)) {}
+    TClientPtr(const TClientPtr&) noexcept = default;
+    TClientPtr(TClientPtr&&) noexcept = default;
     ~TClientPtr() { reset(); }
     TClientPtr& operator=(TClientPtr other) noexcept {
-        std::swap(p_, other.p_);
+        p_.swap(other.p_);
         return *this;
     }
 
-    T* get() const noexcept { return p_; }
-    T* operator->() const noexcept { return p_; }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
-    void reset() noexcept { TEngineLock::ReleaseOutside(std::exchange(p_, nullptr)); }
+    T* get() const noexcept { return p_.get(); }
+    T* operator->() const noexcept { return p_.get(); }
+    explicit operator bool() const noexcept { return static_cast<bool>(p_); }
+    // The reference leaves the ComPtr here, so that its own destructor releases nothing.
+    void reset() noexcept { TEngineLock::ReleaseOutside(p_.detach()); }
 
   private:
-    T* p_ = nullptr;
+    win::ComPtr<T> p_;
 };
 
 }  // namespace porvex::opc
