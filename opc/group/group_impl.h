@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "opc/com/client_ptr.h"
+#include "opc/com/engine_object.h"
 #include "opc/group/group_extension.h"
 #include "opc/group/group_item.h"
 #include "opc/group/group_owner.h"
@@ -34,7 +35,8 @@ namespace porvex::opc {
 class TOpcItemServer;
 
 class TGroupImpl final
-    : public win::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IConnectionPointContainer>,
+    : public TEngineObject<
+          win::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IConnectionPointContainer>>,
       public TEngineGroup {
   public:
     struct TSettings {

@@ -2,6 +2,7 @@
 // group outlives it) and walks the group's live item list by position.
 #pragma once
 
+#include "opc/com/engine_object.h"
 #include "opc/idl/opc_interfaces.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
@@ -10,7 +11,7 @@ namespace porvex::opc {
 
 class TGroupImpl;
 
-class TItemEnumerator final : public win::ComObject<IEnumOPCItemAttributes> {
+class TItemEnumerator final : public TEngineObject<win::ComObject<IEnumOPCItemAttributes>> {
   public:
     static win::ComPtr<IEnumOPCItemAttributes> Create(TGroupImpl& group, ULONG position = 0);
 

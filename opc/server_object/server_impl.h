@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "opc/com/engine_object.h"
 #include "opc/group/group_owner.h"
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/shutdown_point.h"
@@ -24,8 +25,8 @@ class TGroupImpl;
 class TItemIdList;
 
 class TServerImpl final
-    : public win::ComObject<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace,
-                            IOPCItemProperties, IConnectionPointContainer>,
+    : public TEngineObject<win::ComObject<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace,
+                                          IOPCItemProperties, IConnectionPointContainer>>,
       public TGroupOwner {
   public:
     // A new server object registered with the item server (notification 1 sent).

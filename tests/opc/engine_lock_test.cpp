@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "opc/com/boundary.h"
 #include "opc/com/client_ptr.h"
 #include "opc/com/engine_lock.h"
+#include "opc/com/engine_object.h"
+#include "win/com_object.h"
 
 namespace porvex::opc::test {
 namespace {
@@ -80,6 +83,44 @@ TEST(EngineLock, AClientsInterfaceGoesOnlyOnceTheLockIsLeft) {
     TClientPtr<IUnknown> free_sink(win::ComPtr<IUnknown>::adopt(&probe));
     free_sink.reset();
     EXPECT_EQ(probe.refs, 0u);
+}
+
+// An engine object whose final release counts instead of freeing it, so that a second
+// final release is seen rather than run on freed memory.
+class TFinalReleaseCounter final : public TEngineObject<win::ComObject<IClassFactory>> {
+  public:
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, void**) noexcept override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) noexcept override { return E_NOTIMPL; }
+    void Free() { delete this; }
+    std::atomic<int> final_releases{0};
+
+  protected:
+    void final_release() noexcept override {
+        const TEngineGuard engine;
+        if (references() == 0) {
+            final_releases.fetch_add(1);
+        }
+    }
+};
+
+TEST(EngineLock, ALastReleaseAndAReferenceTakenUnderTheLockMakeOneFinalRelease) {
+    auto* object = new TFinalReleaseCounter;
+    object->AddRef();
+    std::thread releaser;
+    {
+        const TEngineGuard engine;
+        releaser = std::thread([object] { object->Release(); });
+        // Long enough for the other thread to be in its Release, waiting for the lock.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // A call holding the lock takes a reference and drops it meanwhile.
+        object->AddRef();
+        object->Release();
+    }
+    releaser.join();
+    EXPECT_EQ(object->final_releases.load(), 1);
+    object->Free();
 }
 
 TEST(EngineLock, AMethodKeepsOtherThreadsOut) {

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "opc/com/engine_object.h"
 #include "opc/idl/opc_ae_interfaces.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
@@ -15,7 +16,7 @@ namespace porvex::opc::events {
 
 class TEventEngine;
 
-class TAreaBrowser final : public win::ComObject<IOPCEventAreaBrowser> {
+class TAreaBrowser final : public TEngineObject<win::ComObject<IOPCEventAreaBrowser>> {
   public:
     static win::ComPtr<TAreaBrowser> Create(TEventEngine& engine);
 

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "opc/com/engine_object.h"
 #include "opc/idl/opc_ae_interfaces.h"
 #include "opc/server/shutdown_point.h"
 #include "win/com_object.h"
@@ -17,7 +18,8 @@ namespace porvex::opc::events {
 
 class TEventEngine;
 
-class TEventServer final : public win::ComObject<IOPCEventServer, IConnectionPointContainer> {
+class TEventServer final
+    : public TEngineObject<win::ComObject<IOPCEventServer, IConnectionPointContainer>> {
   public:
     static win::ComPtr<TEventServer> Create(TEventEngine& engine);
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "opc/com/client_ptr.h"
+#include "opc/com/engine_object.h"
 #include "opc/events/com/event_batch.h"
 #include "opc/events/model/event_hub.h"
 #include "opc/idl/opc_ae_interfaces.h"
@@ -20,7 +21,7 @@ namespace porvex::opc::events {
 class TEventEngine;
 
 class TEventSubscription final
-    : public win::ComObject<IOPCEventSubscriptionMgt, IConnectionPointContainer> {
+    : public TEngineObject<win::ComObject<IOPCEventSubscriptionMgt, IConnectionPointContainer>> {
   public:
     static win::ComPtr<TEventSubscription> Create(TEventEngine& engine, bool active,
                                                   DWORD bufferTime, DWORD maxSize,
