@@ -7,6 +7,8 @@
 #include "opc/com/errors.h"
 #include "opc/com/log.h"
 #include "opc/com/text.h"
+#include "opc/idl/opc_ae_interfaces.h"
+#include "opc/idl/opc_interfaces.h"
 #include "opc/server/item_server.h"
 #include "win/com_object.h"
 
@@ -113,11 +115,44 @@ std::optional<int> TComServer::Start(std::wstring_view commandLine) {
             LogLine(L"registration not refreshed: " + e.Message());
         }
     }
+    AnchorInterfaces();
     RegisterClassObjects();
     if (StartedByCom()) {
         win::ObjectCount::set_on_last_release([this] { LastObjectReleased(); });
     }
     return std::nullopt;
+}
+
+void TComServer::AnchorInterfaces() noexcept {
+    // Every interface a client can hold on an object of the OPC engines (win/
+    // rpc_interface_anchor.h says why).
+    static const IID kServed[] = {
+        __uuidof(IUnknown),
+        __uuidof(IOPCServer),
+        __uuidof(IOPCCommon),
+        __uuidof(IOPCBrowseServerAddressSpace),
+        __uuidof(IOPCItemProperties),
+        __uuidof(IConnectionPointContainer),
+        __uuidof(IConnectionPoint),
+        __uuidof(IEnumConnections),
+        __uuidof(IOPCItemMgt),
+        __uuidof(IOPCGroupStateMgt),
+        __uuidof(IOPCSyncIO),
+        __uuidof(IOPCAsyncIO),
+        __uuidof(IOPCAsyncIO2),
+        __uuidof(IDataObject),
+        __uuidof(IEnumOPCItemAttributes),
+        __uuidof(IEnumString),
+        __uuidof(IEnumUnknown),
+        __uuidof(IOPCEventServer),
+        __uuidof(IOPCEventSubscriptionMgt),
+        __uuidof(IOPCEventAreaBrowser),
+    };
+    interface_anchor_ = win::RpcInterfaceAnchor(kServed);
+    if (!interface_anchor_.missing().empty()) {
+        LogLine(L"interfaces without a proxy/stub: " +
+                std::to_wstring(interface_anchor_.missing().size()));
+    }
 }
 
 void TComServer::RegisterClassObjects() {

@@ -34,6 +34,7 @@
 
 #include "opc/registration/server_factory.h"
 #include "opc/registration/start_mode.h"
+#include "win/rpc_interface_anchor.h"
 
 namespace porvex::opc {
 
@@ -110,10 +111,14 @@ class TComServer {
     void RegisterClassObjects();
     void RevokeClassObjects() noexcept;
     void LastObjectReleased();
+    void AnchorInterfaces() noexcept;
     void Report(const std::wstring& text) const;
 
     std::vector<std::unique_ptr<TOpcServerFactory>> factories_;
     std::unique_ptr<TOpcItemServer> item_server_;
+    // One stub of each served interface for the life of the server (released after the
+    // destructor has disconnected the clients).
+    win::RpcInterfaceAnchor interface_anchor_;
     std::vector<DWORD> cookies_;
     bool kept_for_user_ = false;
     TStartMode mode_ = TStartMode::Normal;

@@ -7,13 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include "opc/com/client_callbacks.h"
 #include "win/com_apartment.h"
+#include "win/rpc_interface_anchor.h"
 
 int main(int argc, char** argv) {
     const porvex::win::ComApartment apartment;
     if (!apartment.initialised()) {
         return 2;
     }
+    const porvex::win::RpcInterfaceAnchor callbacks(porvex::opc::ClientCallbackInterfaces());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

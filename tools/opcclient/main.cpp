@@ -5,11 +5,13 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "opc/com/client_callbacks.h"
 #include "opc/com/errors.h"
 #include "opc/com/text.h"
 #include "options.h"
 #include "output.h"
 #include "win/com_apartment.h"
+#include "win/rpc_interface_anchor.h"
 
 using namespace porvex::opcclient;
 
@@ -59,6 +61,7 @@ int wmain(int argc, wchar_t** argv) {
     try {
         porvex::win::ComApartment apartment;
         apartment.require();
+        const porvex::win::RpcInterfaceAnchor callbacks(porvex::opc::ClientCallbackInterfaces());
         return Run(*parsed.options);
     } catch (const TClientFailure& failure) {
         PrintError(failure.text);

@@ -1,0 +1,54 @@
+// RpcInterfaceAnchor: keeps COM's registration of a set of interfaces for remote calls for
+// as long as it lives.
+//
+// Why: COM registers an interface with the RPC run-time while at least one stub of it
+// exists in the process, and unregisters it, waiting for the interface's calls to end, when
+// the last such stub goes. Under Wine that wait can miss a call that ends at the same moment
+// and then never returns: a client that releases an object right after its last call on it
+// leaves the releasing thread blocked for good. In a single-threaded server that thread is
+// the main one, so the window and every client hang. Holding one stub of each interface the
+// process serves means the count never falls to zero while the program runs, so the
+// interfaces are never unregistered under calls. It also spares a registration and an
+// unregistration per object.
+//
+// The stubs belong to an inert object that answers only IUnknown's methods. It is marshalled
+// into streams of this class that are never handed out, so no client can reach it and none
+// of the interfaces' own methods is ever called on it.
+#pragma once
+
+#include <windows.h>
+
+#include <objidl.h>
+
+#include <span>
+#include <vector>
+
+#include "win/com_ptr.h"
+
+namespace porvex::win {
+
+class RpcInterfaceAnchor {
+  public:
+    RpcInterfaceAnchor() noexcept = default;
+    // Anchors each of iids that COM can marshal in this process (it needs the interface's
+    // proxy/stub); the others are listed by missing(). COM must be initialised on the
+    // calling thread.
+    explicit RpcInterfaceAnchor(std::span<const IID> iids) noexcept;
+    RpcInterfaceAnchor(const RpcInterfaceAnchor&) = delete;
+    RpcInterfaceAnchor& operator=(const RpcInterfaceAnchor&) = delete;
+    RpcInterfaceAnchor(RpcInterfaceAnchor&&) noexcept = default;
+    RpcInterfaceAnchor& operator=(RpcInterfaceAnchor&&) noexcept;
+    // Releases the stubs (call it before COM is uninitialised on the thread).
+    ~RpcInterfaceAnchor();
+
+    std::size_t anchored() const noexcept { return streams_.size(); }
+    const std::vector<IID>& missing() const noexcept { return missing_; }
+
+  private:
+    void release() noexcept;
+
+    std::vector<ComPtr<IStream>> streams_;
+    std::vector<IID> missing_;
+};
+
+}  // namespace porvex::win
