@@ -1,16 +1,14 @@
 #include "win/rpc_interface_anchor.h"
 
-#include <algorithm>
 #include <new>
 #include <utility>
 
 namespace porvex::win {
-namespace {
 
 // The object whose stubs hold the registrations: answers the anchored IIDs with its
-// IUnknown (no method beyond IUnknown's is ever called, see the header). Process-wide and
-// never freed; it is not one of the module's COM objects, so it keeps no server alive.
-class InertObject final : public IUnknown {
+// IUnknown (no method beyond IUnknown's is ever called, see the header). The anchor owns
+// it; it is not one of the module's COM objects, so it keeps no server alive.
+class RpcInterfaceAnchor::InertObject final : public IUnknown {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
         if (!object) {
@@ -56,21 +54,17 @@ class InertObject final : public IUnknown {
     CurrentIid answering_;
 };
 
-InertObject& Inert() noexcept {
-    static InertObject* object = new (std::nothrow) InertObject;
-    return *object;
-}
-
-}  // namespace
+RpcInterfaceAnchor::RpcInterfaceAnchor() noexcept = default;
 
 RpcInterfaceAnchor::RpcInterfaceAnchor(std::span<const IID> iids) noexcept {
     try {
+        inert_ = std::make_unique<InertObject>();
         for (const IID& iid : iids) {
             ComPtr<IStream> stream;
             HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
             if (SUCCEEDED(hr)) {
-                const InertObject::Answering answering(Inert(), iid);
-                hr = CoMarshalInterface(stream.get(), iid, &Inert(), MSHCTX_LOCAL, nullptr,
+                const InertObject::Answering answering(*inert_, iid);
+                hr = CoMarshalInterface(stream.get(), iid, inert_.get(), MSHCTX_LOCAL, nullptr,
                                         MSHLFLAGS_TABLESTRONG);
             }
             if (SUCCEEDED(hr)) {
@@ -87,22 +81,32 @@ RpcInterfaceAnchor::RpcInterfaceAnchor(std::span<const IID> iids) noexcept {
 RpcInterfaceAnchor& RpcInterfaceAnchor::operator=(RpcInterfaceAnchor&& other) noexcept {
     if (this != &other) {
         release();
+        inert_ = std::move(other.inert_);
         streams_ = std::move(other.streams_);
         missing_ = std::move(other.missing_);
     }
     return *this;
 }
 
+RpcInterfaceAnchor::RpcInterfaceAnchor(RpcInterfaceAnchor&& other) noexcept
+    : inert_(std::move(other.inert_)),
+      streams_(std::move(other.streams_)),
+      missing_(std::move(other.missing_)) {}
+
 RpcInterfaceAnchor::~RpcInterfaceAnchor() { release(); }
 
 void RpcInterfaceAnchor::release() noexcept {
-    for (ComPtr<IStream>& stream : streams_) {
-        const LARGE_INTEGER start{};
-        if (SUCCEEDED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) {
-            CoReleaseMarshalData(stream.get());
-        }
+    if (!inert_) {
+        return;
+    }
+    // Disconnecting unregisters the interfaces without waiting for their calls: releasing
+    // the marshalled data instead would wait, and a program ends while its last calls may
+    // still be finishing (the very race this class is for).
+    if (!streams_.empty()) {
+        CoDisconnectObject(inert_.get(), 0);
     }
     streams_.clear();
+    inert_.reset();
 }
 
 }  // namespace porvex::win

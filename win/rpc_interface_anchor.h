@@ -20,6 +20,7 @@
 
 #include <objidl.h>
 
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -29,24 +30,27 @@ namespace porvex::win {
 
 class RpcInterfaceAnchor {
   public:
-    RpcInterfaceAnchor() noexcept = default;
+    RpcInterfaceAnchor() noexcept;
     // Anchors each of iids that COM can marshal in this process (it needs the interface's
     // proxy/stub); the others are listed by missing(). COM must be initialised on the
     // calling thread.
     explicit RpcInterfaceAnchor(std::span<const IID> iids) noexcept;
     RpcInterfaceAnchor(const RpcInterfaceAnchor&) = delete;
     RpcInterfaceAnchor& operator=(const RpcInterfaceAnchor&) = delete;
-    RpcInterfaceAnchor(RpcInterfaceAnchor&&) noexcept = default;
+    RpcInterfaceAnchor(RpcInterfaceAnchor&& other) noexcept;
     RpcInterfaceAnchor& operator=(RpcInterfaceAnchor&&) noexcept;
-    // Releases the stubs (call it before COM is uninitialised on the thread).
+    // Disconnects the stubs (before COM is uninitialised on the thread); the interfaces
+    // are unregistered without waiting for calls still finishing.
     ~RpcInterfaceAnchor();
 
     std::size_t anchored() const noexcept { return streams_.size(); }
     const std::vector<IID>& missing() const noexcept { return missing_; }
 
   private:
+    class InertObject;
     void release() noexcept;
 
+    std::unique_ptr<InertObject> inert_;
     std::vector<ComPtr<IStream>> streams_;
     std::vector<IID> missing_;
 };

@@ -125,9 +125,12 @@ std::optional<int> TComServer::Start(std::wstring_view commandLine) {
 
 void TComServer::AnchorInterfaces() noexcept {
     // Every interface a client can hold on an object of the OPC engines (win/
-    // rpc_interface_anchor.h says why).
+    // rpc_interface_anchor.h says why), and those of activation: the class factory, and
+    // the object through which Wine's activation service asks for it (IServiceProvider).
     static const IID kServed[] = {
         __uuidof(IUnknown),
+        __uuidof(IClassFactory),
+        __uuidof(IServiceProvider),
         __uuidof(IOPCServer),
         __uuidof(IOPCCommon),
         __uuidof(IOPCBrowseServerAddressSpace),
