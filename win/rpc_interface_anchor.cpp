@@ -15,7 +15,7 @@ class RpcInterfaceAnchor::InertObject final : public IUnknown {
             return E_POINTER;
         }
         *object = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !answering_.contains(iid)) {
+        if (!IsEqualIID(iid, IID_IUnknown) && !(answering_ && IsEqualIID(iid, *answering_))) {
             return E_NOINTERFACE;
         }
         *object = static_cast<IUnknown*>(this);
@@ -27,31 +27,21 @@ class RpcInterfaceAnchor::InertObject final : public IUnknown {
     // Answers iid while it is being marshalled (the proxy/stub queries for it then).
     class Answering {
       public:
-        Answering(InertObject& object, REFIID iid) noexcept : object_(object) {
-            object_.answering_.set(iid);
+        Answering(InertObject& object, const IID& iid) noexcept : object_(object) {
+            object_.answering_ = &iid;
         }
         Answering(const Answering&) = delete;
         Answering& operator=(const Answering&) = delete;
-        ~Answering() { object_.answering_.clear(); }
+        ~Answering() { object_.answering_ = nullptr; }
 
       private:
         InertObject& object_;
     };
 
   private:
-    // The IID being marshalled, if any (marshalling happens on one thread at a time: the
-    // anchors are made at a program's start).
-    struct CurrentIid {
-        bool set_ = false;
-        IID iid_{};
-        void set(REFIID iid) noexcept {
-            iid_ = iid;
-            set_ = true;
-        }
-        void clear() noexcept { set_ = false; }
-        bool contains(REFIID iid) const noexcept { return set_ && IsEqualIID(iid, iid_); }
-    };
-    CurrentIid answering_;
+    // The IID being marshalled, if any (one at a time: anchors are made at a program's
+    // start, on its main thread).
+    const IID* answering_ = nullptr;
 };
 
 RpcInterfaceAnchor::RpcInterfaceAnchor() noexcept = default;
