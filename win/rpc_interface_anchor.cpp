@@ -1,7 +1,11 @@
 #include "win/rpc_interface_anchor.h"
 
+#include <objidl.h>
+
 #include <new>
 #include <utility>
+
+#include "win/com_ptr.h"
 
 namespace porvex::win {
 
@@ -49,16 +53,23 @@ RpcInterfaceAnchor::RpcInterfaceAnchor() noexcept = default;
 RpcInterfaceAnchor::RpcInterfaceAnchor(std::span<const IID> iids) noexcept {
     try {
         inert_ = std::make_unique<InertObject>();
+        // The marshalled data only has to be written somewhere: one scratch stream,
+        // rewound for each interface and dropped at the end.
+        ComPtr<IStream> scratch;
+        const HRESULT made = CreateStreamOnHGlobal(nullptr, TRUE, scratch.put());
         for (const IID& iid : iids) {
-            ComPtr<IStream> stream;
-            HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
+            HRESULT hr = made;
+            if (SUCCEEDED(hr)) {
+                const LARGE_INTEGER start{};
+                hr = scratch->Seek(start, STREAM_SEEK_SET, nullptr);
+            }
             if (SUCCEEDED(hr)) {
                 const InertObject::Answering answering(*inert_, iid);
-                hr = CoMarshalInterface(stream.get(), iid, inert_.get(), MSHCTX_LOCAL, nullptr,
+                hr = CoMarshalInterface(scratch.get(), iid, inert_.get(), MSHCTX_LOCAL, nullptr,
                                         MSHLFLAGS_TABLESTRONG);
             }
             if (SUCCEEDED(hr)) {
-                streams_.push_back(std::move(stream));
+                ++anchored_;
             } else {
                 missing_.push_back(iid);
             }
@@ -72,7 +83,7 @@ RpcInterfaceAnchor& RpcInterfaceAnchor::operator=(RpcInterfaceAnchor&& other) no
     if (this != &other) {
         release();
         inert_ = std::move(other.inert_);
-        streams_ = std::move(other.streams_);
+        anchored_ = std::exchange(other.anchored_, 0);
         missing_ = std::move(other.missing_);
     }
     return *this;
@@ -80,7 +91,7 @@ RpcInterfaceAnchor& RpcInterfaceAnchor::operator=(RpcInterfaceAnchor&& other) no
 
 RpcInterfaceAnchor::RpcInterfaceAnchor(RpcInterfaceAnchor&& other) noexcept
     : inert_(std::move(other.inert_)),
-      streams_(std::move(other.streams_)),
+      anchored_(std::exchange(other.anchored_, 0)),
       missing_(std::move(other.missing_)) {}
 
 RpcInterfaceAnchor::~RpcInterfaceAnchor() { release(); }
@@ -92,10 +103,10 @@ void RpcInterfaceAnchor::release() noexcept {
     // Disconnecting unregisters the interfaces without waiting for their calls: releasing
     // the marshalled data instead would wait, and a program ends while its last calls may
     // still be finishing (the very race this class is for).
-    if (!streams_.empty()) {
+    if (anchored_ > 0) {
         CoDisconnectObject(inert_.get(), 0);
     }
-    streams_.clear();
+    anchored_ = 0;
     inert_.reset();
 }
 

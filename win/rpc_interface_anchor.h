@@ -11,20 +11,17 @@
 // interfaces are never unregistered under calls. It also spares a registration and an
 // unregistration per object.
 //
-// The stubs belong to an inert object that answers only IUnknown's methods. It is marshalled
-// into streams of this class that are never handed out, so no client can reach it and none
-// of the interfaces' own methods is ever called on it.
+// The stubs belong to an inert object that answers only IUnknown's methods. Its marshalled
+// data is thrown away at once (the stubs stay until the anchor disconnects them), so no
+// client can reach it and none of the interfaces' own methods is ever called on it.
 #pragma once
 
 #include <windows.h>
 
-#include <objidl.h>
-
+#include <cstddef>
 #include <memory>
 #include <span>
 #include <vector>
-
-#include "win/com_ptr.h"
 
 namespace porvex::win {
 
@@ -43,7 +40,7 @@ class RpcInterfaceAnchor {
     // are unregistered without waiting for calls still finishing.
     ~RpcInterfaceAnchor();
 
-    std::size_t anchored() const noexcept { return streams_.size(); }
+    std::size_t anchored() const noexcept { return anchored_; }
     const std::vector<IID>& missing() const noexcept { return missing_; }
 
   private:
@@ -51,7 +48,7 @@ class RpcInterfaceAnchor {
     void release() noexcept;
 
     std::unique_ptr<InertObject> inert_;
-    std::vector<ComPtr<IStream>> streams_;
+    std::size_t anchored_ = 0;
     std::vector<IID> missing_;
 };
 
