@@ -2,17 +2,26 @@
 
 #include <objidl.h>
 
-#include <new>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
 #include <utility>
 
+#include "win/com_apartment.h"
 #include "win/com_ptr.h"
 
 namespace porvex::win {
+namespace {
+
+// How long a caller waits for the anchoring thread to report (it only marshals an object
+// a few dozen times); past that the interfaces count as missing and the program goes on.
+constexpr std::chrono::seconds kReportWait{10};
 
 // The object whose stubs hold the registrations: answers the anchored IIDs with its
-// IUnknown (no method beyond IUnknown's is ever called, see the header). The anchor owns
-// it; it is not one of the module's COM objects, so it keeps no server alive.
-class RpcInterfaceAnchor::InertObject final : public IUnknown {
+// IUnknown (no method beyond IUnknown's is ever called, see the header). It is not one of
+// the module's COM objects, so it keeps no server alive.
+class InertObject final : public IUnknown {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
         if (!object) {
@@ -28,86 +37,75 @@ class RpcInterfaceAnchor::InertObject final : public IUnknown {
     ULONG STDMETHODCALLTYPE AddRef() noexcept override { return 2; }
     ULONG STDMETHODCALLTYPE Release() noexcept override { return 1; }
 
-    // Answers iid while it is being marshalled (the proxy/stub queries for it then).
-    class Answering {
-      public:
-        Answering(InertObject& object, const IID& iid) noexcept : object_(object) {
-            object_.answering_ = &iid;
-        }
-        Answering(const Answering&) = delete;
-        Answering& operator=(const Answering&) = delete;
-        ~Answering() { object_.answering_ = nullptr; }
-
-      private:
-        InertObject& object_;
-    };
+    // Answers iid while it is being marshalled (the proxy/stub queries for it then); only
+    // the anchoring thread that owns the object marshals it.
+    void Answer(const IID* iid) noexcept { answering_ = iid; }
 
   private:
-    // The IID being marshalled, if any (one at a time: anchors are made at a program's
-    // start, on its main thread).
     const IID* answering_ = nullptr;
 };
 
-RpcInterfaceAnchor::RpcInterfaceAnchor() noexcept = default;
-
-RpcInterfaceAnchor::RpcInterfaceAnchor(std::span<const IID> iids) noexcept {
-    try {
-        inert_ = std::make_unique<InertObject>();
-        // The marshalled data only has to be written somewhere: one scratch stream,
-        // rewound for each interface and dropped at the end.
-        ComPtr<IStream> scratch;
-        const HRESULT made = CreateStreamOnHGlobal(nullptr, TRUE, scratch.put());
-        for (const IID& iid : iids) {
-            HRESULT hr = made;
-            if (SUCCEEDED(hr)) {
-                const LARGE_INTEGER start{};
-                hr = scratch->Seek(start, STREAM_SEEK_SET, nullptr);
-            }
-            if (SUCCEEDED(hr)) {
-                const InertObject::Answering answering(*inert_, iid);
-                hr = CoMarshalInterface(scratch.get(), iid, inert_.get(), MSHCTX_LOCAL, nullptr,
-                                        MSHLFLAGS_TABLESTRONG);
-            }
-            if (SUCCEEDED(hr)) {
-                ++anchored_;
-            } else {
-                missing_.push_back(iid);
-            }
+RpcAnchorReport MarshalEach(InertObject& inert, const std::vector<IID>& iids) {
+    RpcAnchorReport report;
+    // The marshalled data only has to be written somewhere: one scratch stream, rewound for
+    // each interface and dropped at the end.
+    ComPtr<IStream> scratch;
+    const HRESULT made = CreateStreamOnHGlobal(nullptr, TRUE, scratch.put());
+    for (const IID& iid : iids) {
+        HRESULT hr = made;
+        if (SUCCEEDED(hr)) {
+            const LARGE_INTEGER start{};
+            hr = scratch->Seek(start, STREAM_SEEK_SET, nullptr);
         }
-    } catch (const std::bad_alloc&) {
-        // What was anchored stays anchored; the rest only loses the protection.
+        if (SUCCEEDED(hr)) {
+            inert.Answer(&iid);
+            hr = CoMarshalInterface(scratch.get(), iid, &inert, MSHCTX_LOCAL, nullptr,
+                                    MSHLFLAGS_TABLESTRONG);
+            inert.Answer(nullptr);
+        }
+        if (SUCCEEDED(hr)) {
+            ++report.anchored;
+        } else {
+            report.missing.push_back(iid);
+        }
     }
+    return report;
 }
 
-RpcInterfaceAnchor& RpcInterfaceAnchor::operator=(RpcInterfaceAnchor&& other) noexcept {
-    if (this != &other) {
-        release();
-        inert_ = std::move(other.inert_);
-        anchored_ = std::exchange(other.anchored_, 0);
-        missing_ = std::move(other.missing_);
-    }
-    return *this;
-}
-
-RpcInterfaceAnchor::RpcInterfaceAnchor(RpcInterfaceAnchor&& other) noexcept
-    : inert_(std::move(other.inert_)),
-      anchored_(std::exchange(other.anchored_, 0)),
-      missing_(std::move(other.missing_)) {}
-
-RpcInterfaceAnchor::~RpcInterfaceAnchor() { release(); }
-
-void RpcInterfaceAnchor::release() noexcept {
-    if (!inert_) {
+// The anchoring apartment's thread: marshals, reports, then keeps the apartment (and so the
+// stubs) until the process ends, handling whatever COM posts to an apartment's thread.
+void RunAnchoringApartment(std::vector<IID> iids, std::promise<RpcAnchorReport> report) {
+    // Declared before the apartment, so that it would outlive the apartment's end; the loop
+    // below does not end while the process runs.
+    InertObject inert;
+    const ComApartment apartment(COINIT_APARTMENTTHREADED);
+    if (!apartment.initialised()) {
+        report.set_value(RpcAnchorReport{0, std::move(iids)});
         return;
     }
-    // Disconnecting unregisters the interfaces without waiting for their calls: releasing
-    // the marshalled data instead would wait, and a program ends while its last calls may
-    // still be finishing (the very race this class is for).
-    if (anchored_ > 0) {
-        CoDisconnectObject(inert_.get(), 0);
+    report.set_value(MarshalEach(inert, iids));
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&msg);
     }
-    anchored_ = 0;
-    inert_.reset();
+}
+
+}  // namespace
+
+RpcAnchorReport AnchorRpcInterfaces(std::span<const IID> iids) noexcept {
+    try {
+        std::vector<IID> asked(iids.begin(), iids.end());
+        std::promise<RpcAnchorReport> promise;
+        std::future<RpcAnchorReport> report = promise.get_future();
+        std::thread(RunAnchoringApartment, asked, std::move(promise)).detach();
+        if (report.wait_for(kReportWait) == std::future_status::ready) {
+            return report.get();
+        }
+        return RpcAnchorReport{0, std::move(asked)};
+    } catch (...) {
+        // No thread or no memory: the program runs, only without the protection.
+        return RpcAnchorReport{0, std::vector<IID>(iids.begin(), iids.end())};
+    }
 }
 
 }  // namespace porvex::win

@@ -1,55 +1,46 @@
-// RpcInterfaceAnchor: keeps COM's registration of a set of interfaces for remote calls for
-// as long as it lives.
+// AnchorRpcInterfaces: keeps COM's registration of a set of interfaces for remote calls for
+// the rest of the process's life.
 //
 // Why: COM registers an interface with the RPC run-time while at least one stub of it
 // exists in the process, and unregisters it, waiting for the interface's calls to end, when
 // the last such stub goes. Under Wine that wait can miss a call that ends at the same moment
-// and then never returns: a client that releases an object right after its last call on it
-// leaves the releasing thread blocked for good. In a single-threaded server that thread is
-// the main one, so the window and every client hang. Holding one stub of each interface the
-// process serves means the count never falls to zero while the program runs, so the
-// interfaces are never unregistered under calls. It also spares a registration and an
-// unregistration per object.
+// and then never returns. Two moments lead there:
+// - while the program runs, a client releases an object right after its last call on it,
+//   and the releasing thread (in a single-threaded server, the main one) blocks for good;
+// - when the program ends, CoUninitialize tears down every stub the apartment still has
+//   (objects clients still hold, COM's own remote IUnknown, the activation object) and
+//   unregisters each interface whose last stub goes, while the clients' last calls and
+//   releases still arrive on the RPC threads. A multithreaded server then never ends.
+// Holding one stub of each interface the process serves means the count never falls to zero,
+// so no interface is ever unregistered under calls.
 //
-// The stubs belong to an inert object that answers only IUnknown's methods. Its marshalled
-// data is thrown away at once (the stubs stay until the anchor disconnects them), so no
-// client can reach it and none of the interfaces' own methods is ever called on it.
+// The stubs belong to an inert object that answers only IUnknown's methods, in an apartment
+// of its own: a thread that marshals the object for each interface and then only waits for
+// messages until the process ends. Being in another apartment, the stubs (and that
+// apartment's remote IUnknown) outlive the end of the program's own apartment. The
+// marshalled data is thrown away at once, so no client can reach the object and none of
+// the interfaces' own methods is ever called on it. The thread ends with the process: it
+// is for programs, not for DLLs that may be unloaded.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
-#include <memory>
 #include <span>
 #include <vector>
 
 namespace porvex::win {
 
-class RpcInterfaceAnchor {
-  public:
-    RpcInterfaceAnchor() noexcept;
-    // Anchors each of iids that COM can marshal in this process (it needs the interface's
-    // proxy/stub); the others are listed by missing(). COM must be initialised on the
-    // calling thread.
-    explicit RpcInterfaceAnchor(std::span<const IID> iids) noexcept;
-    RpcInterfaceAnchor(const RpcInterfaceAnchor&) = delete;
-    RpcInterfaceAnchor& operator=(const RpcInterfaceAnchor&) = delete;
-    RpcInterfaceAnchor(RpcInterfaceAnchor&& other) noexcept;
-    RpcInterfaceAnchor& operator=(RpcInterfaceAnchor&&) noexcept;
-    // Disconnects the stubs (before COM is uninitialised on the thread); the interfaces
-    // are unregistered without waiting for calls still finishing.
-    ~RpcInterfaceAnchor();
-
-    std::size_t anchored() const noexcept { return anchored_; }
-    const std::vector<IID>& missing() const noexcept { return missing_; }
-
-  private:
-    class InertObject;
-    void release() noexcept;
-
-    std::unique_ptr<InertObject> inert_;
-    std::size_t anchored_ = 0;
-    std::vector<IID> missing_;
+struct RpcAnchorReport {
+    // How many of the interfaces asked for are anchored.
+    std::size_t anchored = 0;
+    // Those COM cannot marshal in this process (no proxy/stub), or all of them when the
+    // anchoring thread could not run.
+    std::vector<IID> missing;
 };
+
+// Anchors each of iids for the life of the process, in the anchoring apartment (its own
+// thread; the calling thread needs no COM). Anchoring an interface twice is harmless.
+RpcAnchorReport AnchorRpcInterfaces(std::span<const IID> iids) noexcept;
 
 }  // namespace porvex::win

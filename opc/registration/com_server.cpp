@@ -11,6 +11,7 @@
 #include "opc/idl/opc_interfaces.h"
 #include "opc/server/item_server.h"
 #include "win/com_object.h"
+#include "win/rpc_interface_anchor.h"
 
 namespace porvex::opc {
 namespace {
@@ -151,10 +152,10 @@ void TComServer::AnchorInterfaces() noexcept {
         __uuidof(IOPCEventSubscriptionMgt),
         __uuidof(IOPCEventAreaBrowser),
     };
-    interface_anchor_ = win::RpcInterfaceAnchor(kServed);
-    if (!interface_anchor_.missing().empty()) {
-        LogLine(L"interfaces without a proxy/stub: " +
-                std::to_wstring(interface_anchor_.missing().size()));
+    const win::RpcAnchorReport anchored = win::AnchorRpcInterfaces(kServed);
+    if (!anchored.missing.empty()) {
+        LogLine(L"interfaces not anchored (no proxy/stub): " +
+                std::to_wstring(anchored.missing.size()));
     }
 }
 

@@ -34,7 +34,6 @@
 
 #include "opc/registration/server_factory.h"
 #include "opc/registration/start_mode.h"
-#include "win/rpc_interface_anchor.h"
 
 namespace porvex::opc {
 
@@ -118,7 +117,6 @@ class TComServer {
     std::unique_ptr<TOpcItemServer> item_server_;
     // One stub of each served interface for the life of the server (released after the
     // destructor has disconnected the clients).
-    win::RpcInterfaceAnchor interface_anchor_;
     std::vector<DWORD> cookies_;
     bool kept_for_user_ = false;
     TStartMode mode_ = TStartMode::Normal;

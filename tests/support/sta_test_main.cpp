@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     if (!apartment.initialised()) {
         return 2;
     }
-    const porvex::win::RpcInterfaceAnchor callbacks(porvex::opc::ClientCallbackInterfaces());
+    porvex::win::AnchorRpcInterfaces(porvex::opc::ClientCallbackInterfaces());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

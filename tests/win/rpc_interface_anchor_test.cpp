@@ -1,7 +1,10 @@
-// The anchor of interface registrations: what it anchors, and that it keeps no server alive.
+// The anchoring of interface registrations: what it anchors, from which threads, and that it
+// keeps no server alive.
 #include <gtest/gtest.h>
 
 #include <objidl.h>
+
+#include <thread>
 
 #include "win/com_apartment.h"
 #include "win/com_object.h"
@@ -18,32 +21,32 @@ TEST(RpcInterfaceAnchor, AnchorsWhatCanBeMarshalledAndListsTheRest) {
     const ComApartment apartment;
     ASSERT_TRUE(apartment.initialised());
     const long live_before = ObjectCount::live();
-    {
-        const IID iids[] = {IID_IUnknown, IID_IEnumString, kNoProxyIid};
-        const RpcInterfaceAnchor anchor(iids);
-        EXPECT_EQ(anchor.anchored(), 2u);
-        ASSERT_EQ(anchor.missing().size(), 1u);
-        EXPECT_TRUE(IsEqualIID(anchor.missing()[0], kNoProxyIid));
-        // The anchor's object is not one of the module's: a server that anchors its
-        // interfaces still ends with its last client.
-        EXPECT_EQ(ObjectCount::live(), live_before);
-    }
-    // A second anchor of the same interfaces after the first one went works the same.
-    const IID again[] = {IID_IEnumString};
-    const RpcInterfaceAnchor anchor(again);
-    EXPECT_EQ(anchor.anchored(), 1u);
-    EXPECT_TRUE(anchor.missing().empty());
+    const IID iids[] = {IID_IUnknown, IID_IEnumString, kNoProxyIid};
+    const RpcAnchorReport report = AnchorRpcInterfaces(iids);
+    EXPECT_EQ(report.anchored, 2u);
+    ASSERT_EQ(report.missing.size(), 1u);
+    EXPECT_TRUE(IsEqualIID(report.missing[0], kNoProxyIid));
+    // The anchoring object is not one of the module's: a server that anchors its
+    // interfaces still ends with its last client.
+    EXPECT_EQ(ObjectCount::live(), live_before);
 }
 
-TEST(RpcInterfaceAnchor, MovedAnchorsReleaseOnce) {
-    const ComApartment apartment;
-    ASSERT_TRUE(apartment.initialised());
-    const IID iids[] = {IID_IEnumString};
-    RpcInterfaceAnchor first(iids);
-    RpcInterfaceAnchor second;
-    second = std::move(first);
-    EXPECT_EQ(second.anchored(), 1u);
-    EXPECT_EQ(first.anchored(), 0u);  // NOLINT(bugprone-use-after-move): moved-from is empty
+TEST(RpcInterfaceAnchor, WorksFromAnyThreadWhateverItsApartment) {
+    // A thread without COM, and one whose multithreaded apartment ends right after: the
+    // anchors live in their own apartment, so neither matters, and anchoring the same
+    // interface again is harmless.
+    const IID iids[] = {IID_IEnumString, IID_IEnumUnknown};
+    RpcAnchorReport without_com;
+    std::thread([&] { without_com = AnchorRpcInterfaces(iids); }).join();
+    EXPECT_EQ(without_com.anchored, 2u);
+    EXPECT_TRUE(without_com.missing.empty());
+
+    RpcAnchorReport from_mta;
+    std::thread([&] {
+        const ComApartment mta(COINIT_MULTITHREADED);
+        from_mta = AnchorRpcInterfaces(iids);
+    }).join();
+    EXPECT_EQ(from_mta.anchored, 2u);
 }
 
 }  // namespace

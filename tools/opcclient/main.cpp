@@ -61,7 +61,7 @@ int wmain(int argc, wchar_t** argv) {
     try {
         porvex::win::ComApartment apartment;
         apartment.require();
-        const porvex::win::RpcInterfaceAnchor callbacks(porvex::opc::ClientCallbackInterfaces());
+        porvex::win::AnchorRpcInterfaces(porvex::opc::ClientCallbackInterfaces());
         return Run(*parsed.options);
     } catch (const TClientFailure& failure) {
         PrintError(failure.text);
