@@ -112,18 +112,25 @@ std::vector<DWORD> SampleServerProcesses() {
 
 void EndSampleServers() {
     // A killed server would stay registered with Wine's COM, and every later activation
-    // would fail: a server is asked to exit, and killed only when it does not.
-    for (int attempt = 0; attempt < 3 && !SampleServerProcesses().empty(); ++attempt) {
-        const std::vector<DWORD> running = SampleServerProcesses();
+    // would fail: a server is asked to exit, and killed only when it does not. The request
+    // goes through activation, which starts a server of its own when the running one is
+    // already ending; so every server listed after the request, that one included, is
+    // waited for.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
+    while (!SampleServerProcesses().empty() && Clock::now() < deadline) {
         {
             win::ComPtr<IOPCServer> server = ConnectSample();
             if (server) {
                 WriteItem(server.get(), L"Control.Exit", win::Variant::boolean(true));
             }
         }
-        for (DWORD id : running) {
+        for (DWORD id : SampleServerProcesses()) {
             if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id)) {
-                WaitForSingleObject(process, 10000);
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+                WaitForSingleObject(process,
+                                    left.count() > 0 ? static_cast<DWORD>(left.count()) : 0);
                 CloseHandle(process);
             }
         }
