@@ -159,7 +159,11 @@ void WriteLog(std::wstring_view line) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     porvex::opc::SetLogSink(&WriteLog);
     try {
-        return Serve();
+        const int code = Serve();
+        // Everything is torn down by now, COM included: a server that logged "ending" but
+        // not this hangs in its end.
+        porvex::opc::LogLine(L"ended");
+        return code;
     } catch (...) {
         porvex::opc::LogLine(L"cannot start: " +
                              porvex::opc::DescribeException(std::current_exception()));

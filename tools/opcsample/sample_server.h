@@ -20,7 +20,7 @@ class SampleServer final : public TOpcItemServer {
     // they may be called on any thread. The program still serves its clients in the
     // single-threaded apartment: in the multithreaded one it sometimes does not end when
     // asked to (docs/opc-engine.md, "Ending a program whose calls run on RPC threads").
-    static constexpr bool kCallableOnAnyThread = false;
+    static constexpr bool kCallableOnAnyThread = true;
 
     explicit SampleServer(int minUpdateRate = kDefaultMinUpdateRate);
     ~SampleServer() override;
