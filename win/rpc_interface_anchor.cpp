@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <future>
-#include <memory>
 #include <thread>
 #include <utility>
 

@@ -154,8 +154,7 @@ void TComServer::AnchorInterfaces() noexcept {
     };
     const win::RpcAnchorReport anchored = win::AnchorRpcInterfaces(kServed);
     if (!anchored.missing.empty()) {
-        LogLine(L"interfaces not anchored (no proxy/stub): " +
-                std::to_wstring(anchored.missing.size()));
+        LogLine(L"interfaces not anchored: " + std::to_wstring(anchored.missing.size()));
     }
 }
 
