@@ -115,8 +115,7 @@ class TComServer {
 
     std::vector<std::unique_ptr<TOpcServerFactory>> factories_;
     std::unique_ptr<TOpcItemServer> item_server_;
-    // One stub of each served interface for the life of the server (released after the
-    // destructor has disconnected the clients).
+    // The class objects' registrations (CoRegisterClassObject), empty while not serving.
     std::vector<DWORD> cookies_;
     bool kept_for_user_ = false;
     TStartMode mode_ = TStartMode::Normal;

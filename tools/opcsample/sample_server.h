@@ -17,9 +17,9 @@ class SampleServer final : public TOpcItemServer {
     // The sample's items keep no state of their own outside the engine's calls (the
     // simulated values are computed from the clock when read, the diagnostic counts change
     // in notifications, shutdown and exit requests are posted work): under the engine lock
-    // they may be called on any thread. The program still serves its clients in the
-    // single-threaded apartment: in the multithreaded one it sometimes does not end when
-    // asked to (docs/opc-engine.md, "Ending a program whose calls run on RPC threads").
+    // they may be called on any thread, so the program serves its clients in the
+    // multithreaded apartment (docs/opc-engine.md, "Ending a program whose calls run on RPC
+    // threads", says what that took).
     static constexpr bool kCallableOnAnyThread = true;
 
     explicit SampleServer(int minUpdateRate = kDefaultMinUpdateRate);
